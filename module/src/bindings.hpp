@@ -1,0 +1,78 @@
+// Shared pieces of the bindings: one bind_* function per subsystem, host
+// adapters and conversions of host values.
+#pragma once
+
+#include <nanobind/nanobind.h>
+#include <nanobind/stl/string.h>
+#include <nanobind/stl/string_view.h>
+#include <nanobind/stl/vector.h>
+
+#include <string>
+#include <vector>
+
+#include "data/bottom_clause_set.hpp"
+#include "host.hpp"
+#include "text/clause.hpp"
+#include "text/substitution.hpp"
+
+namespace nb = nanobind;
+
+namespace vantor::py {
+
+void bind_errors(nb::module_& m);
+void bind_text(nb::module_& m);
+void bind_data(nb::module_& m);
+void bind_bottom(nb::module_& m);
+void bind_learn(nb::module_& m);
+void bind_eval(nb::module_& m);
+void bind_abduce(nb::module_& m);
+void bind_tabular(nb::module_& m);
+
+// Python's random module as the library's generator.
+class PyRandom final : public RandomSource {
+public:
+    void seed(std::int64_t value) override;
+    std::vector<std::size_t> sample(std::size_t n, std::size_t k) override;
+    void shuffle(std::vector<std::size_t>& ids) override;
+};
+
+// A tqdm bar on sys.stderr; shows nothing when disabled.
+class TqdmProgress final : public Progress {
+public:
+    explicit TqdmProgress(bool disable) : disable_(disable) {}
+    ~TqdmProgress() override;
+    void start(std::size_t total, std::string_view description) override;
+    void advance(std::size_t steps) override;
+    void finish() override;
+
+private:
+    bool disable_;
+    nb::object bar_;
+};
+
+// Lines printed through sys.stdout, so redirect_stdout and notebooks see them.
+class PyStdout final : public Output {
+public:
+    void print(std::string_view text) override;
+};
+
+// A host value as an argument: a plain text, or a list of texts for a
+// list-valued argument.
+nb::object arg_to_py(const text::Arg& arg);
+nb::list args_to_py(const std::vector<text::Arg>& args);
+
+// The str() of every element, as make_literal converts its arguments.
+std::vector<std::string> str_of_each(nb::handle sequence);
+
+// Constant sets hold texts; a non-text member can never equal a term text,
+// so it is left out.
+text::ConstantSet constant_set_from(nb::handle sequence, const char* parameter);
+
+// A bottom-clause dictionary (example text -> list of literal texts) from the
+// host. A file name in its place raises TypeError saying how to load one.
+data::BottomClauseSet bottom_clause_set_from(nb::handle dict, const char* parameter);
+
+// TypeError naming the parameter when `value` is not of the expected kind.
+[[noreturn]] void raise_type_error(const char* parameter, const char* expected, nb::handle value);
+
+}  // namespace vantor::py

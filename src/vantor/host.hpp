@@ -1,0 +1,75 @@
+// What the core needs from its host, given to it as small interfaces.
+//
+// The core never talks to Python. Random draws, progress display and printed
+// output belong to the host (the library's one random generator is the
+// host's, so that seeding it in a script makes a run repeatable); the
+// bindings implement these interfaces over Python's random module, tqdm and
+// sys.stdout.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantor {
+
+class RandomSource {
+public:
+    virtual ~RandomSource() = default;
+    virtual void seed(std::int64_t value) = 0;
+    // k distinct positions of a population of size n, in draw order; the same
+    // positions random.sample(range(n), k) gives. k > n is an error.
+    virtual std::vector<std::size_t> sample(std::size_t n, std::size_t k) = 0;
+    // Permutes ids in place as random.shuffle does.
+    virtual void shuffle(std::vector<std::size_t>& ids) = 0;
+};
+
+class Progress {
+public:
+    virtual ~Progress() = default;
+    virtual void start(std::size_t total, std::string_view description) = 0;
+    virtual void advance(std::size_t steps) = 0;
+    virtual void finish() = 0;
+};
+
+class Output {
+public:
+    virtual ~Output() = default;
+    // Prints one text followed by a line break.
+    virtual void print(std::string_view text) = 0;
+};
+
+// Progress display that shows nothing (quiet runs, tests).
+class NoProgress final : public Progress {
+public:
+    void start(std::size_t, std::string_view) override {}
+    void advance(std::size_t) override {}
+    void finish() override {}
+};
+
+// Error kinds the bindings translate into the fitting host exception.
+struct FileNotFound : std::runtime_error {
+    std::string path;
+    explicit FileNotFound(std::string p)
+        : std::runtime_error("No such file or directory: '" + p + "'"), path(std::move(p)) {}
+};
+struct ValueError : std::invalid_argument {
+    using std::invalid_argument::invalid_argument;
+};
+struct TypeError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+struct KeyError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+struct IndexError : std::out_of_range {
+    using std::out_of_range::out_of_range;
+};
+struct ZeroDivision : std::domain_error {
+    using std::domain_error::domain_error;
+};
+
+}  // namespace vantor
