@@ -23,8 +23,10 @@ void bind_errors(nb::module_& m);
 void bind_text(nb::module_& m);
 void bind_data(nb::module_& m);
 void bind_bottom(nb::module_& m);
+void bind_candidates(nb::module_& m);
 void bind_learn(nb::module_& m);
 void bind_eval(nb::module_& m);
+void bind_folds(nb::module_& m);
 void bind_abduce(nb::module_& m);
 void bind_tabular(nb::module_& m);
 

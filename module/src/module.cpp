@@ -7,8 +7,10 @@ NB_MODULE(_core, m) {
     bind_text(m);
     bind_data(m);
     bind_bottom(m);
+    bind_candidates(m);
     bind_learn(m);
     bind_eval(m);
+    bind_folds(m);
     bind_abduce(m);
     bind_tabular(m);
 }

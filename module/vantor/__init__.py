@@ -8,8 +8,10 @@ converts data tables to and from logic.
 from .text import *  # noqa: F401,F403
 from .data import *  # noqa: F401,F403
 from .bottom import *  # noqa: F401,F403
+from .candidates import *  # noqa: F401,F403
 from .learn import *  # noqa: F401,F403
 from .evaluate import *  # noqa: F401,F403
+from .folds import *  # noqa: F401,F403
 from .abduce import *  # noqa: F401,F403
 from .tabular import *  # noqa: F401,F403
 

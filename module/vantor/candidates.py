@@ -1,0 +1,3 @@
+"""candidates"""
+
+__all__ = []
