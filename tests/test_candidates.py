@@ -342,6 +342,13 @@ def test_hypotheses_from_bottom_clause(bc, head, exact, expected):
     assert hypo == expected
 
 
+@pytest.mark.parametrize("max_literals,exact", [(0, True), (0, False), (-1, False), (3, True), (1, True)])
+def test_hypotheses_body_sizes_at_the_edges(max_literals, exact):
+    bc = ["p(A,C)", "q(C,B)"]
+    expected = ref_hypotheses(bc, "r(A,B)", [], max_literals, exact, {})
+    assert v.hypotheses_from_bottom_clause(bc, "r(A,B)", [], max_literals, exact, {}) == expected
+
+
 def test_track_is_extended_in_place_and_respected():
     track = {("p", "q"): "", ("q", "p"): ""}
     hypo, out = v.hypotheses_from_bottom_clause(["p(A,C)", "q(C,B)"], "r(A,B)", [], 2, False, track)

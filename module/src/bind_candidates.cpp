@@ -76,8 +76,8 @@ nb::list to_list(const std::vector<std::string>& texts) {
     return out;
 }
 
-// Sorts the caller's lists for the examples whose bottom clauses the core
-// sorted, so that the caller's dictionary ends up as the core's copy.
+}  // namespace
+
 void sort_host_lists(nb::handle dict, const data::BottomClauseSet& set,
                      const std::vector<std::size_t>& positions) {
     nb::dict d = nb::borrow<nb::dict>(dict);
@@ -87,6 +87,8 @@ void sort_host_lists(nb::handle dict, const data::BottomClauseSet& set,
         if (nb::isinstance<nb::list>(value)) value.attr("sort")();
     }
 }
+
+namespace {
 
 learn::ArityTable arity_table_from(nb::handle dict_1) {
     if (!nb::isinstance<nb::dict>(dict_1)) {
@@ -133,7 +135,7 @@ learn::Track track_from(nb::handle track) {
     learn::Track out;
     for (auto [key, value] : nb::borrow<nb::dict>(track)) {
         (void)value;
-        if (!nb::isinstance<nb::tuple>(key) || nb::len(key) == 0) continue;
+        if (!nb::isinstance<nb::tuple>(key)) continue;
         std::vector<std::string> names;
         bool usable = true;
         for (nb::handle item : key) {

@@ -84,6 +84,12 @@ data::BottomClauseSet bottom_clause_set_from(nb::handle dict, const char* parame
 // Defined in bind_candidates.cpp.
 learn::KeySize key_size_from(nb::handle value);
 
+// Sorts (list.sort()) the host's lists of `dict` at the given positions of
+// `set` (the positions predicate_arity_table sorted in the core's copy), so
+// the caller's dictionary ends up as sorted as the core's. Needs the GIL.
+void sort_host_lists(nb::handle dict, const data::BottomClauseSet& set,
+                     const std::vector<std::size_t>& positions);
+
 // TypeError naming the parameter when `value` is not of the expected kind.
 [[noreturn]] void raise_type_error(const char* parameter, const char* expected, nb::handle value);
 

@@ -60,13 +60,16 @@ public:
 
         hypo_.clear();
         in_hypo_.clear();
-        if (max_literals >= 1) {
-            const long long first = exact_literals ? max_literals : 1;
-            for (long long size = first; size <= max_literals; ++size) {
-                if (static_cast<unsigned long long>(size) > lits.size()) break;
-                chosen_.clear();
-                walk(lits, static_cast<std::size_t>(size), 0, head_arity, new_head);
-            }
+        if (exact_literals && max_literals < 0) {
+            throw ValueError("max_literals must not be negative, got " + std::to_string(max_literals));
+        }
+        // With exact_literals and max_literals 0 the one empty body is tried
+        // (it is linked, trivially); otherwise sizes run from 1.
+        const long long first = exact_literals ? max_literals : 1;
+        for (long long size = first; size <= max_literals; ++size) {
+            if (static_cast<unsigned long long>(size) > lits.size()) break;
+            chosen_.clear();
+            walk(lits, static_cast<std::size_t>(size), 0, head_arity, new_head);
         }
         return hypo_;
     }
