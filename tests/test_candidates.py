@@ -423,3 +423,12 @@ def test_apply_meta_rules_does_not_modify_inputs():
 def test_apply_meta_rules_malformed_templates_do_not_fail(rule):
     got = v.apply_meta_rules("grandparent(A,B)", [rule], TABLE, GP, False)
     assert got == ref_apply_meta_rules("grandparent(A,B)", [rule], TABLE, GP, False)
+
+
+def test_nested_list_arguments_are_written_as_host_lists():
+    head = "f([[a,b],[c]],C)"
+    assert (v.hypotheses_from_bottom_clause(["p(C,D)"], head, [], 1, False, {})
+            == ref_hypotheses(["p(C,D)"], head, [], 1, False, {}))
+    rules = ["P(A,B):-Q([[x,y],[it's]],A)"]
+    assert (v.apply_meta_rules("grandparent(A,B)", rules, TABLE, GP, False)
+            == ref_apply_meta_rules("grandparent(A,B)", rules, TABLE, GP, False))
