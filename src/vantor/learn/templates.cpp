@@ -38,6 +38,9 @@ public:
     std::vector<std::string> run(const std::vector<std::string>& bc, std::string_view h,
                                  long long max_literals, bool exact_literals,
                                  const std::string* new_head_override) {
+        if (exact_literals && max_literals < 0) {
+            throw ValueError("max_literals must not be negative, got " + std::to_string(max_literals));
+        }
         const text::Clause head(h);
         const std::vector<text::Arg> arg_head = head.args();
         const std::string new_head =
@@ -55,14 +58,12 @@ public:
                 head_vars.push_back(table_.terms.intern(key));
             }
         }
-        marks_.assign(table_.terms.size(), 0);
+        // Marks are back to zero after every walk, so they only grow here.
+        marks_.resize(table_.terms.size(), 0);
         for (Id v : head_vars) ++marks_[v];
 
         hypo_.clear();
         in_hypo_.clear();
-        if (exact_literals && max_literals < 0) {
-            throw ValueError("max_literals must not be negative, got " + std::to_string(max_literals));
-        }
         // With exact_literals and max_literals 0 the one empty body is tried
         // (it is linked, trivially); otherwise sizes run from 1.
         const long long first = exact_literals ? max_literals : 1;
@@ -71,6 +72,7 @@ public:
             chosen_.clear();
             walk(lits, static_cast<std::size_t>(size), 0, head_arity, new_head);
         }
+        for (Id v : head_vars) --marks_[v];
         return hypo_;
     }
 
