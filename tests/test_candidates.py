@@ -432,3 +432,14 @@ def test_nested_list_arguments_are_written_as_host_lists():
     rules = ["P(A,B):-Q([[x,y],[it's]],A)"]
     assert (v.apply_meta_rules("grandparent(A,B)", rules, TABLE, GP, False)
             == ref_apply_meta_rules("grandparent(A,B)", rules, TABLE, GP, False))
+
+
+@pytest.mark.parametrize("examples,key_size,expected", [(9, [], 1), (25, [], 2), (25, 3, 3), (5, 0, 1)])
+def test_relation_chains_seeds_then_draws(examples, key_size, expected):
+    d = {f"f(e{i})": ["p(A)"] for i in range(examples)}
+    random.seed(examples)
+    random.sample(sorted(d), expected)
+    after = random.random()
+    random.seed(12345)
+    v.relation_chains(d, examples, [], key_size, False)
+    assert random.random() == after
