@@ -112,6 +112,15 @@ private:
     std::unordered_set<std::uint64_t> sparse_;
 };
 
+// Hash of an id sequence (predicate signatures).
+struct IdsHash {
+    std::size_t operator()(const std::vector<Id>& ids) const noexcept {
+        std::size_t h = 1469598103934665603ULL;
+        for (Id id : ids) h = (h ^ id) * 1099511628211ULL;
+        return h;
+    }
+};
+
 // Two sorted id vectors share an element.
 inline bool intersects(const std::vector<Id>& a, const std::vector<Id>& b) {
     std::size_t i = 0, j = 0;

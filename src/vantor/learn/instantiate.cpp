@@ -11,14 +11,6 @@ namespace {
 
 using detail::Id;
 
-struct IdsHash {
-    std::size_t operator()(const std::vector<Id>& ids) const noexcept {
-        std::size_t h = 1469598103934665603ULL;
-        for (Id id : ids) h = (h ^ id) * 1099511628211ULL;
-        return h;
-    }
-};
-
 struct TemplateLiteral {
     std::size_t arity = 0;
     std::vector<std::string> args;  // argument texts, copied into every rule
@@ -119,7 +111,7 @@ private:
     bool combinations_ = false;
     std::vector<Id> perm_;
     std::vector<Id> signature_;
-    std::unordered_set<std::vector<Id>, IdsHash> track_;
+    std::unordered_set<std::vector<Id>, detail::IdsHash> track_;
     std::vector<std::string> rules_;
     std::unordered_set<std::string> seen_;
 };

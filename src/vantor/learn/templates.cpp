@@ -13,14 +13,6 @@ namespace {
 
 using detail::Id;
 
-struct IdsHash {
-    std::size_t operator()(const std::vector<Id>& ids) const noexcept {
-        std::size_t h = 1469598103934665603ULL;
-        for (Id id : ids) h = (h ^ id) * 1099511628211ULL;
-        return h;
-    }
-};
-
 // One generate_hypotheses call: literals parsed once across all drawn
 // examples, and the predicate multisets already abstracted.
 class TemplateBuilder {
@@ -136,7 +128,7 @@ private:
     const text::ConstantSet& constant_;
     detail::LiteralTable table_;
     Track& track_;
-    std::unordered_set<std::vector<Id>, IdsHash> done_;
+    std::unordered_set<std::vector<Id>, detail::IdsHash> done_;
     std::vector<int> marks_;  // per term id: how many chosen literals (or the head) hold it
     std::vector<std::size_t> chosen_;
     std::vector<Id> signature_;
