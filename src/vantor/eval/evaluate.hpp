@@ -53,6 +53,9 @@ struct EvalResult {
     Metrics metrics;
     // Examples whose goal ran out of inferences (counted as not proved).
     std::vector<std::string> limit_exceeded;
+    // Where the time went: writing the working files (ours), loading them
+    // and proving the examples (the engine's).
+    double write_seconds = 0, load_seconds = 0, query_seconds = 0;
 };
 
 // Called once for every example whose goal exceeded the inference limit,
