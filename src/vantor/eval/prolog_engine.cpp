@@ -19,7 +19,8 @@ namespace {
 
 // Loaded once into the engine as module vantor_eval. Load errors are
 // gathered through a message hook that is active only while this thread
-// loads a theory file (and swallows that load's warnings too); goals are read
+// loads a theory file (and swallows that load's warnings too). The previous
+// theory file is unloaded before the next one loads. Goals are read
 // from their text and run once under an inference limit, and an exception
 // comes back as its printed message.
 constexpr const char* kHelperSource = R"PL(
@@ -49,7 +50,10 @@ error_text(E, Text) :-
     ).
 
 load(File, Errors) :-
-    (   loaded(Prev), Prev \== File
+    % Unloading first, even when the file name is the same, makes the load
+    % fresh: reloading over a tabled predicate leaves the old table wrapper
+    % in a state where the new clauses run untabled.
+    (   loaded(Prev)
     ->  catch(unload_file(Prev), _, true)
     ;   true
     ),
