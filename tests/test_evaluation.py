@@ -143,6 +143,8 @@ def test_a_theory_loaded_from_another_directory_is_replaced_too(workdir):
         (["t(X):-undefined_thing(X)"], "bk.pl", ["t(a)"], PrologError, "undefined_thing/1"),
         (["t(X):-p(X)"], "bk.pl", ["t(a", "t(b)"], PrologError, "Syntax error"),
         (["t(X):-p(X)"], "bk.pl", ["X"], PrologError, "nstantiat"),
+        (["t(X):-p(X)"], "bk.pl", ["t(a)", "halt"], PrologError, "halt"),
+        ([":- halt(3)", "t(X):-p(X)"], "bk.pl", ["t(a)"], PrologError, "halt"),
         (["t(X):-p(X)"], "missing_bk.pl", ["t(a)"], FileNotFoundError, "missing_bk.pl"),
         (["t(X):-p(X)", ""], "bk.pl", ["t(a)"], ValueError, r"theory\[1\]"),
         (["t(X):-p(X)", 3], "bk.pl", ["t(a)"], TypeError, r"theory\[1\]"),
@@ -231,8 +233,10 @@ def test_evaluations_from_other_threads():
     assert not leftovers()
 
 
-def test_engine_started_from_a_worker_thread_serves_the_main_thread(workdir):
-    # A fresh interpreter, so that the engine really starts in the worker.
+@pytest.mark.parametrize("first", ["worker", "main"])
+def test_engine_in_a_fresh_interpreter_keeps_the_host_sound(first, workdir):
+    # A fresh interpreter, so that the engine really starts where `first`
+    # says; afterwards Ctrl-C must still reach Python, and exit cleanly.
     import subprocess
     import sys
     import vantor
@@ -241,11 +245,18 @@ def test_engine_started_from_a_worker_thread_serves_the_main_thread(workdir):
         "import threading, vantor\n"
         "out = []\n"
         "run = lambda: out.append(vantor.evaluate_theory_prolog(['t(X):-p(X)'], 'bk.pl', ['t(a)'], ['t(z)'], True))\n"
-        "t = threading.Thread(target=run); t.start(); t.join()\n"
+        f"t = threading.Thread(target=run) if {first == 'worker'} else None\n"
+        "if t: t.start(); t.join()\n"
+        "else: run()\n"
         "run()\n"
         "print(out[0] == out[1] == vantor.Vantor([], 1.0, 1.0, 1.0, 1.0, 1.0, []))\n"
+        "import os, signal, time\n"
+        "try:\n"
+        "    os.kill(os.getpid(), signal.SIGINT); time.sleep(5); print('no interrupt')\n"
+        "except KeyboardInterrupt:\n"
+        "    print('interrupted')\n"
     )
     env = dict(os.environ, PYTHONPATH=str(Path(vantor.__file__).parent.parent))
     done = subprocess.run([sys.executable, "-c", script], cwd=workdir, env=env, capture_output=True, text=True,
                           timeout=120)
-    assert (done.returncode, done.stdout, done.stderr) == (0, "True\n", "")
+    assert (done.returncode, done.stdout, done.stderr) == (0, "True\ninterrupted\n", "")
