@@ -21,8 +21,11 @@ struct BottomClauseBuilder::State {
     LineIndex constant_first;               // lines whose first argument is constant, by findable term
 
     std::uint32_t mark = 0;
-    std::vector<std::uint32_t> term_mark;  // == mark: term known
-    std::vector<std::uint32_t> term_pos;   // its position in the known-term list
+    struct Known {
+        std::uint32_t mark;  // == mark: the term is known
+        std::uint32_t pos;   // its position in the known-term list
+    };
+    std::vector<Known> terms;  // together: one cache line per lookup
     std::vector<std::uint32_t> line_mark;  // == mark: visit already decided
     std::vector<std::string> names;        // variable_name cache
 
@@ -43,20 +46,20 @@ struct BottomClauseBuilder::State {
                 return !(first & Background::kList) && is_constant[first & Background::kIdMask];
             });
         }
-        term_mark.assign(terms.size(), 0);
-        term_pos.assign(terms.size(), 0);
+        this->terms.assign(terms.size(), Known{0, 0});
         line_mark.assign(bg.line_count(), 0);
     }
 
     void next_example() {
         if (++mark == 0) {  // wrapped: old marks could look current
-            std::fill(term_mark.begin(), term_mark.end(), 0);
+            std::fill(terms.begin(), terms.end(), Known{0, 0});
             std::fill(line_mark.begin(), line_mark.end(), 0);
             mark = 1;
         }
     }
 
-    bool known(std::uint32_t term) const { return term_mark[term] == mark; }
+    bool known(std::uint32_t term) const { return terms[term].mark == mark; }
+    void learn(std::uint32_t term, std::uint32_t pos) { terms[term] = Known{mark, pos}; }
 
     const std::string& name(std::uint32_t pos) {
         while (names.size() <= pos) names.push_back(variable_name(static_cast<long long>(names.size())));
@@ -129,8 +132,7 @@ std::vector<std::string> BottomClauseBuilder::build(std::string_view example, lo
         for (const std::string& t : text::Clause(example).arg_texts()) {
             const std::uint32_t id = terms.find(t);
             if (id != Interner::npos && !st.known(id)) {
-                st.term_mark[id] = st.mark;
-                st.term_pos[id] = known_count;
+                st.learn(id, known_count);
                 fresh.push_back(id);
             }
             ++known_count;  // repeated and unseen terms still hold a position
@@ -157,11 +159,10 @@ std::vector<std::string> BottomClauseBuilder::build(std::string_view example, lo
                 literal += bg.terms().text(id);
             } else if (list || bg.kind(id) == text::ArgKind::Constant) {
                 if (!st.known(id)) {
-                    st.term_mark[id] = st.mark;
-                    st.term_pos[id] = known_count++;
+                    st.learn(id, known_count++);
                     fresh.push_back(id);
                 }
-                literal += st.name(st.term_pos[id]);
+                literal += st.name(st.terms[id].pos);
             } else {
                 literal += bg.terms().text(id);  // numbers and upper-case texts stay
             }
