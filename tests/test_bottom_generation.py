@@ -175,3 +175,19 @@ def test_missing_example_file(family):
     with pytest.raises(FileNotFoundError) as info:
         bottom_clause_generation(positive_example="absent.f", tqdm_disable=True)
     assert info.value.filename == "absent.f"
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_many_examples_on_one_background_match_plain_scan(seed, tmp_path):
+    # One parsed background serves every example: nothing may leak from one
+    # example's build into the next.
+    import random
+    from test_bottom_clause import case, random_example
+
+    rng = random.Random(1000 + seed)
+    for _ in range(60):
+        source, _, depth, constant = case(rng, tmp_path)
+        examples = [random_example(rng) for _ in range(rng.randint(1, 12))]
+        examples += rng.sample(examples, min(2, len(examples)))
+        got = bottom_clauses_for_set(source, constant, depth, examples, "unused", "memory", True)
+        assert got == {e: literal_bottom_clause(source, e, depth, constant) for e in examples}

@@ -123,6 +123,10 @@ std::uint32_t Background::add_term(std::string_view text) {
     return id;
 }
 
+std::uint32_t Background::constant_flag(std::uint32_t id) const {
+    return kinds_[id] == static_cast<std::uint8_t>(text::ArgKind::Constant) ? kConstant : 0;
+}
+
 void Background::add_line(std::string_view line) {
     line_begin_.push_back(static_cast<std::uint32_t>(entries_.size()));
     // Lines without blanks or brackets (nearly all facts) are split in place:
@@ -141,7 +145,8 @@ void Background::add_line(std::string_view line) {
             std::size_t comma = rest.find(',', start);
             if (comma == std::string_view::npos) comma = rest.size();
             if (comma > start) {
-                entries_.push_back(add_term(rest.substr(start, comma - start)) | kFindable);
+                const std::uint32_t id = add_term(rest.substr(start, comma - start));
+                entries_.push_back(id | kFindable | constant_flag(id));
             }
             start = comma + 1;
         }
@@ -152,7 +157,7 @@ void Background::add_line(std::string_view line) {
     for (const text::Arg& arg : clause.args()) {
         const std::string key = arg.is_list ? text::list_key(arg.items) : arg.text;
         std::uint32_t entry = add_term(key);
-        if (arg.is_list) entry |= kList;
+        entry |= arg.is_list ? kList : constant_flag(entry);
         if (line.find(key) != std::string_view::npos) entry |= kFindable;
         entries_.push_back(entry);
     }

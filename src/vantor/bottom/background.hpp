@@ -69,7 +69,8 @@ struct LineIndex {
 class Background {
 public:
     // One argument of a parsed line: term id plus two flags.
-    static constexpr std::uint32_t kIdMask = 0x3FFFFFFFu;
+    static constexpr std::uint32_t kIdMask = 0x1FFFFFFFu;
+    static constexpr std::uint32_t kConstant = 0x20000000u;  // a text of kind "constant"
     static constexpr std::uint32_t kFindable = 0x40000000u;  // occurs in its line's text
     static constexpr std::uint32_t kList = 0x80000000u;      // a nested-list argument
 
@@ -110,6 +111,7 @@ private:
     Background() = default;
     void add_line(std::string_view line);
     std::uint32_t add_term(std::string_view text);
+    std::uint32_t constant_flag(std::uint32_t id) const;
     void finish();
 
     Interner terms_;

@@ -3,7 +3,6 @@
 #include <functional>
 #include <queue>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "bottom/variables.hpp"
 
@@ -11,7 +10,41 @@ namespace vantor::bottom {
 
 namespace {
 constexpr std::uint32_t kBeforeFirstLine = 0xFFFFFFFFu;
-}
+
+// The texts already in `clauses`, as positions into it (no copies).
+class LiteralSet {
+public:
+    explicit LiteralSet(const std::vector<std::string>& clauses) : clauses_(clauses), slots_(64, 0) {}
+
+    // True when `text` is new; the caller then appends it to the clauses.
+    bool add(std::string_view text) {
+        if ((clauses_.size() + 1) * 2 > slots_.size()) grow();
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = hash(text) & mask;; i = (i + 1) & mask) {
+            if (slots_[i] == 0) {
+                slots_[i] = static_cast<std::uint32_t>(clauses_.size()) + 1;
+                return true;
+            }
+            if (clauses_[slots_[i] - 1] == text) return false;
+        }
+    }
+
+private:
+    static std::size_t hash(std::string_view s) { return std::hash<std::string_view>{}(s); }
+    void grow() {
+        std::vector<std::uint32_t> slots(slots_.size() * 2, 0);
+        const std::size_t mask = slots.size() - 1;
+        for (std::uint32_t k = 0; k < clauses_.size(); ++k) {
+            std::size_t i = hash(clauses_[k]) & mask;
+            while (slots[i] != 0) i = (i + 1) & mask;
+            slots[i] = k + 1;
+        }
+        slots_.swap(slots);
+    }
+    const std::vector<std::string>& clauses_;
+    std::vector<std::uint32_t> slots_;
+};
+}  // namespace
 
 // Per-call indexes and per-example scratch space. Marks carry the number of
 // the example they belong to, so nothing is cleared between examples.
@@ -141,7 +174,7 @@ std::vector<std::string> BottomClauseBuilder::build(std::string_view example, lo
     }
 
     std::vector<std::string> clauses;
-    std::unordered_set<std::string> seen;
+    LiteralSet seen(clauses);
     std::string literal;
     while (!pending.empty()) {
         const auto [pass, line] = pending.top();
@@ -157,7 +190,7 @@ std::vector<std::string> BottomClauseBuilder::build(std::string_view example, lo
             first_arg = false;
             if (!list && st.is_constant[id]) {
                 literal += bg.terms().text(id);
-            } else if (list || bg.kind(id) == text::ArgKind::Constant) {
+            } else if (*a & (Background::kList | Background::kConstant)) {
                 if (!st.known(id)) {
                     st.learn(id, known_count++);
                     fresh.push_back(id);
@@ -168,7 +201,7 @@ std::vector<std::string> BottomClauseBuilder::build(std::string_view example, lo
             }
         }
         literal += ')';
-        if (seen.insert(literal).second) clauses.push_back(literal);
+        if (seen.add(literal)) clauses.push_back(literal);
         for (std::uint32_t id : fresh) learnt(id, pass, line);
     }
     return clauses;
