@@ -48,6 +48,9 @@ class TestReadExample:
             read_example(write(tmp_path / "bad.f", b"t(a).\nt(\xe9).\n"))
         with pytest.raises(TypeError, match="file_name"):
             read_example(42)
+        write(tmp_path / "e", "t(a).")
+        with pytest.raises(ValueError, match="null"):
+            read_example(str(tmp_path / "e") + "\0ignored")
 
     def test_path_like(self, tmp_path):
         assert read_example(tmp_path / write(tmp_path / "e.f", "t(x).\r\n")) == ["t(x)."]

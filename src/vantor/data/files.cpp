@@ -52,6 +52,8 @@ std::size_t first_invalid_utf8(std::string_view s) {
 }  // namespace
 
 std::string read_text_file(const std::string& path) {
+    // The system call would stop at the first NUL and open another file.
+    if (path.find('\0') != std::string::npos) throw ValueError("embedded null byte in file name");
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) raise_os_error(errno, path);
     struct Closer {
