@@ -128,6 +128,8 @@ void bind_bottom(nb::module_& m) {
             }
             return clause_to_py(clause, d);
         },
+        nb::sig("def bottom_clause(file_name: str | os.PathLike[str] | list[str], example: str, "
+                "depth: int, constant: list[str] | None) -> list[str] | str"),
         "file_name"_a, "example"_a, "depth"_a, "constant"_a.none(),
         "The bottom clause of one example: the background facts connected to the\n"
         "example's terms, with their constants turned into variables.\n\n"

@@ -41,6 +41,8 @@ class _AtomicPickle:
     """
 
     def __init__(self, path, parameter):
+        if not path:
+            raise FileNotFoundError(2, "No such file or directory", path)
         # Through a symbolic link, as writing the file in place would go.
         self.path = os.path.realpath(path) if os.path.islink(path) else path
         directory = os.path.dirname(os.path.abspath(self.path))
