@@ -29,9 +29,15 @@ bottom::BackgroundSource background_from(nb::handle file, const char* parameter)
 }
 
 long long depth_from(nb::handle depth) {
-    if (!PyLong_Check(depth.ptr())) raise_type_error("depth", "an integer", depth);
+    // Any integer type (numpy's included), as range() would accept it.
+    PyObject* index = PyNumber_Index(depth.ptr());
+    if (!index) {
+        PyErr_Clear();
+        raise_type_error("depth", "an integer", depth);
+    }
+    nb::object number = nb::steal(index);
     int overflow = 0;
-    const long long v = PyLong_AsLongLongAndOverflow(depth.ptr(), &overflow);
+    const long long v = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
     // Passes beyond 2^63 cannot be told apart from 2^63 - 1: a scan stops
     // changing long before.
     if (overflow > 0) return LLONG_MAX;
