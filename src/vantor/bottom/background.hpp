@@ -61,7 +61,7 @@ struct LineIndex {
         if (term + 1 >= offsets.size()) return {nullptr, nullptr};
         return {lines.data() + offsets[term], lines.data() + offsets[term + 1]};
     }
-    // Builds from (term, line) pairs given in ascending line order.
+    // Builds from (term, value) pairs; each term keeps its values in the given order.
     static LineIndex build(std::size_t terms,
                            const std::vector<std::pair<std::uint32_t, std::uint32_t>>& pairs);
 };

@@ -51,7 +51,7 @@ private:
 struct BottomClauseBuilder::State {
     const Background& bg;
     std::vector<std::uint8_t> is_constant;  // per term: a constant-set member
-    LineIndex constant_first;               // lines whose first argument is constant, by findable term
+    LineIndex constant_first;               // facts whose first argument is a member, by findable term
 
     std::uint32_t mark = 0;
     struct Known {
