@@ -59,12 +59,11 @@ std::uint32_t Interner::intern(std::string_view s) {
             if (text(id) == s) return id;
         }
     }
-    if (spans_.size() >= Background::kIdMask || s.size() > 0xFFFFFF ||
-        chars_.size() + s.size() >= (std::uint64_t{1} << 40)) {
-        throw std::length_error("background file too large: a term over 16 MB or too many terms");
+    if (spans_.size() >= Background::kIdMask || chars_.size() + s.size() >= (std::uint64_t{1} << 32)) {
+        throw std::length_error("background file too large: over 4 GB of distinct terms");
     }
     const auto id = static_cast<std::uint32_t>(spans_.size());
-    spans_.push_back((static_cast<std::uint64_t>(chars_.size()) << 24) | s.size());
+    spans_.push_back((static_cast<std::uint64_t>(chars_.size()) << 32) | s.size());
     chars_.append(s);
     slots_[i] = (h << 32) | (std::uint64_t{id} + 1);
     return id;

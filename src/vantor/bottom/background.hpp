@@ -31,7 +31,7 @@ public:
     std::uint32_t find(std::string_view s) const;
     std::string_view text(std::uint32_t id) const {
         const std::uint64_t span = spans_[id];
-        return {chars_.data() + (span >> 24), static_cast<std::size_t>(span & 0xFFFFFF)};
+        return {chars_.data() + (span >> 32), static_cast<std::size_t>(span & 0xFFFFFFFFu)};
     }
     std::size_t size() const { return spans_.size(); }
     void shrink() {
@@ -42,7 +42,7 @@ public:
 private:
     void grow();
     std::string chars_;
-    std::vector<std::uint64_t> spans_;  // offset << 24 | length
+    std::vector<std::uint64_t> spans_;  // offset << 32 | length
     std::vector<std::uint64_t> slots_;  // 0 = empty, else hash << 32 | (id + 1)
 };
 
