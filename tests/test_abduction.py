@@ -303,3 +303,86 @@ def test_bad_input_types(kwargs):
 def test_missing_stored_file():
     with pytest.raises(FileNotFoundError, match="no_such_file"):
         vantor_abduction("no_such_file", ["male"])
+
+
+# ------------------------------------------- against the plain step-by-step loop
+
+
+def _plain_abduction(bc, abducible, rules):
+    """The proposal loop written out step by step with the text-layer
+    functions: no index, no interning. Returns the counts."""
+    from vantor import Clause, Meta, literal_substitution, variabilise_example
+
+    h, abduce_1 = separate_abducibles(rules, abducible)
+    final = []
+    for e, clauses in bc.items():
+        for k, rule in enumerate(h):
+            head, body = Meta(rule).head, Meta(rule).get_body_clauses()
+            c = literal_substitution(head, variabilise_example(e, []))
+            dic = literal_substitution(head, e)
+            if dic == "false" or not dic or c == "false":
+                continue
+            dict_set = []
+            for hi in body:
+                kept = [u for u in (literal_substitution(hi, bi) for bi in clauses)
+                        if u != "false" and u and consistent_substitutions(c, u)]
+                if kept:
+                    dict_set.append(kept)
+            if len(dict_set) != len(body):
+                continue
+            args = [Clause(b).args() for b in body]
+            common_1 = []
+            for p in range(len(body)):
+                for q in range(p + 1, len(body)):
+                    common = []
+                    for t in args[p]:
+                        if t in args[q] and t not in common:
+                            common.append(t)
+                    if not common:
+                        continue
+
+                    def project(u):
+                        return [{t: m[t]} for t in common for m in u if t in m]
+
+                    vk1 = []
+                    for u in dict_set[p]:
+                        if project(u) not in vk1:
+                            vk1.append(project(u))
+                    vk2 = [project(u) for u in dict_set[q] if project(u) in vk1]
+                    for x in vk2:
+                        common_1.append(x)
+                        common_1 = [y for y in common_1 if y in vk2]
+            if not common_1:
+                continue
+            for element in common_1:
+                dic.extend(element)
+            final.extend(instantiate_abducibles([abduce_1[k]], dic))
+    return dict(collections.Counter(final))
+
+
+def test_agrees_with_the_plain_loop_on_random_bottom_clauses():
+    import random
+
+    rng = random.Random(7)
+    terms = ["A", "B", "C", "D", "k"]
+    predicates = [("p", 2), ("q", 2), ("r", 1)]
+
+    def literal(pool):
+        name, arity = rng.choice(predicates)
+        return "%s(%s)" % (name, ",".join(rng.choice(pool) for _ in range(arity)))
+
+    proposing = 0
+    for _ in range(300):
+        bc = {}
+        for i in range(rng.randint(1, 4)):
+            bc["h(x%d,%s)." % (i, rng.choice(["y", "k"]))] = list(
+                dict.fromkeys(literal(terms) for _ in range(rng.randint(0, 12))))
+        rules = []
+        for _ in range(rng.randint(1, 3)):
+            body = [literal(["A", "B", "X", "Y", "k"]) for _ in range(rng.randint(1, 4))]
+            body.insert(rng.randint(0, len(body)), "ab(%s)" % rng.choice(["A,X", "Y", "B,A"]))
+            rules.append("h(A,B):-" + "&".join(body))
+        expected = _plain_abduction(bc, ["ab"], rules)
+        assert vantor_abduction(bc, ["ab"], meta_rule=rules) == expected
+        proposing += bool(expected)
+    assert proposing > 40  # the comparison is not only about empty results
