@@ -386,3 +386,15 @@ def test_agrees_with_the_plain_loop_on_random_bottom_clauses():
         assert vantor_abduction(bc, ["ab"], meta_rule=rules) == expected
         proposing += bool(expected)
     assert proposing > 40  # the comparison is not only about empty results
+
+
+def test_example_data_end_to_end():
+    from vantor import bottom_clause_generation
+
+    data = os.path.join(os.path.dirname(__file__), "..", "examples", "abduction")
+    positive, _ = bottom_clause_generation(
+        file=os.path.join(data, "BK.pl"), container="memory",
+        positive_example=os.path.join(data, "pos_example.f"), negative_example="",
+        tqdm_disable=True)
+    result = vantor_abduction(positive, ["male"], meta_rule=[GRANDFATHER])
+    assert result == {"male(arthur)": 1, "male(edward)": 1, "male(martin)": 1, "male(quentin)": 1}

@@ -8,12 +8,12 @@ abducible literal into ground facts. The facts are counted (or scored) and
 written to "abduced_facts.txt" in the working directory.
 """
 import os
-import pickle
 import tempfile
 import warnings
 
 from . import _core
 from ._core import consistent_substitutions, instantiate_abducibles, separate_abducibles
+from .data import read_pickle
 
 __all__ = [
     "separate_abducibles",
@@ -36,11 +36,7 @@ def _load_stored(name):
             "Training_pos must be a bottom-clause dictionary (dict) or the name of a "
             "file holding a stored one, not %s" % type(name).__name__
         )
-    with open(name, "rb") as handle:
-        try:
-            return pickle.load(handle)
-        except EOFError:
-            return []
+    return read_pickle(name)
 
 
 def _file_mode(path):
