@@ -1,3 +1,262 @@
-"""folds"""
+"""Train/test splits and k folds of bottom-clause dictionaries.
 
-__all__ = []
+The dictionaries stay ordinary host dictionaries (example text -> bottom
+clause) so that the parts share the very bottom-clause lists of their
+source; the core only computes where the id lists are cut. Shuffles use the
+host's ``random`` module and never seed it, so ``random.seed`` in a script
+makes a split repeatable.
+"""
+import operator
+import os
+import pickle
+import random
+from collections.abc import Mapping
+
+from . import _core
+
+__all__ = [
+    "VantorFold",
+    "label_dictionary",
+    "split_examples",
+    "vantor_folds",
+    "vantor_folds_generation",
+    "vantor_train_test_split",
+]
+
+_PATH_TYPES = (str, bytes, os.PathLike)
+
+
+class VantorFold:
+    """The folds of a positive and a negative bottom-clause dictionary.
+
+    ``VantorFold(pos, neg, pos_d, neg_d)`` stores, in this order:
+
+    - ``pos_fold``: fold number (0, 1, ...) -> dictionary of that fold's
+      positive examples;
+    - ``neg_fold``: the same for the negative examples;
+    - ``pos_dict``: the complete positive bottom-clause dictionary;
+    - ``neg_dict``: the complete negative bottom-clause dictionary.
+
+    The record stores what it is given and checks nothing; two records are
+    equal when their four fields are equal.
+    """
+
+    __slots__ = ("pos_fold", "neg_fold", "pos_dict", "neg_dict")
+
+    def __init__(self, pos, neg, pos_d, neg_d):
+        self.pos_fold = pos
+        self.neg_fold = neg
+        self.pos_dict = pos_d
+        self.neg_dict = neg_d
+
+    def _fields(self):
+        return (self.pos_fold, self.neg_fold, self.pos_dict, self.neg_dict)
+
+    def __eq__(self, other):
+        if not isinstance(other, VantorFold):
+            return NotImplemented
+        return self._fields() == other._fields()
+
+    __hash__ = None  # the fields are mutable dictionaries
+
+    def __repr__(self):
+        # Bottom clauses can be long: show the shape, not every literal.
+        return (
+            "VantorFold(pos_fold=%s, neg_fold=%s, pos_dict=%s, neg_dict=%s)"
+            % (
+                _describe_fold_map(self.pos_fold),
+                _describe_fold_map(self.neg_fold),
+                _describe_dictionary(self.pos_dict),
+                _describe_dictionary(self.neg_dict),
+            )
+        )
+
+
+def _describe_dictionary(value):
+    if isinstance(value, Mapping):
+        return "<%d example%s>" % (len(value), "" if len(value) == 1 else "s")
+    return repr(value)
+
+
+def _describe_fold_map(value):
+    if isinstance(value, Mapping):
+        return "{%s}" % ", ".join(
+            "%r: %s" % (key, _describe_dictionary(part)) for key, part in value.items()
+        )
+    return repr(value)
+
+
+def label_dictionary(dict_1, label):
+    """The entries of ``dict_1`` whose keys occur in ``label``, in ``label``'s order.
+
+    Keys of ``label`` that ``dict_1`` lacks are skipped.
+    """
+    return {key: dict_1[key] for key in label if key in dict_1}
+
+
+def _load_stored(path, parameter):
+    """The bottom-clause dictionary stored in the file ``path``."""
+    if not isinstance(path, _PATH_TYPES):
+        # open() would take an integer as a file descriptor and close it.
+        raise TypeError(
+            "%s must be a bottom-clause dictionary (dict) or the name of a file "
+            "holding a stored one, not %s" % (parameter, type(path).__name__)
+        )
+    with open(path, "rb") as handle:
+        try:
+            stored = pickle.load(handle)
+        except EOFError:
+            # An empty file is what a failed bottom_clause_generation leaves
+            # behind; splitting it as "no examples" would hide that failure.
+            raise ValueError(
+                "%r holds no stored bottom-clause dictionary (the file is empty or "
+                "truncated); build it again with bottom_clause_generation" % (os.fsdecode(path),)
+            ) from None
+    if not isinstance(stored, Mapping):
+        raise TypeError(
+            "%r holds a %s, not a bottom-clause dictionary"
+            % (os.fsdecode(path), type(stored).__name__)
+        )
+    return stored
+
+
+def _check_test_size(test_size):
+    """The test size as the core takes it: ("count", int) or ("fraction", float)."""
+    if test_size > 1:
+        try:
+            return "count", operator.index(test_size)
+        except TypeError:
+            raise TypeError(
+                "test_size %r is above 1, so it is a count of test examples, and a count "
+                "must be an integer (write 3, not 3.0), or give a fraction of at most 1"
+                % (test_size,)
+            ) from None
+    return "fraction", float(test_size)
+
+
+def _training_boundary(n, test_size):
+    kind, value = _check_test_size(test_size)
+    if kind == "count":
+        # Any count beyond twice the ids already sends every id to test.
+        return _core._split_boundary_count(n, min(value, 2 * n + 2))
+    return _core._split_boundary_fraction(n, value)
+
+
+def _check_folds(folds):
+    try:
+        count = operator.index(folds)
+    except TypeError:
+        raise TypeError(
+            "folds must be a whole number of folds, not %r" % (folds,)
+        ) from None
+    if count <= 0:
+        raise ValueError("folds must be a positive number of folds, got %d" % count)
+    if count > 2**62:
+        raise ValueError("folds=%d is more folds than can be held" % count)
+    return count
+
+
+def split_examples(data, shuffle=True, test_size=0.25):
+    """Split one bottom-clause dictionary into a training and a test part.
+
+    ``data`` is a dictionary or the name of a file holding a stored one (an
+    empty file is an error). With ``shuffle`` true the example order is
+    permuted with the host's ``random`` module first. ``test_size`` of at
+    most 1 is the fraction of test examples (the training size is
+    ``int((1 - test_size) * n)`` in double precision); above 1 it is the
+    number of test examples and must be an integer. A training size below
+    zero counts from the end: all but the last ``-size`` examples train.
+
+    Returns (training dictionary, test dictionary), both in the (possibly
+    shuffled) id order.
+    """
+    if isinstance(data, (str, os.PathLike)):
+        dictionary = _load_stored(data, "data")
+    else:
+        dictionary = data
+    if not hasattr(dictionary, "keys"):
+        raise TypeError(
+            "data must be a bottom-clause dictionary or the name of a file holding a "
+            "stored one, not %s" % type(dictionary).__name__
+        )
+    example_ids = list(dictionary.keys())
+    if shuffle:
+        random.shuffle(example_ids)
+    boundary = _training_boundary(len(example_ids), test_size)
+    return (
+        {key: dictionary[key] for key in example_ids[:boundary]},
+        {key: dictionary[key] for key in example_ids[boundary:]},
+    )
+
+
+def vantor_train_test_split(
+    test_size=0.25,
+    shuffle=False,
+    positive_file_dictionary="positive_bottom_clause",
+    negative_file_dictionary="negative_bottom_clause",
+):
+    """Split the positive and the negative bottom clauses into training and test parts.
+
+    Each source is a dictionary or the name of a stored one; a false source
+    (such as an empty name) leaves its two parts empty. The positives are
+    split (and shuffled) before the negatives. See ``split_examples`` for
+    ``test_size`` and ``shuffle``.
+
+    Returns (positive training, positive test, negative training, negative test).
+    """
+    _check_test_size(test_size)
+    pos_train, pos_test, neg_train, neg_test = {}, {}, {}, {}
+    if positive_file_dictionary:
+        pos_train, pos_test = split_examples(positive_file_dictionary, shuffle, test_size)
+    if negative_file_dictionary:
+        neg_train, neg_test = split_examples(negative_file_dictionary, shuffle, test_size)
+    return pos_train, pos_test, neg_train, neg_test
+
+
+def vantor_folds_generation(data, folds, shuffle):
+    """Cut one bottom-clause dictionary into ``folds`` consecutive folds.
+
+    ``data`` is used as the dictionary only when it is exactly a ``dict``;
+    anything else is taken as the name of a stored dictionary file. The ids
+    are shuffled only when ``shuffle == True`` (so 1 shuffles and "yes" does
+    not). With n examples the first ``n % folds`` folds hold ``n // folds + 1``
+    examples and the others ``n // folds``.
+
+    Returns (fold number -> dictionary of that fold, complete dictionary).
+    """
+    count = _check_folds(folds)
+    if type(data) is dict:
+        dictionary = data
+    else:
+        dictionary = _load_stored(data, "data")
+    example_ids = list(dictionary.keys())
+    if shuffle == True:  # noqa: E712 - an equality test is what is asked for
+        random.shuffle(example_ids)
+    fold_map = {}
+    start = 0
+    for number, size in enumerate(_core._fold_sizes(len(example_ids), count)):
+        fold_map[number] = label_dictionary(dictionary, example_ids[start : start + size])
+        start += size
+    return fold_map, dictionary
+
+
+def vantor_folds(
+    folds=2,
+    shuffle=False,
+    positive_file_dictionary="positive_bottom_clause",
+    negative_file_dictionary="negative_bottom_clause",
+):
+    """The folds of the positive and the negative bottom clauses, as a ``VantorFold``.
+
+    Each source is a dictionary or the name of a stored one; a false source
+    leaves its fold map and dictionary empty. Positives are cut (and
+    shuffled) before negatives. Give ``vantor_cross_validation`` the same
+    number as its ``k_fold``.
+    """
+    _check_folds(folds)
+    pos_fold, neg_fold, pos_dict, neg_dict = {}, {}, {}, {}
+    if positive_file_dictionary:
+        pos_fold, pos_dict = vantor_folds_generation(positive_file_dictionary, folds, shuffle)
+    if negative_file_dictionary:
+        neg_fold, neg_dict = vantor_folds_generation(negative_file_dictionary, folds, shuffle)
+    return VantorFold(pos_fold, neg_fold, pos_dict, neg_dict)
