@@ -1,0 +1,177 @@
+#include "bottom/background.hpp"
+
+#include <functional>
+
+#include "data/files.hpp"
+#include "host.hpp"
+#include "text/pystr.hpp"
+
+namespace vantor::bottom {
+
+namespace {
+std::uint32_t hash_of(std::string_view s) {
+    const std::size_t h = std::hash<std::string_view>{}(s);
+    return static_cast<std::uint32_t>(h ^ (h >> 32));
+}
+}  // namespace
+
+std::uint32_t Interner::find(std::string_view s) const {
+    if (slots_.empty()) return npos;
+    const std::uint32_t h = hash_of(s);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+        const std::uint32_t slot = slots_[i];
+        if (slot == 0) return npos;
+        const std::uint32_t id = slot - 1;
+        if (hashes_[id] == h && texts_[id] == s) return id;
+    }
+}
+
+std::uint32_t Interner::intern(std::string_view s) {
+    if ((texts_.size() + 1) * 2 > slots_.size()) grow();
+    const std::uint32_t h = hash_of(s);
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = h & mask;
+    for (;; i = (i + 1) & mask) {
+        const std::uint32_t slot = slots_[i];
+        if (slot == 0) break;
+        const std::uint32_t id = slot - 1;
+        if (hashes_[id] == h && texts_[id] == s) return id;
+    }
+    if (texts_.size() >= Background::kIdMask) {
+        throw std::length_error("background file has too many distinct terms");
+    }
+    const auto id = static_cast<std::uint32_t>(texts_.size());
+    texts_.push_back(s);
+    hashes_.push_back(h);
+    slots_[i] = id + 1;
+    return id;
+}
+
+void Interner::grow() {
+    std::vector<std::uint32_t> slots(slots_.empty() ? 64 : slots_.size() * 2, 0);
+    const std::size_t mask = slots.size() - 1;
+    for (std::uint32_t id = 0; id < texts_.size(); ++id) {
+        std::size_t i = hashes_[id] & mask;
+        while (slots[i] != 0) i = (i + 1) & mask;
+        slots[i] = id + 1;
+    }
+    slots_.swap(slots);
+}
+
+LineIndex LineIndex::build(std::size_t terms,
+                           const std::vector<std::pair<std::uint32_t, std::uint32_t>>& pairs) {
+    LineIndex index;
+    if (pairs.empty()) return index;
+    index.offsets.assign(terms + 1, 0);
+    for (const auto& [term, line] : pairs) ++index.offsets[term + 1];
+    for (std::size_t t = 0; t < terms; ++t) index.offsets[t + 1] += index.offsets[t];
+    index.lines.resize(pairs.size());
+    std::vector<std::uint32_t> fill(index.offsets.begin(), index.offsets.end() - 1);
+    for (const auto& [term, line] : pairs) index.lines[fill[term]++] = line;
+    return index;
+}
+
+std::unique_ptr<Background> Background::from_file(const std::string& path) {
+    std::unique_ptr<Background> bg(new Background());
+    bg->content_ = data::read_text_file(path);
+    const std::vector<std::string_view> lines = data::background_lines(bg->content_);
+    bg->line_pred_.reserve(lines.size());
+    bg->line_begin_.reserve(lines.size() + 1);
+    bg->entries_.reserve(lines.size() * 2);
+    for (std::string_view line : lines) bg->add_line(line);
+    bg->finish();
+    return bg;
+}
+
+std::unique_ptr<Background> Background::from_lines(std::vector<std::string> lines) {
+    std::unique_ptr<Background> bg(new Background());
+    bg->given_lines_ = std::move(lines);
+    bg->line_pred_.reserve(bg->given_lines_.size());
+    bg->line_begin_.reserve(bg->given_lines_.size() + 1);
+    for (const std::string& line : bg->given_lines_) bg->add_line(line);
+    bg->finish();
+    return bg;
+}
+
+std::uint32_t Background::add_term(std::string_view text, bool owned) {
+    if (owned) {
+        const std::uint32_t id = terms_.find(text);
+        if (id != Interner::npos) return id;
+        text = owned_.emplace_back(text);
+    }
+    const std::size_t before = terms_.size();
+    const std::uint32_t id = terms_.intern(text);
+    if (terms_.size() != before) kinds_.push_back(static_cast<std::uint8_t>(text::argument_kind(text)));
+    return id;
+}
+
+void Background::add_line(std::string_view line) {
+    line_begin_.push_back(static_cast<std::uint32_t>(entries_.size()));
+    // Lines without blanks or brackets (nearly all facts) are split in place:
+    // that is all the full parser would do with them.
+    if (line.find_first_of(" []$") == std::string_view::npos) {
+        const std::size_t open = line.find('(');
+        if (open == std::string_view::npos) {
+            line_pred_.push_back(predicates_.intern(line));
+            return;
+        }
+        line_pred_.push_back(predicates_.intern(line.substr(0, open)));
+        std::string_view rest = text::strip(line.substr(open + 1));
+        rest = rest.substr(0, rest.find(')'));
+        std::size_t start = 0;
+        while (start <= rest.size()) {
+            std::size_t comma = rest.find(',', start);
+            if (comma == std::string_view::npos) comma = rest.size();
+            if (comma > start) {
+                entries_.push_back(add_term(rest.substr(start, comma - start), false) | kFindable);
+            }
+            start = comma + 1;
+        }
+        return;
+    }
+    const text::Clause clause(line);
+    {
+        const std::string& pred = clause.predicate;
+        const std::uint32_t found = predicates_.find(pred);
+        line_pred_.push_back(found != Interner::npos ? found
+                                                     : predicates_.intern(owned_.emplace_back(pred)));
+    }
+    for (const text::Arg& arg : clause.args()) {
+        const std::string key = arg.is_list ? text::list_key(arg.items) : arg.text;
+        std::uint32_t entry = add_term(key, true);
+        if (arg.is_list) entry |= kList;
+        if (line.find(key) != std::string_view::npos) entry |= kFindable;
+        entries_.push_back(entry);
+    }
+}
+
+void Background::finish() {
+    line_begin_.push_back(static_cast<std::uint32_t>(entries_.size()));
+    const std::size_t lines = line_pred_.size();
+    reachable_.assign(lines, 0);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> first, late;
+    first.reserve(lines);
+    for (std::uint32_t line = 0; line < lines; ++line) {
+        const std::uint32_t* b = args_begin(line);
+        const std::uint32_t* e = args_end(line);
+        bool any = false;
+        for (const std::uint32_t* a = b; a != e; ++a) any = any || (*a & kFindable);
+        if (!any) continue;
+        reachable_[line] = 1;
+        first.emplace_back(*b & kIdMask, line);
+        if (*b & kFindable) continue;
+        for (const std::uint32_t* a = b; a != e; ++a) {
+            if (!(*a & kFindable)) continue;
+            bool repeated = false;
+            for (const std::uint32_t* p = b; p != a; ++p) {
+                repeated = repeated || (((*p ^ *a) & kIdMask) == 0 && (*p & kFindable));
+            }
+            if (!repeated) late.emplace_back(*a & kIdMask, line);
+        }
+    }
+    by_first_ = LineIndex::build(terms_.size(), first);
+    late_ = LineIndex::build(terms_.size(), late);
+}
+
+}  // namespace vantor::bottom
