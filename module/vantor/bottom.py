@@ -87,10 +87,11 @@ def _example_list(example_set, parameter):
     )
 
 
-def _for_set(builder, depth, example_set, dictionary_name, container, tqdm_disable, parameter):
+def _for_set(builder, depth, example_set, dictionary_name, container, tqdm_disable, parameter,
+             name_parameter):
     examples = _example_list(example_set, parameter)
     if container == "dict":
-        target = _AtomicPickle(_target_path(dictionary_name, "dictionary_name"), "dictionary_name")
+        target = _AtomicPickle(_target_path(dictionary_name, name_parameter), name_parameter)
         try:
             dictionary = builder.build(examples, depth, bool(tqdm_disable), parameter)
         except BaseException:
@@ -124,7 +125,7 @@ def bottom_clauses_for_set(file, constant_set, depth, example_set, dictionary_na
     """
     builder = _SetBuilder(file, constant_set)
     return _for_set(builder, depth, example_set, dictionary_name, container, tqdm_disable,
-                    "example_set")
+                    "example_set", "dictionary_name")
 
 
 def bottom_clause_generation(file="BK.pl", container="dict", positive_example="pos_example.f",
@@ -162,8 +163,8 @@ def bottom_clause_generation(file="BK.pl", container="dict", positive_example="p
     negative = []
     if positive_example:
         positive = _for_set(builder, depth, positive_example, positive_file_dictionary, container,
-                            tqdm_disable, "positive_example")
+                            tqdm_disable, "positive_example", "positive_file_dictionary")
     if negative_example:
         negative = _for_set(builder, depth, negative_example, negative_file_dictionary, container,
-                            tqdm_disable, "negative_example")
+                            tqdm_disable, "negative_example", "negative_file_dictionary")
     return positive, negative

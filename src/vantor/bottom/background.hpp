@@ -11,7 +11,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -22,21 +21,29 @@
 
 namespace vantor::bottom {
 
-// Texts -> dense ids. The texts must outlive the table.
+// Texts -> dense ids. The texts are copied into one compact buffer: lookups
+// then touch a few cache lines instead of the whole file.
 class Interner {
 public:
     static constexpr std::uint32_t npos = 0xFFFFFFFFu;
 
     std::uint32_t intern(std::string_view s);  // adds when absent
     std::uint32_t find(std::string_view s) const;
-    std::string_view text(std::uint32_t id) const { return texts_[id]; }
-    std::size_t size() const { return texts_.size(); }
+    std::string_view text(std::uint32_t id) const {
+        const std::uint64_t span = spans_[id];
+        return {chars_.data() + (span >> 24), static_cast<std::size_t>(span & 0xFFFFFF)};
+    }
+    std::size_t size() const { return spans_.size(); }
+    void shrink() {
+        chars_.shrink_to_fit();
+        spans_.shrink_to_fit();
+    }
 
 private:
     void grow();
-    std::vector<std::string_view> texts_;
-    std::vector<std::uint32_t> hashes_;
-    std::vector<std::uint32_t> slots_;  // 0 = empty, else id + 1
+    std::string chars_;
+    std::vector<std::uint64_t> spans_;  // offset << 24 | length
+    std::vector<std::uint64_t> slots_;  // 0 = empty, else hash << 32 | (id + 1)
 };
 
 // Term -> lines, in ascending line order.
@@ -62,7 +69,8 @@ struct LineIndex {
 class Background {
 public:
     // One argument of a parsed line: term id plus two flags.
-    static constexpr std::uint32_t kIdMask = 0x3FFFFFFFu;
+    static constexpr std::uint32_t kIdMask = 0x1FFFFFFFu;
+    static constexpr std::uint32_t kConstant = 0x20000000u;  // a text of kind "constant"
     static constexpr std::uint32_t kFindable = 0x40000000u;  // occurs in its line's text
     static constexpr std::uint32_t kList = 0x80000000u;      // a nested-list argument
 
@@ -102,12 +110,9 @@ public:
 private:
     Background() = default;
     void add_line(std::string_view line);
-    std::uint32_t add_term(std::string_view text, bool owned);
+    std::uint32_t add_term(std::string_view text);
+    std::uint32_t constant_flag(std::uint32_t id) const;
     void finish();
-
-    std::string content_;                  // file bytes, when read from a file
-    std::vector<std::string> given_lines_;  // lines, when given as a list
-    std::deque<std::string> owned_;        // texts the parser rebuilt
 
     Interner terms_;
     std::vector<std::uint8_t> kinds_;

@@ -3,7 +3,6 @@
 #include <functional>
 #include <queue>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "bottom/variables.hpp"
 
@@ -11,7 +10,41 @@ namespace vantor::bottom {
 
 namespace {
 constexpr std::uint32_t kBeforeFirstLine = 0xFFFFFFFFu;
-}
+
+// The texts already in `clauses`, as positions into it (no copies).
+class LiteralSet {
+public:
+    explicit LiteralSet(const std::vector<std::string>& clauses) : clauses_(clauses), slots_(64, 0) {}
+
+    // True when `text` is new; the caller then appends it to the clauses.
+    bool add(std::string_view text) {
+        if ((clauses_.size() + 1) * 2 > slots_.size()) grow();
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = hash(text) & mask;; i = (i + 1) & mask) {
+            if (slots_[i] == 0) {
+                slots_[i] = static_cast<std::uint32_t>(clauses_.size()) + 1;
+                return true;
+            }
+            if (clauses_[slots_[i] - 1] == text) return false;
+        }
+    }
+
+private:
+    static std::size_t hash(std::string_view s) { return std::hash<std::string_view>{}(s); }
+    void grow() {
+        std::vector<std::uint32_t> slots(slots_.size() * 2, 0);
+        const std::size_t mask = slots.size() - 1;
+        for (std::uint32_t k = 0; k < clauses_.size(); ++k) {
+            std::size_t i = hash(clauses_[k]) & mask;
+            while (slots[i] != 0) i = (i + 1) & mask;
+            slots[i] = k + 1;
+        }
+        slots_.swap(slots);
+    }
+    const std::vector<std::string>& clauses_;
+    std::vector<std::uint32_t> slots_;
+};
+}  // namespace
 
 // Per-call indexes and per-example scratch space. Marks carry the number of
 // the example they belong to, so nothing is cleared between examples.
@@ -21,8 +54,11 @@ struct BottomClauseBuilder::State {
     LineIndex constant_first;               // lines whose first argument is constant, by findable term
 
     std::uint32_t mark = 0;
-    std::vector<std::uint32_t> term_mark;  // == mark: term known
-    std::vector<std::uint32_t> term_pos;   // its position in the known-term list
+    struct Known {
+        std::uint32_t mark;  // == mark: the term is known
+        std::uint32_t pos;   // its position in the known-term list
+    };
+    std::vector<Known> terms;  // together: one cache line per lookup
     std::vector<std::uint32_t> line_mark;  // == mark: visit already decided
     std::vector<std::string> names;        // variable_name cache
 
@@ -43,20 +79,20 @@ struct BottomClauseBuilder::State {
                 return !(first & Background::kList) && is_constant[first & Background::kIdMask];
             });
         }
-        term_mark.assign(terms.size(), 0);
-        term_pos.assign(terms.size(), 0);
+        this->terms.assign(terms.size(), Known{0, 0});
         line_mark.assign(bg.line_count(), 0);
     }
 
     void next_example() {
         if (++mark == 0) {  // wrapped: old marks could look current
-            std::fill(term_mark.begin(), term_mark.end(), 0);
+            std::fill(terms.begin(), terms.end(), Known{0, 0});
             std::fill(line_mark.begin(), line_mark.end(), 0);
             mark = 1;
         }
     }
 
-    bool known(std::uint32_t term) const { return term_mark[term] == mark; }
+    bool known(std::uint32_t term) const { return terms[term].mark == mark; }
+    void learn(std::uint32_t term, std::uint32_t pos) { terms[term] = Known{mark, pos}; }
 
     const std::string& name(std::uint32_t pos) {
         while (names.size() <= pos) names.push_back(variable_name(static_cast<long long>(names.size())));
@@ -129,8 +165,7 @@ std::vector<std::string> BottomClauseBuilder::build(std::string_view example, lo
         for (const std::string& t : text::Clause(example).arg_texts()) {
             const std::uint32_t id = terms.find(t);
             if (id != Interner::npos && !st.known(id)) {
-                st.term_mark[id] = st.mark;
-                st.term_pos[id] = known_count;
+                st.learn(id, known_count);
                 fresh.push_back(id);
             }
             ++known_count;  // repeated and unseen terms still hold a position
@@ -139,7 +174,7 @@ std::vector<std::string> BottomClauseBuilder::build(std::string_view example, lo
     }
 
     std::vector<std::string> clauses;
-    std::unordered_set<std::string> seen;
+    LiteralSet seen(clauses);
     std::string literal;
     while (!pending.empty()) {
         const auto [pass, line] = pending.top();
@@ -155,19 +190,18 @@ std::vector<std::string> BottomClauseBuilder::build(std::string_view example, lo
             first_arg = false;
             if (!list && st.is_constant[id]) {
                 literal += bg.terms().text(id);
-            } else if (list || bg.kind(id) == text::ArgKind::Constant) {
+            } else if (*a & (Background::kList | Background::kConstant)) {
                 if (!st.known(id)) {
-                    st.term_mark[id] = st.mark;
-                    st.term_pos[id] = known_count++;
+                    st.learn(id, known_count++);
                     fresh.push_back(id);
                 }
-                literal += st.name(st.term_pos[id]);
+                literal += st.name(st.terms[id].pos);
             } else {
                 literal += bg.terms().text(id);  // numbers and upper-case texts stay
             }
         }
         literal += ')';
-        if (seen.insert(literal).second) clauses.push_back(literal);
+        if (seen.add(literal)) clauses.push_back(literal);
         for (std::uint32_t id : fresh) learnt(id, pass, line);
     }
     return clauses;
