@@ -20,6 +20,7 @@ __all__ = [
     "split_examples",
     "vantor_folds",
     "vantor_folds_generation",
+    "vantor_cross_validation",
     "vantor_train_test_split",
 ]
 
@@ -105,7 +106,15 @@ def _load_stored(path, parameter):
     with open(path, "rb") as handle:
         try:
             stored = pickle.load(handle)
+            truncated = False
         except EOFError:
+            truncated = True
+        except pickle.UnpicklingError as error:
+            # Cut off inside an opcode's argument: the file ended early too.
+            if str(error) != "pickle data was truncated":
+                raise
+            truncated = True
+        if truncated:
             # An empty file is what a failed bottom_clause_generation leaves
             # behind; splitting it as "no examples" would hide that failure.
             raise ValueError(
@@ -260,3 +269,119 @@ def vantor_folds(
     if negative_file_dictionary:
         neg_fold, neg_dict = vantor_folds_generation(negative_file_dictionary, folds, shuffle)
     return VantorFold(pos_fold, neg_fold, pos_dict, neg_dict)
+
+
+def _check_k_fold(kfolds, k_fold):
+    """k_fold as a count, once it is known that every fold it asks for exists."""
+    try:
+        count = operator.index(k_fold)
+    except TypeError:
+        raise TypeError("k_fold must be a whole number of folds, not %r" % (k_fold,)) from None
+    if count <= 0:
+        raise ValueError(
+            "k_fold must be at least 1, got %d: with no fold to run no theory is learned" % count
+        )
+    for name in ("pos_fold", "neg_fold"):
+        if not isinstance(getattr(kfolds, name), Mapping):
+            raise TypeError(
+                "kfolds.%s must be a fold map (fold number -> dictionary), not %s"
+                % (name, type(getattr(kfolds, name)).__name__)
+            )
+    pos_fold, neg_fold = kfolds.pos_fold, kfolds.neg_fold
+    held = 0
+    while held in pos_fold and held in neg_fold:
+        held += 1
+    if count > held:
+        missing = "pos_fold" if held not in pos_fold else "neg_fold"
+        advice = "make the folds with vantor_folds(folds=%d)" % count
+        if held:
+            advice += " or pass k_fold=%d" % held
+        raise KeyError(
+            "k_fold=%d but kfolds holds %d fold%s (fold %d is missing from kfolds.%s); "
+            "vantor_folds(folds=...) and k_fold must agree: %s"
+            % (count, held, "" if held == 1 else "s", held, missing, advice)
+        )
+    return count
+
+
+def vantor_cross_validation(
+    kfolds,
+    file="BK.pl",
+    k_fold=10,
+    constant_set=None,
+    meta_rule=None,
+    min_pos=1,
+    max_neg=0,
+    max_literals=2,
+    exact_literals=False,
+    key_size=None,
+    distinct=False,
+    optimize=False,
+    verbose=False,
+    eval_fn="accuracy",
+    reduce_bc=False,
+    bc_count=20,
+    set_chain=False,
+    pi=False,
+    recursive=False,
+    rule_noise_check=False,
+):
+    """k-fold cross-validation of the learner on the folds of ``vantor_folds``.
+
+    The candidate rules are built once from all positive examples
+    (``kfolds.pos_dict``; the head is its first example); then, for each fold
+    i from 0 to ``k_fold - 1``, a theory is learned on the other folds and
+    scored in the Prolog engine on fold i. Coverage caches are shared by all
+    folds, so each example's coverage is computed once. Unless ``verbose``,
+    each fold prints its theory and its training and test tables.
+
+    Every other parameter means what it means for ``vantor_learn``; unlike
+    there, the candidates are not re-sorted by length. Give ``k_fold`` the
+    number of folds ``vantor_folds(folds=...)`` made. ``constant_set``,
+    ``meta_rule`` and ``key_size`` default to a new empty list per call.
+
+    Raises ValueError for ``k_fold`` below 1, KeyError when ``kfolds`` holds
+    fewer folds than ``k_fold``, IndexError for an empty ``kfolds.pos_dict``,
+    and whatever learning or the Prolog engine raises (no partial result).
+
+    Returns ``Vantor(H, accuracies, precisions, sensitivities, specificities,
+    fscores, time_learn)``: ``H`` is the last fold's theory, the five measure
+    fields are lists with one test value per fold, and ``time_learn`` is the
+    whole call's wall-clock time in seconds, Prolog evaluations included.
+    """
+    if constant_set is None:
+        constant_set = []
+    if meta_rule is None:
+        meta_rule = []
+    if key_size is None:
+        key_size = []
+    return _cross_validation(
+        kfolds, file, k_fold, constant_set, meta_rule, min_pos, max_neg, max_literals,
+        exact_literals, key_size, distinct, optimize, verbose, eval_fn, reduce_bc, bc_count,
+        set_chain, pi, recursive, rule_noise_check,
+    )[0]
+
+
+def _cross_validation(
+    kfolds, file, k_fold, constant_set, meta_rule, min_pos, max_neg, max_literals,
+    exact_literals, key_size, distinct, optimize, verbose, eval_fn, reduce_bc, bc_count,
+    set_chain, pi, recursive, rule_noise_check,
+):
+    """The cross-validation record and a breakdown of the work (for benchmarks)."""
+    for name in ("pos_fold", "neg_fold", "pos_dict", "neg_dict"):
+        if not hasattr(kfolds, name):
+            raise TypeError(
+                "kfolds must be the VantorFold that vantor_folds returns, not %s"
+                % type(kfolds).__name__
+            )
+    count = _check_k_fold(kfolds, k_fold)
+    hypothesis, measures, time_learn, stats = _core._cross_validation(
+        kfolds.pos_fold, kfolds.neg_fold, kfolds.pos_dict, kfolds.neg_dict, file, count,
+        constant_set, meta_rule, min_pos, max_neg, max_literals, bool(exact_literals),
+        key_size, bool(distinct), bool(optimize), bool(verbose), bool(reduce_bc), bc_count,
+        bool(set_chain), bool(pi), bool(recursive), bool(rule_noise_check),
+    )
+    from .evaluate import Vantor
+
+    record = Vantor(hypothesis, *measures, time_learn)
+    return record, stats
