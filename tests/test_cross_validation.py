@@ -9,17 +9,98 @@ from vantor import VantorFold, vantor_cross_validation, vantor_folds
 from vantor.folds import _cross_validation
 
 FAMILY = os.path.join(os.path.dirname(__file__), os.pardir, "examples", "family")
+PATH = os.path.join(os.path.dirname(__file__), "data", "path")
 TARGET = "grandparent(A,B):-parent(A,C),parent(C,B)"
+
+
+def bottom_clauses(source, directory):
+    for name in ("BK.pl", "pos_example.f", "neg_example.n"):
+        shutil.copy(os.path.join(source, name), directory / name)
+    os.chdir(directory)
+    return vantor.bottom_clause_generation(container="memory", tqdm_disable=True)
 
 
 @pytest.fixture
 def family(tmp_path, monkeypatch):
     """Bottom clauses of the family examples, built in a scratch directory."""
-    for name in ("BK.pl", "pos_example.f", "neg_example.n"):
-        shutil.copy(os.path.join(FAMILY, name), tmp_path / name)
     monkeypatch.chdir(tmp_path)
-    pos, neg = vantor.bottom_clause_generation(container="memory", tqdm_disable=True)
-    return pos, neg
+    return bottom_clauses(FAMILY, tmp_path)
+
+
+def reference(kfolds, k_fold, constant_set, meta_rule, min_pos, max_neg, max_literals,
+              exact_literals, key_size, distinct, optimize, reduce_bc, bc_count, set_chain,
+              pi, recursive, rule_noise_check):
+    """Cross-validation step by step through the public stage functions."""
+    pos_dict, neg_dict = kfolds.pos_dict, kfolds.neg_dict
+    head = vantor.variabilise_example(next(iter(pos_dict)), constant_set)
+    arity = vantor.predicate_arity_table(pos_dict, neg_dict, len(pos_dict), len(neg_dict), key_size)
+    relation = vantor.relation_chains(pos_dict, len(pos_dict), constant_set, key_size, set_chain)
+    templates = meta_rule or vantor.generate_hypotheses(
+        pos_dict, constant_set, max_literals, exact_literals, key_size)
+    theory = vantor.apply_meta_rules(head, templates, arity, relation, distinct)
+    hypo_set_dic, rule_set_dic = {}, {}
+    measures = [[] for _ in range(5)]
+    for i in range(k_fold):
+        pos_train, neg_train = {}, {}
+        for j in range(k_fold):
+            if j != i:
+                pos_train.update(kfolds.pos_fold[j])
+                neg_train.update(kfolds.neg_fold[j])
+        lists = []
+        for examples in (pos_train, neg_train):
+            found, hypo_set_dic, rule_set_dic = vantor.compute_coverage(
+                examples, head, theory, arity, hypo_set_dic, rule_set_dic, constant_set,
+                optimize, True, reduce_bc, bc_count, rule_noise_check)
+            lists.append(found)
+        prune_1 = vantor.filter_by_min_pos(lists[0], min_pos)
+        prune_2 = vantor.filter_by_max_neg(prune_1, lists[1], max_neg)
+        H = vantor.select_theory(prune_1, prune_2, len(pos_train), len(neg_train), "accuracy",
+                                 True, pi, recursive)
+        test = vantor.evaluate_theory_prolog(H, "BK.pl", kfolds.pos_fold[i], kfolds.neg_fold[i],
+                                             True)
+        for values, value in zip(measures, (test.accuracy, test.precision, test.sensitivity,
+                                            test.specificity, test.fscore)):
+            values.append(value)
+    return H, measures
+
+
+@pytest.mark.parametrize(
+    "source, k_fold, seed, options",
+    [
+        (FAMILY, 4, 0, {}),
+        (FAMILY, 3, 5, dict(max_literals=3, min_pos=2)),
+        (FAMILY, 2, 1, dict(max_neg=1, distinct=True)),
+        (PATH, 5, 2, {}),
+        (PATH, 3, 3, dict(optimize=True, max_literals=3, rule_noise_check=True)),
+        (PATH, 4, 4, dict(recursive=True, key_size=4)),
+        (PATH, 2, 6, dict(meta_rule=["A(A,B):-B(A,C)&C(C,B)", "A(A,B):-B(A,B)"])),
+    ],
+)
+def test_matches_the_stages_run_one_by_one(tmp_path, monkeypatch, source, k_fold, seed, options):
+    monkeypatch.chdir(tmp_path)
+    pos, neg = bottom_clauses(source, tmp_path)
+    settings = dict(constant_set=[], meta_rule=[], min_pos=1, max_neg=0, max_literals=2,
+                    exact_literals=False, key_size=[], distinct=False, optimize=False,
+                    reduce_bc=False, bc_count=20, set_chain=False, pi=False, recursive=False,
+                    rule_noise_check=False)
+    settings.update(options)
+
+    def folds():
+        random.seed(seed)
+        fresh = lambda d: {k: list(v) for k, v in d.items()}  # noqa: E731
+        return vantor_folds(k_fold, True, fresh(pos), fresh(neg))
+
+    kfolds = folds()
+    expected_H, expected = reference(kfolds, k_fold, **settings)
+    expected_dict = {k: list(v) for k, v in kfolds.pos_dict.items()}
+    kfolds = folds()
+    result = vantor_cross_validation(kfolds, file="BK.pl", k_fold=k_fold, verbose=True,
+                                     **settings)
+    assert result.hypothesis == expected_H
+    assert [result.accuracy, result.precision, result.sensitivity, result.specificity,
+            result.fscore] == expected
+    # The same lists end up sorted in the caller's dictionary.
+    assert kfolds.pos_dict == expected_dict
 
 
 def cv(kfolds, k_fold, **options):
