@@ -206,3 +206,26 @@ def test_bad_kfolds(family):
         vantor_cross_validation(VantorFold({0: {}}, {0: {}}, {}, {}), k_fold=1)
     with pytest.raises(TypeError, match="k_fold"):
         vantor_cross_validation(VantorFold({0: {}}, {0: {}}, {}, {}), k_fold=1.0)
+
+
+def test_failing_evaluation_reaches_the_caller_with_lists_sorted(family):
+    pos, neg = family
+
+    def run(file):
+        random.seed(0)
+        kfolds = vantor_folds(2, False, {k: list(v) for k, v in pos.items()}, neg)
+        random.seed(0)
+        vantor_cross_validation(kfolds, file=file, k_fold=2, verbose=True)
+        return kfolds
+
+    succeeded = run("BK.pl")
+    assert succeeded.pos_dict != pos  # the drawn example's list was sorted
+    with pytest.raises(FileNotFoundError, match="missing.pl"):
+        run("missing.pl")
+    random.seed(0)
+    failed = vantor_folds(2, False, {k: list(v) for k, v in pos.items()}, neg)
+    random.seed(0)
+    with pytest.raises(FileNotFoundError):
+        vantor_cross_validation(failed, file="missing.pl", k_fold=2, verbose=True)
+    assert failed.pos_dict == succeeded.pos_dict
+    assert not os.path.exists("copy_bk.pl") and not os.path.exists("test_bk.pl")

@@ -3,6 +3,7 @@
 // the cut points of the id lists are computed here.
 #include <nanobind/stl/tuple.h>
 
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <system_error>
@@ -128,6 +129,7 @@ nb::tuple cross_validation_py(nb::handle pos_fold, nb::handle neg_fold, nb::hand
                               nb::handle key_size, bool distinct, bool optimize, bool verbose,
                               bool reduce_bc, nb::handle bc_count, bool set_chain, bool pi,
                               bool recursive, bool rule_noise_check) {
+    const auto tic = std::chrono::steady_clock::now();
     eval::FoldData folds;
     FoldConverter convert(folds);
     folds.pos_dict = convert.part(pos_dict, "kfolds.pos_dict");
@@ -158,8 +160,16 @@ nb::tuple cross_validation_py(nb::handle pos_fold, nb::handle neg_fold, nb::hand
     options.recursive = recursive;
     options.rule_noise_check = rule_noise_check;
 
+    // The arity table sorts some of the core's clauses; the caller's lists
+    // (shared by pos_dict and the folds) end up sorted the same way, also
+    // when a later stage fails.
+    auto sort_caller_lists = [&]() {
+        data::BottomClauseSet keys_only;
+        keys_only.keys = folds.pos_dict.keys;
+        sort_host_lists(pos_dict, keys_only, folds.sorted_positions);
+    };
     eval::CrossValidationResult result;
-    {
+    try {
         PyRandom rng;
         PyStdout out;
         eval::LimitWarning warn = [](const std::string& message) {
@@ -186,12 +196,18 @@ nb::tuple cross_validation_py(nb::handle pos_fold, nb::handle neg_fold, nb::hand
             PyErr_SetObject(PyExc_OSError, err.ptr());
             throw nb::python_error();
         }
+    } catch (...) {
+        // Keep the stage's error: a failure while sorting must not replace it.
+        nb::error_scope keep;
+        try {
+            sort_caller_lists();
+        } catch (...) {
+        }
+        throw;
     }
-    // The arity table sorted some of the core's clauses; the caller's lists
-    // (shared by pos_dict and the folds) end up sorted the same way.
-    data::BottomClauseSet sorted_keys;
-    sorted_keys.keys = folds.pos_dict.keys;
-    sort_host_lists(pos_dict, sorted_keys, result.sorted_positions);
+    sort_caller_lists();
+    // The whole call, conversions included.
+    result.time_learn = std::chrono::duration<double>(std::chrono::steady_clock::now() - tic).count();
 
     nb::list hypothesis;
     for (const std::string& rule : result.hypothesis) hypothesis.append(nb::str(rule.c_str(), rule.size()));

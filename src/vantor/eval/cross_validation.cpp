@@ -88,10 +88,10 @@ CrossValidationResult cross_validation(FoldData& folds, long long k_fold,
     candidate_options.sort_by_length = false;
     const learn::Candidates candidates =
         learn::build_candidates(pos_all, o.constant_set, candidate_options, rng);
-    result.sorted_positions = candidates.sorted_positions;
+    folds.sorted_positions = candidates.sorted_positions;
     result.candidates = candidates.theory.size();
     // The lists the arity table sorted are the ones every fold shares.
-    for (std::size_t p : result.sorted_positions) {
+    for (std::size_t p : folds.sorted_positions) {
         folds.clauses[folds.pos_dict.clause[p]] = pos_all.clauses[p];
     }
 

@@ -32,6 +32,10 @@ struct FoldData {
     std::vector<std::vector<std::string>> clauses;
     Part pos_dict, neg_dict;
     std::vector<Part> pos_fold, neg_fold;  // folds 0 .. k_fold-1
+    // Filled by the driver as soon as the arity table has run: positions of
+    // pos_dict whose bottom clauses it sorted (also when a later stage
+    // throws, so the host can sort its lists as the stage did).
+    std::vector<std::size_t> sorted_positions;
 };
 
 struct CrossValidationOptions {
@@ -68,8 +72,6 @@ struct CrossValidationResult {
     std::size_t coverage_reused = 0;
     std::size_t prolog_evaluations = 0;  // training and test evaluations run
     std::size_t candidates = 0;  // candidate rules built (once per call)
-    // Positions of pos_dict whose bottom clauses the arity table sorted.
-    std::vector<std::size_t> sorted_positions;
 };
 
 // A fresh progress display for each coverage pass.
