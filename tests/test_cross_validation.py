@@ -197,6 +197,9 @@ def test_more_folds_asked_than_made(family):
     message = str(caught.value)
     assert "holds 2 folds" in message and "vantor_folds(folds=...)" in message
     assert "k_fold" in message
+    no_negatives = vantor_folds(2, False, pos, "")
+    with pytest.raises(KeyError, match="neg_fold is empty"):
+        vantor_cross_validation(no_negatives, k_fold=2)
 
 
 def test_bad_kfolds(family):

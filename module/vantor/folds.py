@@ -296,6 +296,9 @@ def _check_k_fold(kfolds, k_fold):
         advice = "make the folds with vantor_folds(folds=%d)" % count
         if held:
             advice += " or pass k_fold=%d" % held
+        if not (pos_fold if missing == "pos_fold" else neg_fold):
+            advice += " (kfolds.%s is empty: give vantor_folds the %s examples)" % (
+                missing, "positive" if missing == "pos_fold" else "negative")
         raise KeyError(
             "k_fold=%d but kfolds holds %d fold%s (fold %d is missing from kfolds.%s); "
             "vantor_folds(folds=...) and k_fold must agree: %s"
