@@ -147,7 +147,7 @@ def main():
             label = "quiet (verbose=True)" if verbose else "printing (verbose=False)"
             print("%d-fold cross-validation, %s: %.3f s total" % (k_fold, label, total))
             print("    learning %.3f s (candidates once: %d rules), Prolog evaluation %.3f s "
-                  "(%d evaluations), host conversion %.3f s"
+                  "(%d evaluations), host wrapper %.3f s"
                   % (work_done["seconds_learning"], work_done["candidates"],
                      work_done["seconds_prolog"], work_done["prolog_evaluations"],
                      total - record.time_learn))
