@@ -26,9 +26,9 @@ def random_arg(rng, depth=0):
         inner = ["[" + ",".join(term(rng) for _ in range(rng.randint(1, 2))) + "]"
                  for _ in range(rng.randint(1, 2))]
         return "[" + ",".join(inner) + "]"
-    if roll < 0.12:
+    if roll < 0.16:
         return term(rng) + " " + term(rng)  # blanks inside an argument
-    if roll < 0.14:
+    if roll < 0.18:
         return ""
     return term(rng)
 
@@ -39,7 +39,11 @@ def random_literal(rng, predicates=PREDICATES):
     if arity == 0:
         return pred
     sep = rng.choice([",", ",", ", ", " ,"])
-    return pred + "(" + sep.join(random_arg(rng) for _ in range(arity)) + ")"
+    args = [random_arg(rng) for _ in range(arity)]
+    if rng.random() < 0.15:
+        # A first argument the substring test cannot see.
+        args[0] = rng.choice([term(rng) + " " + term(rng), "[[" + term(rng) + "],[b]]"])
+    return pred + "(" + sep.join(args) + ")"
 
 
 def random_line(rng):
@@ -148,6 +152,13 @@ FAMILY = ["parent(ann,bob).", "parent(bob,carl)."]
      ["p(A,B,C)", "p(A,B,D)"]),
     # a list in single brackets is one text argument
     (["p(ann,[a,b])."], "g(ann)", 1, [], ["p(A,B)"]),
+    # a first argument the substring test cannot see (list, blanks) still
+    # connects the fact once another of its arguments becomes known later
+    (["p(ann,[[a],[b]]).", "q([[a],[b]],c).", "r(ann,c)."], "g(ann)", 2, [],
+     ["p(A,B)", "r(A,C)", "q(B,C)"]),
+    (["p(ann,x y).", "q(x y,c).", "r(ann,c)."], "g(ann)", 2, [],
+     ["p(A,B)", "r(A,C)", "q(B,C)"]),
+    (["p(ann,x y).", "q(x y,c).", "r(ann,c)."], "g(ann)", 1, [], ["p(A,B)", "r(A,C)"]),
     # a term found on the line itself and known before is not renumbered
     (["p(b,ann,b,c)."], "g(ann,b)", 1, [], ["p(B,A,B,C)"]),
 ])

@@ -191,3 +191,14 @@ def test_many_examples_on_one_background_match_plain_scan(seed, tmp_path):
         examples += rng.sample(examples, min(2, len(examples)))
         got = bottom_clauses_for_set(source, constant, depth, examples, "unused", "memory", True)
         assert got == {e: literal_bottom_clause(source, e, depth, constant) for e in examples}
+
+
+def test_stored_file_keeps_mode_and_link(family):
+    os.mkdir("store")
+    (family / "store" / "pos").write_bytes(b"old")
+    os.chmod("store/pos", 0o600)
+    os.symlink("store/pos", "positive_bottom_clause")
+    bottom_clause_generation(tqdm_disable=True, negative_example="")
+    assert os.path.islink("positive_bottom_clause")
+    assert os.stat("store/pos").st_mode & 0o777 == 0o600
+    assert read_pickle("store/pos") == expected_dict(vantor.read_example("pos_example.f"))

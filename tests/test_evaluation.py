@@ -114,6 +114,12 @@ def test_examples_as_read_from_files_and_dicts():
     assert r == expected(1, 1, 0, 1)
 
 
+def test_non_ascii_texts_and_path_objects(workdir):
+    (workdir / "bk2.pl").write_text("p('café').\np(straße).\n", encoding="utf-8")
+    r = evaluate_theory_prolog(["t(X):-p(X)"], workdir / "bk2.pl", ["t('café')", "t(straße)"], ["t(strasse)"], True)
+    assert r == expected(2, 1, 0, 0)
+
+
 def test_second_theory_replaces_the_first():
     pos, neg = ["t(a)", "t(b)"], ["t(n1)"]
     t1 = evaluate_theory_prolog(["t(X):-p(X)", "u(X):-p(X)"], "bk.pl", pos, neg, True)
@@ -146,6 +152,7 @@ def test_a_theory_loaded_from_another_directory_is_replaced_too(workdir):
         (["t(X):-p(X)"], "bk.pl", ["t(a)", "halt"], PrologError, "halt"),
         ([":- halt(3)", "t(X):-p(X)"], "bk.pl", ["t(a)"], PrologError, "halt"),
         (["t(X):-p(X)"], "missing_bk.pl", ["t(a)"], FileNotFoundError, "missing_bk.pl"),
+        (["t(X):-p(X)"], ".", ["t(a)"], IsADirectoryError, "Is a directory"),
         (["t(X):-p(X)", ""], "bk.pl", ["t(a)"], ValueError, r"theory\[1\]"),
         (["t(X):-p(X)", 3], "bk.pl", ["t(a)"], TypeError, r"theory\[1\]"),
         (["t(X):-p(X)"], "bk.pl", [3], TypeError, "pos"),

@@ -59,12 +59,11 @@ std::uint32_t Interner::intern(std::string_view s) {
             if (text(id) == s) return id;
         }
     }
-    if (spans_.size() >= Background::kIdMask || s.size() > 0xFFFFFF ||
-        chars_.size() + s.size() >= (std::uint64_t{1} << 40)) {
-        throw std::length_error("background file too large: a term over 16 MB or too many terms");
+    if (spans_.size() >= Background::kIdMask || chars_.size() + s.size() >= (std::uint64_t{1} << 32)) {
+        throw std::length_error("background file too large: over 4 GB of distinct terms");
     }
     const auto id = static_cast<std::uint32_t>(spans_.size());
-    spans_.push_back((static_cast<std::uint64_t>(chars_.size()) << 24) | s.size());
+    spans_.push_back((static_cast<std::uint64_t>(chars_.size()) << 32) | s.size());
     chars_.append(s);
     slots_[i] = (h << 32) | (std::uint64_t{id} + 1);
     return id;
@@ -97,12 +96,15 @@ LineIndex LineIndex::build(std::size_t terms,
 
 std::unique_ptr<Background> Background::from_file(const std::string& path) {
     std::unique_ptr<Background> bg(new Background());
-    const std::string content = data::read_text_file(path);
-    const std::vector<std::string_view> lines = data::background_lines(content);
-    bg->line_pred_.reserve(lines.size());
-    bg->line_begin_.reserve(lines.size() + 1);
-    bg->entries_.reserve(lines.size() * 2);
-    for (std::string_view line : lines) bg->add_line(line);
+    {
+        // Terms are copied out of the text: it goes before the regrouping.
+        const std::string content = data::read_text_file(path);
+        const std::vector<std::string_view> lines = data::background_lines(content);
+        bg->line_pred_.reserve(lines.size());
+        bg->line_begin_.reserve(lines.size() + 1);
+        bg->entries_.reserve(lines.size() * 2);
+        for (std::string_view line : lines) bg->add_line(line);
+    }
     bg->finish();
     return bg;
 }
@@ -164,34 +166,55 @@ void Background::add_line(std::string_view line) {
 }
 
 void Background::finish() {
+    line_begin_.push_back(static_cast<std::uint32_t>(entries_.size()));
     terms_.shrink();
     predicates_.shrink();
-    kinds_.shrink_to_fit();
-    line_begin_.push_back(static_cast<std::uint32_t>(entries_.size()));
     const std::size_t lines = line_pred_.size();
-    reachable_.assign(lines, 0);
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> first, late;
-    first.reserve(lines);
-    for (std::uint32_t line = 0; line < lines; ++line) {
-        const std::uint32_t* b = args_begin(line);
-        const std::uint32_t* e = args_end(line);
-        bool any = false;
-        for (const std::uint32_t* a = b; a != e; ++a) any = any || (*a & kFindable);
-        if (!any) continue;
-        reachable_[line] = 1;
-        first.emplace_back(*b & kIdMask, line);
-        if (*b & kFindable) continue;
+    const std::size_t terms = terms_.size();
+    auto args_of = [&](std::uint32_t line) {
+        return std::pair{entries_.data() + line_begin_[line], entries_.data() + line_begin_[line + 1]};
+    };
+    auto reachable = [&](std::uint32_t line) {
+        const auto [b, e] = args_of(line);
         for (const std::uint32_t* a = b; a != e; ++a) {
-            if (!(*a & kFindable)) continue;
-            bool repeated = false;
-            for (const std::uint32_t* p = b; p != a; ++p) {
-                repeated = repeated || (((*p ^ *a) & kIdMask) == 0 && (*p & kFindable));
-            }
-            if (!repeated) late.emplace_back(*a & kIdMask, line);
+            if (*a & kFindable) return true;
+        }
+        return false;
+    };
+    // Group the reachable lines by first argument (a counting sort keeps
+    // line order within a group).
+    first_.assign(terms + 1, 0);
+    fact_of_line_.assign(lines, kNoFact);
+    std::size_t total = 0;
+    for (std::uint32_t line = 0; line < lines; ++line) {
+        if (!reachable(line)) continue;
+        const auto [b, e] = args_of(line);
+        const std::size_t size = 3 + static_cast<std::size_t>(e - b);
+        first_[(*b & kIdMask) + 1] += static_cast<std::uint32_t>(size);
+        total += size;
+        fact_of_line_[line] = 0;  // reachable; offset below
+    }
+    if (total >= kNoFact) throw std::length_error("background file has too many facts");
+    for (std::size_t t = 0; t < terms; ++t) first_[t + 1] += first_[t];
+    facts_.resize(total);
+    {
+        std::vector<std::uint32_t> fill(first_.begin(), first_.end() - 1);
+        for (std::uint32_t line = 0; line < lines; ++line) {
+            if (fact_of_line_[line] == kNoFact) continue;
+            const auto [b, e] = args_of(line);
+            std::uint32_t& at = fill[*b & kIdMask];
+            fact_of_line_[line] = at;
+            facts_[at++] = line;
+            facts_[at++] = line_pred_[line];
+            facts_[at++] = static_cast<std::uint32_t>(e - b);
+            for (const std::uint32_t* a = b; a != e; ++a) facts_[at++] = *a;
         }
     }
-    by_first_ = LineIndex::build(terms_.size(), first);
-    late_ = LineIndex::build(terms_.size(), late);
+    std::vector<std::uint32_t>().swap(line_pred_);
+    std::vector<std::uint32_t>().swap(line_begin_);
+    std::vector<std::uint32_t>().swap(entries_);
+    std::vector<std::uint8_t>().swap(kinds_);
+    late_ = by_findable([](Fact f) { return !(f.first() & kFindable); });
 }
 
 }  // namespace vantor::bottom

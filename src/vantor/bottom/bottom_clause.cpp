@@ -51,7 +51,7 @@ private:
 struct BottomClauseBuilder::State {
     const Background& bg;
     std::vector<std::uint8_t> is_constant;  // per term: a constant-set member
-    LineIndex constant_first;               // lines whose first argument is constant, by findable term
+    LineIndex constant_first;               // facts whose first argument is a member, by findable term
 
     std::uint32_t mark = 0;
     struct Known {
@@ -74,9 +74,8 @@ struct BottomClauseBuilder::State {
             }
         }
         if (any) {
-            constant_first = bg.by_findable([this](std::uint32_t line) {
-                const std::uint32_t first = *bg.args_begin(line);
-                return !(first & Background::kList) && is_constant[first & Background::kIdMask];
+            constant_first = bg.by_findable([this](Background::Fact f) {
+                return !(f.first() & Background::kList) && is_constant[f.first() & Background::kIdMask];
             });
         }
         this->terms.assign(terms.size(), Known{0, 0});
@@ -120,44 +119,53 @@ std::vector<std::string> BottomClauseBuilder::build(std::string_view example, lo
     const Background& bg = *background_;
     st.next_example();
 
-    // Visits in scan order: (pass, line).
-    using Visit = std::pair<std::uint64_t, std::uint32_t>;
+    // Visits in scan order: (pass, line), each with the line's fact.
+    struct Visit {
+        std::uint64_t pass;
+        std::uint32_t line;
+        std::uint32_t fact;
+        bool operator>(const Visit& o) const { return pass != o.pass ? pass > o.pass : line > o.line; }
+    };
     std::priority_queue<Visit, std::vector<Visit>, std::greater<Visit>> pending;
     const auto passes = static_cast<std::uint64_t>(depth);
 
     std::uint32_t known_count = 0;  // length of the known-term list
     std::vector<std::uint32_t> fresh;
 
-    // The line becomes takeable now, during (pass, at): its turn comes later
+    // The fact becomes takeable now, during (pass, at): its turn comes later
     // in this pass or, at or before `at`, in the next one.
-    auto takeable = [&](std::uint32_t line, std::uint64_t pass, std::uint32_t at) {
+    auto takeable = [&](Background::Fact f, std::uint32_t offset, std::uint64_t pass, std::uint32_t at) {
+        const std::uint32_t line = f.line();
         if (st.line_mark[line] == st.mark) return;
         st.line_mark[line] = st.mark;
         const std::uint64_t when = (at == kBeforeFirstLine || line > at) ? pass : pass + 1;
-        if (when < passes) pending.emplace(when, line);
+        if (when < passes) pending.push(Visit{when, line, offset});
     };
-    auto first_ok = [&](std::uint32_t line) {
-        const std::uint32_t first = *bg.args_begin(line);
-        const std::uint32_t id = first & Background::kIdMask;
-        return st.known(id) || (!(first & Background::kList) && st.is_constant[id]);
+    auto first_ok = [&](Background::Fact f) {
+        const std::uint32_t id = f.first() & Background::kIdMask;
+        return st.known(id) || (!(f.first() & Background::kList) && st.is_constant[id]);
     };
-    auto some_findable_known = [&](std::uint32_t line) {
-        for (const std::uint32_t* a = bg.args_begin(line); a != bg.args_end(line); ++a) {
-            if ((*a & Background::kFindable) && st.known(*a & Background::kIdMask)) return true;
+    auto some_findable_known = [&](Background::Fact f) {
+        for (const std::uint32_t a : f) {
+            if ((a & Background::kFindable) && st.known(a & Background::kIdMask)) return true;
         }
         return false;
     };
-    // Every line whose conditions a newly known term can complete.
+    // Every fact whose conditions a newly known term can complete.
     auto learnt = [&](std::uint32_t term, std::uint64_t pass, std::uint32_t at) {
-        for (std::uint32_t line : bg.by_first().of(term)) {
-            if ((*bg.args_begin(line) & Background::kFindable) || some_findable_known(line)) {
-                takeable(line, pass, at);
+        const auto [first, last] = bg.facts_by_first(term);
+        for (std::uint32_t offset = first; offset < last;) {
+            const Background::Fact f = bg.fact(offset);
+            if ((f.first() & Background::kFindable) || some_findable_known(f)) {
+                takeable(f, offset, pass, at);
             }
+            offset += f.size();
         }
-        for (std::uint32_t line : bg.late_by_findable().of(term)) {
-            if (first_ok(line)) takeable(line, pass, at);
+        for (std::uint32_t offset : bg.late_by_findable().of(term)) {
+            const Background::Fact f = bg.fact(offset);
+            if (first_ok(f)) takeable(f, offset, pass, at);
         }
-        for (std::uint32_t line : st.constant_first.of(term)) takeable(line, pass, at);
+        for (std::uint32_t offset : st.constant_first.of(term)) takeable(bg.fact(offset), offset, pass, at);
     };
 
     {
@@ -177,20 +185,20 @@ std::vector<std::string> BottomClauseBuilder::build(std::string_view example, lo
     LiteralSet seen(clauses);
     std::string literal;
     while (!pending.empty()) {
-        const auto [pass, line] = pending.top();
+        const Visit visit = pending.top();
         pending.pop();
+        const Background::Fact f = bg.fact(visit.fact);
         fresh.clear();
-        literal.assign(bg.predicate(line));
+        literal.assign(bg.predicate(f.predicate()));
         literal += '(';
         bool first_arg = true;
-        for (const std::uint32_t* a = bg.args_begin(line); a != bg.args_end(line); ++a) {
-            const std::uint32_t id = *a & Background::kIdMask;
-            const bool list = (*a & Background::kList) != 0;
+        for (const std::uint32_t a : f) {
+            const std::uint32_t id = a & Background::kIdMask;
             if (!first_arg) literal += ',';
             first_arg = false;
-            if (!list && st.is_constant[id]) {
+            if (!(a & Background::kList) && st.is_constant[id]) {
                 literal += bg.terms().text(id);
-            } else if (*a & (Background::kList | Background::kConstant)) {
+            } else if (a & (Background::kList | Background::kConstant)) {
                 if (!st.known(id)) {
                     st.learn(id, known_count++);
                     fresh.push_back(id);
@@ -202,7 +210,7 @@ std::vector<std::string> BottomClauseBuilder::build(std::string_view example, lo
         }
         literal += ')';
         if (seen.add(literal)) clauses.push_back(literal);
-        for (std::uint32_t id : fresh) learnt(id, pass, line);
+        for (std::uint32_t id : fresh) learnt(id, visit.pass, visit.line);
     }
     return clauses;
 }
