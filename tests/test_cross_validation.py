@@ -144,6 +144,15 @@ def test_verbose_skips_training_evaluation_and_prints_nothing(family, capsys):
     assert quiet.accuracy == loud.accuracy and quiet.hypothesis == loud.hypothesis
 
 
+def test_background_file_as_path(family):
+    import pathlib
+
+    pos, neg = family
+    result = vantor_cross_validation(vantor_folds(2, False, pos, neg), file=pathlib.Path("BK.pl"),
+                                     k_fold=2, verbose=True)
+    assert len(result.accuracy) == 2
+
+
 def test_single_fold_learns_nothing(family):
     pos, neg = family
     kfolds = vantor_folds(1, False, pos, neg)

@@ -378,6 +378,8 @@ def _cross_validation(
                 % type(kfolds).__name__
             )
     count = _check_k_fold(kfolds, k_fold)
+    if isinstance(file, os.PathLike):
+        file = os.fspath(file)
     hypothesis, measures, time_learn, stats = _core._cross_validation(
         kfolds.pos_fold, kfolds.neg_fold, kfolds.pos_dict, kfolds.neg_dict, file, count,
         constant_set, meta_rule, min_pos, max_neg, max_literals, bool(exact_literals),
