@@ -3,7 +3,6 @@ import random
 
 import pytest
 
-import vantor
 from vantor import (
     VantorFold,
     label_dictionary,
@@ -180,7 +179,3 @@ def test_label_dictionary():
     d = {"a": 1, "b": 2, "c": 3}
     assert list(label_dictionary(d, ["c", "x", "a"]).items()) == [("c", 3), ("a", 1)]
 
-
-def test_public_names():
-    for name in ("vantor_folds", "vantor_train_test_split", "VantorFold", "split_examples"):
-        assert hasattr(vantor, name)
