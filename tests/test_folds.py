@@ -54,11 +54,12 @@ def test_split_keeps_order_and_shares_clauses():
         assert clause is data[key]
 
 
-@pytest.mark.parametrize("bad", [3.0, 1.5, 12.25])
+@pytest.mark.parametrize("bad", [3.0, 1.5, 12.25, None, "3"])
 def test_float_count_is_a_type_error(bad):
-    with pytest.raises(TypeError, match="must be an integer"):
+    message = "must be an integer" if isinstance(bad, float) else "must be a number"
+    with pytest.raises(TypeError, match=message):
         split_examples(examples(10), shuffle=False, test_size=bad)
-    with pytest.raises(TypeError, match="must be an integer"):
+    with pytest.raises(TypeError, match=message):
         vantor_train_test_split(test_size=bad, positive_file_dictionary="", negative_file_dictionary="")
 
 

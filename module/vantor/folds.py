@@ -131,7 +131,14 @@ def _load_stored(path, parameter):
 
 def _check_test_size(test_size):
     """The test size as the core takes it: ("count", int) or ("fraction", float)."""
-    if test_size > 1:
+    try:
+        above_one = test_size > 1
+    except TypeError:
+        raise TypeError(
+            "test_size must be a number (a fraction of at most 1 or a count of test examples "
+            "above 1), not %s" % type(test_size).__name__
+        ) from None
+    if above_one:
         try:
             return "count", operator.index(test_size)
         except TypeError:
