@@ -1,3 +1,399 @@
-"""folds"""
+"""Train/test splits and k folds of bottom-clause dictionaries.
 
-__all__ = []
+The dictionaries stay ordinary host dictionaries (example text -> bottom
+clause) so that the parts share the very bottom-clause lists of their
+source; the core only computes where the id lists are cut. Shuffles use the
+host's ``random`` module and never seed it, so ``random.seed`` in a script
+makes a split repeatable.
+"""
+import operator
+import os
+import pickle
+import random
+from collections.abc import Mapping
+
+from . import _core
+
+__all__ = [
+    "VantorFold",
+    "label_dictionary",
+    "split_examples",
+    "vantor_folds",
+    "vantor_folds_generation",
+    "vantor_cross_validation",
+    "vantor_train_test_split",
+]
+
+_PATH_TYPES = (str, bytes, os.PathLike)
+
+
+class VantorFold:
+    """The folds of a positive and a negative bottom-clause dictionary.
+
+    ``VantorFold(pos, neg, pos_d, neg_d)`` stores, in this order:
+
+    - ``pos_fold``: fold number (0, 1, ...) -> dictionary of that fold's
+      positive examples;
+    - ``neg_fold``: the same for the negative examples;
+    - ``pos_dict``: the complete positive bottom-clause dictionary;
+    - ``neg_dict``: the complete negative bottom-clause dictionary.
+
+    The record stores what it is given and checks nothing; two records are
+    equal when their four fields are equal.
+    """
+
+    __slots__ = ("pos_fold", "neg_fold", "pos_dict", "neg_dict")
+
+    def __init__(self, pos, neg, pos_d, neg_d):
+        self.pos_fold = pos
+        self.neg_fold = neg
+        self.pos_dict = pos_d
+        self.neg_dict = neg_d
+
+    def _fields(self):
+        return (self.pos_fold, self.neg_fold, self.pos_dict, self.neg_dict)
+
+    def __eq__(self, other):
+        if not isinstance(other, VantorFold):
+            return NotImplemented
+        return self._fields() == other._fields()
+
+    __hash__ = None  # the fields are mutable dictionaries
+
+    def __repr__(self):
+        # Bottom clauses can be long: show the shape, not every literal.
+        return (
+            "VantorFold(pos_fold=%s, neg_fold=%s, pos_dict=%s, neg_dict=%s)"
+            % (
+                _describe_fold_map(self.pos_fold),
+                _describe_fold_map(self.neg_fold),
+                _describe_dictionary(self.pos_dict),
+                _describe_dictionary(self.neg_dict),
+            )
+        )
+
+
+def _describe_dictionary(value):
+    if isinstance(value, Mapping):
+        return "<%d example%s>" % (len(value), "" if len(value) == 1 else "s")
+    return repr(value)
+
+
+def _describe_fold_map(value):
+    if isinstance(value, Mapping):
+        return "{%s}" % ", ".join(
+            "%r: %s" % (key, _describe_dictionary(part)) for key, part in value.items()
+        )
+    return repr(value)
+
+
+def label_dictionary(dict_1, label):
+    """The entries of ``dict_1`` whose keys occur in ``label``, in ``label``'s order.
+
+    Keys of ``label`` that ``dict_1`` lacks are skipped.
+    """
+    return {key: dict_1[key] for key in label if key in dict_1}
+
+
+def _load_stored(path, parameter):
+    """The bottom-clause dictionary stored in the file ``path``."""
+    if not isinstance(path, _PATH_TYPES):
+        # open() would take an integer as a file descriptor and close it.
+        raise TypeError(
+            "%s must be a bottom-clause dictionary (dict) or the name of a file "
+            "holding a stored one, not %s" % (parameter, type(path).__name__)
+        )
+    with open(path, "rb") as handle:
+        try:
+            stored = pickle.load(handle)
+            truncated = False
+        except EOFError:
+            truncated = True
+        except pickle.UnpicklingError as error:
+            # Cut off inside an opcode's argument: the file ended early too.
+            if str(error) != "pickle data was truncated":
+                raise
+            truncated = True
+        if truncated:
+            # An empty file is what a failed bottom_clause_generation leaves
+            # behind; splitting it as "no examples" would hide that failure.
+            raise ValueError(
+                "%r holds no stored bottom-clause dictionary (the file is empty or "
+                "truncated); build it again with bottom_clause_generation" % (os.fsdecode(path),)
+            ) from None
+    if not isinstance(stored, Mapping):
+        raise TypeError(
+            "%r holds a %s, not a bottom-clause dictionary"
+            % (os.fsdecode(path), type(stored).__name__)
+        )
+    return stored
+
+
+def _check_test_size(test_size):
+    """The test size as the core takes it: ("count", int) or ("fraction", float)."""
+    try:
+        above_one = test_size > 1
+    except TypeError:
+        raise TypeError(
+            "test_size must be a number (a fraction of at most 1 or a count of test examples "
+            "above 1), not %s" % type(test_size).__name__
+        ) from None
+    if above_one:
+        try:
+            return "count", operator.index(test_size)
+        except TypeError:
+            raise TypeError(
+                "test_size %r is above 1, so it is a count of test examples, and a count "
+                "must be an integer (write 3, not 3.0), or give a fraction of at most 1"
+                % (test_size,)
+            ) from None
+    return "fraction", float(test_size)
+
+
+def _training_boundary(n, test_size):
+    kind, value = _check_test_size(test_size)
+    if kind == "count":
+        # Any count beyond twice the ids already sends every id to test.
+        return _core._split_boundary_count(n, min(value, 2 * n + 2))
+    return _core._split_boundary_fraction(n, value)
+
+
+def _check_folds(folds):
+    try:
+        count = operator.index(folds)
+    except TypeError:
+        raise TypeError(
+            "folds must be a whole number of folds, not %r" % (folds,)
+        ) from None
+    if count <= 0:
+        raise ValueError("folds must be a positive number of folds, got %d" % count)
+    if count > 2**62:
+        raise ValueError("folds=%d is more folds than can be held" % count)
+    return count
+
+
+def split_examples(data, shuffle=True, test_size=0.25):
+    """Split one bottom-clause dictionary into a training and a test part.
+
+    ``data`` is a dictionary or the name of a file holding a stored one (an
+    empty file is an error). With ``shuffle`` true the example order is
+    permuted with the host's ``random`` module first. ``test_size`` of at
+    most 1 is the fraction of test examples (the training size is
+    ``int((1 - test_size) * n)`` in double precision); above 1 it is the
+    number of test examples and must be an integer. A training size below
+    zero counts from the end: all but the last ``-size`` examples train.
+
+    Returns (training dictionary, test dictionary), both in the (possibly
+    shuffled) id order.
+    """
+    if isinstance(data, (str, os.PathLike)):
+        dictionary = _load_stored(data, "data")
+    else:
+        dictionary = data
+    if not hasattr(dictionary, "keys"):
+        raise TypeError(
+            "data must be a bottom-clause dictionary or the name of a file holding a "
+            "stored one, not %s" % type(dictionary).__name__
+        )
+    example_ids = list(dictionary.keys())
+    if shuffle:
+        random.shuffle(example_ids)
+    boundary = _training_boundary(len(example_ids), test_size)
+    return (
+        {key: dictionary[key] for key in example_ids[:boundary]},
+        {key: dictionary[key] for key in example_ids[boundary:]},
+    )
+
+
+def vantor_train_test_split(
+    test_size=0.25,
+    shuffle=False,
+    positive_file_dictionary="positive_bottom_clause",
+    negative_file_dictionary="negative_bottom_clause",
+):
+    """Split the positive and the negative bottom clauses into training and test parts.
+
+    Each source is a dictionary or the name of a stored one; a false source
+    (such as an empty name) leaves its two parts empty. The positives are
+    split (and shuffled) before the negatives. See ``split_examples`` for
+    ``test_size`` and ``shuffle``.
+
+    Returns (positive training, positive test, negative training, negative test).
+    """
+    _check_test_size(test_size)
+    pos_train, pos_test, neg_train, neg_test = {}, {}, {}, {}
+    if positive_file_dictionary:
+        pos_train, pos_test = split_examples(positive_file_dictionary, shuffle, test_size)
+    if negative_file_dictionary:
+        neg_train, neg_test = split_examples(negative_file_dictionary, shuffle, test_size)
+    return pos_train, pos_test, neg_train, neg_test
+
+
+def vantor_folds_generation(data, folds, shuffle):
+    """Cut one bottom-clause dictionary into ``folds`` consecutive folds.
+
+    ``data`` is used as the dictionary only when it is exactly a ``dict``;
+    anything else is taken as the name of a stored dictionary file. The ids
+    are shuffled only when ``shuffle == True`` (so 1 shuffles and "yes" does
+    not). With n examples the first ``n % folds`` folds hold ``n // folds + 1``
+    examples and the others ``n // folds``.
+
+    Returns (fold number -> dictionary of that fold, complete dictionary).
+    """
+    count = _check_folds(folds)
+    if type(data) is dict:
+        dictionary = data
+    else:
+        dictionary = _load_stored(data, "data")
+    example_ids = list(dictionary.keys())
+    if shuffle == True:  # noqa: E712 - an equality test is what is asked for
+        random.shuffle(example_ids)
+    fold_map = {}
+    start = 0
+    for number, size in enumerate(_core._fold_sizes(len(example_ids), count)):
+        fold_map[number] = label_dictionary(dictionary, example_ids[start : start + size])
+        start += size
+    return fold_map, dictionary
+
+
+def vantor_folds(
+    folds=2,
+    shuffle=False,
+    positive_file_dictionary="positive_bottom_clause",
+    negative_file_dictionary="negative_bottom_clause",
+):
+    """The folds of the positive and the negative bottom clauses, as a ``VantorFold``.
+
+    Each source is a dictionary or the name of a stored one; a false source
+    leaves its fold map and dictionary empty. Positives are cut (and
+    shuffled) before negatives. Give ``vantor_cross_validation`` the same
+    number as its ``k_fold``.
+    """
+    _check_folds(folds)
+    pos_fold, neg_fold, pos_dict, neg_dict = {}, {}, {}, {}
+    if positive_file_dictionary:
+        pos_fold, pos_dict = vantor_folds_generation(positive_file_dictionary, folds, shuffle)
+    if negative_file_dictionary:
+        neg_fold, neg_dict = vantor_folds_generation(negative_file_dictionary, folds, shuffle)
+    return VantorFold(pos_fold, neg_fold, pos_dict, neg_dict)
+
+
+def _check_k_fold(kfolds, k_fold):
+    """k_fold as a count, once it is known that every fold it asks for exists."""
+    try:
+        count = operator.index(k_fold)
+    except TypeError:
+        raise TypeError("k_fold must be a whole number of folds, not %r" % (k_fold,)) from None
+    if count <= 0:
+        raise ValueError(
+            "k_fold must be at least 1, got %d: with no fold to run no theory is learned" % count
+        )
+    for name in ("pos_fold", "neg_fold"):
+        if not isinstance(getattr(kfolds, name), Mapping):
+            raise TypeError(
+                "kfolds.%s must be a fold map (fold number -> dictionary), not %s"
+                % (name, type(getattr(kfolds, name)).__name__)
+            )
+    pos_fold, neg_fold = kfolds.pos_fold, kfolds.neg_fold
+    held = 0
+    while held in pos_fold and held in neg_fold:
+        held += 1
+    if count > held:
+        missing = "pos_fold" if held not in pos_fold else "neg_fold"
+        advice = "make the folds with vantor_folds(folds=%d)" % count
+        if held:
+            advice += " or pass k_fold=%d" % held
+        if not (pos_fold if missing == "pos_fold" else neg_fold):
+            advice += " (kfolds.%s is empty: give vantor_folds the %s examples)" % (
+                missing, "positive" if missing == "pos_fold" else "negative")
+        raise KeyError(
+            "k_fold=%d but kfolds holds %d fold%s (fold %d is missing from kfolds.%s); "
+            "vantor_folds(folds=...) and k_fold must agree: %s"
+            % (count, held, "" if held == 1 else "s", held, missing, advice)
+        )
+    return count
+
+
+def vantor_cross_validation(
+    kfolds,
+    file="BK.pl",
+    k_fold=10,
+    constant_set=None,
+    meta_rule=None,
+    min_pos=1,
+    max_neg=0,
+    max_literals=2,
+    exact_literals=False,
+    key_size=None,
+    distinct=False,
+    optimize=False,
+    verbose=False,
+    eval_fn="accuracy",
+    reduce_bc=False,
+    bc_count=20,
+    set_chain=False,
+    pi=False,
+    recursive=False,
+    rule_noise_check=False,
+):
+    """k-fold cross-validation of the learner on the folds of ``vantor_folds``.
+
+    The candidate rules are built once from all positive examples
+    (``kfolds.pos_dict``; the head is its first example); then, for each fold
+    i from 0 to ``k_fold - 1``, a theory is learned on the other folds and
+    scored in the Prolog engine on fold i. Coverage caches are shared by all
+    folds, so each example's coverage is computed once. Unless ``verbose``,
+    each fold prints its theory and its training and test tables.
+
+    Every other parameter means what it means for ``vantor_learn``; unlike
+    there, the candidates are not re-sorted by length. Give ``k_fold`` the
+    number of folds ``vantor_folds(folds=...)`` made. ``constant_set``,
+    ``meta_rule`` and ``key_size`` default to a new empty list per call.
+
+    Raises ValueError for ``k_fold`` below 1, KeyError when ``kfolds`` holds
+    fewer folds than ``k_fold``, IndexError for an empty ``kfolds.pos_dict``,
+    and whatever learning or the Prolog engine raises (no partial result).
+
+    Returns ``Vantor(H, accuracies, precisions, sensitivities, specificities,
+    fscores, time_learn)``: ``H`` is the last fold's theory, the five measure
+    fields are lists with one test value per fold, and ``time_learn`` is the
+    whole call's wall-clock time in seconds, Prolog evaluations included.
+    """
+    if constant_set is None:
+        constant_set = []
+    if meta_rule is None:
+        meta_rule = []
+    if key_size is None:
+        key_size = []
+    return _cross_validation(
+        kfolds, file, k_fold, constant_set, meta_rule, min_pos, max_neg, max_literals,
+        exact_literals, key_size, distinct, optimize, verbose, eval_fn, reduce_bc, bc_count,
+        set_chain, pi, recursive, rule_noise_check,
+    )[0]
+
+
+def _cross_validation(
+    kfolds, file, k_fold, constant_set, meta_rule, min_pos, max_neg, max_literals,
+    exact_literals, key_size, distinct, optimize, verbose, eval_fn, reduce_bc, bc_count,
+    set_chain, pi, recursive, rule_noise_check,
+):
+    """The cross-validation record and a breakdown of the work (for benchmarks)."""
+    for name in ("pos_fold", "neg_fold", "pos_dict", "neg_dict"):
+        if not hasattr(kfolds, name):
+            raise TypeError(
+                "kfolds must be the VantorFold that vantor_folds returns, not %s"
+                % type(kfolds).__name__
+            )
+    count = _check_k_fold(kfolds, k_fold)
+    if isinstance(file, os.PathLike):
+        file = os.fspath(file)
+    hypothesis, measures, time_learn, stats = _core._cross_validation(
+        kfolds.pos_fold, kfolds.neg_fold, kfolds.pos_dict, kfolds.neg_dict, file, count,
+        constant_set, meta_rule, min_pos, max_neg, max_literals, bool(exact_literals),
+        key_size, bool(distinct), bool(optimize), bool(verbose), bool(reduce_bc), bc_count,
+        bool(set_chain), bool(pi), bool(recursive), bool(rule_noise_check),
+    )
+    from .evaluate import Vantor
+
+    record = Vantor(hypothesis, *measures, time_learn)
+    return record, stats

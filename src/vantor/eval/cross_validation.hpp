@@ -1,0 +1,95 @@
+// k-fold cross-validation of the learner.
+//
+// The candidate rules are built once from all positive examples; every fold
+// then repeats coverage, the two filters, selection and the Prolog
+// evaluation. The two coverage caches live for the whole call, so an
+// example's coverage is computed once however many training sets hold it.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/bottom_clause_set.hpp"
+#include "eval/evaluate.hpp"
+#include "learn/candidates.hpp"
+#include "learn/driver.hpp"
+#include "text/substitution.hpp"
+
+namespace vantor::eval {
+
+// The folds as the host holds them. A fold's dictionary normally shares its
+// bottom-clause lists with the complete dictionary; the shared storage
+// (`clauses`, addressed by index) keeps it that way here, so that the lists
+// the arity table sorts are sorted in every fold too.
+struct FoldData {
+    struct Part {
+        std::vector<std::string> keys;    // example texts, insertion order
+        std::vector<std::size_t> clause;  // clause[i]: index into `clauses`
+    };
+    std::vector<std::vector<std::string>> clauses;
+    Part pos_dict, neg_dict;
+    std::vector<Part> pos_fold, neg_fold;  // folds 0 .. k_fold-1
+    // Filled by the driver as soon as the arity table has run: positions of
+    // pos_dict whose bottom clauses it sorted (also when a later stage
+    // throws, so the host can sort its lists as the stage did).
+    std::vector<std::size_t> sorted_positions;
+};
+
+struct CrossValidationOptions {
+    std::string file = "BK.pl";
+    text::ConstantSet constant_set;
+    std::vector<std::string> meta_rule;
+    long long min_pos = 1;
+    long long max_neg = 0;
+    long long max_literals = 2;
+    bool exact_literals = false;
+    learn::KeySize key_size;
+    bool distinct = false;
+    bool optimize = false;
+    bool verbose = false;
+    bool reduce_bc = false;
+    long long bc_count = 20;
+    bool set_chain = false;
+    bool pi = false;
+    bool recursive = false;
+    bool rule_noise_check = false;
+};
+
+struct CrossValidationResult {
+    std::vector<std::string> hypothesis;  // theory of the last fold
+    std::vector<EvalResult> folds;        // test evaluations, fold order
+    double time_learn = 0.0;              // whole call, evaluations included
+    // Where the time went, for benchmarks: everything but the Prolog
+    // evaluations, and the evaluations themselves.
+    double seconds_learning = 0.0;
+    double seconds_prolog = 0.0;
+    // Coverage work: examples whose hypothesis list was built (each at most
+    // once per call) and examples answered from the example cache.
+    std::size_t coverage_computed = 0;
+    std::size_t coverage_reused = 0;
+    std::size_t prolog_evaluations = 0;  // training and test evaluations run
+    std::size_t candidates = 0;  // candidate rules built (once per call)
+};
+
+// A fresh progress display for each coverage pass.
+using ProgressFactory = std::function<std::unique_ptr<Progress>()>;
+
+// Shows a fold's selected theory (the banner and the theory in the host's
+// list notation); called only when not verbose and selection had rules to
+// choose from, as the learning driver shows it.
+using TheoryAnnouncer = std::function<void(const std::vector<std::string>& theory)>;
+
+// Runs folds 0 .. k_fold-1 (`folds` must hold that many of each). The arity
+// table sorts bottom clauses of `folds` in place, as it sorts the host's.
+// Throws ValueError (k_fold < 1), KeyError (too few folds), IndexError (no
+// positive example), and whatever a stage or the engine throws.
+CrossValidationResult cross_validation(FoldData& folds, long long k_fold,
+                                       const CrossValidationOptions& options, RandomSource& rng,
+                                       Output& out, const ProgressFactory& progress,
+                                       const TheoryAnnouncer& announce,
+                                       const LimitWarning& on_limit = {});
+
+}  // namespace vantor::eval
