@@ -1,5 +1,7 @@
 """Theory evaluation: the five measures, the result record and the scoring of
 a theory in the embedded SWI-Prolog engine."""
+import os
+
 from ._core import PrologError, PrologUnavailableError, compute_metrics
 from ._core import _evaluate_theory
 
@@ -49,6 +51,10 @@ class Vantor:
 
 
 def _evaluate(theory, file_1, pos, neg, verbose, training):
+    if isinstance(theory, (list, tuple)) and not theory:
+        return Vantor([], 0, 0, 0, 0, 0, [])
+    if isinstance(file_1, os.PathLike):
+        file_1 = os.fspath(file_1)
     d = _evaluate_theory(theory, file_1, pos, neg, bool(verbose), training)
     if d["empty"]:
         return Vantor([], 0, 0, 0, 0, 0, [])

@@ -2,7 +2,13 @@
 
 #include <SWI-Prolog.h>
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <chrono>
 #include <clocale>
+#include <future>
+#include <thread>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -19,12 +25,13 @@ namespace {
 
 // Loaded once into the engine as module vantor_eval. Load errors are
 // gathered through a message hook that is active only while this thread
-// loads a theory file (and swallows that load's warnings too); goals are read
+// loads a theory file (and swallows that load's warnings too). The previous
+// theory file is unloaded before the next one loads. Goals are read
 // from their text and run once under an inference limit, and an exception
 // comes back as its printed message.
 constexpr const char* kHelperSource = R"PL(
 :- module(vantor_eval, []).
-:- thread_local collecting/0, collected/1.
+:- thread_local collecting/0, collected/1, guarded/0, halt_refused/0.
 :- dynamic loaded/1.
 :- multifile user:message_hook/3.
 :- dynamic user:message_hook/3.
@@ -32,6 +39,21 @@ constexpr const char* kHelperSource = R"PL(
 user:message_hook(_Term, Kind, Lines) :-
     vantor_eval:collecting,
     vantor_eval:collect(Kind, Lines).
+
+% halt/0,1 from a theory, its background or an example would end the host
+% process: refused while this thread evaluates (halt then fails).
+:- at_halt(vantor_eval:refuse_halt).
+refuse_halt :-
+    guarded, !,
+    assertz(halt_refused),
+    cancel_halt('a theory or an example called halt/0,1').
+refuse_halt.
+
+guarded(Goal) :-
+    retractall(halt_refused),
+    setup_call_cleanup(assertz(guarded), Goal, retractall(guarded)).
+
+refused_text("halt/0,1 was called while evaluating a theory; it is refused, since it would end the host process").
 
 collect(error, Lines) :- !,
     lines_text(Lines, Text),
@@ -49,7 +71,10 @@ error_text(E, Text) :-
     ).
 
 load(File, Errors) :-
-    (   loaded(Prev), Prev \== File
+    % Unloading first, even when the file name is the same, makes the load
+    % fresh: reloading over a tabled predicate leaves the old table wrapper
+    % in a state where the new clauses run untabled.
+    (   loaded(Prev)
     ->  catch(unload_file(Prev), _, true)
     ;   true
     ),
@@ -57,14 +82,22 @@ load(File, Errors) :-
     retractall(collected(_)),
     setup_call_cleanup(
         assertz(collecting),
-        catch(load_files(user:File, [if(true)]), E, print_message(error, E)),
+        catch(guarded(load_files(user:File, [if(true)])), E, print_message(error, E)),
         retractall(collecting)),
     assertz(loaded(File)),
-    findall(T, retract(collected(T)), Errors).
+    findall(T, retract(collected(T)), Errors0),
+    (   halt_refused
+    ->  refused_text(H), append(Errors0, [H], Errors)
+    ;   Errors = Errors0
+    ).
 
 prove(Text, Limit, Result) :-
-    catch(prove_(Text, Limit, Result), E,
-          ( error_text(E, M), Result = error(M) )).
+    catch(guarded(prove_(Text, Limit, Result0)), E,
+          ( error_text(E, M), Result0 = error(M) )),
+    (   halt_refused
+    ->  refused_text(H), Result = error(H)
+    ;   Result = Result0
+    ).
 
 prove_(Text, Limit, Result) :-
     term_string(Goal, Text),
@@ -147,6 +180,26 @@ void load_helper() {
     PL_discard_foreign_frame(frame);
 }
 
+// The engine's first (main) Prolog thread must outlive every use: when the
+// thread that initialised it ends, the engine's thread-exit cleanup frees it
+// and later calls corrupt the heap. So it is started on a thread of its own
+// that never ends and never takes a signal; every caller attaches an engine.
+int start_in_keeper_thread(int argc, char** argv) {
+    std::promise<int> started_ok;
+    std::future<int> result = started_ok.get_future();
+    std::thread keeper([&started_ok, argc, argv] {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        int ok = PL_initialise(argc, argv);
+        started_ok.set_value(ok);  // the promise is gone after this
+        if (!ok) return;
+        for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
+    });
+    keeper.detach();
+    return result.get();
+}
+
 }  // namespace
 
 void ensure_started() {
@@ -174,7 +227,7 @@ void ensure_started() {
         // The engine may set the C locale from the environment; the host's
         // number formatting must not change under it.
         std::string saved_locale = std::setlocale(LC_ALL, nullptr) ? std::setlocale(LC_ALL, nullptr) : "C";
-        int ok = PL_initialise(6, args);
+        int ok = start_in_keeper_thread(6, args);
         std::setlocale(LC_ALL, saved_locale.c_str());
         if (!ok) {
             start_failure = unavailable_message("PL_initialise failed");
@@ -203,6 +256,7 @@ void ensure_started() {
 
 ThreadEngine::ThreadEngine() {
     if (PL_thread_self() == -1) {
+        sigaltstack(nullptr, &saved_altstack_);
         if (PL_thread_attach_engine(nullptr) < 0) {
             throw PrologError("could not attach a Prolog engine to this thread");
         }
@@ -211,7 +265,22 @@ ThreadEngine::ThreadEngine() {
 }
 
 ThreadEngine::~ThreadEngine() {
-    if (attached_) PL_thread_destroy_engine();
+    if (!attached_) return;
+    PL_thread_destroy_engine();
+    // The engine gives the thread an alternate signal stack and frees it with
+    // the engine, but leaves it registered: the host's next signal handler
+    // (Python installs them with SA_ONSTACK) would then run on freed memory.
+    stack_t now;
+    if (sigaltstack(nullptr, &now) == 0 &&
+        (now.ss_sp != saved_altstack_.ss_sp || now.ss_flags != saved_altstack_.ss_flags)) {
+        stack_t restore = saved_altstack_;
+        if (restore.ss_flags & SS_DISABLE) {
+            restore.ss_sp = nullptr;
+            restore.ss_size = 0;
+            restore.ss_flags = SS_DISABLE;
+        }
+        sigaltstack(&restore, nullptr);
+    }
 }
 
 std::vector<std::string> load_theory_file(const std::string& absolute_path) {

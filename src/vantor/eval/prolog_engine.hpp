@@ -1,6 +1,8 @@
 // The process's embedded SWI-Prolog engine, as the evaluator uses it.
 #pragma once
 
+#include <signal.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,6 +23,7 @@ public:
 
 private:
     bool attached_ = false;
+    stack_t saved_altstack_{};
 };
 
 // Loads (or reloads) a source file into module user, replacing what the
