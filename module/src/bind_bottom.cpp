@@ -29,9 +29,15 @@ bottom::BackgroundSource background_from(nb::handle file, const char* parameter)
 }
 
 long long depth_from(nb::handle depth) {
-    if (!PyLong_Check(depth.ptr())) raise_type_error("depth", "an integer", depth);
+    // Any integer type (numpy's included), as range() would accept it.
+    PyObject* index = PyNumber_Index(depth.ptr());
+    if (!index) {
+        PyErr_Clear();
+        raise_type_error("depth", "an integer", depth);
+    }
+    nb::object number = nb::steal(index);
     int overflow = 0;
-    const long long v = PyLong_AsLongLongAndOverflow(depth.ptr(), &overflow);
+    const long long v = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
     // Passes beyond 2^63 cannot be told apart from 2^63 - 1: a scan stops
     // changing long before.
     if (overflow > 0) return LLONG_MAX;
@@ -128,6 +134,8 @@ void bind_bottom(nb::module_& m) {
             }
             return clause_to_py(clause, d);
         },
+        nb::sig("def bottom_clause(file_name: str | os.PathLike[str] | list[str], example: str, "
+                "depth: int, constant: list[str] | None) -> list[str] | str"),
         "file_name"_a, "example"_a, "depth"_a, "constant"_a.none(),
         "The bottom clause of one example: the background facts connected to the\n"
         "example's terms, with their constants turned into variables.\n\n"

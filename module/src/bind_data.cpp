@@ -107,7 +107,7 @@ void bind_data(nb::module_& m) {
             }
             return lines;
         },
-        "file_name"_a,
+        nb::sig("def read_example(file_name: str | os.PathLike[str]) -> list[str]"), "file_name"_a,
         "The example texts of an example file, in file order.\n\n"
         "Each line is trimmed and keeps its final '.'; lines that are empty after\n"
         "trimming and lines whose first character is '%' are skipped.");

@@ -1,6 +1,7 @@
 """Bottom clauses of examples and example sets."""
 import os
 import pickle
+import stat
 import sys
 import tempfile
 
@@ -40,11 +41,14 @@ class _AtomicPickle:
     """
 
     def __init__(self, path, parameter):
-        self.path = path
-        directory = os.path.dirname(os.path.abspath(path))
+        if not path:
+            raise FileNotFoundError(2, "No such file or directory", path)
+        # Through a symbolic link, as writing the file in place would go.
+        self.path = os.path.realpath(path) if os.path.islink(path) else path
+        directory = os.path.dirname(os.path.abspath(self.path))
         try:
             fd, self.temporary = tempfile.mkstemp(
-                prefix="." + os.path.basename(path) + ".", suffix=".tmp", dir=directory
+                prefix="." + os.path.basename(self.path) + ".", suffix=".tmp", dir=directory
             )
         except FileNotFoundError:
             raise FileNotFoundError(
@@ -58,11 +62,15 @@ class _AtomicPickle:
             self.stream.flush()
             os.fsync(self.stream.fileno())
             self.stream.close()
-            # mkstemp creates the file private to its owner; give it the
-            # permissions a plain open() would have given.
-            umask = os.umask(0)
-            os.umask(umask)
-            os.chmod(self.temporary, 0o666 & ~umask)
+            # mkstemp makes the file private to its owner; give it the mode
+            # the file had, or the one a plain open() would have given.
+            try:
+                mode = stat.S_IMODE(os.stat(self.path).st_mode)
+            except OSError:
+                umask = os.umask(0)
+                os.umask(umask)
+                mode = 0o666 & ~umask
+            os.chmod(self.temporary, mode)
             os.replace(self.temporary, self.path)
         except BaseException:
             self.discard()
@@ -87,10 +95,11 @@ def _example_list(example_set, parameter):
     )
 
 
-def _for_set(builder, depth, example_set, dictionary_name, container, tqdm_disable, parameter):
+def _for_set(builder, depth, example_set, dictionary_name, container, tqdm_disable, parameter,
+             name_parameter):
     examples = _example_list(example_set, parameter)
     if container == "dict":
-        target = _AtomicPickle(_target_path(dictionary_name, "dictionary_name"), "dictionary_name")
+        target = _AtomicPickle(_target_path(dictionary_name, name_parameter), name_parameter)
         try:
             dictionary = builder.build(examples, depth, bool(tqdm_disable), parameter)
         except BaseException:
@@ -124,7 +133,7 @@ def bottom_clauses_for_set(file, constant_set, depth, example_set, dictionary_na
     """
     builder = _SetBuilder(file, constant_set)
     return _for_set(builder, depth, example_set, dictionary_name, container, tqdm_disable,
-                    "example_set")
+                    "example_set", "dictionary_name")
 
 
 def bottom_clause_generation(file="BK.pl", container="dict", positive_example="pos_example.f",
@@ -162,8 +171,8 @@ def bottom_clause_generation(file="BK.pl", container="dict", positive_example="p
     negative = []
     if positive_example:
         positive = _for_set(builder, depth, positive_example, positive_file_dictionary, container,
-                            tqdm_disable, "positive_example")
+                            tqdm_disable, "positive_example", "positive_file_dictionary")
     if negative_example:
         negative = _for_set(builder, depth, negative_example, negative_file_dictionary, container,
-                            tqdm_disable, "negative_example")
+                            tqdm_disable, "negative_example", "negative_file_dictionary")
     return positive, negative

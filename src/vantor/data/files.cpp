@@ -52,6 +52,8 @@ std::size_t first_invalid_utf8(std::string_view s) {
 }  // namespace
 
 std::string read_text_file(const std::string& path) {
+    // The system call would stop at the first NUL and open another file.
+    if (path.find('\0') != std::string::npos) throw ValueError("embedded null byte in file name");
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) raise_os_error(errno, path);
     struct Closer {
@@ -82,10 +84,39 @@ std::string read_text_file(const std::string& path) {
 }
 
 std::vector<std::string_view> background_lines(std::string_view content) {
+    // str.splitlines() on valid UTF-8, a byte at a time: every boundary is
+    // an ASCII control byte or starts with 0xC2 (U+0085) or 0xE2 (U+2028/9).
     std::vector<std::string_view> lines;
-    for (std::string_view line : text::split_lines(content)) {
-        if (!line.empty()) lines.push_back(text::strip(line));
+    const auto* data = reinterpret_cast<const unsigned char*>(content.data());
+    const std::size_t n = content.size();
+    std::size_t start = 0;
+    auto emit = [&](std::size_t end, std::size_t next) {
+        if (end > start) lines.push_back(text::strip(content.substr(start, end - start)));
+        start = next;
+    };
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char c = data[i];
+        if (c >= 0x20 && c != 0xC2 && c != 0xE2) {
+            ++i;
+        } else if (c == '\r') {
+            const std::size_t next = (i + 1 < n && data[i + 1] == '\n') ? i + 2 : i + 1;
+            emit(i, next);
+            i = next;
+        } else if (c == '\n' || c == 0x0B || c == 0x0C || c == 0x1C || c == 0x1D || c == 0x1E) {
+            emit(i, i + 1);
+            ++i;
+        } else if (c == 0xC2 && i + 1 < n && data[i + 1] == 0x85) {
+            emit(i, i + 2);
+            i += 2;
+        } else if (c == 0xE2 && i + 2 < n && data[i + 1] == 0x80 &&
+                   (data[i + 2] == 0xA8 || data[i + 2] == 0xA9)) {
+            emit(i, i + 3);
+            i += 3;
+        } else {
+            ++i;
+        }
     }
+    emit(n, n);
     return lines;
 }
 

@@ -32,6 +32,7 @@ std::string read_text_file(const std::string& path);
 // Background rule: split into lines, drop the lines that are empty as read,
 // trim the rest (a line of blanks becomes an empty text). The views point
 // into `content`.
+// `content` must be valid UTF-8 (as read_text_file returns it).
 std::vector<std::string_view> background_lines(std::string_view content);
 
 // Example rule: a line is kept, trimmed, unless it is empty after trimming
