@@ -93,8 +93,23 @@ struct CoverageState {
         return variable_names[k];
     }
 
-    // rename_variables([[head] + per]) over ids.
-    RuleId rename(LiteralId head, const LiteralId* per, std::size_t n) {
+    // rename_variables([[head] + per]) over ids. `usable` tells whether no
+    // body literal repeats an argument: renaming maps distinct arguments to
+    // distinct texts (new names are upper-case, kept constants are not), so
+    // this is read off the ids.
+    RuleId rename(LiteralId head, const LiteralId* per, std::size_t n, bool& usable) {
+        usable = true;
+        for (std::size_t i = 0; i < n && usable; ++i) {
+            const std::vector<Id>& a = literals[per[i]].args;
+            for (std::size_t x = 0; x < a.size() && usable; ++x) {
+                for (std::size_t y = x + 1; y < a.size(); ++y) {
+                    if (a[x] == a[y]) {
+                        usable = false;
+                        break;
+                    }
+                }
+            }
+        }
         std::vector<Id> values;
         std::vector<std::string> rewritten;
         rewritten.reserve(n + 1);
@@ -406,7 +421,12 @@ CoverageResult compute_coverage(const data::BottomClauseSet& bk, const std::stri
                     auto found = st.rules_by_key.find(key);
                     if (found == st.rules_by_key.end()) {
                         detail::Entry entry;
-                        entry.rule = st.rename(head_id, tuple.data(), n);
+                        bool usable = false;
+                        entry.rule = st.rename(head_id, tuple.data(), n, usable);
+                        // Every renamed literal is distinct, so the usable
+                        // body literals number len_cl exactly when all are.
+                        entry.usable = usable && n == len_cl;
+                        entry.checked_for = static_cast<long long>(len_cl);
                         found = st.rules_by_key.emplace(key, entry).first;
                         st.key_order.push_back(key);
                     }
