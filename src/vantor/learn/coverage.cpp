@@ -40,6 +40,7 @@ struct CoverageState {
 
     std::unordered_map<std::u32string, Entry> rules_by_key;
     std::vector<std::u32string> key_order;
+    bool keep_order = false;
 
     std::unordered_map<std::string, RuleId> rule_ids;
     std::vector<std::string> rule_texts;
@@ -198,13 +199,17 @@ void CoverageCache::put_rule_entry(const std::vector<std::string>& sorted_key,
     std::u32string key = detail::key_of(std::move(ids));
     detail::Entry e;
     if (value) e.rule = state_->rule(*value);
-    if (state_->rules_by_key.emplace(key, e).second) state_->key_order.push_back(std::move(key));
+    if (state_->rules_by_key.emplace(key, e).second && state_->keep_order) {
+        state_->key_order.push_back(std::move(key));
+    }
 }
 
 void CoverageCache::put_external_example(const std::string& example) {
     state_->external.insert(example);
     state_->examples.try_emplace(example);
 }
+
+void CoverageCache::keep_entry_order() { state_->keep_order = true; }
 
 std::size_t CoverageCache::rule_entry_count() const { return state_->key_order.size(); }
 
@@ -428,7 +433,7 @@ CoverageResult compute_coverage(const data::BottomClauseSet& bk, const std::stri
                         entry.usable = usable && n == len_cl;
                         entry.checked_for = static_cast<long long>(len_cl);
                         found = st.rules_by_key.emplace(key, entry).first;
-                        st.key_order.push_back(key);
+                        if (st.keep_order) st.key_order.push_back(key);
                     }
                     detail::Entry& entry = found->second;
                     if (entry.rule == kNoRule) continue;
