@@ -27,6 +27,79 @@ struct Entry {
     bool usable = false;         // no body literal repeats an argument, none collapsed
 };
 
+// Rule cache: sorted literal ids -> Entry. Almost every candidate has one
+// or two body literals, so those keys pack into one 64-bit word in an
+// open-addressing table (one probe sequence over flat arrays instead of a
+// node per key); longer keys go to a node map.
+class KeyTable {
+public:
+    Entry* find(const LiteralId* ids, std::size_t n) {
+        if (n <= 2) {
+            if (slots_.empty()) return nullptr;
+            const std::uint64_t k = pack(ids, n);
+            for (std::size_t i = hash(k) & mask_;; i = (i + 1) & mask_) {
+                if (slots_[i] == 0) return nullptr;
+                if (slots_[i] == k) return &entries_[values_[i]];
+            }
+        }
+        auto it = long_.find(std::u32string(ids, ids + n));
+        return it == long_.end() ? nullptr : &entries_[it->second];
+    }
+    // The key must not be present.
+    Entry& insert(const LiteralId* ids, std::size_t n, const Entry& e) {
+        const std::uint32_t index = static_cast<std::uint32_t>(entries_.size());
+        entries_.push_back(e);
+        if (n <= 2) {
+            if ((used_ + 1) * 2 > slots_.size()) grow();
+            place(pack(ids, n), index);
+            ++used_;
+        } else {
+            long_.emplace(std::u32string(ids, ids + n), index);
+        }
+        return entries_.back();
+    }
+
+private:
+    static std::uint64_t pack(const LiteralId* ids, std::size_t n) {
+        // Ids are offset by one so that 0 marks an empty slot and a
+        // one-literal key (high word 0) never equals a two-literal one.
+        if (n == 1) return std::uint64_t{ids[0]} + 1;
+        return ((std::uint64_t{ids[0]} + 1) << 32) | (std::uint64_t{ids[1]} + 1);
+    }
+    static std::size_t hash(std::uint64_t x) {
+        x ^= x >> 30;
+        x *= 0xbf58476d1ce4e5b9ULL;
+        x ^= x >> 27;
+        x *= 0x94d049bb133111ebULL;
+        x ^= x >> 31;
+        return static_cast<std::size_t>(x);
+    }
+    void place(std::uint64_t k, std::uint32_t v) {
+        std::size_t i = hash(k) & mask_;
+        while (slots_[i] != 0) i = (i + 1) & mask_;
+        slots_[i] = k;
+        values_[i] = v;
+    }
+    void grow() {
+        std::vector<std::uint64_t> old_slots = std::move(slots_);
+        std::vector<std::uint32_t> old_values = std::move(values_);
+        const std::size_t size = old_slots.empty() ? 1024 : old_slots.size() * 2;
+        slots_.assign(size, 0);
+        values_.assign(size, 0);
+        mask_ = size - 1;
+        for (std::size_t i = 0; i < old_slots.size(); ++i) {
+            if (old_slots[i] != 0) place(old_slots[i], old_values[i]);
+        }
+    }
+
+    std::vector<std::uint64_t> slots_;
+    std::vector<std::uint32_t> values_;
+    std::size_t mask_ = 0;
+    std::size_t used_ = 0;
+    std::unordered_map<std::u32string, std::uint32_t> long_;
+    std::vector<Entry> entries_;
+};
+
 struct CoverageState {
     explicit CoverageState(const text::ConstantSet& c) : constant(c) {}
 
@@ -38,7 +111,7 @@ struct CoverageState {
     std::vector<Lit> literals;
     std::vector<std::string> literal_texts;
 
-    std::unordered_map<std::u32string, Entry> rules_by_key;
+    KeyTable rules_by_key;
     std::vector<std::u32string> key_order;
     bool keep_order = false;
 
@@ -199,9 +272,10 @@ void CoverageCache::put_rule_entry(const std::vector<std::string>& sorted_key,
     std::u32string key = detail::key_of(std::move(ids));
     detail::Entry e;
     if (value) e.rule = state_->rule(*value);
-    if (state_->rules_by_key.emplace(key, e).second && state_->keep_order) {
-        state_->key_order.push_back(std::move(key));
-    }
+    const auto* ids_of_key = reinterpret_cast<const LiteralId*>(key.data());
+    if (key.empty() || state_->rules_by_key.find(ids_of_key, key.size())) return;
+    state_->rules_by_key.insert(ids_of_key, key.size(), e);
+    if (state_->keep_order) state_->key_order.push_back(std::move(key));
 }
 
 void CoverageCache::put_external_example(const std::string& example) {
@@ -220,7 +294,8 @@ void CoverageCache::rule_entries_since(
         std::vector<std::string> texts;
         for (char32_t id : key) texts.push_back(state_->literal_texts[id]);
         std::sort(texts.begin(), texts.end());
-        const detail::Entry& e = state_->rules_by_key.at(key);
+        const detail::Entry& e =
+            *state_->rules_by_key.find(reinterpret_cast<const LiteralId*>(key.data()), key.size());
         out.emplace_back(std::move(texts), e.rule == kNoRule ? std::nullopt : std::optional<RuleId>(e.rule));
     }
 }
@@ -288,7 +363,6 @@ CoverageResult compute_coverage(const data::BottomClauseSet& bk, const std::stri
     std::vector<Id> linked;
     std::vector<std::size_t> linked_size;
     std::vector<LiteralId> key_ids;
-    std::u32string key;
 
     const std::size_t total = bk.size();
     const std::size_t step = std::max<std::size_t>(1, total / 100);
@@ -422,9 +496,8 @@ CoverageResult compute_coverage(const data::BottomClauseSet& bk, const std::stri
                     ++cursor[depth];
                     key_ids.assign(tuple.begin(), tuple.end());
                     std::sort(key_ids.begin(), key_ids.end());
-                    key.assign(key_ids.begin(), key_ids.end());
-                    auto found = st.rules_by_key.find(key);
-                    if (found == st.rules_by_key.end()) {
+                    detail::Entry* found = st.rules_by_key.find(key_ids.data(), n);
+                    if (found == nullptr) {
                         detail::Entry entry;
                         bool usable = false;
                         entry.rule = st.rename(head_id, tuple.data(), n, usable);
@@ -432,10 +505,10 @@ CoverageResult compute_coverage(const data::BottomClauseSet& bk, const std::stri
                         // body literals number len_cl exactly when all are.
                         entry.usable = usable && n == len_cl;
                         entry.checked_for = static_cast<long long>(len_cl);
-                        found = st.rules_by_key.emplace(key, entry).first;
-                        if (st.keep_order) st.key_order.push_back(key);
+                        found = &st.rules_by_key.insert(key_ids.data(), n, entry);
+                        if (st.keep_order) st.key_order.emplace_back(key_ids.begin(), key_ids.end());
                     }
-                    detail::Entry& entry = found->second;
+                    detail::Entry& entry = *found;
                     if (entry.rule == kNoRule) continue;
                     if (entry.checked_for != static_cast<long long>(len_cl)) {
                         entry.usable = st.usable(entry.rule, static_cast<long long>(len_cl));
