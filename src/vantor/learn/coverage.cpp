@@ -184,32 +184,47 @@ struct CoverageState {
                 }
             }
         }
-        std::vector<Id> values;
-        std::vector<std::string> rewritten;
-        rewritten.reserve(n + 1);
-        std::vector<std::string> args;
+        // Texts are written into buffers kept across calls (make_literal and
+        // make_rule formats): this runs once per new set of literals.
+        values_buf.clear();
+        if (rewritten_buf.size() < n + 1) rewritten_buf.resize(n + 1);
+        std::size_t distinct = 0;
         for (std::size_t i = 0; i <= n; ++i) {
             const Lit& lit = literals[i == 0 ? head : per[i - 1]];
-            args.clear();
-            for (Id a : lit.args) {
-                if (!term_is_variable[a]) {
-                    args.push_back(terms.name(a));
-                    continue;
+            std::string& text = rewritten_buf[distinct];
+            text.assign(predicates.name(lit.predicate));
+            if (!lit.args.empty()) {
+                text += '(';
+                for (std::size_t j = 0; j < lit.args.size(); ++j) {
+                    if (j) text += ',';
+                    const Id a = lit.args[j];
+                    if (!term_is_variable[a]) {
+                        text += terms.name(a);
+                        continue;
+                    }
+                    std::size_t k = 0;
+                    while (k < values_buf.size() && values_buf[k] != a) ++k;
+                    if (k == values_buf.size()) values_buf.push_back(a);
+                    text += variable_name(k);
                 }
-                std::size_t k = 0;
-                while (k < values.size() && values[k] != a) ++k;
-                if (k == values.size()) values.push_back(a);
-                args.push_back(variable_name(k));
+                text += ')';
             }
-            std::string text = text::make_literal(predicates.name(lit.predicate), args);
-            if (std::find(rewritten.begin(), rewritten.end(), text) == rewritten.end()) {
-                rewritten.push_back(std::move(text));
-            }
+            bool repeated = false;
+            for (std::size_t d = 0; d < distinct && !repeated; ++d) repeated = rewritten_buf[d] == text;
+            if (!repeated) ++distinct;
         }
-        if (rewritten.size() != n + 1) return kNoRule;
-        return rule(text::make_rule(rewritten.front(),
-                                    std::vector<std::string>(rewritten.begin() + 1, rewritten.end())));
+        if (distinct != n + 1) return kNoRule;
+        rule_buf.assign(rewritten_buf[0]);
+        rule_buf += ":-";
+        for (std::size_t i = 1; i <= n; ++i) {
+            if (i > 1) rule_buf += '&';
+            rule_buf += rewritten_buf[i];
+        }
+        return rule(rule_buf);
     }
+    std::vector<Id> values_buf;
+    std::vector<std::string> rewritten_buf;
+    std::string rule_buf;
 
     // Body literals without a repeated argument, counted once each, must be
     // as many as the candidate's body.
