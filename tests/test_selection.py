@@ -106,3 +106,8 @@ def test_filters_and_selection_match_literal_version(seed):
     assert list(neg.items()) == list(want_neg.items())
     assert select_theory(pos, neg, len(P), len(N), "accuracy", True, False, False) == \
         ref.select_theory(want_pos, want_neg, len(P), len(N))
+
+
+def test_negative_key_missing_from_positive_cover():
+    with pytest.raises(KeyError):
+        select_theory({}, {"r": []}, 1, 1, "accuracy", True, False, False)
