@@ -63,14 +63,19 @@ def synthetic(task, n, length, seed=0):
         positive = i % 2 == 0
         width = max(4, length // 3)
         c = [f"e{i}x{j}" for j in range(width)]
+        # The target's two chain literals come first and last, so that the
+        # halves a repeated predicate is split into keep them apart.
         lits = [(chain, (0, 2))]
-        lits.append((chain, (2, 1)) if positive else (chain, (3, 1)))
-        while len(lits) < length:
+        last = (chain, (2, 1)) if positive else (chain, (3, 1))
+        while len(lits) < length - 1:
             name, arity = rng.choice(preds)
             args = tuple(rng.randrange(width) for _ in range(arity))
-            if positive or not (name == chain and args[1] == 1 and (0, args[0]) and (chain, (0, args[0])) in lits):
-                if (name, args) not in lits:
-                    lits.append((name, args))
+            # negatives never get a chain from the first to the second term
+            if name == chain and not positive and (args[0] == 0 or args[1] == 1):
+                continue
+            if (name, args) not in lits and (name, args) != last:
+                lits.append((name, args))
+        lits.append(last)
         # variabilise: head constants first, then order of appearance
         names = {0: "A", 1: "B"}
         bc = []

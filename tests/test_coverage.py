@@ -161,3 +161,12 @@ def test_reduce_bc_draws_match_random_sample(seed):
     want, _, _ = ref.compute_coverage(pos, HEAD, BT, {}, {}, [], False, False,
                                       bk_of=lambda e: random.sample(pos[e], 3))
     assert got == want
+
+
+def test_error_part_way_keeps_what_was_added():
+    BK = {"f(a,b)": ["p(A,C)", "q(C,B)", "p(A,B)"], "f(x,y)": ["p(A,B)"]}
+    hypo, rules = {}, {}
+    random.seed(1)
+    with pytest.raises(ValueError, match=r"f\(x,y\)"):
+        cover(BK, ["f(A,B):-p(X,Y)"], hypo, rules, reduce_bc=True, bc_count=2)
+    assert list(hypo) == ["f(a,b)"] and rules

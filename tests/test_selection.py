@@ -74,6 +74,10 @@ def test_recursive_option_rewrites():
     (["f(A,B):-p(A,C)&q(C,D)"], ["f(A,B):-p(A,C)&q(C,D)"], []),
     (["f(A,B):-q(C,D)&p(A,C)"], ["f(A,B):-p(A,C)&q(C,D)"], []),
     (["f(A,B):-p(A,C)&r(E,F)"], ["f(A,B):-p(A,C)"], ["f(A,B):-p(A,C)"]),
+    # the first literal already ends in B: one pass still keeps the tail from B
+    (["f(A,B):-p(A,C,B)&q(B,D)&r(E,F)"], ["f(A,B):-p(A,C,B)&q(B,D)"], []),
+    # reaching B does not end the pass: a later literal from B is kept
+    (["f(A,C):-p(A,B)&q(B,C)&s(C,D)"], ["f(A,C):-p(A,B)&q(B,C)&s(C,D)"], []),
 ])
 def test_chain_and_recursive(rules, chained, recursive):
     got = chain_rule_body(rules)
@@ -102,3 +106,8 @@ def test_filters_and_selection_match_literal_version(seed):
     assert list(neg.items()) == list(want_neg.items())
     assert select_theory(pos, neg, len(P), len(N), "accuracy", True, False, False) == \
         ref.select_theory(want_pos, want_neg, len(P), len(N))
+
+
+def test_negative_key_missing_from_positive_cover():
+    with pytest.raises(KeyError):
+        select_theory({}, {"r": []}, 1, 1, "accuracy", True, False, False)

@@ -120,6 +120,7 @@ nb::list compute_coverage_py(nb::handle BK, nb::handle head, nb::handle BT, nb::
     const bool quiet = truth_of(verbose);
 
     learn::CoverageCache cache(constants);
+    cache.keep_entry_order();
     for (auto [key, value] : nb::borrow<nb::dict>(rule_set_dic)) {
         if (!nb::isinstance<nb::tuple>(key)) continue;  // never the key of a choice
         std::vector<std::string> texts;

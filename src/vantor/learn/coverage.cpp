@@ -27,6 +27,79 @@ struct Entry {
     bool usable = false;         // no body literal repeats an argument, none collapsed
 };
 
+// Rule cache: sorted literal ids -> Entry. Almost every candidate has one
+// or two body literals, so those keys pack into one 64-bit word in an
+// open-addressing table (one probe sequence over flat arrays instead of a
+// node per key); longer keys go to a node map.
+class KeyTable {
+public:
+    Entry* find(const LiteralId* ids, std::size_t n) {
+        if (n <= 2) {
+            if (slots_.empty()) return nullptr;
+            const std::uint64_t k = pack(ids, n);
+            for (std::size_t i = hash(k) & mask_;; i = (i + 1) & mask_) {
+                if (slots_[i] == 0) return nullptr;
+                if (slots_[i] == k) return &entries_[values_[i]];
+            }
+        }
+        auto it = long_.find(std::u32string(ids, ids + n));
+        return it == long_.end() ? nullptr : &entries_[it->second];
+    }
+    // The key must not be present.
+    Entry& insert(const LiteralId* ids, std::size_t n, const Entry& e) {
+        const std::uint32_t index = static_cast<std::uint32_t>(entries_.size());
+        entries_.push_back(e);
+        if (n <= 2) {
+            if ((used_ + 1) * 2 > slots_.size()) grow();
+            place(pack(ids, n), index);
+            ++used_;
+        } else {
+            long_.emplace(std::u32string(ids, ids + n), index);
+        }
+        return entries_.back();
+    }
+
+private:
+    static std::uint64_t pack(const LiteralId* ids, std::size_t n) {
+        // Ids are offset by one so that 0 marks an empty slot and a
+        // one-literal key (high word 0) never equals a two-literal one.
+        if (n == 1) return std::uint64_t{ids[0]} + 1;
+        return ((std::uint64_t{ids[0]} + 1) << 32) | (std::uint64_t{ids[1]} + 1);
+    }
+    static std::size_t hash(std::uint64_t x) {
+        x ^= x >> 30;
+        x *= 0xbf58476d1ce4e5b9ULL;
+        x ^= x >> 27;
+        x *= 0x94d049bb133111ebULL;
+        x ^= x >> 31;
+        return static_cast<std::size_t>(x);
+    }
+    void place(std::uint64_t k, std::uint32_t v) {
+        std::size_t i = hash(k) & mask_;
+        while (slots_[i] != 0) i = (i + 1) & mask_;
+        slots_[i] = k;
+        values_[i] = v;
+    }
+    void grow() {
+        std::vector<std::uint64_t> old_slots = std::move(slots_);
+        std::vector<std::uint32_t> old_values = std::move(values_);
+        const std::size_t size = old_slots.empty() ? 1024 : old_slots.size() * 2;
+        slots_.assign(size, 0);
+        values_.assign(size, 0);
+        mask_ = size - 1;
+        for (std::size_t i = 0; i < old_slots.size(); ++i) {
+            if (old_slots[i] != 0) place(old_slots[i], old_values[i]);
+        }
+    }
+
+    std::vector<std::uint64_t> slots_;
+    std::vector<std::uint32_t> values_;
+    std::size_t mask_ = 0;
+    std::size_t used_ = 0;
+    std::unordered_map<std::u32string, std::uint32_t> long_;
+    std::vector<Entry> entries_;
+};
+
 struct CoverageState {
     explicit CoverageState(const text::ConstantSet& c) : constant(c) {}
 
@@ -38,8 +111,9 @@ struct CoverageState {
     std::vector<Lit> literals;
     std::vector<std::string> literal_texts;
 
-    std::unordered_map<std::u32string, Entry> rules_by_key;
+    KeyTable rules_by_key;
     std::vector<std::u32string> key_order;
+    bool keep_order = false;
 
     std::unordered_map<std::string, RuleId> rule_ids;
     std::vector<std::string> rule_texts;
@@ -93,34 +167,64 @@ struct CoverageState {
         return variable_names[k];
     }
 
-    // rename_variables([[head] + per]) over ids.
-    RuleId rename(LiteralId head, const LiteralId* per, std::size_t n) {
-        std::vector<Id> values;
-        std::vector<std::string> rewritten;
-        rewritten.reserve(n + 1);
-        std::vector<std::string> args;
-        for (std::size_t i = 0; i <= n; ++i) {
-            const Lit& lit = literals[i == 0 ? head : per[i - 1]];
-            args.clear();
-            for (Id a : lit.args) {
-                if (!term_is_variable[a]) {
-                    args.push_back(terms.name(a));
-                    continue;
+    // rename_variables([[head] + per]) over ids. `usable` tells whether no
+    // body literal repeats an argument: renaming maps distinct arguments to
+    // distinct texts (new names are upper-case, kept constants are not), so
+    // this is read off the ids.
+    RuleId rename(LiteralId head, const LiteralId* per, std::size_t n, bool& usable) {
+        usable = true;
+        for (std::size_t i = 0; i < n && usable; ++i) {
+            const std::vector<Id>& a = literals[per[i]].args;
+            for (std::size_t x = 0; x < a.size() && usable; ++x) {
+                for (std::size_t y = x + 1; y < a.size(); ++y) {
+                    if (a[x] == a[y]) {
+                        usable = false;
+                        break;
+                    }
                 }
-                std::size_t k = 0;
-                while (k < values.size() && values[k] != a) ++k;
-                if (k == values.size()) values.push_back(a);
-                args.push_back(variable_name(k));
-            }
-            std::string text = text::make_literal(predicates.name(lit.predicate), args);
-            if (std::find(rewritten.begin(), rewritten.end(), text) == rewritten.end()) {
-                rewritten.push_back(std::move(text));
             }
         }
-        if (rewritten.size() != n + 1) return kNoRule;
-        return rule(text::make_rule(rewritten.front(),
-                                    std::vector<std::string>(rewritten.begin() + 1, rewritten.end())));
+        // Texts are written into buffers kept across calls (make_literal and
+        // make_rule formats): this runs once per new set of literals.
+        values_buf.clear();
+        if (rewritten_buf.size() < n + 1) rewritten_buf.resize(n + 1);
+        std::size_t distinct = 0;
+        for (std::size_t i = 0; i <= n; ++i) {
+            const Lit& lit = literals[i == 0 ? head : per[i - 1]];
+            std::string& text = rewritten_buf[distinct];
+            text.assign(predicates.name(lit.predicate));
+            if (!lit.args.empty()) {
+                text += '(';
+                for (std::size_t j = 0; j < lit.args.size(); ++j) {
+                    if (j) text += ',';
+                    const Id a = lit.args[j];
+                    if (!term_is_variable[a]) {
+                        text += terms.name(a);
+                        continue;
+                    }
+                    std::size_t k = 0;
+                    while (k < values_buf.size() && values_buf[k] != a) ++k;
+                    if (k == values_buf.size()) values_buf.push_back(a);
+                    text += variable_name(k);
+                }
+                text += ')';
+            }
+            bool repeated = false;
+            for (std::size_t d = 0; d < distinct && !repeated; ++d) repeated = rewritten_buf[d] == text;
+            if (!repeated) ++distinct;
+        }
+        if (distinct != n + 1) return kNoRule;
+        rule_buf.assign(rewritten_buf[0]);
+        rule_buf += ":-";
+        for (std::size_t i = 1; i <= n; ++i) {
+            if (i > 1) rule_buf += '&';
+            rule_buf += rewritten_buf[i];
+        }
+        return rule(rule_buf);
     }
+    std::vector<Id> values_buf;
+    std::vector<std::string> rewritten_buf;
+    std::string rule_buf;
 
     // Body literals without a repeated argument, counted once each, must be
     // as many as the candidate's body.
@@ -183,13 +287,18 @@ void CoverageCache::put_rule_entry(const std::vector<std::string>& sorted_key,
     std::u32string key = detail::key_of(std::move(ids));
     detail::Entry e;
     if (value) e.rule = state_->rule(*value);
-    if (state_->rules_by_key.emplace(key, e).second) state_->key_order.push_back(std::move(key));
+    const auto* ids_of_key = reinterpret_cast<const LiteralId*>(key.data());
+    if (key.empty() || state_->rules_by_key.find(ids_of_key, key.size())) return;
+    state_->rules_by_key.insert(ids_of_key, key.size(), e);
+    if (state_->keep_order) state_->key_order.push_back(std::move(key));
 }
 
 void CoverageCache::put_external_example(const std::string& example) {
     state_->external.insert(example);
     state_->examples.try_emplace(example);
 }
+
+void CoverageCache::keep_entry_order() { state_->keep_order = true; }
 
 std::size_t CoverageCache::rule_entry_count() const { return state_->key_order.size(); }
 
@@ -200,7 +309,8 @@ void CoverageCache::rule_entries_since(
         std::vector<std::string> texts;
         for (char32_t id : key) texts.push_back(state_->literal_texts[id]);
         std::sort(texts.begin(), texts.end());
-        const detail::Entry& e = state_->rules_by_key.at(key);
+        const detail::Entry& e =
+            *state_->rules_by_key.find(reinterpret_cast<const LiteralId*>(key.data()), key.size());
         out.emplace_back(std::move(texts), e.rule == kNoRule ? std::nullopt : std::optional<RuleId>(e.rule));
     }
 }
@@ -268,7 +378,6 @@ CoverageResult compute_coverage(const data::BottomClauseSet& bk, const std::stri
     std::vector<Id> linked;
     std::vector<std::size_t> linked_size;
     std::vector<LiteralId> key_ids;
-    std::u32string key;
 
     const std::size_t total = bk.size();
     const std::size_t step = std::max<std::size_t>(1, total / 100);
@@ -402,15 +511,19 @@ CoverageResult compute_coverage(const data::BottomClauseSet& bk, const std::stri
                     ++cursor[depth];
                     key_ids.assign(tuple.begin(), tuple.end());
                     std::sort(key_ids.begin(), key_ids.end());
-                    key.assign(key_ids.begin(), key_ids.end());
-                    auto found = st.rules_by_key.find(key);
-                    if (found == st.rules_by_key.end()) {
+                    detail::Entry* found = st.rules_by_key.find(key_ids.data(), n);
+                    if (found == nullptr) {
                         detail::Entry entry;
-                        entry.rule = st.rename(head_id, tuple.data(), n);
-                        found = st.rules_by_key.emplace(key, entry).first;
-                        st.key_order.push_back(key);
+                        bool usable = false;
+                        entry.rule = st.rename(head_id, tuple.data(), n, usable);
+                        // Every renamed literal is distinct, so the usable
+                        // body literals number len_cl exactly when all are.
+                        entry.usable = usable && n == len_cl;
+                        entry.checked_for = static_cast<long long>(len_cl);
+                        found = &st.rules_by_key.insert(key_ids.data(), n, entry);
+                        if (st.keep_order) st.key_order.emplace_back(key_ids.begin(), key_ids.end());
                     }
-                    detail::Entry& entry = found->second;
+                    detail::Entry& entry = *found;
                     if (entry.rule == kNoRule) continue;
                     if (entry.checked_for != static_cast<long long>(len_cl)) {
                         entry.usable = st.usable(entry.rule, static_cast<long long>(len_cl));

@@ -57,8 +57,13 @@ public:
     // An example whose hypothesis list the host holds: coverage skips it.
     void put_external_example(const std::string& example);
 
+    // Remember the insertion order of rule cache entries (needed only to
+    // write a host-side cache back; off by default to save memory).
+    void keep_entry_order();
+
     // The rule cache entries added since `mark` (rule_entry_count() taken
-    // earlier), in insertion order: key texts ascending, value.
+    // earlier), in insertion order: key texts ascending, value. Only entries
+    // added after keep_entry_order() are listed.
     std::size_t rule_entry_count() const;
     void rule_entries_since(std::size_t mark,
                             std::vector<std::pair<std::vector<std::string>, std::optional<RuleId>>>& out) const;

@@ -54,10 +54,10 @@ std::vector<std::string> chain_rule_body(const std::vector<std::string>& rules) 
             if (!seen) remaining.push_back(i);
         }
         Arg start_var = sb.args.front().back();
-        // Passes until the chain has reached the head's last argument; a pass
-        // that appends nothing means it never will (the passes would repeat
-        // unchanged forever).
-        bool reached = start_var == stop_var;
+        // Passes until the chain has reached the head's last argument during
+        // a pass; a pass that appends nothing means it never will (the passes
+        // would repeat unchanged forever).
+        bool reached = false;
         while (!reached) {
             bool appended = false;
             const std::vector<std::size_t> snapshot = remaining;
