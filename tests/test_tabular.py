@@ -222,6 +222,8 @@ def test_bad_input_leaves_existing_files_alone():
             prepare_logic_rules(df, ["b"], default_div=bad)
         with pytest.raises(ValueError, match="conditions"):
             prepare_logic_rules(df, ["b"], conditions={"b": bad})
+    with pytest.raises(TypeError, match="column_list"):
+        prepare_logic_rules(df, "b")
     with pytest.raises(KeyError, match="nope"):
         prepare_examples(df, "nope")
     assert read("BK.pl") == "old.\n" and read("meta_data.info") == "old\n"

@@ -44,10 +44,6 @@ def _column_values(data, column):
     return tolist() if callable(tolist) else list(values)
 
 
-def _type_map(data):
-    return data.dtypes
-
-
 def _kind(dtype):
     if dtype == _FLOAT:
         return _FLOAT
@@ -147,10 +143,6 @@ def _read_text(path):
         return handle.read()
 
 
-def _write_block(file_object, block):
-    file_object.write(block)
-
-
 # --------------------------------------------------- background and ranges
 
 
@@ -174,7 +166,9 @@ def prepare_logic_rules(data, column_list, file_name="BK.pl", meta_information="
     default_div = _check_count(default_div, "default_div")
     for key in conditions:
         _check_count(conditions[key], f"conditions[{key!r}]")
-    types = _type_map(data)
+    if isinstance(column_list, (str, bytes)):
+        raise TypeError("column_list must be a list of column names, not a single name")
+    types = data.dtypes
     columns = list(column_list)
     for col in columns:
         if col not in types:
@@ -214,7 +208,7 @@ def discretise_numeric_column(list_temp, column_name, file_object, conditions, d
     name = str(column_name)
     numbers, texts = _numbers(list_temp, name)
     block, facts, _ = _core._tab_numeric(numbers, texts, name, default_div, condition, False)
-    _write_block(file_object, block)
+    file_object.write(block)
     return facts
 
 
@@ -223,7 +217,7 @@ def write_categorical_column(list_temp, column_name, file_object):
     first occurrence) to ``file_object`` and returns one fact text per row,
     such as ``Colour(e_3,Light Blue).``."""
     block, facts, _ = _core._tab_categorical([_text(v) for v in list_temp], str(column_name), False)
-    _write_block(file_object, block)
+    file_object.write(block)
     return facts
 
 
