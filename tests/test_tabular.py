@@ -111,6 +111,16 @@ def test_float_bounds_written_as_python_writes_them(value, text):
     assert f"\tg3\t[{text}--{text}]\n" in read("meta_data.info")
 
 
+def test_numpy_scalars_are_written_as_plain_numbers():
+    np = pytest.importorskip("numpy")
+    meta = io.StringIO()
+    discretise_numeric_column(pd.Series([0.5, 0.1, 2.0, 1e-05]), "n", meta, {}, 2)
+    assert meta.getvalue().splitlines()[1:] == ["\tg0\t[1e-05--0.1]", "\tg1\t[0.5--2.0]"]
+    meta = io.StringIO()
+    write_categorical_column([np.float64(0.1), np.int64(3), np.float64(0.1)], "c", meta)
+    assert meta.getvalue().splitlines()[1:] == ["\t0.1", "\t3"]
+
+
 def test_integer_bounds_and_mixed_numbers_compare_exactly():
     meta = io.StringIO()
     big = 2 ** 53

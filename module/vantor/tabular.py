@@ -55,7 +55,8 @@ def _kind(dtype):
 def _text(value):
     """A cell as text: floats in repr form, everything else with str()."""
     if isinstance(value, float):
-        return repr(value)
+        # float() first: numpy's float64 is a float whose repr names its type.
+        return repr(float(value))
     return str(value)
 
 
@@ -68,7 +69,7 @@ def _numbers(values, column_name):
     numbers, texts = [], []
     for row, v in enumerate(values):
         if isinstance(v, float):
-            n = v
+            n = float(v)
         elif isinstance(v, int):
             n = int(v)
         elif hasattr(type(v), "__index__"):
