@@ -376,3 +376,33 @@ def test_write_categorical_column_facts_keep_values():
     facts = write_categorical_column(["a b", "c", "a b", 2.0], "Col (x)", meta)
     assert facts == ["Col x(e_0,a b).", "Col x(e_1,c).", "Col x(e_2,a b).", "Col x(e_3,2.0)."]
     assert meta.getvalue() == "Feature Name : Col (x)\t (Not Encoded) - 3\n\ta b\n\tc\n\t2.0\n"
+
+
+def random_texts(count, seed=11):
+    import random
+    rnd = random.Random(seed)
+    alphabet = [chr(c) for c in range(0, 128)] + list("äÄßİ€ǅ\u00a0\u0085\u2028\u3000字")
+    return ["".join(rnd.choice(alphabet) for _ in range(rnd.randint(0, 8))) for _ in range(count)]
+
+
+def test_random_values_keep_two_arguments_and_match_constants():
+    values = random_texts(400)
+    df = pd.DataFrame({"v": values})
+    prepare_logic_rules(df, ["v"], default_div=1)
+    facts = bk_args()["v"]
+    assert [e for e, _ in facts] == [f"e_{i}" for i in range(len(values))]
+    first = {}
+    for (_, term), raw in zip(facts, values):
+        assert first.setdefault(raw, term) == term
+    assert read_constants_meta_info() == list(first.values())
+
+
+@pytest.mark.skipif(shutil.which("swipl") is None, reason="needs the swipl executable")
+def test_random_values_consult_in_prolog():
+    values = random_texts(400, seed=5)
+    prepare_logic_rules(pd.DataFrame({"v": values}), ["v"], default_div=1)
+    goal = "consult('BK.pl'),aggregate_all(count,v(_,_),N),format('~w~n',[N]),halt"
+    run = subprocess.run(["swipl", "-q", "-g", goal, "-t", "halt(1)"], capture_output=True,
+                         text=True, timeout=60)
+    assert run.returncode == 0 and run.stderr == "", run.stderr
+    assert run.stdout.strip() == str(len(values))
