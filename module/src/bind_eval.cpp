@@ -1,7 +1,128 @@
+#include <nanobind/stl/optional.h>
+#include <nanobind/stl/tuple.h>
+
+#include <chrono>
+#include <system_error>
+
 #include "bindings.hpp"
+#include "eval/evaluate.hpp"
+
+using namespace nb::literals;
 
 namespace vantor::py {
 
-void bind_eval(nb::module_& m) { (void)m; }
+namespace {
+
+// Example collections: a list of texts, or a dict whose keys are the texts.
+std::vector<std::string> example_texts(nb::handle examples, const char* parameter) {
+    if (nb::isinstance<nb::str>(examples)) {
+        raise_type_error(parameter, "a list or dict of example texts", examples);
+    }
+    std::vector<std::string> out;
+    if (nb::isinstance<nb::dict>(examples) || nb::isinstance<nb::list>(examples)) {
+        out.reserve(nb::len(examples));
+    }
+    try {
+        for (nb::handle item : examples) {
+            if (!nb::isinstance<nb::str>(item)) {
+                raise_type_error(parameter, "a collection of example texts (str)", item);
+            }
+            out.push_back(nb::cast<std::string>(item));
+        }
+    } catch (const nb::python_error& e) {
+        if (e.matches(PyExc_TypeError)) {
+            raise_type_error(parameter, "a list or dict of example texts", examples);
+        }
+        throw;
+    }
+    return out;
+}
+
+std::vector<std::string> rule_texts(nb::handle theory) {
+    if (nb::isinstance<nb::str>(theory)) raise_type_error("theory", "a list of rule texts", theory);
+    std::vector<std::string> out;
+    std::size_t i = 0;
+    for (nb::handle item : theory) {
+        if (!nb::isinstance<nb::str>(item)) {
+            throw TypeError("theory[" + std::to_string(i) + "] must be a rule text (str), not " +
+                            nb::cast<std::string>(nb::type_name(item.type())));
+        }
+        out.push_back(nb::cast<std::string>(item));
+        ++i;
+    }
+    return out;
+}
+
+nb::object measure(const std::optional<double>& v) {
+    return v ? nb::object(nb::float_(*v)) : nb::none();
+}
+
+nb::tuple metrics_tuple(const eval::Metrics& m) {
+    return nb::make_tuple(measure(m.accuracy), measure(m.precision), measure(m.sensitivity),
+                          measure(m.specificity), measure(m.fscore));
+}
+
+[[noreturn]] void raise_os_error(const std::system_error& e) {
+    nb::object err = nb::handle(PyExc_OSError)(e.code().value(), nb::str(e.what()));
+    PyErr_SetObject(PyExc_OSError, err.ptr());
+    throw nb::python_error();
+}
+
+nb::dict evaluate(nb::handle theory, const std::string& file_1, nb::handle pos, nb::handle neg,
+                  bool verbose, bool training) {
+    auto t0 = std::chrono::steady_clock::now();
+    std::vector<std::string> rules = rule_texts(theory);
+    std::vector<std::string> positives = example_texts(pos, "pos");
+    std::vector<std::string> negatives = example_texts(neg, "neg");
+    double convert = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+
+    PyStdout out;
+    eval::LimitWarning warn = [](const std::string& message) {
+        nb::gil_scoped_acquire gil;
+        if (PyErr_WarnEx(PyExc_RuntimeWarning, message.c_str(), 3) < 0) throw nb::python_error();
+    };
+    eval::EvalResult r;
+    try {
+        nb::gil_scoped_release release;
+        r = eval::evaluate_theory(rules, file_1, positives, negatives, verbose,
+                                  training ? eval::kTrainingBanner : eval::kTestingBanner, out, warn);
+    } catch (const std::system_error& e) {
+        raise_os_error(e);
+    }
+    nb::dict d;
+    d["empty"] = r.empty_theory;
+    d["metrics"] = metrics_tuple(r.metrics);
+    d["counts"] = nb::make_tuple(r.tp, r.tn, r.fp, r.fn);
+    nb::dict seconds;
+    seconds["convert"] = convert;
+    seconds["write"] = r.write_seconds;
+    seconds["load"] = r.load_seconds;
+    seconds["query"] = r.query_seconds;
+    d["seconds"] = seconds;
+    return d;
+}
+
+}  // namespace
+
+void bind_eval(nb::module_& m) {
+    nb::exception<eval::PrologError>(m, "PrologError");
+    nb::exception<eval::PrologUnavailable>(m, "PrologUnavailableError", PyExc_RuntimeError);
+
+    m.def(
+        "compute_metrics",
+        [](std::int64_t tp, std::int64_t tn, std::int64_t fp, std::int64_t fn) {
+            return metrics_tuple(eval::compute_metrics(tp, tn, fp, fn));
+        },
+        "TP"_a, "TN"_a, "FP"_a, "FN"_a,
+        "(accuracy, precision, sensitivity, specificity, fscore) of a confusion count, each\n"
+        "rounded to 3 decimals as round(x, 3) does; a measure whose denominator is 0 is None.");
+
+    m.def("_evaluate_theory", &evaluate, "theory"_a, "file_1"_a, "pos"_a, "neg"_a, "verbose"_a,
+          "training"_a);
+    m.def(
+        "_theory_file_text",
+        [](nb::handle theory) { return eval::theory_file_text(rule_texts(theory)); }, "theory"_a);
+    m.def("_round3", &eval::round3, "x"_a);
+}
 
 }  // namespace vantor::py

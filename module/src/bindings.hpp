@@ -17,6 +17,10 @@
 
 namespace nb = nanobind;
 
+namespace vantor::learn {
+struct KeySize;
+}
+
 namespace vantor::py {
 
 void bind_errors(nb::module_& m);
@@ -73,6 +77,18 @@ text::ConstantSet constant_set_from(nb::handle sequence, const char* parameter);
 // A bottom-clause dictionary (example text -> list of literal texts) from the
 // host. A file name in its place raises TypeError saying how to load one.
 data::BottomClauseSet bottom_clause_set_from(nb::handle dict, const char* parameter);
+
+// The `key_size` parameter of the learning stages: a value that tests false
+// is "unset"; an int (or bool) is a count; a float is kept as a real number
+// (the stages decide what a fraction means); anything else raises TypeError.
+// Defined in bind_candidates.cpp.
+learn::KeySize key_size_from(nb::handle value);
+
+// Sorts (list.sort()) the host's lists of `dict` at the given positions of
+// `set` (the positions predicate_arity_table sorted in the core's copy), so
+// the caller's dictionary ends up as sorted as the core's. Needs the GIL.
+void sort_host_lists(nb::handle dict, const data::BottomClauseSet& set,
+                     const std::vector<std::size_t>& positions);
 
 // TypeError naming the parameter when `value` is not of the expected kind.
 [[noreturn]] void raise_type_error(const char* parameter, const char* expected, nb::handle value);

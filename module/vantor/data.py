@@ -1,3 +1,69 @@
-"""data"""
+"""Reading example files, background constants and stored objects."""
+import pickle
 
-__all__ = []
+from ._core import _collect_constants, read_example
+
+__all__ = ["read_example", "read_pickle", "read_constants_bk"]
+
+
+def read_pickle(pos):
+    """Load the one object stored in the pickle file `pos`.
+
+    Bottom-clause dictionaries written by bottom_clause_generation in stored
+    mode are read back with this. A file that ends before a complete object
+    (an empty or truncated file) gives an empty list; a file that is not a
+    pickle raises pickle.UnpicklingError; a missing file FileNotFoundError.
+    """
+    with open(pos, "rb") as stream:
+        try:
+            return pickle.load(stream)
+        except EOFError:
+            return []
+        except pickle.UnpicklingError as error:
+            # Cut off inside an opcode's argument: the file ended early too.
+            if str(error) == "pickle data was truncated":
+                return []
+            raise
+
+
+def read_constants_bk(file="BK.pl", constants=None, relation=None):
+    """Collect the values at chosen argument positions of background facts.
+
+    file: background file name, or a list of fact texts.
+    constants: the list to extend in place and return; a new empty list when
+        omitted (calls that omit it do not share one).
+    relation: predicate -> list of 0-based argument positions whose values
+        are collected; nothing is collected when omitted.
+
+    Values are appended in order of discovery, each at most once (a value
+    already in `constants` is not added again). A position beyond a fact's
+    arguments raises IndexError and leaves `constants` unchanged.
+
+    >>> read_constants_bk(["colour(c1,red).", "colour(c2,red)."], [], {"colour": [1]})
+    ['red']
+    """
+    if constants is None:
+        constants = []
+    elif not isinstance(constants, list):
+        raise TypeError(
+            "constants must be a list (it is extended in place), not "
+            + type(constants).__name__
+        )
+    found = _collect_constants(file, relation)
+    if not found:
+        return constants
+    if all(type(item) is str for item in constants):
+        present = set(constants)
+        for value in found:
+            if type(value) is str:
+                if value in present:
+                    continue
+                present.add(value)
+            elif value in constants:
+                continue
+            constants.append(value)
+    else:
+        for value in found:
+            if value not in constants:
+                constants.append(value)
+    return constants

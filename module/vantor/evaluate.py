@@ -1,3 +1,86 @@
-"""evaluate"""
+"""Theory evaluation: the five measures, the result record and the scoring of
+a theory in the embedded SWI-Prolog engine."""
+import os
 
-__all__ = []
+from ._core import PrologError, PrologUnavailableError, compute_metrics
+from ._core import _evaluate_theory
+
+__all__ = [
+    "PrologError",
+    "PrologUnavailableError",
+    "Vantor",
+    "compute_metrics",
+    "evaluate_theory_prolog",
+    "evaluate_theory_prolog_training",
+]
+
+_FIELDS = ("hypothesis", "accuracy", "precision", "sensitivity", "specificity", "fscore", "time_learn")
+
+
+class Vantor:
+    """Result record: a theory with its measures and its learning time.
+
+    Stores exactly what it is given. The evaluators fill it with an empty
+    hypothesis and an empty time; the learning driver with the learned rules
+    and the seconds it took.
+    """
+
+    __slots__ = _FIELDS
+    __hash__ = None
+
+    def __init__(self, H, accuracy, precision, sensitivity, specificity, fscore, time_learn):
+        self.hypothesis = H
+        self.accuracy = accuracy
+        self.precision = precision
+        self.sensitivity = sensitivity
+        self.specificity = specificity
+        self.fscore = fscore
+        self.time_learn = time_learn
+
+    def _values(self):
+        return tuple(getattr(self, f) for f in _FIELDS)
+
+    def __eq__(self, other):
+        if not isinstance(other, Vantor):
+            return NotImplemented
+        return self._values() == other._values()
+
+    def __repr__(self):
+        inner = ", ".join(f"{f}={getattr(self, f)!r}" for f in _FIELDS)
+        return f"Vantor({inner})"
+
+
+def _evaluate(theory, file_1, pos, neg, verbose, training):
+    if isinstance(theory, (list, tuple)) and not theory:
+        return Vantor([], 0, 0, 0, 0, 0, [])
+    if isinstance(file_1, os.PathLike):
+        file_1 = os.fspath(file_1)
+    d = _evaluate_theory(theory, file_1, pos, neg, bool(verbose), training)
+    if d["empty"]:
+        return Vantor([], 0, 0, 0, 0, 0, [])
+    return Vantor([], *d["metrics"], [])
+
+
+def evaluate_theory_prolog_training(theory, file_1, pos, neg, verbose):
+    """Score `theory` on training examples in SWI-Prolog.
+
+    Writes the theory and the background file `file_1` into "test_bk.pl"
+    (via "copy_bk.pl") in the working directory, loads it, proves every text
+    of `pos` and then of `neg` (lists, or dicts whose keys are the examples)
+    once, prints the "Training" banner and the confusion and measure tables
+    unless `verbose` is true, removes both files and returns
+    Vantor([], accuracy, precision, sensitivity, specificity, fscore, []).
+    An empty theory returns integer zeros without touching disk or engine.
+    Rules calling their own predicate are tabled; a goal that runs out of
+    inferences counts as not proved with a RuntimeWarning. Load and goal
+    errors raise PrologError with the engine's message.
+    """
+    return _evaluate(theory, file_1, pos, neg, verbose, True)
+
+
+def evaluate_theory_prolog(theory, file_1, pos, neg, verbose):
+    """Score `theory` on held-out examples in SWI-Prolog.
+
+    Same as evaluate_theory_prolog_training, with the "Testing" banner.
+    """
+    return _evaluate(theory, file_1, pos, neg, verbose, False)

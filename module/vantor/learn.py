@@ -1,3 +1,198 @@
-"""learn"""
+"""Coverage, selection and the learning driver.
 
-__all__ = []
+``compute_coverage`` builds, for every example of a bottom-clause dictionary,
+the canonical rules its bottom clause forms for each candidate; the filters
+and ``select_theory`` turn those lists into a theory; ``vantor_learn`` runs
+the whole learner in its fixed order and scores the theory in SWI-Prolog.
+
+The work runs in the C++ core with the interpreter lock released; literals
+are parsed once per run and rule texts are built only for choices of
+literals not met before.
+"""
+import sys
+import time
+
+from . import _core
+from .evaluate import Vantor, evaluate_theory_prolog_training
+
+__all__ = [
+    "compute_coverage",
+    "rename_variables",
+    "match_literals",
+    "normalise_rule",
+    "filter_by_min_pos",
+    "filter_by_max_neg",
+    "select_theory",
+    "chain_rule_body",
+    "make_recursive_rules",
+    "postprocess_hypotheses",
+    "vantor_learn",
+]
+
+_BANNER = "+----------+ Hypothesis +----------+"
+
+
+def compute_coverage(BK, head, BT, head_dic, hypo_set_dic, rule_set_dic, constant, optimize,
+                     verbose, reduce_bc, bc_count, rule_noise_check):
+    """Hypothesis lists of every example of ``BK``; returns
+    ``(final_hypo, hypo_set_dic, rule_set_dic)``.
+
+    For each candidate of ``BT``, every choice of one bottom-clause literal per
+    body literal (same predicate; a predicate repeated k times draws from k
+    disjoint chunks of its literals) that is linked to ``head`` gives the rule
+    ``rename_variables([[head] + choice])``. Rules with a body literal that
+    repeats an argument are left out; with ``rule_noise_check`` each rule goes
+    through ``normalise_rule``; with ``optimize`` the literal choices are first
+    narrowed by ``match_literals``; with ``reduce_bc`` each bottom clause is
+    first sampled down to ``bc_count`` literals (ValueError naming the example
+    when it is shorter).
+
+    The two caches are read and extended in place and returned:
+    ``hypo_set_dic`` maps an example text to its list (an example already
+    there is not recomputed and its very list object is used);
+    ``rule_set_dic`` maps the ascending tuple of a choice's literal texts to
+    its rule text (or ``[]``), so the first order met for a set of literals
+    fixes its text. ``head_dic`` is not used. A progress bar goes to stderr
+    unless ``verbose``.
+    """
+    del head_dic
+    final_hypo = _core._compute_coverage(BK, head, BT, hypo_set_dic, rule_set_dic, constant,
+                                         optimize, verbose, reduce_bc, bc_count, rule_noise_check)
+    return final_hypo, hypo_set_dic, rule_set_dic
+
+
+def rename_variables(Hypo):
+    """Canonical variable names (A, B, ... by first appearance) for ``Hypo``,
+    a list of literal lists; returns the rule ``head:-b1&...&bn`` or ``[]``
+    when a renamed literal collapses into an equal one. Constants stay."""
+    return _core._rename_variables(Hypo)
+
+
+def match_literals(list_1, constant_1):
+    """Per position, drop literals that are variants of an earlier kept one and
+    rename later positions' variables onto the kept literal's.
+    ``constant_1`` is not used."""
+    del constant_1
+    return _core._match_literals(list_1)
+
+
+def normalise_rule(H):
+    """Each rule of ``H`` reshaped into a chain from the head's first argument
+    (body ordered by first argument, walked first to last argument); a rule
+    whose chain never reaches the head's last argument is dropped, one whose
+    first literal carries the head's arguments is cut to that literal."""
+    return _core._normalise_rule(H)
+
+
+def filter_by_min_pos(P, min_pos):
+    """``pos_cover``: rule text -> ascending positions of the entries of ``P``
+    that contain it, for rules in at least ``min_pos`` entries; keys in order
+    of first occurrence."""
+    return _core._filter_by_min_pos(P, min_pos)
+
+
+def filter_by_max_neg(dic_p, P, max_neg):
+    """``neg_cover``: for each key of ``dic_p`` (in its order) produced for at
+    most ``max_neg`` entries of ``P``, the ascending positions of those
+    entries."""
+    return _core._filter_by_max_neg(dic_p, P, max_neg)
+
+
+def select_theory(P, N, p, n, function, verbose, pi, re):
+    """Greedy theory over the keys of ``N``, seeded with the best
+    (positives - negatives) rule and grown while training accuracy strictly
+    rises; returned with bodies joined by ",". With ``re`` the rules are
+    rewritten by ``make_recursive_rules(chain_rule_body(...))``, else with
+    ``pi`` by ``postprocess_hypotheses``. Unless ``verbose``, prints the
+    banner and the theory. ``function`` is not used. A rule without positives
+    and negatives, or ``p + n == 0``, raises ZeroDivisionError."""
+    del function
+    theory, announce = _core._select_theory(P, N, p, n, pi, re)
+    if announce and not verbose:
+        _print_theory(theory)
+    return theory
+
+
+def _print_theory(theory):
+    print(_BANNER, file=sys.stdout)
+    print(repr(theory), file=sys.stdout)
+
+
+def chain_rule_body(H):
+    """Each rule's body re-ordered into a first-to-last-argument chain from
+    the head's first argument; literals never reached are dropped. The walk
+    ends after the pass that reaches the head's last argument, or after a
+    pass that adds nothing."""
+    return _core._chain_rule_body(H)
+
+
+def make_recursive_rules(H):
+    """Single-predicate chains become a step rule (calling the head's
+    predicate) and a base rule; one-literal rules stay; chains mixing
+    predicates are dropped, as is a step or base rule whose renaming
+    collapses (it cannot be written as a rule)."""
+    return _core._make_recursive_rules(H)
+
+
+def postprocess_hypotheses(H, length=2):
+    """Rewriting with invented predicates is not provided yet: returns ``H``
+    unchanged (``length`` is accepted for the interface)."""
+    del length
+    return H
+
+
+def vantor_learn(Training_pos, Training_neg, file="BK.pl", constant_set=None, meta_rule=None,
+                 min_pos=1, max_neg=0, max_literals=2, exact_literals=False, key_size=None,
+                 distinct=False, optimize=False, verbose=False, eval_fn="accuracy",
+                 reduce_bc=False, bc_count=20, set_chain=False, pi=False, recursive=False,
+                 rule_noise_check=False):
+    """Learn a theory from positive and negative bottom-clause dictionaries.
+
+    Runs, in this order: the head (first positive example, variabilised), the
+    arity table (sorts the sampled bottom clauses of ``Training_pos`` in
+    place), the relation chains (seed ``random`` with the number of
+    positives), the templates (``meta_rule`` when given, else generated), their
+    instantiation (sorted longest text first), coverage of the positives then
+    the negatives with shared caches, the ``min_pos`` / ``max_neg`` filters and
+    the greedy selection; then evaluates the theory on the training examples
+    in SWI-Prolog (``file`` is the background file) and returns a ``Vantor``
+    record whose ``time_learn`` excludes that evaluation.
+
+    ``constant_set``, ``meta_rule`` and ``key_size`` default to a new empty
+    list per call. Raises IndexError for an empty ``Training_pos``, ValueError
+    when ``key_size`` exceeds the number of positives, TypeError when a
+    dictionary is given as a file name (load it with ``read_pickle`` or build
+    it with ``bottom_clause_generation(..., container='memory')``).
+    """
+    del eval_fn  # selection scores by accuracy whatever the name
+    if constant_set is None:
+        constant_set = []
+    if meta_rule is None:
+        meta_rule = []
+    if key_size is None:
+        key_size = []
+    tic = time.time()
+    H, announce, _times = _learn_stages(Training_pos, Training_neg, constant_set, meta_rule,
+                                        min_pos, max_neg, max_literals, exact_literals, key_size,
+                                        distinct, optimize, verbose, reduce_bc, bc_count,
+                                        set_chain, pi, recursive, rule_noise_check)
+    if announce and not verbose:
+        _print_theory(H)
+    time_learn = time.time() - tic
+    test = evaluate_theory_prolog_training(H, file, Training_pos, Training_neg, verbose)
+    return Vantor(H, test.accuracy, test.precision, test.sensitivity, test.specificity,
+                  test.fscore, time_learn)
+
+
+def _learn_stages(*args):
+    """Stages before the Prolog evaluation; returns (theory, announce, times)
+    where times maps each stage name to seconds (used by the benchmark)."""
+    if isinstance(args[0], str) or isinstance(args[1], str):
+        which = "Training_pos" if isinstance(args[0], str) else "Training_neg"
+        raise TypeError(f"{which} must be a bottom-clause dictionary, not a file name; load a "
+                        "stored one with read_pickle(name) or build it with "
+                        "bottom_clause_generation(..., container='memory')")
+    if isinstance(args[0], dict) and not args[0]:
+        raise IndexError("Training_pos is empty: the head is taken from the first positive "
+                         "example, so at least one is needed")
+    return _core._learn_stages(*args)

@@ -1,0 +1,136 @@
+"""Bottom clauses of 1,000 examples against synthetic backgrounds of growing size.
+
+For 10^4, 10^5 and 10^6 facts (a family/friendship graph, about 25 bytes per
+fact) this writes BK.pl and 500 positive + 500 negative grandparent examples
+into a temporary directory, then, in a fresh process per size, runs
+bottom_clause_generation at depth 2 in memory mode without progress bars.
+
+Printed per size: the one parse of the background, the time per example,
+the average bottom-clause size (facts an example reaches), the total, and
+the process's peak resident memory (ru_maxrss / VmHWM, which count the C++
+core's allocations too, not only Python's) against the file size, and the
+part of it added by the run ("run MB": peak minus the footprint after
+import; "parse MB": what parsing and indexing the background alone added).
+The returned dictionaries themselves (one Python str per literal, about
+70 MB for the ~900k literals of 1,000 examples here) are part of the run
+figure and dominate it for the small files.
+
+Each size is measured in three fresh processes; the fastest run is shown.
+
+Usage: PYTHONPATH=module python benchmarks/bottom_clauses.py [sizes...]
+"""
+import os
+import random
+import resource
+import subprocess
+import sys
+import tempfile
+import time
+
+EXAMPLES = 1000
+DEPTH = 2
+REPEATS = 3
+
+
+def write_data(directory, facts, seed=0):
+    rng = random.Random(seed)
+    people = max(10, facts // 4)
+    parents = {}
+    path = os.path.join(directory, "BK.pl")
+    with open(path, "w", encoding="utf-8") as out:
+        chunk = []
+        for _ in range(facts):
+            roll = rng.random()
+            a = rng.randrange(people)
+            if roll < 0.55:
+                b = rng.randrange(people)
+                chunk.append(f"parent(p{a},p{b}).\n")
+                parents.setdefault(a, []).append(b)
+            elif roll < 0.75:
+                chunk.append(f"friend(p{a},p{rng.randrange(people)}).\n")
+            elif roll < 0.85:
+                chunk.append(f"age(p{a},{rng.randrange(1, 99)}).\n")
+            else:
+                chunk.append(f"{'male' if a % 2 else 'female'}(p{a}).\n")
+            if len(chunk) >= 10000:
+                out.writelines(chunk)
+                chunk = []
+        out.writelines(chunk)
+    grandparents = [(a, c) for a, bs in parents.items() for b in bs for c in parents.get(b, [])]
+    rng.shuffle(grandparents)
+    with open(os.path.join(directory, "pos_example.f"), "w", encoding="utf-8") as out:
+        for a, c in grandparents[: EXAMPLES // 2]:
+            out.write(f"grandparent(p{a},p{c}).\n")
+    with open(os.path.join(directory, "neg_example.n"), "w", encoding="utf-8") as out:
+        for _ in range(EXAMPLES - EXAMPLES // 2):
+            out.write(f"grandparent(p{rng.randrange(people)},p{rng.randrange(people)}).\n")
+    return os.path.getsize(path)
+
+
+def peak_kb():
+    """Peak resident memory of this process in KB.
+
+    ru_maxrss is the measure; on Linux, though, a child started with fork and
+    exec inherits its parent's peak there, so the per-process figure of the
+    same counter (VmHWM) is preferred where it exists.
+    """
+    try:
+        with open("/proc/self/status") as status:
+            for line in status:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+
+
+def measure(directory):
+    """Runs in a fresh process, inside `directory`; prints one result line."""
+    import vantor
+
+    os.chdir(directory)
+    before = peak_kb()
+    start = time.perf_counter()
+    # Parse cost: one example whose terms occur nowhere (nothing to collect).
+    vantor.bottom_clause("BK.pl", "grandparent(nobody,noone)", DEPTH, [])
+    parse = time.perf_counter() - start
+    after_parse = peak_kb()
+
+    start = time.perf_counter()
+    pos, neg = vantor.bottom_clause_generation(container="memory", depth=DEPTH, tqdm_disable=True)
+    total = time.perf_counter() - start
+    peak = peak_kb()
+    count = len(pos) + len(neg)
+    literals = sum(len(v) for v in pos.values()) + sum(len(v) for v in neg.values())
+    print(parse, total, count, literals / max(count, 1), before, after_parse, peak)
+
+
+def main(sizes):
+    print(f"{'facts':>9} {'file MB':>8} {'parse s':>8} {'total s':>8} {'per-example':>12} "
+          f"{'avg facts':>10} {'parse MB':>8} {'peak MB':>8} {'run MB':>7} {'peak/file':>9}")
+    for facts in sizes:
+        with tempfile.TemporaryDirectory() as directory:
+            size = write_data(directory, facts)
+            # The machine may be shared: keep the fastest of a few fresh runs.
+            runs = []
+            for _ in range(REPEATS):
+                out = subprocess.run(
+                    [sys.executable, os.path.abspath(__file__), "--measure", directory],
+                    check=True, capture_output=True, text=True,
+                ).stdout.split()
+                runs.append(tuple(map(float, out)))
+            parse, total, count, avg, before, after_parse, peak = min(runs, key=lambda r: r[1])
+            # The generation call parses the background once and builds every
+            # example; per-example time excludes that parse.
+            per = (total - parse) / count
+            print(f"{facts:>9} {size / 1e6:>8.2f} {parse:>8.3f} {total:>8.3f} "
+                  f"{per * 1e6:>9.1f} us {avg:>10.1f} {(after_parse - before) / 1024:>8.1f} "
+                  f"{peak / 1024:>8.1f} "
+                  f"{(peak - before) / 1024:>7.1f} {peak * 1024 / size:>9.1f}")
+
+
+if __name__ == "__main__":
+    if len(sys.argv) == 3 and sys.argv[1] == "--measure":
+        measure(sys.argv[2])
+    else:
+        main([int(s) for s in sys.argv[1:]] or [10**4, 10**5, 10**6])

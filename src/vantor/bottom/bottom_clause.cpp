@@ -1,0 +1,235 @@
+#include "bottom/bottom_clause.hpp"
+
+#include <functional>
+#include <queue>
+#include <unordered_map>
+
+#include "bottom/variables.hpp"
+
+namespace vantor::bottom {
+
+namespace {
+constexpr std::uint32_t kBeforeFirstLine = 0xFFFFFFFFu;
+
+// The texts already in `clauses`, as positions into it (no copies).
+class LiteralSet {
+public:
+    explicit LiteralSet(const std::vector<std::string>& clauses) : clauses_(clauses), slots_(64, 0) {}
+
+    // True when `text` is new; the caller then appends it to the clauses.
+    bool add(std::string_view text) {
+        if ((clauses_.size() + 1) * 2 > slots_.size()) grow();
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = hash(text) & mask;; i = (i + 1) & mask) {
+            if (slots_[i] == 0) {
+                slots_[i] = static_cast<std::uint32_t>(clauses_.size()) + 1;
+                return true;
+            }
+            if (clauses_[slots_[i] - 1] == text) return false;
+        }
+    }
+
+private:
+    static std::size_t hash(std::string_view s) { return std::hash<std::string_view>{}(s); }
+    void grow() {
+        std::vector<std::uint32_t> slots(slots_.size() * 2, 0);
+        const std::size_t mask = slots.size() - 1;
+        for (std::uint32_t k = 0; k < clauses_.size(); ++k) {
+            std::size_t i = hash(clauses_[k]) & mask;
+            while (slots[i] != 0) i = (i + 1) & mask;
+            slots[i] = k + 1;
+        }
+        slots_.swap(slots);
+    }
+    const std::vector<std::string>& clauses_;
+    std::vector<std::uint32_t> slots_;
+};
+}  // namespace
+
+// Per-call indexes and per-example scratch space. Marks carry the number of
+// the example they belong to, so nothing is cleared between examples.
+struct BottomClauseBuilder::State {
+    const Background& bg;
+    std::vector<std::uint8_t> is_constant;  // per term: a constant-set member
+    LineIndex constant_first;               // facts whose first argument is a member, by findable term
+
+    std::uint32_t mark = 0;
+    struct Known {
+        std::uint32_t mark;  // == mark: the term is known
+        std::uint32_t pos;   // its position in the known-term list
+    };
+    std::vector<Known> terms;  // together: one cache line per lookup
+    std::vector<std::uint32_t> line_mark;  // == mark: visit already decided
+    std::vector<std::string> names;        // variable_name cache
+
+    explicit State(const Background& b, const text::ConstantSet& constant) : bg(b) {
+        const Interner& terms = bg.terms();
+        is_constant.assign(terms.size(), 0);
+        bool any = false;
+        for (const std::string& c : constant) {
+            const std::uint32_t id = terms.find(c);
+            if (id != Interner::npos) {
+                is_constant[id] = 1;
+                any = true;
+            }
+        }
+        if (any) {
+            constant_first = bg.by_findable([this](Background::Fact f) {
+                return !(f.first() & Background::kList) && is_constant[f.first() & Background::kIdMask];
+            });
+        }
+        this->terms.assign(terms.size(), Known{0, 0});
+        line_mark.assign(bg.line_count(), 0);
+    }
+
+    void next_example() {
+        if (++mark == 0) {  // wrapped: old marks could look current
+            std::fill(terms.begin(), terms.end(), Known{0, 0});
+            std::fill(line_mark.begin(), line_mark.end(), 0);
+            mark = 1;
+        }
+    }
+
+    bool known(std::uint32_t term) const { return terms[term].mark == mark; }
+    void learn(std::uint32_t term, std::uint32_t pos) { terms[term] = Known{mark, pos}; }
+
+    const std::string& name(std::uint32_t pos) {
+        while (names.size() <= pos) names.push_back(variable_name(static_cast<long long>(names.size())));
+        return names[pos];
+    }
+};
+
+BottomClauseBuilder::BottomClauseBuilder(BackgroundSource source, text::ConstantSet constant)
+    : source_(std::move(source)), constant_(std::move(constant)) {}
+
+BottomClauseBuilder::~BottomClauseBuilder() = default;
+
+void BottomClauseBuilder::prepare() {
+    if (state_) return;
+    background_ = source_.path ? Background::from_file(*source_.path)
+                               : Background::from_lines(std::move(source_.lines));
+    state_ = std::make_unique<State>(*background_, constant_);
+}
+
+std::vector<std::string> BottomClauseBuilder::build(std::string_view example, long long depth) {
+    if (depth == 0) return {variabilise_example(example, constant_)};
+    if (depth < 0) return {};
+    prepare();
+    State& st = *state_;
+    const Background& bg = *background_;
+    st.next_example();
+
+    // Visits in scan order: (pass, line), each with the line's fact.
+    struct Visit {
+        std::uint64_t pass;
+        std::uint32_t line;
+        std::uint32_t fact;
+        bool operator>(const Visit& o) const { return pass != o.pass ? pass > o.pass : line > o.line; }
+    };
+    std::priority_queue<Visit, std::vector<Visit>, std::greater<Visit>> pending;
+    const auto passes = static_cast<std::uint64_t>(depth);
+
+    std::uint32_t known_count = 0;  // length of the known-term list
+    std::vector<std::uint32_t> fresh;
+
+    // The fact becomes takeable now, during (pass, at): its turn comes later
+    // in this pass or, at or before `at`, in the next one.
+    auto takeable = [&](Background::Fact f, std::uint32_t offset, std::uint64_t pass, std::uint32_t at) {
+        const std::uint32_t line = f.line();
+        if (st.line_mark[line] == st.mark) return;
+        st.line_mark[line] = st.mark;
+        const std::uint64_t when = (at == kBeforeFirstLine || line > at) ? pass : pass + 1;
+        if (when < passes) pending.push(Visit{when, line, offset});
+    };
+    auto first_ok = [&](Background::Fact f) {
+        const std::uint32_t id = f.first() & Background::kIdMask;
+        return st.known(id) || (!(f.first() & Background::kList) && st.is_constant[id]);
+    };
+    auto some_findable_known = [&](Background::Fact f) {
+        for (const std::uint32_t a : f) {
+            if ((a & Background::kFindable) && st.known(a & Background::kIdMask)) return true;
+        }
+        return false;
+    };
+    // Every fact whose conditions a newly known term can complete.
+    auto learnt = [&](std::uint32_t term, std::uint64_t pass, std::uint32_t at) {
+        const auto [first, last] = bg.facts_by_first(term);
+        for (std::uint32_t offset = first; offset < last;) {
+            const Background::Fact f = bg.fact(offset);
+            if ((f.first() & Background::kFindable) || some_findable_known(f)) {
+                takeable(f, offset, pass, at);
+            }
+            offset += f.size();
+        }
+        for (std::uint32_t offset : bg.late_by_findable().of(term)) {
+            const Background::Fact f = bg.fact(offset);
+            if (first_ok(f)) takeable(f, offset, pass, at);
+        }
+        for (std::uint32_t offset : st.constant_first.of(term)) takeable(bg.fact(offset), offset, pass, at);
+    };
+
+    {
+        const Interner& terms = bg.terms();
+        for (const std::string& t : text::Clause(example).arg_texts()) {
+            const std::uint32_t id = terms.find(t);
+            if (id != Interner::npos && !st.known(id)) {
+                st.learn(id, known_count);
+                fresh.push_back(id);
+            }
+            ++known_count;  // repeated and unseen terms still hold a position
+        }
+        for (std::uint32_t id : fresh) learnt(id, 0, kBeforeFirstLine);
+    }
+
+    std::vector<std::string> clauses;
+    LiteralSet seen(clauses);
+    std::string literal;
+    while (!pending.empty()) {
+        const Visit visit = pending.top();
+        pending.pop();
+        const Background::Fact f = bg.fact(visit.fact);
+        fresh.clear();
+        literal.assign(bg.predicate(f.predicate()));
+        literal += '(';
+        bool first_arg = true;
+        for (const std::uint32_t a : f) {
+            const std::uint32_t id = a & Background::kIdMask;
+            if (!first_arg) literal += ',';
+            first_arg = false;
+            if (!(a & Background::kList) && st.is_constant[id]) {
+                literal += bg.terms().text(id);
+            } else if (a & (Background::kList | Background::kConstant)) {
+                if (!st.known(id)) {
+                    st.learn(id, known_count++);
+                    fresh.push_back(id);
+                }
+                literal += st.name(st.terms[id].pos);
+            } else {
+                literal += bg.terms().text(id);  // numbers and upper-case texts stay
+            }
+        }
+        literal += ')';
+        if (seen.add(literal)) clauses.push_back(literal);
+        for (std::uint32_t id : fresh) learnt(id, visit.pass, visit.line);
+    }
+    return clauses;
+}
+
+data::BottomClauseSet BottomClauseBuilder::build_set(const std::vector<std::string>& examples,
+                                                     long long depth, Progress& progress) {
+    data::BottomClauseSet set;
+    std::unordered_map<std::string_view, std::size_t> where;
+    progress.start(examples.size(), "");
+    for (const std::string& example : examples) {
+        if (where.find(example) == where.end()) {
+            where.emplace(example, set.keys.size());
+            set.keys.push_back(example);
+            set.clauses.push_back(build(example, depth));
+        }
+        progress.advance(1);
+    }
+    progress.finish();
+    return set;
+}
+
+}  // namespace vantor::bottom

@@ -1,0 +1,67 @@
+// Bottom clauses of examples, built from an indexed background.
+//
+// The result is exactly that of the plain scan: `depth` passes over the
+// background lines in file order; a line is taken when one of the known
+// terms occurs in it as a substring AND equals one of its arguments, and its
+// first argument is known or a constant-set member; taking a line turns its
+// constants into variables and makes its unknown constants known.
+//
+// Instead of scanning, the builder notes the moment (pass, line) at which
+// each line first becomes takeable (conditions only ever become true, since
+// known terms are only added) and visits it at its next turn in the scan
+// order: later in the same pass, or in the next pass when the line lies at
+// or before the line that made it takeable. Visiting lines in that order
+// reproduces the scan's order of literals and of term discovery; a line's
+// literal is fixed by its first visit, so later visits add nothing.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bottom/background.hpp"
+#include "data/bottom_clause_set.hpp"
+#include "host.hpp"
+#include "text/substitution.hpp"
+
+namespace vantor::bottom {
+
+// A background file name or the background lines themselves.
+struct BackgroundSource {
+    std::optional<std::string> path;  // set: read this file
+    std::vector<std::string> lines;   // otherwise: these lines, unchanged
+};
+
+// Builds bottom clauses against one background and one constant set. The
+// background is parsed on first use (depth 0 and negative depths never read
+// it), then reused for every example.
+class BottomClauseBuilder {
+public:
+    BottomClauseBuilder(BackgroundSource source, text::ConstantSet constant);
+    ~BottomClauseBuilder();
+
+    // The bottom clause; for depth 0 the single head text is returned as the
+    // one element (see head_only); a negative depth gives no literals.
+    std::vector<std::string> build(std::string_view example, long long depth);
+
+    // One entry per distinct example text, in first-occurrence order;
+    // progress advances once per list entry. A repeated example is looked
+    // up, not rebuilt (the result would be the same).
+    data::BottomClauseSet build_set(const std::vector<std::string>& examples, long long depth,
+                                    Progress& progress);
+
+    static bool head_only(long long depth) { return depth == 0; }
+
+private:
+    struct State;
+    void prepare();
+
+    BackgroundSource source_;
+    text::ConstantSet constant_;
+    std::unique_ptr<Background> background_;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace vantor::bottom

@@ -1,0 +1,90 @@
+// Scoring a theory in the embedded SWI-Prolog engine, and the five measures
+// of a confusion count.
+//
+// The engine is one per process: started on first use, shared by every
+// evaluation, and it keeps the clauses of the last loaded theory file until
+// the next evaluation replaces them. Evaluations are serialised by a
+// process-wide lock (they share the two working file names and the engine);
+// any thread may call, the engine is attached to it for the call.
+//
+// Call with the host's interpreter lock released: the engine may run for a
+// long time, and Output implementations take the lock back themselves.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host.hpp"
+
+namespace vantor::eval {
+
+// Python's round(x, 3): correctly rounded (ties to even) from the exact
+// binary value of x.
+double round3(double x);
+
+// The five measures; an absent value is a zero denominator.
+struct Metrics {
+    std::optional<double> accuracy, precision, sensitivity, specificity, fscore;
+};
+
+Metrics compute_metrics(std::int64_t tp, std::int64_t tn, std::int64_t fp, std::int64_t fn);
+
+// An error raised by the engine (load error, syntax error in a goal, an
+// existence error while proving ...). what() is the engine's message text.
+struct PrologError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The engine could not be started (shared library or its home missing).
+struct PrologUnavailable : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct EvalResult {
+    // An empty theory is not evaluated: its record carries integer zeros
+    // (not 0.0) in all five measures, and the counts below are all zero.
+    bool empty_theory = false;
+    std::int64_t tp = 0, tn = 0, fp = 0, fn = 0;
+    Metrics metrics;
+    // Examples whose goal ran out of inferences (counted as not proved).
+    std::vector<std::string> limit_exceeded;
+    // Where the time went: writing the working files (ours), loading them
+    // and proving the examples (the engine's).
+    double write_seconds = 0, load_seconds = 0, query_seconds = 0;
+};
+
+// Called once for every example whose goal exceeded the inference limit,
+// right after that goal; the host turns it into a RuntimeWarning.
+using LimitWarning = std::function<void(const std::string& message)>;
+
+inline constexpr const char* kTrainingBanner = "+----------+ Training +----------+";
+inline constexpr const char* kTestingBanner = "+----------+ Testing +----------+";
+
+// Writes "copy_bk.pl" and "test_bk.pl" in the working directory, loads the
+// latter, proves every example once (pos first, then neg), prints the banner
+// and the two tables to `out` unless `verbose`, removes both files (on every
+// exit path) and returns the counts and measures.
+// Throws FileNotFound (file_1), ValueError (an empty rule), PrologError,
+// PrologUnavailable.
+EvalResult evaluate_theory(const std::vector<std::string>& theory, const std::string& file_1,
+                           const std::vector<std::string>& pos, const std::vector<std::string>& neg,
+                           bool verbose, const char* banner, Output& out,
+                           const LimitWarning& on_limit = {});
+
+// The text of "copy_bk.pl" for a theory (exposed for tests and benchmarks).
+// Throws ValueError for an empty rule.
+std::string theory_file_text(const std::vector<std::string>& theory);
+
+// The two bordered tables as printed (no trailing line break).
+std::string confusion_table(std::int64_t tp, std::int64_t tn, std::int64_t fp, std::int64_t fn);
+std::string metrics_table(const Metrics& m);
+
+// Inferences a single goal may use before it counts as not proved.
+inline constexpr std::int64_t kInferenceLimit = 10'000'000;
+
+}  // namespace vantor::eval
