@@ -43,36 +43,44 @@ def show(name, lines=12):
         print("    ...")
 
 
+def run(df):
+    """Write the files in the current folder, learn, decode."""
+    # Background facts and the feature blocks: 3 ranges for every
+    # numeric column; Smoker has two values and stays as it is.
+    vantor.prepare_logic_rules(df, ["Age", "BMI (kg per m2)", "Smoker", "Region"],
+                               default_div=3)
+    # "high" sorts first, so the high-risk rows are the positives.
+    files = vantor.prepare_examples(df, "Risk")
+    print("example files:", files)
+    for name in ("BK.pl", "meta_data.info", files[0]):
+        show(name)
+
+    # Range labels and categorical values must stay constants.
+    constants = vantor.read_constants_meta_info()
+    print("constants:", constants)
+
+    pos, neg = vantor.bottom_clause_generation(constant_set=constants, container="memory",
+                                               tqdm_disable=True)
+    print("bottom clause of", next(iter(pos)), "->", pos[next(iter(pos))])
+    model = vantor.vantor_learn(pos, neg, file="BK.pl", constant_set=constants,
+                                max_literals=2, min_pos=2, max_neg=0)
+    print("learned theory:")
+    for rule in model.hypothesis:
+        print("   ", rule)
+    print("decoded:")
+    for rule in vantor.print_rules(model.hypothesis):
+        print("   ", rule)
+
+
 def main():
     df = make_table()
+    home = os.getcwd()
     with tempfile.TemporaryDirectory() as folder:
         os.chdir(folder)
-        # Background facts and the feature blocks: 3 ranges for every
-        # numeric column; Smoker has two values and stays as it is.
-        vantor.prepare_logic_rules(df, ["Age", "BMI (kg per m2)", "Smoker", "Region"],
-                                   default_div=3)
-        # "high" sorts first, so the high-risk rows are the positives.
-        files = vantor.prepare_examples(df, "Risk")
-        print("example files:", files)
-        for name in ("BK.pl", "meta_data.info", files[0]):
-            show(name)
-
-        # Range labels and categorical values must stay constants.
-        constants = vantor.read_constants_meta_info()
-        print("constants:", constants)
-
-        pos, neg = vantor.bottom_clause_generation(constant_set=constants, container="memory",
-                                                   tqdm_disable=True)
-        print("bottom clause of", next(iter(pos)), "->", pos[next(iter(pos))])
-        model = vantor.vantor_learn(pos, neg, file="BK.pl", constant_set=constants,
-                                    max_literals=2, min_pos=2, max_neg=0)
-        print("learned theory:")
-        for rule in model.hypothesis:
-            print("   ", rule)
-        print("decoded:")
-        for rule in vantor.print_rules(model.hypothesis):
-            print("   ", rule)
-        os.chdir(os.path.dirname(folder))
+        try:
+            run(df)
+        finally:
+            os.chdir(home)
 
 
 if __name__ == "__main__":
