@@ -232,6 +232,10 @@ def test_bad_input_leaves_existing_files_alone():
             prepare_logic_rules(df, ["b"], default_div=bad)
         with pytest.raises(ValueError, match="conditions"):
             prepare_logic_rules(df, ["b"], conditions={"b": bad})
+    with pytest.raises(ValueError, match="BK.pl"):
+        prepare_logic_rules(df, ["b"], meta_information="./BK.pl")
+    with pytest.raises(ValueError, match="meta-information"):
+        prepare_examples(df, "b", negative_example="meta_data.info")
     with pytest.raises(TypeError, match="column_list"):
         prepare_logic_rules(df, "b")
     with pytest.raises(KeyError, match="nope"):

@@ -94,7 +94,8 @@ def _check_count(value, what):
             raise TypeError(f"{what} must be a whole number of ranges, not {type(value).__name__}")
     if value < 1:
         raise ValueError(f"{what} must be at least 1 (the number of ranges), got {value}")
-    return value
+    # More ranges than any column has values all mean "categorical".
+    return min(value, 2 ** 62)
 
 
 def _condition_for(conditions, column_name):
@@ -110,6 +111,10 @@ def _file_mode(path):
         mask = os.umask(0)
         os.umask(mask)
         return 0o666 & ~mask
+
+
+def _same_file(a, b):
+    return os.path.abspath(os.fspath(a)) == os.path.abspath(os.fspath(b))
 
 
 def _write_files(contents):
@@ -169,6 +174,8 @@ def prepare_logic_rules(data, column_list, file_name="BK.pl", meta_information="
         _check_count(conditions[key], f"conditions[{key!r}]")
     if isinstance(column_list, (str, bytes)):
         raise TypeError("column_list must be a list of column names, not a single name")
+    if _same_file(file_name, meta_information):
+        raise ValueError(f"file_name and meta_information both name {file_name!r}")
     types = data.dtypes
     columns = list(column_list)
     for col in columns:
@@ -236,6 +243,9 @@ def prepare_examples(data, target_column, example_label="target", meta_informati
     order.
     """
     values = _column_values(data, target_column)
+    for name in (positive_example, negative_example):
+        if _same_file(name, meta_information):
+            raise ValueError(f"the example file {name!r} is the meta-information file")
     for row, v in enumerate(values):
         if isinstance(v, float) and math.isnan(v):
             raise ValueError(
