@@ -1,3 +1,330 @@
-"""tabular"""
+"""Data tables to background facts, example files and meta-information, and
+learned rules back to readable numeric conditions.
 
-__all__ = []
+A data table is any object with a column-type map ``data.dtypes`` (column
+name -> element type, compared with the texts "float64" and "int64") and
+``data[column]`` giving one column's values in row order; a pandas DataFrame
+is the usual one. Only those two operations are used.
+
+Cells become texts the way Python writes them: integers plain, floats in
+their shortest round-trip form (``2.0``, ``0.1``, ``1e-05``). Every file is
+written completely or not at all: its text is built first, written to a
+temporary file beside it and then renamed over it.
+"""
+import errno
+import math
+import operator
+import os
+import tempfile
+
+from . import _core
+
+__all__ = [
+    "prepare_logic_rules",
+    "discretise_numeric_column",
+    "write_categorical_column",
+    "prepare_examples",
+    "read_constants_meta_info",
+    "read_meta_information",
+    "print_rules",
+    "decode_rule",
+]
+
+_FLOAT = "float64"
+_INT = "int64"
+
+
+# ---------------------------------------------------------------- helpers
+
+
+def _column_values(data, column):
+    """One column's values as plain Python objects, in row order."""
+    values = data[column]
+    tolist = getattr(values, "tolist", None)
+    return tolist() if callable(tolist) else list(values)
+
+
+def _kind(dtype):
+    if dtype == _FLOAT:
+        return _FLOAT
+    if dtype == _INT:
+        return _INT
+    return None
+
+
+def _text(value):
+    """A cell as text: floats in repr form, everything else with str()."""
+    if isinstance(value, float):
+        # float() first: numpy's float64 is a float whose repr names its type.
+        return repr(float(value))
+    return str(value)
+
+
+def _numbers(values, column_name):
+    """Numbers and their texts for a numeric column.
+
+    numpy scalars (from columns read without tolist()) become Python ints
+    and floats, so that their text is exactly Python's.
+    """
+    numbers, texts = [], []
+    for row, v in enumerate(values):
+        if isinstance(v, float):
+            n = float(v)
+        elif isinstance(v, int):
+            n = int(v)
+        elif hasattr(type(v), "__index__"):
+            n = operator.index(v)
+        elif hasattr(type(v), "__float__") and not isinstance(v, (str, bytes)):
+            n = float(v)
+        else:
+            raise TypeError(
+                f"column {column_name}, row {row}: expected a number, not "
+                f"{type(v).__name__} {v!r}"
+            )
+        numbers.append(n)
+        texts.append(repr(n) if isinstance(n, float) else str(n))
+    return numbers, texts
+
+
+def _check_count(value, what):
+    if isinstance(value, bool) or not isinstance(value, int):
+        if hasattr(type(value), "__index__") and not isinstance(value, bool):
+            value = operator.index(value)
+        else:
+            raise TypeError(f"{what} must be a whole number of ranges, not {type(value).__name__}")
+    if value < 1:
+        raise ValueError(f"{what} must be at least 1 (the number of ranges), got {value}")
+    # More ranges than any column has values all mean "categorical".
+    return min(value, 2 ** 62)
+
+
+def _condition_for(conditions, column_name):
+    if column_name in conditions:
+        return _check_count(conditions[column_name], f"conditions[{column_name!r}]")
+    return None
+
+
+def _file_mode(path):
+    try:
+        return os.stat(path).st_mode & 0o7777
+    except OSError:
+        mask = os.umask(0)
+        os.umask(mask)
+        return 0o666 & ~mask
+
+
+def _same_file(a, b):
+    return os.path.abspath(os.fspath(a)) == os.path.abspath(os.fspath(b))
+
+
+def _write_files(contents):
+    """Write {path: text} so that each file holds either its old or its new
+    text: all temporary files first, then one rename each."""
+    temps = []
+    try:
+        for path, text in contents.items():
+            path = os.fspath(path)
+            folder = os.path.dirname(os.path.abspath(path))
+            if not os.path.isdir(folder):
+                raise FileNotFoundError(errno.ENOENT, os.strerror(errno.ENOENT), path)
+            fd, tmp = tempfile.mkstemp(dir=folder, prefix="." + os.path.basename(path) + ".",
+                                       suffix=".tmp")
+            temps.append((tmp, path))
+            with os.fdopen(fd, "w", encoding="utf-8", newline="") as handle:
+                handle.write(text)
+            os.chmod(tmp, _file_mode(path))
+        for tmp, path in temps:
+            os.replace(tmp, path)
+        temps = []
+    finally:
+        for tmp, _ in temps:
+            try:
+                os.unlink(tmp)
+            except OSError:
+                pass
+
+
+def _read_text(path):
+    with open(path, encoding="utf-8") as handle:
+        return handle.read()
+
+
+# --------------------------------------------------- background and ranges
+
+
+def prepare_logic_rules(data, column_list, file_name="BK.pl", meta_information="meta_data.info",
+                        default_div=3, conditions=None):
+    """Write the background file and the feature blocks of the meta-information file.
+
+    Every cell becomes one fact ``column(e_<row>,value).``; numeric columns
+    ("float64", "int64") are discretised into ``default_div`` ranges (or
+    ``conditions[column]`` ranges; 1 keeps a column categorical) and their
+    facts name the range ``g0``, ``g1``, ... Predicates and values are lower
+    case with blanks as "_"; anything that is not then a plain Prolog atom or
+    number is quoted so that the file always consults.
+
+    Both files are replaced only when all of their text has been built: a
+    missing column (KeyError), a NaN in a discretised column or a number of
+    ranges below 1 (ValueError) leave them untouched. ``conditions``
+    defaults to a new empty dict on every call.
+    """
+    conditions = {} if conditions is None else conditions
+    default_div = _check_count(default_div, "default_div")
+    for key in conditions:
+        _check_count(conditions[key], f"conditions[{key!r}]")
+    if isinstance(column_list, (str, bytes)):
+        raise TypeError("column_list must be a list of column names, not a single name")
+    if _same_file(file_name, meta_information):
+        raise ValueError(f"file_name and meta_information both name {file_name!r}")
+    types = data.dtypes
+    columns = list(column_list)
+    for col in columns:
+        if col not in types:
+            raise KeyError(f"column {col!r} is not in the table")
+    background, meta = [], []
+    for col in columns:
+        values = _column_values(data, col)
+        name = str(col)
+        kind = _kind(types[col])
+        if kind is None:
+            block, lines, _ = _core._tab_categorical([_text(v) for v in values], name, True)
+        else:
+            if kind == _INT:
+                numbers = [operator.index(v) for v in values]
+                texts = [str(n) for n in numbers]
+            else:
+                numbers = [float(v) for v in values]
+                texts = [repr(n) for n in numbers]
+            block, lines, _ = _core._tab_numeric(numbers, texts, name, default_div,
+                                                 _condition_for(conditions, col), True)
+        meta.append(block)
+        background.append(lines)
+    _write_files({file_name: "".join(background), meta_information: "".join(meta)})
+
+
+def discretise_numeric_column(list_temp, column_name, file_object, conditions, default_div):
+    """Ranges of one numeric column: writes its block to ``file_object`` (an
+    open text file) and returns one fact text per row, such as ``Age(e_0,g1).``.
+
+    The sorted distinct values are cut into k nearly equal chunks (k is
+    ``conditions[column_name]`` when given, else ``default_div``); a column
+    with two distinct values, fewer than k, or k = 1 is written as
+    categorical instead.
+    """
+    default_div = _check_count(default_div, "default_div")
+    condition = _condition_for(conditions, column_name)
+    name = str(column_name)
+    numbers, texts = _numbers(list_temp, name)
+    block, facts, _ = _core._tab_numeric(numbers, texts, name, default_div, condition, False)
+    file_object.write(block)
+    return facts
+
+
+def write_categorical_column(list_temp, column_name, file_object):
+    """One categorical column: writes its block (distinct values in order of
+    first occurrence) to ``file_object`` and returns one fact text per row,
+    such as ``Colour(e_3,Light Blue).``."""
+    block, facts, _ = _core._tab_categorical([_text(v) for v in list_temp], str(column_name), False)
+    file_object.write(block)
+    return facts
+
+
+# ------------------------------------------------------------- examples
+
+
+def prepare_examples(data, target_column, example_label="target", meta_information="meta_data.info",
+                     positive_example="pos_example.f", negative_example="neg_example.n"):
+    """Write one example file per class of ``target_column`` and append the
+    target block to the meta-information file.
+
+    The smallest class goes to ``positive_example``, the next to
+    ``negative_example``, class r >= 2 to ``neg_example_<r>.n``. Row n
+    becomes ``<example_label>(e_<n>).``. Returns the file names in class
+    order.
+    """
+    values = _column_values(data, target_column)
+    for name in (positive_example, negative_example):
+        if _same_file(name, meta_information):
+            raise ValueError(f"the example file {name!r} is the meta-information file")
+    for row, v in enumerate(values):
+        if isinstance(v, float) and math.isnan(v):
+            raise ValueError(
+                f"column {target_column}, row {row}: the class is not a number (NaN); "
+                "drop or fill missing classes first"
+            )
+    classes = sorted(set(values))
+    rank = {c: r for r, c in enumerate(classes)}
+    names = []
+    for r in range(len(classes)):
+        if r == 0:
+            names.append(positive_example)
+        elif r == 1:
+            names.append(negative_example)
+        else:
+            names.append("neg_example_" + str(r) + ".n")
+    block, texts = _core._tab_example_texts(
+        example_label, str(target_column), [_text(c) for c in classes],
+        [str(n) for n in names], [rank[v] for v in values])
+    try:
+        old_meta = _read_text(meta_information)
+    except FileNotFoundError:
+        old_meta = ""
+    contents = {}
+    for name, text in zip(names, texts):
+        # Two classes given the same file share it, as appending would.
+        contents[name] = contents.get(name, "") + text
+    contents[meta_information] = old_meta + block
+    _write_files(contents)
+    return names
+
+
+# ---------------------------------------------------- meta-information
+
+
+def read_constants_meta_info(meta_information="meta_data.info", user_input=None):
+    """The constants a learner must keep: ``g0`` .. ``g(k-1)`` for every
+    encoded feature, then every categorical value spelled exactly as the
+    background file spells it, then the elements of ``user_input``.
+
+    Not deduplicated. ``user_input`` defaults to a new empty list on every
+    call. A malformed file raises ValueError naming the line.
+    """
+    user_input = [] if user_input is None else user_input
+    constants = _core._tab_meta_constants(_read_text(meta_information), str(meta_information))
+    constants.extend(user_input)
+    return constants
+
+
+def read_meta_information(filename):
+    """Feature key -> list of range texts (``"5--7"``) of every feature, in
+    file order; categorical features map to an empty list. Keys keep the
+    column's case and brackets, with blanks as "_" (``Income_(USD)``)."""
+    return _core._tab_meta_information(_read_text(filename), str(filename))
+
+
+# --------------------------------------------------------------- decoding
+
+
+def print_rules(rule_set=None, meta_information="meta_data.info"):
+    """Decode every rule of ``rule_set`` with the ranges of the
+    meta-information file (see ``decode_rule``); returns the decoded rules
+    in input order. Nothing is printed. ``rule_set`` defaults to a new empty
+    list on every call."""
+    rule_set = [] if rule_set is None else rule_set
+    dict_1 = read_meta_information(meta_information)
+    return _core._tab_decode(list(rule_set), dict_1)
+
+
+def decode_rule(rule, dict_1):
+    """One rule (``h:-b1,b2`` or ``h:-b1&b2``) with its range labels replaced:
+    each literal with a label ``g<i>`` is written with a fresh variable in
+    its place, followed by ``inRange(Var,lo--hi)``. Literals without a range
+    label are left out. The fresh variable is the first name, counting from
+    the number of body variables seen, not used anywhere in the rule.
+
+    ``dict_1`` is the map of ``read_meta_information``; a predicate matches
+    its key either exactly or as the background file spells the column.
+    """
+    if not isinstance(rule, str):
+        raise TypeError(f"rule must be a rule text, not {type(rule).__name__}")
+    return _core._tab_decode([rule], dict_1)[0]
