@@ -90,24 +90,24 @@ def synthetic(task, n, length, seed=0):
     return facts, pos, neg
 
 
-def run_one(spec, prolog_limit):
+def run_one(task, prolog_limit):
     import vantor
     from vantor import learn
 
     work = tempfile.mkdtemp(prefix="vantor_bench_")
     os.chdir(work)
-    if spec["kind"] == "synthetic":
-        facts, pos, neg = synthetic(spec["task"], spec["n"], spec["length"])
+    if task["kind"] == "synthetic":
+        facts, pos, neg = synthetic(task["task"], task["n"], task["length"])
         with open("BK.pl", "w") as f:
             f.write("\n".join(facts) + "\n")
     else:
-        src = spec["path"]
+        src = task["path"]
         for name in ("BK.pl", "pos_example.f", "neg_example.n"):
             with open(os.path.join(src, name)) as a, open(name, "w") as b:
                 b.write(a.read())
         t0 = time.perf_counter()
         pos, neg = vantor.bottom_clause_generation(container="memory", tqdm_disable=True)
-        spec["bottom clauses"] = time.perf_counter() - t0
+        task["bottom clauses"] = time.perf_counter() - t0
         facts = open("BK.pl").read().splitlines()
     lengths = [len(v) for v in list(pos.values()) + list(neg.values())]
     random.seed(0)
@@ -120,15 +120,15 @@ def run_one(spec, prolog_limit):
         t0 = time.perf_counter()
         result = vantor.evaluate_theory_prolog_training(H, "BK.pl", pos, neg, True)
         prolog = time.perf_counter() - t0
-        spec["accuracy"] = result.accuracy
-    spec.update(times)
-    spec["learn total"] = learn_total
-    spec["prolog evaluation"] = prolog
-    spec["theory"] = H
-    spec["examples"] = len(pos) + len(neg)
-    spec["mean literals"] = sum(lengths) / max(1, len(lengths))
-    spec["peak MB"] = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
-    print(json.dumps(spec))
+        task["accuracy"] = result.accuracy
+    task.update(times)
+    task["learn total"] = learn_total
+    task["prolog evaluation"] = prolog
+    task["theory"] = H
+    task["examples"] = len(pos) + len(neg)
+    task["mean literals"] = sum(lengths) / max(1, len(lengths))
+    task["peak MB"] = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
+    print(json.dumps(task))
 
 
 def main():
@@ -154,11 +154,11 @@ def main():
     cols = ["task", "examples", "mean literals", "candidates"] + STAGES + ["learn total",
                                                                          "prolog evaluation", "peak MB"]
     print(" | ".join(cols))
-    for spec in specs:
-        proc = subprocess.run([sys.executable, __file__, "--one", json.dumps(spec), str(prolog_limit)],
+    for task in specs:
+        proc = subprocess.run([sys.executable, __file__, "--one", json.dumps(task), str(prolog_limit)],
                               capture_output=True, text=True, env=env)
         if proc.returncode != 0:
-            print(f"{spec['task']}: failed: {proc.stderr.strip().splitlines()[-1:]}")
+            print(f"{task['task']}: failed: {proc.stderr.strip().splitlines()[-1:]}")
             continue
         r = json.loads(proc.stdout.strip().splitlines()[-1])
         label = r["task"] if r["kind"] == "dataset" else f"{r['task']} n={r['n']} L={r['length']}"
