@@ -50,26 +50,6 @@ std::vector<std::string> texts_of(nb::handle seq, const char* parameter) {
     return out;
 }
 
-// An integer parameter (draw counts, sizes); a float is refused as the
-// host's sampler refuses it.
-long long integer_from(nb::handle value, const char* parameter) {
-    if (!PyIndex_Check(value.ptr()) || PyFloat_Check(value.ptr())) {
-        raise_type_error(parameter, "an int", value);
-    }
-    nb::object index = nb::steal(PyNumber_Index(value.ptr()));
-    if (!index.is_valid()) nb::raise_python_error();
-    int overflow = 0;
-    long long n = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
-    if (overflow) n = overflow > 0 ? LLONG_MAX : LLONG_MIN;
-    return n;
-}
-
-bool truth_of(nb::handle value) {
-    const int truth = PyObject_IsTrue(value.ptr());
-    if (truth < 0) nb::raise_python_error();
-    return truth != 0;
-}
-
 nb::list to_list(const std::vector<std::string>& texts) {
     nb::list out;
     for (const std::string& s : texts) out.append(nb::str(s.c_str(), s.size()));

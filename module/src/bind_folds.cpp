@@ -76,31 +76,6 @@ private:
     std::unordered_map<PyObject*, std::size_t> seen_;
 };
 
-// The numeric parameters convert as the learning driver converts them, so
-// the two drivers accept the same values.
-long long integer_from(nb::handle value, const char* parameter) {
-    if (!PyIndex_Check(value.ptr()) || PyFloat_Check(value.ptr())) raise_type_error(parameter, "an int", value);
-    nb::object index = nb::steal(PyNumber_Index(value.ptr()));
-    if (!index.is_valid()) nb::raise_python_error();
-    int overflow = 0;
-    long long n = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
-    if (overflow) n = overflow > 0 ? LLONG_MAX : LLONG_MIN;
-    return n;
-}
-
-// Thresholds compare with counts: a float is taken as its value, rounded
-// toward the side that keeps the comparison exact.
-long long threshold_from(nb::handle value, const char* parameter, bool at_least) {
-    if (PyFloat_Check(value.ptr())) {
-        const double x = PyFloat_AsDouble(value.ptr());
-        if (x != x) return at_least ? LLONG_MAX : LLONG_MIN;  // nan compares false
-        if (x > 9e18) return LLONG_MAX;
-        if (x < -9e18) return LLONG_MIN;
-        return static_cast<long long>(at_least ? std::ceil(x) : std::floor(x));
-    }
-    return integer_from(value, parameter);
-}
-
 std::vector<std::string> texts_of(nb::handle seq, const char* parameter) {
     if (nb::isinstance<nb::str>(seq) || seq.is_none()) raise_type_error(parameter, "a list of texts", seq);
     std::vector<std::string> out;

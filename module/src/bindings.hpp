@@ -90,6 +90,17 @@ learn::KeySize key_size_from(nb::handle value);
 void sort_host_lists(nb::handle dict, const data::BottomClauseSet& set,
                      const std::vector<std::size_t>& positions);
 
+// Host truth value (bool(value)), as the learners test their flags.
+bool truth_of(nb::handle value);
+
+// A count given as an int (or anything with __index__, but not a float);
+// values beyond 64 bits saturate, which compares the same with any count.
+long long integer_from(nb::handle value, const char* parameter);
+
+// Thresholds compare with counts: a float is taken as its value, rounded
+// toward the side that keeps the comparison exact (nan never passes).
+long long threshold_from(nb::handle value, const char* parameter, bool at_least);
+
 // TypeError naming the parameter when `value` is not of the expected kind.
 [[noreturn]] void raise_type_error(const char* parameter, const char* expected, nb::handle value);
 

@@ -1,4 +1,6 @@
 #include <cerrno>
+#include <climits>
+#include <cmath>
 #include <cstring>
 
 #include "bindings.hpp"
@@ -141,6 +143,33 @@ data::BottomClauseSet bottom_clause_set_from(nb::handle dict, const char* parame
         set.clauses.push_back(std::move(literals));
     }
     return set;
+}
+
+bool truth_of(nb::handle value) {
+    const int truth = PyObject_IsTrue(value.ptr());
+    if (truth < 0) nb::raise_python_error();
+    return truth != 0;
+}
+
+long long integer_from(nb::handle value, const char* parameter) {
+    if (!PyIndex_Check(value.ptr()) || PyFloat_Check(value.ptr())) raise_type_error(parameter, "an int", value);
+    nb::object index = nb::steal(PyNumber_Index(value.ptr()));
+    if (!index.is_valid()) nb::raise_python_error();
+    int overflow = 0;
+    long long n = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+    if (overflow) n = overflow > 0 ? LLONG_MAX : LLONG_MIN;
+    return n;
+}
+
+long long threshold_from(nb::handle value, const char* parameter, bool at_least) {
+    if (PyFloat_Check(value.ptr())) {
+        const double x = PyFloat_AsDouble(value.ptr());
+        if (x != x) return at_least ? LLONG_MAX : LLONG_MIN;
+        if (x > 9e18) return LLONG_MAX;
+        if (x < -9e18) return LLONG_MIN;
+        return static_cast<long long>(at_least ? std::ceil(x) : std::floor(x));
+    }
+    return integer_from(value, parameter);
 }
 
 void raise_type_error(const char* parameter, const char* expected, nb::handle value) {
