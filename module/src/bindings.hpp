@@ -56,6 +56,17 @@ private:
     nb::object bar_;
 };
 
+// Python's pending signals (Ctrl-C) as the core's interrupt: check() takes
+// the GIL at most every few milliseconds and raises what the signal handler
+// raised (KeyboardInterrupt) as nb::python_error.
+class PyInterrupt final : public Interrupt {
+public:
+    void check() override;
+
+private:
+    std::int64_t last_check_ns_ = 0;
+};
+
 // Lines printed through sys.stdout, so redirect_stdout and notebooks see them.
 class PyStdout final : public Output {
 public:

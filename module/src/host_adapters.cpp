@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -67,6 +68,19 @@ void TqdmProgress::finish() {
     nb::gil_scoped_acquire gil;
     bar_.attr("close")();
     bar_.reset();
+}
+
+void PyInterrupt::check() {
+    // Taking the GIL for every example would slow the core's loops; a few
+    // milliseconds between looks keeps Ctrl-C prompt.
+    constexpr std::int64_t kEveryNs = 5'000'000;
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count();
+    if (now - last_check_ns_ < kEveryNs) return;
+    last_check_ns_ = now;
+    nb::gil_scoped_acquire gil;
+    if (PyErr_CheckSignals() != 0) throw nb::python_error();
 }
 
 void PyStdout::print(std::string_view text) {
@@ -186,6 +200,11 @@ void bind_errors(nb::module_& m) {
             nb::object err = nb::handle(PyExc_FileNotFoundError)(
                 ENOENT, std::strerror(ENOENT), nb::str(e.path.c_str(), e.path.size()));
             PyErr_SetObject(PyExc_FileNotFoundError, err.ptr());
+        } catch (const OSError& e) {
+            // OSError(errno, text, path) picks the fitting subclass.
+            nb::object err = nb::handle(PyExc_OSError)(
+                e.error, nb::str(e.what()), nb::str(e.path.c_str(), e.path.size()));
+            PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(err.ptr())), err.ptr());
         } catch (const ValueError& e) {
             PyErr_SetString(PyExc_ValueError, e.what());
         } catch (const TypeError& e) {

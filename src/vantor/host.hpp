@@ -42,6 +42,23 @@ public:
     virtual void print(std::string_view text) = 0;
 };
 
+// Lets a long call notice the user's interrupt (Ctrl-C, a notebook's stop
+// button). check() returns when nothing is pending and throws otherwise (the
+// host's own exception, which the bindings turn back into KeyboardInterrupt);
+// it is cheap enough to call once per example, and callers must let what it
+// throws pass, cleaning up on the way.
+class Interrupt {
+public:
+    virtual ~Interrupt() = default;
+    virtual void check() = 0;
+};
+
+// Never interrupted (tests, benchmarks, nested stages given no host).
+class NoInterrupt final : public Interrupt {
+public:
+    void check() override {}
+};
+
 // Progress display that shows nothing (quiet runs, tests).
 class NoProgress final : public Progress {
 public:
@@ -55,6 +72,15 @@ struct FileNotFound : std::runtime_error {
     std::string path;
     explicit FileNotFound(std::string p)
         : std::runtime_error("No such file or directory: '" + p + "'"), path(std::move(p)) {}
+};
+// Any other operating-system failure on a path (permission denied, a full
+// disk, a directory where a file was expected ...): `error` is the errno,
+// the host raises the fitting OSError subclass with the message and path.
+struct OSError : std::runtime_error {
+    int error;
+    std::string path;
+    OSError(int err, std::string p, const std::string& message)
+        : std::runtime_error(message), error(err), path(std::move(p)) {}
 };
 struct ValueError : std::invalid_argument {
     using std::invalid_argument::invalid_argument;
