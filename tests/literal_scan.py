@@ -23,7 +23,7 @@ def list_text(arg):
 def background_lines(file_name):
     if isinstance(file_name, list):
         return file_name
-    with open(file_name, encoding="utf-8") as stream:
+    with open(file_name, encoding="utf-8-sig") as stream:  # a leading BOM is no text
         content = stream.read()
     return [line.strip() for line in content.splitlines() if line]
 
@@ -37,6 +37,8 @@ def literal_bottom_clause(file_name, example, depth, constant):
     while passes < depth:
         data = background_lines(file_name)
         for line in data:
+            if line.strip().startswith("%"):  # a comment to Prolog, never a fact
+                continue
             if not any(term in line for term in args):
                 continue
             i = 0

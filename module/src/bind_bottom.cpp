@@ -5,6 +5,7 @@
 #include "bindings.hpp"
 #include "bottom/bottom_clause.hpp"
 #include "bottom/variables.hpp"
+#include "text/pystr.hpp"
 
 using namespace nb::literals;
 
@@ -17,6 +18,10 @@ std::vector<std::string> texts_from(nb::handle value, const char* parameter);
 }  // namespace data_io
 
 namespace {
+
+// Far above the largest bottom clause of the bundled data sets (about 400
+// literals at depth 2), and far below the sizes that make learning slow.
+constexpr long long kDefaultSizeWarning = 10000;
 
 bottom::BackgroundSource background_from(nb::handle file, const char* parameter) {
     bottom::BackgroundSource source;
@@ -47,8 +52,57 @@ long long depth_from(nb::handle depth) {
 
 std::string example_from(nb::handle example, const char* parameter) {
     if (!nb::isinstance<nb::str>(example)) raise_type_error(parameter, "an example text (str)", example);
-    return nb::cast<std::string>(example);
+    std::string text = nb::cast<std::string>(example);
+    // An empty example has no terms: it would give an empty bottom clause
+    // and later an empty goal that only the Prolog engine complains about.
+    if (text::strip(text).empty()) {
+        throw ValueError(std::string(parameter) + " is an empty text; an example is a literal such as 'p(a,b).'");
+    }
+    return text;
 }
+
+// size_limit: None (no limit) or a count of literals.
+std::size_t size_limit_from(nb::handle value) {
+    if (value.is_none()) return bottom::BottomClauseBuilder::kNoLimit;
+    const long long n = integer_from(value, "size_limit");
+    if (n < 0) throw ValueError("size_limit must be None or a number of literals >= 0, not " + std::to_string(n));
+    return static_cast<std::size_t>(n);
+}
+
+// size_warning: None (never) or a count of literals.
+std::size_t size_warning_from(nb::handle value) {
+    if (value.is_none()) return bottom::BottomClauseBuilder::kNoLimit;
+    const long long n = integer_from(value, "size_warning");
+    if (n < 0) throw ValueError("size_warning must be None or a number of literals >= 0, not " + std::to_string(n));
+    return static_cast<std::size_t>(n);
+}
+
+// The bottom clauses longer than the warning bound of one call: how many,
+// and the first of them (named in the warning).
+struct Oversize {
+    std::size_t count = 0;
+    std::string example;
+    std::size_t literals = 0;
+
+    void note(const std::string& key, const std::vector<std::string>& clause, long long depth, std::size_t bound) {
+        if (bottom::BottomClauseBuilder::head_only(depth) || clause.size() <= bound) return;
+        if (count++ == 0) {
+            example = key;
+            literals = clause.size();
+        }
+    }
+    std::string message(long long depth, std::size_t bound) const {
+        std::string text = "the bottom clause of " + example + " has " + std::to_string(literals) +
+                           " literals, more than size_warning=" + std::to_string(bound);
+        if (count > 1) text += " (" + std::to_string(count) + " bottom clauses in all)";
+        return text + "; a smaller depth (now " + std::to_string(depth) +
+               ") keeps bottom clauses smaller, and size_limit caps them";
+    }
+    void warn(long long depth, std::size_t bound) const {
+        if (count == 0) return;
+        if (PyErr_WarnEx(PyExc_RuntimeWarning, message(depth, bound).c_str(), 1) != 0) throw nb::python_error();
+    }
+};
 
 nb::list texts_to_py(const std::vector<std::string>& texts) {
     nb::list out;
@@ -85,32 +139,65 @@ public:
     SetBuilder(nb::handle file, nb::handle constant_set)
         : builder_(background_from(file, "file"), constant_set_from(constant_set, "constant_set")) {}
 
-    nb::dict build(nb::handle examples, nb::handle depth, bool tqdm_disable, const char* parameter) {
+    // The dictionary of one example list. Bottom clauses longer than
+    // `size_warning` are counted across the builds of this object and
+    // reported once, by oversize_message().
+    nb::dict build(nb::handle examples, nb::handle depth, bool tqdm_disable, const char* parameter,
+                   nb::handle size_limit, nb::handle size_warning) {
         if (!nb::isinstance<nb::list>(examples)) raise_type_error(parameter, "a list of example texts", examples);
         const std::vector<std::string> texts = data_io::texts_from(examples, parameter);
+        reject_empty(texts, parameter);
         const long long d = depth_from(depth);
+        const std::size_t limit = size_limit_from(size_limit);
+        warning_bound_ = size_warning_from(size_warning);
+        depth_ = d;
         InterruptibleProgress progress(tqdm_disable);
         data::BottomClauseSet set;
         {
             nb::gil_scoped_release release;
-            set = builder_.build_set(texts, d, progress);
+            set = builder_.build_set(texts, d, progress, limit);
         }
         nb::dict out;
         for (std::size_t i = 0; i < set.size(); ++i) {
+            oversize_.note(set.keys[i], set.clauses[i], d, warning_bound_);
             out[nb::str(set.keys[i].data(), set.keys[i].size())] = clause_to_py(set.clauses[i], d);
         }
         return out;
     }
 
+    // The text of the one warning the caller gives, or None.
+    nb::object oversize_message() const {
+        if (oversize_.count == 0) return nb::none();
+        return nb::str(oversize_.message(depth_, warning_bound_).c_str());
+    }
+
 private:
+    static void reject_empty(const std::vector<std::string>& texts, const char* parameter) {
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            if (text::strip(texts[i]).empty()) {
+                throw ValueError(std::string(parameter) + ": example " + std::to_string(i + 1) + " of " +
+                                 std::to_string(texts.size()) +
+                                 " is an empty text; remove it or give an example literal such as 'p(a,b).'");
+            }
+        }
+    }
+
     bottom::BottomClauseBuilder builder_;
+    Oversize oversize_;
+    std::size_t warning_bound_ = bottom::BottomClauseBuilder::kNoLimit;
+    long long depth_ = 0;
 };
 
 }  // namespace
 
 void bind_bottom(nb::module_& m) {
-    m.def("variable_name", &bottom::variable_name, "number"_a,
-          "Variable for a position: 0 -> 'A', 1 -> 'B', 26 -> 'AB' (least significant first).");
+    m.def(
+        "variable_name",
+        [](long long number) {
+            if (number < 0) throw ValueError("variable_name: number must be >= 0, not " + std::to_string(number));
+            return bottom::variable_name(number);
+        },
+        "number"_a, "Variable for a position: 0 -> 'A', 1 -> 'B', 26 -> 'AB' (least significant first).");
     m.def(
         "variabilise_example",
         [](std::string_view pos, nb::handle constant) {
@@ -122,21 +209,29 @@ void bind_bottom(nb::module_& m) {
 
     m.def(
         "bottom_clause",
-        [](nb::handle file_name, nb::handle example, nb::handle depth, nb::handle constant) -> nb::object {
+        [](nb::handle file_name, nb::handle example, nb::handle depth, nb::handle constant,
+           nb::handle size_limit, nb::handle size_warning) -> nb::object {
             bottom::BottomClauseBuilder builder(background_from(file_name, "file_name"),
                                                 constant_set_from(constant, "constant"));
             const std::string text = example_from(example, "example");
             const long long d = depth_from(depth);
+            const std::size_t limit = size_limit_from(size_limit);
+            const std::size_t bound = size_warning_from(size_warning);
             std::vector<std::string> clause;
             {
                 nb::gil_scoped_release release;
-                clause = builder.build(text, d);
+                clause = builder.build(text, d, limit);
             }
+            Oversize oversize;
+            oversize.note(text, clause, d, bound);
+            oversize.warn(d, bound);
             return clause_to_py(clause, d);
         },
         nb::sig("def bottom_clause(file_name: str | os.PathLike[str] | list[str], example: str, "
-                "depth: int, constant: list[str] | None) -> list[str] | str"),
-        "file_name"_a, "example"_a, "depth"_a, "constant"_a.none(),
+                "depth: int, constant: list[str] | None, size_limit: int | None = None, "
+                "size_warning: int | None = 10000) -> list[str] | str"),
+        "file_name"_a, "example"_a, "depth"_a, "constant"_a.none(), "size_limit"_a.none() = nb::none(),
+        "size_warning"_a.none() = kDefaultSizeWarning,
         "The bottom clause of one example: the background facts connected to the\n"
         "example's terms, with their constants turned into variables.\n\n"
         "file_name: background file name, or a list of fact texts (used unchanged).\n"
@@ -144,11 +239,17 @@ void bind_bottom(nb::module_& m) {
         "depth: number of passes over the background; 0 returns the head text\n"
         "(variabilise_example), a negative depth an empty list.\n"
         "constant: texts never turned into variables; a fact whose first argument is\n"
-        "one of them is taken when another of its arguments is known.");
+        "one of them is taken when another of its arguments is known.\n"
+        "size_limit: the most literals the bottom clause keeps (the first ones found;\n"
+        "the scan stops there); None (default) keeps all.\n"
+        "size_warning: a bottom clause of more literals than this gives a\n"
+        "RuntimeWarning naming the example (default 10000); None never warns.");
 
     nb::class_<SetBuilder>(m, "_SetBuilder")
         .def(nb::init<nb::handle, nb::handle>(), "file"_a, "constant_set"_a.none())
-        .def("build", &SetBuilder::build, "examples"_a, "depth"_a, "tqdm_disable"_a, "parameter"_a);
+        .def("build", &SetBuilder::build, "examples"_a, "depth"_a, "tqdm_disable"_a, "parameter"_a,
+             "size_limit"_a.none() = nb::none(), "size_warning"_a.none() = kDefaultSizeWarning)
+        .def("oversize_message", &SetBuilder::oversize_message);
 }
 
 }  // namespace vantor::py

@@ -131,6 +131,13 @@ std::uint32_t Background::constant_flag(std::uint32_t id) const {
 
 void Background::add_line(std::string_view line) {
     line_begin_.push_back(static_cast<std::uint32_t>(entries_.size()));
+    // Prolog reads a "%" line as a comment: its text must not become a fact
+    // of a predicate named "%..." (a rule using one would read as a comment).
+    // With no arguments the line can never be taken.
+    if (data::comment_line(line)) {
+        line_pred_.push_back(predicates_.intern(""));
+        return;
+    }
     // Lines without blanks or brackets (nearly all facts) are split in place:
     // that is all the full parser would do with them.
     if (plain_line(line)) {
@@ -165,51 +172,51 @@ void Background::add_line(std::string_view line) {
     }
 }
 
+bool Background::reachable(std::uint32_t line) const {
+    for (const std::uint32_t* a = args_begin(line); a != args_end(line); ++a) {
+        if (*a & kFindable) return true;
+    }
+    return false;
+}
+
+std::size_t Background::size_fact_groups() {
+    // Group sizes by first argument, as offsets after the prefix sum below
+    // (a counting sort: line order is kept within a group).
+    first_.assign(terms_.size() + 1, 0);
+    fact_of_line_.assign(line_pred_.size(), kNoFact);
+    std::size_t total = 0;
+    for (std::uint32_t line = 0; line < line_pred_.size(); ++line) {
+        if (!reachable(line)) continue;
+        const std::size_t size = 3 + static_cast<std::size_t>(args_end(line) - args_begin(line));
+        first_[(*args_begin(line) & kIdMask) + 1] += static_cast<std::uint32_t>(size);
+        total += size;
+        fact_of_line_[line] = 0;  // reachable; the offset comes in place_facts
+    }
+    if (total >= kNoFact) throw std::length_error("background file has too many facts");
+    for (std::size_t t = 0; t + 1 < first_.size(); ++t) first_[t + 1] += first_[t];
+    return total;
+}
+
+void Background::place_facts(std::size_t total) {
+    facts_.resize(total);
+    std::vector<std::uint32_t> fill(first_.begin(), first_.end() - 1);
+    for (std::uint32_t line = 0; line < line_pred_.size(); ++line) {
+        if (fact_of_line_[line] == kNoFact) continue;
+        std::uint32_t& at = fill[*args_begin(line) & kIdMask];
+        fact_of_line_[line] = at;
+        facts_[at++] = line;
+        facts_[at++] = line_pred_[line];
+        facts_[at++] = static_cast<std::uint32_t>(args_end(line) - args_begin(line));
+        for (const std::uint32_t* a = args_begin(line); a != args_end(line); ++a) facts_[at++] = *a;
+    }
+}
+
 void Background::finish() {
     line_begin_.push_back(static_cast<std::uint32_t>(entries_.size()));
     terms_.shrink();
     predicates_.shrink();
-    const std::size_t lines = line_pred_.size();
-    const std::size_t terms = terms_.size();
-    auto args_of = [&](std::uint32_t line) {
-        return std::pair{entries_.data() + line_begin_[line], entries_.data() + line_begin_[line + 1]};
-    };
-    auto reachable = [&](std::uint32_t line) {
-        const auto [b, e] = args_of(line);
-        for (const std::uint32_t* a = b; a != e; ++a) {
-            if (*a & kFindable) return true;
-        }
-        return false;
-    };
-    // Group the reachable lines by first argument (a counting sort keeps
-    // line order within a group).
-    first_.assign(terms + 1, 0);
-    fact_of_line_.assign(lines, kNoFact);
-    std::size_t total = 0;
-    for (std::uint32_t line = 0; line < lines; ++line) {
-        if (!reachable(line)) continue;
-        const auto [b, e] = args_of(line);
-        const std::size_t size = 3 + static_cast<std::size_t>(e - b);
-        first_[(*b & kIdMask) + 1] += static_cast<std::uint32_t>(size);
-        total += size;
-        fact_of_line_[line] = 0;  // reachable; offset below
-    }
-    if (total >= kNoFact) throw std::length_error("background file has too many facts");
-    for (std::size_t t = 0; t < terms; ++t) first_[t + 1] += first_[t];
-    facts_.resize(total);
-    {
-        std::vector<std::uint32_t> fill(first_.begin(), first_.end() - 1);
-        for (std::uint32_t line = 0; line < lines; ++line) {
-            if (fact_of_line_[line] == kNoFact) continue;
-            const auto [b, e] = args_of(line);
-            std::uint32_t& at = fill[*b & kIdMask];
-            fact_of_line_[line] = at;
-            facts_[at++] = line;
-            facts_[at++] = line_pred_[line];
-            facts_[at++] = static_cast<std::uint32_t>(e - b);
-            for (const std::uint32_t* a = b; a != e; ++a) facts_[at++] = *a;
-        }
-    }
+    place_facts(size_fact_groups());
+    // The per-line parse is now held in the fact table.
     std::vector<std::uint32_t>().swap(line_pred_);
     std::vector<std::uint32_t>().swap(line_begin_);
     std::vector<std::uint32_t>().swap(entries_);

@@ -89,7 +89,7 @@ public:
     };
 
     // Reads `path` with the background-file rule (split, drop empty lines,
-    // trim).
+    // trim). Comment lines ("%" first) are kept as lines but never taken.
     static std::unique_ptr<Background> from_file(const std::string& path);
     // Lines used exactly as given.
     static std::unique_ptr<Background> from_lines(std::vector<std::string> lines);
@@ -127,7 +127,15 @@ private:
     void add_line(std::string_view line);
     std::uint32_t add_term(std::string_view text);
     std::uint32_t constant_flag(std::uint32_t id) const;
+    // After the last add_line: regroup the parsed lines into the fact table.
     void finish();
+    const std::uint32_t* args_begin(std::uint32_t line) const { return entries_.data() + line_begin_[line]; }
+    const std::uint32_t* args_end(std::uint32_t line) const { return entries_.data() + line_begin_[line + 1]; }
+    // A line can be taken through at least one of its arguments.
+    bool reachable(std::uint32_t line) const;
+    // Sizes first_ and marks the reachable lines; returns the table size.
+    std::size_t size_fact_groups();
+    void place_facts(std::size_t total);
 
     Interner terms_;
     std::vector<std::uint8_t> kinds_;

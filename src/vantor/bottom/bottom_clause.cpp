@@ -111,112 +111,142 @@ void BottomClauseBuilder::prepare() {
     state_ = std::make_unique<State>(*background_, constant_);
 }
 
-std::vector<std::string> BottomClauseBuilder::build(std::string_view example, long long depth) {
-    if (depth == 0) return {variabilise_example(example, constant_)};
-    if (depth < 0) return {};
-    prepare();
-    State& st = *state_;
-    const Background& bg = *background_;
-    st.next_example();
+// One example's scan: the visits still to come, in scan order, and the
+// literals found so far.
+class BottomClauseBuilder::Scan {
+public:
+    Scan(State& st, const Background& bg, long long depth, std::size_t limit)
+        : st_(st), bg_(bg), passes_(static_cast<std::uint64_t>(depth)), limit_(limit), seen_(clauses_) {
+        st_.next_example();
+    }
 
-    // Visits in scan order: (pass, line), each with the line's fact.
+    // The example's arguments are the first known terms, duplicates and
+    // terms absent from the background included (each holds a position).
+    void seed(std::string_view example) {
+        std::vector<std::uint32_t> fresh;
+        for (const std::string& t : text::Clause(example).arg_texts()) {
+            const std::uint32_t id = bg_.terms().find(t);
+            if (id != Interner::npos && !st_.known(id)) {
+                st_.learn(id, known_count_);
+                fresh.push_back(id);
+            }
+            ++known_count_;
+        }
+        for (std::uint32_t id : fresh) open_facts_of(id, 0, kBeforeFirstLine);
+    }
+
+    // Takes the pending facts in scan order until none is left or the
+    // bottom clause holds `limit` literals.
+    std::vector<std::string> run() {
+        while (!pending_.empty() && clauses_.size() < limit_) {
+            const Visit visit = pending_.top();
+            pending_.pop();
+            fresh_.clear();
+            write_literal(bg_.fact(visit.fact));
+            if (seen_.add(literal_)) clauses_.push_back(literal_);
+            for (std::uint32_t id : fresh_) open_facts_of(id, visit.pass, visit.line);
+        }
+        return std::move(clauses_);
+    }
+
+private:
     struct Visit {
         std::uint64_t pass;
         std::uint32_t line;
         std::uint32_t fact;
         bool operator>(const Visit& o) const { return pass != o.pass ? pass > o.pass : line > o.line; }
     };
-    std::priority_queue<Visit, std::vector<Visit>, std::greater<Visit>> pending;
-    const auto passes = static_cast<std::uint64_t>(depth);
-
-    std::uint32_t known_count = 0;  // length of the known-term list
-    std::vector<std::uint32_t> fresh;
 
     // The fact becomes takeable now, during (pass, at): its turn comes later
-    // in this pass or, at or before `at`, in the next one.
-    auto takeable = [&](Background::Fact f, std::uint32_t offset, std::uint64_t pass, std::uint32_t at) {
+    // in this pass or, at or before `at`, in the next one. Only the first
+    // such moment counts: a line's literal is fixed by its first visit.
+    void schedule(Background::Fact f, std::uint32_t offset, std::uint64_t pass, std::uint32_t at) {
         const std::uint32_t line = f.line();
-        if (st.line_mark[line] == st.mark) return;
-        st.line_mark[line] = st.mark;
+        if (st_.line_mark[line] == st_.mark) return;
+        st_.line_mark[line] = st_.mark;
         const std::uint64_t when = (at == kBeforeFirstLine || line > at) ? pass : pass + 1;
-        if (when < passes) pending.push(Visit{when, line, offset});
-    };
-    auto first_ok = [&](Background::Fact f) {
-        const std::uint32_t id = f.first() & Background::kIdMask;
-        return st.known(id) || (!(f.first() & Background::kList) && st.is_constant[id]);
-    };
-    auto some_findable_known = [&](Background::Fact f) {
-        for (const std::uint32_t a : f) {
-            if ((a & Background::kFindable) && st.known(a & Background::kIdMask)) return true;
-        }
-        return false;
-    };
-    // Every fact whose conditions a newly known term can complete.
-    auto learnt = [&](std::uint32_t term, std::uint64_t pass, std::uint32_t at) {
-        const auto [first, last] = bg.facts_by_first(term);
-        for (std::uint32_t offset = first; offset < last;) {
-            const Background::Fact f = bg.fact(offset);
-            if ((f.first() & Background::kFindable) || some_findable_known(f)) {
-                takeable(f, offset, pass, at);
-            }
-            offset += f.size();
-        }
-        for (std::uint32_t offset : bg.late_by_findable().of(term)) {
-            const Background::Fact f = bg.fact(offset);
-            if (first_ok(f)) takeable(f, offset, pass, at);
-        }
-        for (std::uint32_t offset : st.constant_first.of(term)) takeable(bg.fact(offset), offset, pass, at);
-    };
-
-    {
-        const Interner& terms = bg.terms();
-        for (const std::string& t : text::Clause(example).arg_texts()) {
-            const std::uint32_t id = terms.find(t);
-            if (id != Interner::npos && !st.known(id)) {
-                st.learn(id, known_count);
-                fresh.push_back(id);
-            }
-            ++known_count;  // repeated and unseen terms still hold a position
-        }
-        for (std::uint32_t id : fresh) learnt(id, 0, kBeforeFirstLine);
+        if (when < passes_) pending_.push(Visit{when, line, offset});
     }
 
-    std::vector<std::string> clauses;
-    LiteralSet seen(clauses);
-    std::string literal;
-    while (!pending.empty()) {
-        const Visit visit = pending.top();
-        pending.pop();
-        const Background::Fact f = bg.fact(visit.fact);
-        fresh.clear();
-        literal.assign(bg.predicate(f.predicate()));
-        literal += '(';
+    bool first_ok(Background::Fact f) const {
+        const std::uint32_t id = f.first() & Background::kIdMask;
+        return st_.known(id) || (!(f.first() & Background::kList) && st_.is_constant[id]);
+    }
+
+    bool some_findable_known(Background::Fact f) const {
+        for (const std::uint32_t a : f) {
+            if ((a & Background::kFindable) && st_.known(a & Background::kIdMask)) return true;
+        }
+        return false;
+    }
+
+    // Every fact whose conditions the newly known `term` completes: those it
+    // stands first in, those it is a findable later argument of (first
+    // argument known already), those led by a constant-set member.
+    void open_facts_of(std::uint32_t term, std::uint64_t pass, std::uint32_t at) {
+        const auto [first, last] = bg_.facts_by_first(term);
+        for (std::uint32_t offset = first; offset < last;) {
+            const Background::Fact f = bg_.fact(offset);
+            if ((f.first() & Background::kFindable) || some_findable_known(f)) schedule(f, offset, pass, at);
+            offset += f.size();
+        }
+        for (std::uint32_t offset : bg_.late_by_findable().of(term)) {
+            const Background::Fact f = bg_.fact(offset);
+            if (first_ok(f)) schedule(f, offset, pass, at);
+        }
+        for (std::uint32_t offset : st_.constant_first.of(term)) schedule(bg_.fact(offset), offset, pass, at);
+    }
+
+    // The variabilised literal of `f` into literal_; terms it makes known
+    // for the first time go to fresh_.
+    void write_literal(Background::Fact f) {
+        literal_.assign(bg_.predicate(f.predicate()));
+        literal_ += '(';
         bool first_arg = true;
         for (const std::uint32_t a : f) {
             const std::uint32_t id = a & Background::kIdMask;
-            if (!first_arg) literal += ',';
+            if (!first_arg) literal_ += ',';
             first_arg = false;
-            if (!(a & Background::kList) && st.is_constant[id]) {
-                literal += bg.terms().text(id);
+            if (!(a & Background::kList) && st_.is_constant[id]) {
+                literal_ += bg_.terms().text(id);
             } else if (a & (Background::kList | Background::kConstant)) {
-                if (!st.known(id)) {
-                    st.learn(id, known_count++);
-                    fresh.push_back(id);
+                if (!st_.known(id)) {
+                    st_.learn(id, known_count_++);
+                    fresh_.push_back(id);
                 }
-                literal += st.name(st.terms[id].pos);
+                literal_ += st_.name(st_.terms[id].pos);
             } else {
-                literal += bg.terms().text(id);  // numbers and upper-case texts stay
+                literal_ += bg_.terms().text(id);  // numbers and upper-case texts stay
             }
         }
-        literal += ')';
-        if (seen.add(literal)) clauses.push_back(literal);
-        for (std::uint32_t id : fresh) learnt(id, visit.pass, visit.line);
+        literal_ += ')';
     }
-    return clauses;
+
+    State& st_;
+    const Background& bg_;
+    const std::uint64_t passes_;
+    const std::size_t limit_;
+    std::priority_queue<Visit, std::vector<Visit>, std::greater<Visit>> pending_;
+    std::uint32_t known_count_ = 0;  // length of the known-term list
+    std::vector<std::uint32_t> fresh_;
+    std::vector<std::string> clauses_;
+    LiteralSet seen_;
+    std::string literal_;
+};
+
+std::vector<std::string> BottomClauseBuilder::build(std::string_view example, long long depth,
+                                                    std::size_t limit) {
+    if (depth == 0) return {variabilise_example(example, constant_)};
+    if (depth < 0 || limit == 0) return {};
+    prepare();
+    Scan scan(*state_, *background_, depth, limit);
+    scan.seed(example);
+    return scan.run();
 }
 
 data::BottomClauseSet BottomClauseBuilder::build_set(const std::vector<std::string>& examples,
-                                                     long long depth, Progress& progress) {
+                                                     long long depth, Progress& progress,
+                                                     std::size_t limit) {
     data::BottomClauseSet set;
     std::unordered_map<std::string_view, std::size_t> where;
     progress.start(examples.size(), "");
@@ -224,7 +254,7 @@ data::BottomClauseSet BottomClauseBuilder::build_set(const std::vector<std::stri
         if (where.find(example) == where.end()) {
             where.emplace(example, set.keys.size());
             set.keys.push_back(example);
-            set.clauses.push_back(build(example, depth));
+            set.clauses.push_back(build(example, depth, limit));
         }
         progress.advance(1);
     }

@@ -42,20 +42,26 @@ public:
     BottomClauseBuilder(BackgroundSource source, text::ConstantSet constant);
     ~BottomClauseBuilder();
 
+    static constexpr std::size_t kNoLimit = static_cast<std::size_t>(-1);
+
     // The bottom clause; for depth 0 the single head text is returned as the
-    // one element (see head_only); a negative depth gives no literals.
-    std::vector<std::string> build(std::string_view example, long long depth);
+    // one element (see head_only); a negative depth gives no literals. At
+    // most `limit` literals are kept: the first ones in scan order, and the
+    // scan stops there (a bottom clause too large to use costs no more).
+    std::vector<std::string> build(std::string_view example, long long depth,
+                                   std::size_t limit = kNoLimit);
 
     // One entry per distinct example text, in first-occurrence order;
     // progress advances once per list entry. A repeated example is looked
     // up, not rebuilt (the result would be the same).
     data::BottomClauseSet build_set(const std::vector<std::string>& examples, long long depth,
-                                    Progress& progress);
+                                    Progress& progress, std::size_t limit = kNoLimit);
 
     static bool head_only(long long depth) { return depth == 0; }
 
 private:
     struct State;
+    class Scan;
     void prepare();
 
     BackgroundSource source_;

@@ -13,17 +13,14 @@
 
 namespace vantor::data {
 
-FileError::FileError(int err, std::string p)
-    : std::runtime_error(std::string(std::strerror(err)) + ": '" + p + "'"),
-      error(err),
-      path(std::move(p)) {}
-
 namespace {
 
 [[noreturn]] void raise_os_error(int err, const std::string& path) {
     if (err == ENOENT) throw FileNotFound(path);
-    throw FileError(err, path);
+    throw FileError(err, path, std::string(std::strerror(err)) + ": '" + path + "'");
 }
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // Offset of the first byte that is not part of valid UTF-8, or npos.
 std::size_t first_invalid_utf8(std::string_view s) {
@@ -75,6 +72,10 @@ std::string read_text_file(const std::string& path) {
         if (got == 0) break;
         content.append(buffer, static_cast<std::size_t>(got));
     }
+    // A mark left in would glue itself to the first fact or example.
+    if (std::string_view(content).substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+        content.erase(0, kByteOrderMark.size());
+    }
     const std::size_t bad = first_invalid_utf8(content);
     if (bad != std::string_view::npos) {
         throw ValueError("'" + path + "' is not UTF-8 text: invalid byte at offset " +
@@ -118,6 +119,11 @@ std::vector<std::string_view> background_lines(std::string_view content) {
     }
     emit(n, n);
     return lines;
+}
+
+bool comment_line(std::string_view line) {
+    const std::string_view trimmed = text::strip(line);
+    return !trimmed.empty() && trimmed.front() == '%';
 }
 
 std::vector<std::string> example_lines(std::string_view content) {
