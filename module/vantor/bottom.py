@@ -1,9 +1,12 @@
 """Bottom clauses of examples and example sets."""
+import errno
 import os
 import pickle
+import shutil
 import stat
 import sys
 import tempfile
+import warnings
 
 from ._core import _SetBuilder, bottom_clause, variabilise_example, variable_name
 from .data import read_example
@@ -31,6 +34,25 @@ def _target_path(name, parameter):
     )
 
 
+def _refuse_special_file(path, parameter):
+    """A directory, FIFO or device named as an output is an error, not a
+    file to replace: replacing it would remove the directory entry (of a
+    system device, say) and put a plain file in its place."""
+    try:
+        mode = os.stat(path).st_mode
+    except FileNotFoundError:
+        return
+    if stat.S_ISREG(mode):
+        return
+    if stat.S_ISDIR(mode):
+        raise IsADirectoryError(errno.EISDIR, f"{parameter} names a directory", path)
+    kind = "a FIFO" if stat.S_ISFIFO(mode) else "a device" if (
+        stat.S_ISCHR(mode) or stat.S_ISBLK(mode)) else "a socket or other special file"
+    raise FileExistsError(
+        errno.EEXIST, f"{parameter} names {kind}, not a regular file; it is left as it is", path
+    )
+
+
 class _AtomicPickle:
     """A pickle file that replaces `path` only once it is complete.
 
@@ -45,6 +67,7 @@ class _AtomicPickle:
             raise FileNotFoundError(2, "No such file or directory", path)
         # Through a symbolic link, as writing the file in place would go.
         self.path = os.path.realpath(path) if os.path.islink(path) else path
+        _refuse_special_file(self.path, parameter)
         directory = os.path.dirname(os.path.abspath(self.path))
         try:
             fd, self.temporary = tempfile.mkstemp(
@@ -56,7 +79,9 @@ class _AtomicPickle:
             ) from None
         self.stream = os.fdopen(fd, "wb")
 
-    def commit(self, value):
+    def write(self, value):
+        """Writes the whole object to the temporary file; a short write
+        (a full disk) raises and removes it."""
         try:
             pickle.dump(value, self.stream)
             self.stream.flush()
@@ -71,7 +96,29 @@ class _AtomicPickle:
                 os.umask(umask)
                 mode = 0o666 & ~umask
             os.chmod(self.temporary, mode)
-            os.replace(self.temporary, self.path)
+        except BaseException:
+            self.discard()
+            raise
+
+    def keep_old(self):
+        """A second name for the file being replaced (None when there is
+        none), so that the replacement can be undone."""
+        if not os.path.exists(self.path):
+            return None
+        backup = self.temporary + ".old"
+        try:
+            os.link(self.path, backup)
+        except OSError:
+            shutil.copy2(self.path, backup)
+        return backup
+
+    def replace(self):
+        os.replace(self.temporary, self.path)
+
+    def commit(self, value):
+        self.write(value)
+        try:
+            self.replace()
         except BaseException:
             self.discard()
             raise
@@ -82,6 +129,41 @@ class _AtomicPickle:
             os.unlink(self.temporary)
         except FileNotFoundError:
             pass
+
+
+def _replace_together(targets):
+    """Puts every written temporary file in place, or, when one step fails,
+    none: the files already replaced get their earlier content back."""
+    done = []
+    try:
+        for target in targets:
+            backup = target.keep_old()
+            done.append((target, backup))
+            target.replace()
+    except BaseException:
+        for target, backup in reversed(done):
+            try:
+                if backup is not None:
+                    os.replace(backup, target.path)
+                elif not os.path.exists(target.temporary):
+                    os.unlink(target.path)
+            except OSError:
+                pass
+        for target in targets:
+            target.discard()
+        raise
+    for _, backup in done:
+        if backup is not None:
+            os.unlink(backup)
+
+
+def _same_file(first, second):
+    if os.path.realpath(first) == os.path.realpath(second):
+        return True
+    try:
+        return os.path.samefile(first, second)
+    except OSError:
+        return False
 
 
 def _example_list(example_set, parameter):
@@ -95,53 +177,118 @@ def _example_list(example_set, parameter):
     )
 
 
-def _for_set(builder, depth, example_set, dictionary_name, container, tqdm_disable, parameter,
-             name_parameter):
-    examples = _example_list(example_set, parameter)
-    if container == "dict":
-        target = _AtomicPickle(_target_path(dictionary_name, name_parameter), name_parameter)
-        try:
-            dictionary = builder.build(examples, depth, bool(tqdm_disable), parameter)
-        except BaseException:
-            target.discard()
-            raise
-        target.commit(dictionary)
-        return dictionary_name
-    if not container:
+def _build(builder, depth, examples, container, tqdm_disable, parameter, size_limit,
+           size_warning):
+    if container != "dict" and not container:
         print(_MEMORY_NOTICE, file=sys.stdout)
-    return builder.build(examples, depth, bool(tqdm_disable), parameter)
+    return builder.build(examples, depth, bool(tqdm_disable), parameter, size_limit, size_warning)
+
+
+def _warn_oversize(builder, stacklevel):
+    message = builder.oversize_message()
+    if message is not None:
+        warnings.warn(message, RuntimeWarning, stacklevel=stacklevel + 1)
+
+
+_SIZE_DOC = """size_limit: the most literals one bottom clause keeps (the first ones
+        found; building stops there); None (default) keeps all of them.
+    size_warning: a bottom clause of more literals than this (default 10000)
+        gives one RuntimeWarning per call, naming the first such example and
+        suggesting a smaller depth; None never warns."""
 
 
 def bottom_clauses_for_set(file, constant_set, depth, example_set, dictionary_name, container,
-                           tqdm_disable):
-    """Bottom clauses of every example of one set.
+                           tqdm_disable, size_limit=None, size_warning=10000):
+    builder = _SetBuilder(file, constant_set)
+    target = None
+    if container == "dict":
+        target = _AtomicPickle(_target_path(dictionary_name, "dictionary_name"), "dictionary_name")
+    try:
+        examples = _example_list(example_set, "example_set")
+        dictionary = _build(builder, depth, examples, container, tqdm_disable, "example_set",
+                            size_limit, size_warning)
+        _warn_oversize(builder, 2)
+    except BaseException:
+        if target is not None:
+            target.discard()
+        raise
+    if target is None:
+        return dictionary
+    target.commit(dictionary)
+    return dictionary_name
+
+
+bottom_clauses_for_set.__doc__ = """Bottom clauses of every example of one set.
 
     file: background file name, or a list of fact texts.
     constant_set: texts never turned into variables (see bottom_clause).
     depth: number of passes over the background (0: the values are head texts).
-    example_set: an example file name, or a list of example texts.
-    dictionary_name: the file written in stored mode.
+    example_set: an example file name, or a list of example texts; an empty
+        text in the list is an error naming its place.
+    dictionary_name: the file written in stored mode; an existing directory,
+        FIFO or device of that name is an error and is left alone.
     container: 'dict' stores the dictionary (pickle) in `dictionary_name` and
         returns that name; any other value returns the dictionary itself; a
         false value also prints a notice saying so.
     tqdm_disable: true hides the progress bar (shown on stderr otherwise).
+    """ + _SIZE_DOC + """
 
     The dictionary maps each example text, as read, to its bottom clause, in
     example order; a repeated example has one entry. In stored mode the file
     is replaced only once the whole dictionary is written: a failed call
-    leaves an earlier file of that name untouched.
+    (a full disk included) leaves an earlier file of that name untouched.
     """
-    builder = _SetBuilder(file, constant_set)
-    return _for_set(builder, depth, example_set, dictionary_name, container, tqdm_disable,
-                    "example_set", "dictionary_name")
 
 
 def bottom_clause_generation(file="BK.pl", container="dict", positive_example="pos_example.f",
                              negative_example="neg_example.n", constant_set=None, depth=2,
                              positive_file_dictionary="positive_bottom_clause",
                              negative_file_dictionary="negative_bottom_clause", no_const=False,
-                             tqdm_disable=False):
-    """Bottom clauses of the positive and the negative examples.
+                             tqdm_disable=False, size_limit=None, size_warning=10000):
+    del no_const
+    if constant_set is None:
+        constant_set = []
+    sets = []  # (examples, parameter, output name, output parameter)
+    if positive_example:
+        sets.append((positive_example, "positive_example", positive_file_dictionary,
+                     "positive_file_dictionary"))
+    if negative_example:
+        sets.append((negative_example, "negative_example", negative_file_dictionary,
+                     "negative_file_dictionary"))
+    targets = []
+    if container == "dict":
+        paths = [_target_path(name, parameter) for _, _, name, parameter in sets]
+        if len(paths) == 2 and _same_file(*paths):
+            raise ValueError(
+                "positive_file_dictionary and negative_file_dictionary name the same file "
+                f"({paths[0]!r}); the negative dictionary would overwrite the positive one"
+            )
+    builder = _SetBuilder(file, constant_set)
+    try:
+        if container == "dict":
+            for path, (_, _, _, parameter) in zip(paths, sets):
+                targets.append(_AtomicPickle(path, parameter))
+        results = []
+        for examples, parameter, _, _ in sets:
+            results.append(_build(builder, depth, _example_list(examples, parameter), container,
+                                  tqdm_disable, parameter, size_limit, size_warning))
+        _warn_oversize(builder, 2)
+        if targets:
+            # Both dictionaries are complete before either file is touched.
+            for target, dictionary in zip(targets, results):
+                target.write(dictionary)
+            _replace_together(targets)
+            results = [name for _, _, name, _ in sets]
+    except BaseException:
+        for target in targets:
+            target.discard()
+        raise
+    positive = results.pop(0) if positive_example else []
+    negative = results.pop(0) if negative_example else []
+    return positive, negative
+
+
+bottom_clause_generation.__doc__ = """Bottom clauses of the positive and the negative examples.
 
     file: background file name ('BK.pl'), or a list of fact texts. It is
         parsed once for both sets.
@@ -151,28 +298,22 @@ def bottom_clause_generation(file="BK.pl", container="dict", positive_example="p
         value also prints "-------- Assuming container as memory --------").
     positive_example, negative_example: example file names, or lists of
         example texts; a false value (empty text or list, None) skips that
-        set and gives an empty list in its place.
+        set and gives an empty list in its place. An empty text inside a list
+        is an error naming its place.
     constant_set: texts never turned into variables; a new empty list when
         omitted.
     depth: number of passes over the background (default 2).
+    positive_file_dictionary, negative_file_dictionary: the stored files;
+        one file for both is an error, and so is an existing directory, FIFO
+        or device of either name (it is left alone). Both dictionaries are
+        built before either file is written; then both files are replaced,
+        or, when anything fails (a full disk included), neither.
     no_const: accepted and ignored.
     tqdm_disable: true hides the progress bars.
+    """ + _SIZE_DOC + """
 
     Returns (positive result, negative result); positives are built first.
     Read stored dictionaries back with read_pickle.
 
     >>> pos, neg = bottom_clause_generation(container="memory", tqdm_disable=True)
     """
-    del no_const
-    if constant_set is None:
-        constant_set = []
-    builder = _SetBuilder(file, constant_set)
-    positive = []
-    negative = []
-    if positive_example:
-        positive = _for_set(builder, depth, positive_example, positive_file_dictionary, container,
-                            tqdm_disable, "positive_example", "positive_file_dictionary")
-    if negative_example:
-        negative = _for_set(builder, depth, negative_example, negative_file_dictionary, container,
-                            tqdm_disable, "negative_example", "negative_file_dictionary")
-    return positive, negative
