@@ -254,6 +254,16 @@ EvalResult evaluate_theory(const std::vector<std::string>& theory, const std::st
                                 "cannot read background file '" + file_1 + "'");
     }
     if (fs::is_directory(file_1)) throw std::system_error(EISDIR, std::generic_category(), file_1);
+    {
+        // The background is copied after the theory: a byte-order mark would
+        // land mid-file, where Prolog reads it as a stray character.
+        char mark[3] = {};
+        background.read(mark, 3);
+        if (background.gcount() != 3 || std::string_view(mark, 3) != "\xEF\xBB\xBF") {
+            background.clear();
+            background.seekg(0);
+        }
+    }
 
     engine::ensure_started();
     std::lock_guard<std::mutex> lock(evaluation_mutex);
