@@ -134,27 +134,33 @@ class _AtomicPickle:
 def _replace_together(targets):
     """Puts every written temporary file in place, or, when one step fails,
     none: the files already replaced get their earlier content back."""
-    done = []
+    backups = []
+    replaced = []  # (target, its backup or None when there was no file)
     try:
         for target in targets:
             backup = target.keep_old()
-            done.append((target, backup))
+            if backup is not None:
+                backups.append(backup)
             target.replace()
+            replaced.append((target, backup))
     except BaseException:
-        for target, backup in reversed(done):
+        for target, backup in reversed(replaced):
             try:
-                if backup is not None:
-                    os.replace(backup, target.path)
-                elif not os.path.exists(target.temporary):
+                if backup is None:
                     os.unlink(target.path)
+                else:
+                    os.replace(backup, target.path)
             except OSError:
                 pass
         for target in targets:
             target.discard()
         raise
-    for _, backup in done:
-        if backup is not None:
-            os.unlink(backup)
+    finally:
+        for backup in backups:
+            try:
+                os.unlink(backup)
+            except FileNotFoundError:
+                pass
 
 
 def _same_file(first, second):
