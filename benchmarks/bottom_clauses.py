@@ -17,7 +17,12 @@ figure and dominate it for the small files.
 
 Each size is measured in three fresh processes; the fastest run is shown.
 
+A second table measures large bottom clauses: 8 examples, each the centre
+of a star (centre -> x_i -> y_i) that gives it 10^3, 10^4 or 10^5 literals
+at depth 2; the time per literal should stay flat as the size grows.
+
 Usage: PYTHONPATH=module python benchmarks/bottom_clauses.py [sizes...]
+       PYTHONPATH=module python benchmarks/bottom_clauses.py --large [literals...]
 """
 import os
 import random
@@ -129,8 +134,53 @@ def main(sizes):
                   f"{(peak - before) / 1024:>7.1f} {peak * 1024 / size:>9.1f}")
 
 
+LARGE_EXAMPLES = 8
+
+
+def write_stars(directory, literals):
+    spokes = literals // 2
+    with open(os.path.join(directory, "BK.pl"), "w", encoding="utf-8") as out:
+        for e in range(LARGE_EXAMPLES):
+            out.writelines(f"r(e{e},x{e}_{i}).\n" for i in range(spokes))
+            out.writelines(f"s(x{e}_{i},y{e}_{i}).\n" for i in range(spokes))
+    with open(os.path.join(directory, "pos_example.f"), "w", encoding="utf-8") as out:
+        out.writelines(f"t(e{e}).\n" for e in range(LARGE_EXAMPLES))
+
+
+def measure_large(directory):
+    """Runs in a fresh process, inside `directory`; prints one result line."""
+    import vantor
+
+    os.chdir(directory)
+    start = time.perf_counter()
+    pos, _ = vantor.bottom_clause_generation(container="memory", depth=DEPTH, negative_example="",
+                                             tqdm_disable=True, size_warning=None)
+    total = time.perf_counter() - start
+    print(total, sum(len(v) for v in pos.values()))
+
+
+def main_large(sizes):
+    print(f"{'literals':>9} {'examples':>8} {'total s':>8} {'per literal':>12}")
+    for literals in sizes:
+        with tempfile.TemporaryDirectory() as directory:
+            write_stars(directory, literals)
+            runs = []
+            for _ in range(REPEATS):
+                out = subprocess.run(
+                    [sys.executable, os.path.abspath(__file__), "--measure-large", directory],
+                    check=True, capture_output=True, text=True,
+                ).stdout.split()
+                runs.append((float(out[0]), int(out[1])))
+            total, found = min(runs)
+            print(f"{literals:>9} {LARGE_EXAMPLES:>8} {total:>8.3f} {total / found * 1e9:>9.1f} ns")
+
+
 if __name__ == "__main__":
     if len(sys.argv) == 3 and sys.argv[1] == "--measure":
         measure(sys.argv[2])
+    elif len(sys.argv) == 3 and sys.argv[1] == "--measure-large":
+        measure_large(sys.argv[2])
+    elif len(sys.argv) >= 2 and sys.argv[1] == "--large":
+        main_large([int(s) for s in sys.argv[2:]] or [10**3, 10**4, 10**5])
     else:
         main([int(s) for s in sys.argv[1:]] or [10**4, 10**5, 10**6])

@@ -188,9 +188,7 @@ private:
     long long depth_ = 0;
 };
 
-}  // namespace
-
-void bind_bottom(nb::module_& m) {
+void bind_variables(nb::module_& m) {
     m.def(
         "variable_name",
         [](long long number) {
@@ -206,7 +204,12 @@ void bind_bottom(nb::module_& m) {
         "pos"_a, "constant"_a,
         "The head literal of an example: every argument outside `constant` becomes the\n"
         "variable of its position (f(a,a) -> f(A,B)).");
+}
 
+}  // namespace
+
+void bind_bottom(nb::module_& m) {
+    bind_variables(m);
     m.def(
         "bottom_clause",
         [](nb::handle file_name, nb::handle example, nb::handle depth, nb::handle constant,

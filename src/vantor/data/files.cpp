@@ -122,6 +122,11 @@ std::vector<std::string_view> background_lines(std::string_view content) {
 }
 
 bool comment_line(std::string_view line) {
+    // Nearly every line starts with a letter: no need to trim those.
+    if (!line.empty()) {
+        const auto c = static_cast<unsigned char>(line.front());
+        if (c > 0x20 && c < 0x80) return c == '%';
+    }
     const std::string_view trimmed = text::strip(line);
     return !trimmed.empty() && trimmed.front() == '%';
 }
