@@ -124,11 +124,11 @@ std::vector<PredicatePair> relation_chains(const data::BottomClauseSet& pos,
                                            const KeySize& key_size, bool set_chain,
                                            RandomSource& rng) {
     rng.seed(length_positive_examples);
-    const long long pos_ind = key_size.given()
+    const long long count = key_size.given()
                                   ? detail::draw_count(key_size, pos.size(), "positive examples")
                                   : length_positive_examples / 10;
     std::vector<std::size_t> drawn;
-    detail::draw_keys(pos, pos_ind == 0 ? 1 : pos_ind, rng, "positive examples", &drawn);
+    detail::draw_keys(pos, count == 0 ? 1 : count, rng, "positive examples", &drawn);
 
     const std::string head_text = bottom::variabilise_example(pos.keys[drawn.front()], constant_set);
     ChainFinder finder(constant_set, head_text, set_chain);
