@@ -9,6 +9,7 @@
 #include <optional>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "bottom/variables.hpp"
 #include "host.hpp"
@@ -341,13 +342,11 @@ std::vector<std::string> instantiate_abducibles(const std::vector<std::string>& 
     return out;
 }
 
-AbductionResult abduce(const data::BottomClauseSet& dictionary,
-                       const std::vector<std::string>& example_ids,
-                       const text::ConstantSet& constant_set,
-                       const std::vector<std::string>& rules, const PredicateSet& abducible,
-                       Metric metric) {
-    // The k-th rule goes with the k-th abducible literal; a rule with none or
-    // with several would silently shift every later pairing.
+namespace {
+
+// The k-th rule goes with the k-th abducible literal; a rule with none or
+// with several would silently shift every later pairing.
+void require_one_abducible_each(const std::vector<std::string>& rules, const PredicateSet& abducible) {
     for (const std::string& rule : rules) {
         const std::size_t n = abducible_count(rule, abducible);
         if (n != 1) {
@@ -356,6 +355,11 @@ AbductionResult abduce(const data::BottomClauseSet& dictionary,
                              "literal");
         }
     }
+}
+
+// Positions in `dictionary` of the examples, in their order.
+std::vector<std::size_t> example_positions(const data::BottomClauseSet& dictionary,
+                                           const std::vector<std::string>& example_ids) {
     std::unordered_map<std::string_view, std::size_t> position;
     position.reserve(dictionary.size());
     for (std::size_t i = 0; i < dictionary.size(); ++i) position.emplace(dictionary.keys[i], i);
@@ -368,120 +372,160 @@ AbductionResult abduce(const data::BottomClauseSet& dictionary,
         }
         examples.push_back(it->second);
     }
+    return examples;
+}
 
-    Terms terms;
-    const Separated separated = separate_abducibles(rules, abducible);
-    std::vector<RulePlan> plans;
-    plans.reserve(rules.size());
-    for (std::size_t k = 0; k < separated.rules.size(); ++k) {
-        plans.push_back(plan_rule(terms, separated.rules[k], separated.abducibles[k]));
+// One abduction run: the rules planned once, bottom-clause literals parsed
+// once, and the facts proposed so far with their counts.
+class Abduction {
+public:
+    Abduction(const std::vector<std::string>& rules, const PredicateSet& abducible) {
+        const Separated separated = separate_abducibles(rules, abducible);
+        plans_.reserve(rules.size());
+        for (std::size_t k = 0; k < separated.rules.size(); ++k) {
+            plans_.push_back(plan_rule(terms_, separated.rules[k], separated.abducibles[k]));
+        }
     }
 
-    // Bottom-clause literals recur across examples; each text is parsed once.
-    std::unordered_map<std::string, std::unique_ptr<Literal>> parsed;
-    BottomIndex index;
-    std::vector<const Literal*> bottom;
+    bool has_rules() const { return !plans_.empty(); }
 
-    std::unordered_map<std::string, std::size_t> slot;
-    AbductionResult result;
-    auto propose = [&](std::string fact) {
-        auto [it, inserted] = slot.try_emplace(std::move(fact), result.counts.size());
-        if (inserted) {
-            result.counts.emplace_back(it->first, 1);
-        } else {
-            ++result.counts[it->second].second;
-        }
-    };
-
-    std::vector<std::vector<Sub>> dict_set;
-    std::vector<Sub> vk1, vk2, merged;
-    std::unordered_set<Sub, SubHash> seen1, in_vk2;
-    std::vector<Sub> common;  // common_1: agreed projections, in order
-
-    for (std::size_t e_pos = 0; e_pos < examples.size() && !plans.empty(); ++e_pos) {
-        const std::string& e = example_ids[e_pos];
-        bottom.clear();
-        for (const std::string& literal : dictionary.clauses[examples[e_pos]]) {
-            auto [it, inserted] = parsed.try_emplace(literal);
-            if (inserted) it->second = std::make_unique<Literal>(parse_blank_free(terms, literal));
-            bottom.push_back(it->second.get());
-        }
-        index.reset(bottom);
-        const std::string head_1 = bottom::variabilise_example(e, constant_set);
-
-        for (const RulePlan& plan : plans) {
-            const auto dic_raw = text::literal_substitution(plan.head, e);
-            if (!dic_raw || dic_raw->empty()) continue;
-            const auto c_raw = text::literal_substitution(plan.head, head_1);
+    // Proposes the facts every rule abduces for one example.
+    void abduce_for(const std::string& example, const std::vector<std::string>& bottom_clause,
+                 const text::ConstantSet& constant_set) {
+        load_bottom_clause(bottom_clause);
+        const std::string variabilised = bottom::variabilise_example(example, constant_set);
+        for (const RulePlan& plan : plans_) {
+            const auto head_to_example = text::literal_substitution(plan.head, example);
+            if (!head_to_example || head_to_example->empty()) continue;
+            const auto head_to_variabilised = text::literal_substitution(plan.head, variabilised);
             // The head matches the example but not its variabilised form: no
             // bottom-clause term can be tied to the head, so nothing is proposed.
-            if (!c_raw) continue;
-            const Sub c = intern(terms, *c_raw);
-
-            dict_set.clear();
-            for (const Literal& hi : plan.body) {
-                std::vector<Sub> kept;
-                if (const auto* group = index.group(hi)) {
-                    for (const Literal* bi : *group) {
-                        std::optional<Sub> u = match(terms, hi, *bi);
-                        if (u && !u->empty() && consistent(c, *u)) kept.push_back(std::move(*u));
-                    }
-                }
-                if (kept.empty()) break;  // every ordinary literal needs a match
-                dict_set.push_back(std::move(kept));
-            }
-            if (dict_set.size() != plan.body.size()) continue;
-
-            common.clear();
-            for (const RulePlan::PairPlan& pair : plan.pairs) {
-                vk1.clear();
-                seen1.clear();
-                for (const Sub& u : dict_set[pair.p]) {
-                    Sub x = project(u, pair.common);
-                    if (seen1.insert(x).second) vk1.push_back(std::move(x));
-                }
-                vk2.clear();
-                for (const Sub& u : dict_set[pair.q]) {
-                    Sub x = project(u, pair.common);
-                    if (seen1.count(x)) vk2.push_back(std::move(x));
-                }
-                if (vk2.empty()) continue;
-                in_vk2.clear();
-                in_vk2.insert(vk2.begin(), vk2.end());
-                merged.clear();
-                for (Sub& y : common) {
-                    if (in_vk2.count(y)) merged.push_back(std::move(y));
-                }
-                for (Sub& x : vk2) merged.push_back(std::move(x));
-                common.swap(merged);
-            }
-            if (common.empty()) continue;
-
-            Sub dic = intern(terms, *dic_raw);
-            for (const Sub& element : common) dic.insert(dic.end(), element.begin(), element.end());
-            instantiate(terms, plan.abducible, dic, propose);
+            if (!head_to_variabilised) continue;
+            if (!match_body(plan, intern(terms_, *head_to_variabilised))) continue;
+            if (!agree_on_shared_terms(plan)) continue;
+            Sub dic = intern(terms_, *head_to_example);
+            for (const Sub& element : agreed_) dic.insert(dic.end(), element.begin(), element.end());
+            instantiate(terms_, plan.abducible, dic, [this](std::string fact) { propose(std::move(fact)); });
         }
     }
 
+    AbductionResult take_result() { return std::move(result_); }
+
+private:
+    void load_bottom_clause(const std::vector<std::string>& clause) {
+        bottom_.clear();
+        for (const std::string& literal : clause) {
+            auto [it, inserted] = parsed_.try_emplace(literal);
+            if (inserted) it->second = std::make_unique<Literal>(parse_blank_free(terms_, literal));
+            bottom_.push_back(it->second.get());
+        }
+        index_.reset(bottom_);
+    }
+
+    // For each ordinary body literal, its substitutions onto the bottom
+    // clause that agree with the head's; false when one has none.
+    bool match_body(const RulePlan& plan, const Sub& head) {
+        matches_.clear();
+        for (const Literal& body_literal : plan.body) {
+            std::vector<Sub> kept;
+            if (const auto* group = index_.group(body_literal)) {
+                for (const Literal* candidate : *group) {
+                    std::optional<Sub> u = match(terms_, body_literal, *candidate);
+                    if (u && !u->empty() && consistent(head, *u)) kept.push_back(std::move(*u));
+                }
+            }
+            if (kept.empty()) return false;
+            matches_.push_back(std::move(kept));
+        }
+        return true;
+    }
+
+    // For each pair of body literals sharing terms, the projections onto
+    // those terms that both literals reach; the agreed list keeps, in
+    // order, those every pair so far allows. False when nothing is agreed.
+    bool agree_on_shared_terms(const RulePlan& plan) {
+        agreed_.clear();
+        for (const RulePlan::PairPlan& pair : plan.pairs) {
+            first_seen_.clear();
+            for (const Sub& u : matches_[pair.p]) first_seen_.insert(project(u, pair.common));
+            both_.clear();
+            for (const Sub& u : matches_[pair.q]) {
+                Sub x = project(u, pair.common);
+                if (first_seen_.count(x)) both_.push_back(std::move(x));
+            }
+            if (both_.empty()) continue;
+            in_both_.clear();
+            in_both_.insert(both_.begin(), both_.end());
+            merged_.clear();
+            for (Sub& y : agreed_) {
+                if (in_both_.count(y)) merged_.push_back(std::move(y));
+            }
+            for (Sub& x : both_) merged_.push_back(std::move(x));
+            agreed_.swap(merged_);
+        }
+        return !agreed_.empty();
+    }
+
+    void propose(std::string fact) {
+        auto [it, inserted] = slot_.try_emplace(std::move(fact), result_.counts.size());
+        if (inserted) {
+            result_.counts.emplace_back(it->first, 1);
+        } else {
+            ++result_.counts[it->second].second;
+        }
+    }
+
+    Terms terms_;
+    std::vector<RulePlan> plans_;
+    std::unordered_map<std::string, std::unique_ptr<Literal>> parsed_;  // by bottom-clause text
+    BottomIndex index_;
+    std::vector<const Literal*> bottom_;
+    std::unordered_map<std::string, std::size_t> slot_;  // fact -> position in result_.counts
+    AbductionResult result_;
+
+    std::vector<std::vector<Sub>> matches_;  // per ordinary body literal
+    std::vector<Sub> both_, merged_, agreed_;
+    std::unordered_set<Sub, SubHash> first_seen_, in_both_;
+};
+
+// The facts in text order, each with its coverage count or (under
+// PredictivePower) the score that replaces the count.
+void write_abduction_file(AbductionResult& result, Metric metric, std::int64_t example_count) {
     std::vector<std::size_t> order(result.counts.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         return result.counts[a].first < result.counts[b].first;
     });
     result.file_text = kAbductionHeader;
-    const auto n = static_cast<std::int64_t>(example_ids.size());
     for (std::size_t i : order) {
         auto& [fact, count] = result.counts[i];
         if (metric == Metric::Coverage) {
             result.file_text += fact + "\t" + decimal(count) + "\n";
         } else if (metric == Metric::PredictivePower) {
             // Real division, then truncation, as N * (count - 1) / count reads.
-            const double ratio = static_cast<double>(n * (count - 1)) / static_cast<double>(count);
+            const double ratio = static_cast<double>(example_count * (count - 1)) / static_cast<double>(count);
             const auto value = static_cast<std::int64_t>(std::trunc(ratio));
             result.file_text += fact + "\t" + decimal(value) + "\n";
             count = value;
         }
     }
+}
+
+}  // namespace
+
+AbductionResult abduce(const data::BottomClauseSet& dictionary,
+                       const std::vector<std::string>& example_ids,
+                       const text::ConstantSet& constant_set,
+                       const std::vector<std::string>& rules, const PredicateSet& abducible,
+                       Metric metric) {
+    require_one_abducible_each(rules, abducible);
+    const std::vector<std::size_t> examples = example_positions(dictionary, example_ids);
+    Abduction run(rules, abducible);
+    for (std::size_t i = 0; i < examples.size() && run.has_rules(); ++i) {
+        run.abduce_for(example_ids[i], dictionary.clauses[examples[i]], constant_set);
+    }
+    AbductionResult result = run.take_result();
+    write_abduction_file(result, metric, static_cast<std::int64_t>(example_ids.size()));
     return result;
 }
 

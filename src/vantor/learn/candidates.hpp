@@ -58,7 +58,7 @@ std::vector<std::size_t> sorted_positions(const std::vector<std::string>& keys);
 std::vector<std::string> compress_bottom_clause(std::vector<std::string>& bc);
 
 // For each predicate, the first literal that has it, in input order.
-std::vector<std::string> first_literal_per_predicate(const std::vector<std::string>& list_1);
+std::vector<std::string> first_literal_per_predicate(const std::vector<std::string>& literals);
 
 // random.sample(bc, bc_count). bc_count larger than bc (or negative) throws
 // ValueError.
@@ -118,21 +118,21 @@ std::vector<std::string> hypotheses_from_bottom_clause(const std::vector<std::st
                                                        Track& track,
                                                        const std::string* new_head = nullptr);
 
-// Draws key_size (or a tenth, at least one) examples of dict_1 from the
+// Draws key_size (or a tenth, at least one) examples of `positives` from the
 // generator as it stands and returns their templates in order of first
-// occurrence. Throws ValueError for an empty dict_1 or a draw larger than it.
-std::vector<std::string> generate_hypotheses(const data::BottomClauseSet& dict_1,
+// occurrence. Throws ValueError for an empty `positives` or a draw larger than it.
+std::vector<std::string> generate_hypotheses(const data::BottomClauseSet& positives,
                                              const text::ConstantSet& constant,
                                              long long max_literals, bool exact_literals,
                                              const KeySize& key_size, RandomSource& rng);
 
 // ---- meta-rule instantiation --------------------------------------------
 
-// Candidate rules with head `hd` from the templates `rule`, the predicates of
+// Candidate rules with head `head` from `templates`, the predicates of
 // the arity table and the links in `relation`; creation order, no
 // duplicates.
-std::vector<std::string> apply_meta_rules(const std::string& hd, const std::vector<std::string>& rule,
-                                          const ArityTable& dict_1,
+std::vector<std::string> apply_meta_rules(const std::string& head, const std::vector<std::string>& templates,
+                                          const ArityTable& arity,
                                           const std::vector<PredicatePair>& relation, bool distinct);
 
 }  // namespace vantor::learn

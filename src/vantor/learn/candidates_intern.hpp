@@ -47,7 +47,9 @@ struct ParsedLiteral {
 
 // Parses each distinct literal text once. Bottom clauses of one data set
 // repeat the same variabilised literals across examples, so the cache keyed
-// by text saves most of the parsing.
+// by text saves most of the parsing. Each literal parsed through the table
+// gets a dense id (its order of first parse), and every term remembers
+// whether it was last met as a variable.
 class LiteralTable {
 public:
     explicit LiteralTable(const text::ConstantSet& constant) : constant_(constant) {}
@@ -55,14 +57,21 @@ public:
     Interner predicates;
     Interner terms;
 
-    const ParsedLiteral& parse(const std::string& literal) {
+    const ParsedLiteral& parse(const std::string& literal) { return literals_[id(literal)]; }
+
+    // The id of `literal`, parsing it the first time it is met.
+    Id id(const std::string& literal) {
         auto it = cache_.find(literal);
-        if (it != cache_.end()) return literals_[it->second];
-        ParsedLiteral p = parse_uncached(literal);
-        cache_.emplace(literal, literals_.size());
-        literals_.push_back(std::move(p));
-        return literals_.back();
+        if (it != cache_.end()) return it->second;
+        const Id new_id = static_cast<Id>(literals_.size());
+        literals_.push_back(parse_uncached(literal));
+        texts_.push_back(&cache_.emplace(literal, new_id).first->first);
+        return new_id;
     }
+
+    const ParsedLiteral& at(Id literal) const { return literals_[literal]; }
+    const std::string& text(Id literal) const { return *texts_[literal]; }
+    bool is_variable(Id term) const { return term_is_variable_[term] != 0; }
 
     ParsedLiteral parse_uncached(std::string_view literal) {
         const text::Clause clause(literal);
@@ -72,9 +81,11 @@ public:
             const bool variable = argument_kind(a) == text::ArgKind::Variable;
             std::string key = a.is_list ? text::list_key(a.items) : a.text;
             const bool is_constant = constant_.count(key) != 0;
-            const Id id = terms.intern(key);
-            p.args.push_back(id);
-            if (variable && !is_constant) p.linking.push_back(id);
+            const Id term = terms.intern(key);
+            if (term >= term_is_variable_.size()) term_is_variable_.resize(term + 1, 0);
+            term_is_variable_[term] = variable ? 1 : 0;
+            p.args.push_back(term);
+            if (variable && !is_constant) p.linking.push_back(term);
         }
         std::sort(p.linking.begin(), p.linking.end());
         p.linking.erase(std::unique(p.linking.begin(), p.linking.end()), p.linking.end());
@@ -83,8 +94,10 @@ public:
 
 private:
     const text::ConstantSet& constant_;
-    std::unordered_map<std::string, std::size_t> cache_;
+    std::unordered_map<std::string, Id> cache_;
     std::deque<ParsedLiteral> literals_;  // references from parse() stay valid
+    std::vector<const std::string*> texts_;  // by literal id: the keys of cache_ (nodes never move)
+    std::vector<char> term_is_variable_;  // by term id
 };
 
 // Ordered predicate pairs already accepted. Asked for every pair of literals

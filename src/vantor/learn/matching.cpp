@@ -1,10 +1,10 @@
 #include "learn/matching.hpp"
 
 #include <algorithm>
-#include <unordered_set>
 #include <utility>
 
 #include "bottom/variables.hpp"
+#include "learn/chain_walk.hpp"
 #include "host.hpp"
 #include "text/clause.hpp"
 #include "text/substitution.hpp"
@@ -30,9 +30,6 @@ std::string list_text(const std::vector<std::string>& items) {
 namespace {
 
 std::string arg_text(const Arg& a) { return a.is_list ? list_text(a.items) : a.text; }
-
-
-std::string set_key(const Arg& a) { return a.is_list ? text::list_key(a.items) : a.text; }
 
 }  // namespace
 
@@ -66,156 +63,100 @@ std::optional<std::string> rename_variables(const std::vector<std::vector<std::s
                            std::vector<std::string>(hypo_new.begin() + 1, hypo_new.end()));
 }
 
-std::vector<std::vector<std::string>> match_literals(const std::vector<std::vector<std::string>>& list_1) {
-    std::vector<std::vector<std::string>> final_list;
-    std::vector<std::pair<Arg, Arg>> watch_all;  // WATCH, one pair per one-entry map
-    for (std::size_t c = 0; c < list_1.size(); ++c) {
-        std::vector<std::string> kept;
-        std::vector<std::pair<Arg, Arg>> watch;
-        for (const std::string& i : list_1[c]) {
-            if (kept.empty()) {
-                kept.push_back(i);
-                continue;
+namespace {
+
+using Renaming = std::vector<std::pair<Arg, Arg>>;  // one pair per one-entry substitution
+
+// The literals of one position that are not variants of an earlier kept
+// one; the substitution of each variant onto its kept literal is appended
+// to `found`.
+std::vector<std::string> drop_variants(const std::vector<std::string>& position, Renaming& found) {
+    std::vector<std::string> kept;
+    for (const std::string& literal : position) {
+        bool variant = false;
+        for (const std::string& earlier : kept) {
+            std::optional<text::Substitution> s = text::literal_substitution(earlier, literal);
+            if (s && !s->empty()) {
+                found.insert(found.end(), s->begin(), s->end());
+                variant = true;
+                break;
             }
-            bool matched = false;
-            for (const std::string& j : kept) {
-                std::optional<text::Substitution> s = text::literal_substitution(j, i);
-                if (s && !s->empty()) {
-                    watch.insert(watch.end(), s->begin(), s->end());
-                    matched = true;
-                    break;
-                }
-            }
-            if (!matched) kept.push_back(i);
         }
+        if (!variant) kept.push_back(literal);
+    }
+    return kept;
+}
+
+// The argument a variable is renamed to: the kept side of the first pair
+// whose variant side it is, unless it is itself a kept side somewhere.
+const Arg& renamed(const Arg& a, const Renaming& renaming) {
+    if (argument_kind(a) != ArgKind::Variable) return a;
+    const bool is_kept_side =
+        std::any_of(renaming.begin(), renaming.end(), [&](const auto& m) { return m.first == a; });
+    if (is_kept_side) return a;
+    for (const auto& m : renaming) {
+        if (m.second == a) return m.first;
+    }
+    return a;
+}
+
+std::vector<std::string> rename_onto_kept(const std::vector<std::string>& literals, const Renaming& renaming) {
+    std::vector<std::string> out;
+    for (const std::string& literal : literals) {
+        const Clause clause(literal);
+        std::vector<std::string> args;
+        for (const Arg& a : clause.args()) args.push_back(arg_text(renamed(a, renaming)));
+        out.push_back(text::make_literal(clause.predicate, args));
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::vector<std::string>> match_literals(const std::vector<std::vector<std::string>>& positions) {
+    std::vector<std::vector<std::string>> final_list;
+    Renaming renaming;  // of every position so far, each pair once
+    for (std::size_t c = 0; c < positions.size(); ++c) {
+        Renaming found;
+        std::vector<std::string> kept = drop_variants(positions[c], found);
         if (c == 0) {
             final_list.push_back(std::move(kept));
         } else {
-            std::vector<std::string> renamed;
-            for (const std::string& j : kept) {
-                const Clause clause(j);
-                std::vector<std::string> args;
-                for (const Arg& a : clause.args()) {
-                    const Arg* replacement = nullptr;
-                    if (argument_kind(a) == ArgKind::Variable) {
-                        const bool is_key = std::any_of(watch_all.begin(), watch_all.end(),
-                                                        [&](const auto& m) { return m.first == a; });
-                        if (!is_key) {
-                            for (const auto& m : watch_all) {
-                                if (m.second == a) {
-                                    replacement = &m.first;
-                                    break;
-                                }
-                            }
-                        }
-                    }
-                    args.push_back(arg_text(replacement ? *replacement : a));
-                }
-                renamed.push_back(text::make_literal(clause.predicate, args));
-            }
-            if (!renamed.empty()) final_list.push_back(std::move(renamed));
+            std::vector<std::string> renamed_literals = rename_onto_kept(kept, renaming);
+            if (!renamed_literals.empty()) final_list.push_back(std::move(renamed_literals));
         }
-        for (auto& m : watch) {
-            if (std::find(watch_all.begin(), watch_all.end(), m) == watch_all.end()) {
-                watch_all.push_back(std::move(m));
-            }
+        for (auto& m : found) {
+            if (std::find(renaming.begin(), renaming.end(), m) == renaming.end()) renaming.push_back(std::move(m));
         }
     }
     return final_list;
 }
 
-namespace detail {
-
-// What normalise_rule and chain_rule_body share: the body ordered by first
-// argument (stable), each entry the first body literal with that argument
-// list.
-struct SortedBody {
-    std::string head;
-    std::vector<Arg> head_args;
-    std::vector<std::string> literals;        // sorted_body
-    std::vector<std::vector<Arg>> args;       // arguments of each sorted_body literal
-};
-
-SortedBody sort_body(const std::string& rule) {
-    const text::Meta meta(rule);
-    SortedBody out;
-    out.head = meta.head;
-    out.head_args = Clause(meta.head).args();
-    const std::vector<std::string> body = meta.get_body_clauses();
-    std::vector<std::vector<Arg>> args;
-    for (const std::string& b : body) {
-        args.push_back(Clause(b).args());
-        if (args.back().empty()) {
-            throw IndexError("body literal '" + b + "' of rule '" + rule +
-                             "' has no arguments: a chain needs a first argument");
-        }
-    }
-    std::vector<std::size_t> order(args.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return set_key(args[a].front()) < set_key(args[b].front());
-    });
-    for (std::size_t i : order) {
-        const std::size_t first = static_cast<std::size_t>(
-            std::find(args.begin(), args.end(), args[i]) - args.begin());
-        out.literals.push_back(body[first]);
-        out.args.push_back(args[first]);
-    }
-    return out;
-}
-
-bool same_arguments(const std::vector<Arg>& a, const std::vector<Arg>& b) {
-    if (a == b) return true;
-    std::unordered_set<std::string> sa, sb;
-    for (const Arg& x : a) sa.insert(set_key(x));
-    for (const Arg& x : b) sb.insert(set_key(x));
-    return sa == sb;
-}
-
-}  // namespace detail
-
 std::vector<std::string> normalise_rule(const std::vector<std::string>& rules) {
-    std::vector<std::string> new_rule;
+    std::vector<std::string> kept;
     for (const std::string& rule : rules) {
-        const detail::SortedBody sb = detail::sort_body(rule);
-        if (sb.literals.empty()) throw IndexError("rule '" + rule + "' has no body literal");
-        const std::string& temp_1 = sb.literals.front();
-        if (detail::same_arguments(sb.args.front(), sb.head_args)) {
-            new_rule.push_back(text::make_rule(sb.head, {temp_1}));
+        const detail::SortedBody sorted = detail::sort_body(rule);
+        if (sorted.literals.empty()) throw IndexError("rule '" + rule + "' has no body literal");
+        if (detail::same_arguments(sorted.args.front(), sorted.head_args)) {
+            kept.push_back(text::make_rule(sorted.head, {sorted.literals.front()}));
             continue;
         }
-        if (sb.head_args.empty()) throw IndexError("head of rule '" + rule + "' has no arguments");
-        const Arg& stop_var = sb.head_args.back();
-        std::vector<std::string> new_r{temp_1};
-        // dict_1: remaining literals, a repeated one once, at its first place.
-        std::vector<std::size_t> remaining;
-        for (std::size_t i = 1; i < sb.literals.size(); ++i) {
-            bool seen = false;
-            for (std::size_t r : remaining) seen = seen || sb.literals[r] == sb.literals[i];
-            if (!seen) remaining.push_back(i);
+        if (sorted.head_args.empty()) throw IndexError("head of rule '" + rule + "' has no arguments");
+        // A fixed budget of passes: each pass costs one, and every literal
+        // it looks at one more, except an append that reaches the head's
+        // last argument. Walking goes on after the chain got there.
+        detail::ChainWalk walk(sorted);
+        const std::size_t budget = walk.waiting() + 3;
+        std::size_t spent = 1;
+        bool reached = false;
+        while (spent < budget) {
+            const detail::ChainWalk::Pass pass = walk.pass(sorted.head_args.back());
+            spent += pass.examined - pass.reached + 1;
+            reached = reached || pass.reached > 0;
         }
-        Arg start_var = sb.args.front().back();
-        long long count = 1;
-        const long long len_dic = static_cast<long long>(remaining.size());
-        bool flag = false;
-        while (count < len_dic + 3) {
-            const std::vector<std::size_t> snapshot = remaining;
-            for (std::size_t l : snapshot) {
-                if (sb.args[l].front() == start_var) {
-                    new_r.push_back(sb.literals[l]);
-                    remaining.erase(std::find(remaining.begin(), remaining.end(), l));
-                    start_var = sb.args[l].back();
-                    if (start_var == stop_var) flag = true;
-                    else ++count;
-                } else {
-                    ++count;
-                }
-            }
-            ++count;
-        }
-        if (flag) new_rule.push_back(text::make_rule(sb.head, new_r));
+        if (reached) kept.push_back(text::make_rule(sorted.head, walk.chain()));
     }
-    return new_rule;
+    return kept;
 }
 
 }  // namespace vantor::learn

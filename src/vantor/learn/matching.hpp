@@ -16,7 +16,7 @@ std::optional<std::string> rename_variables(const std::vector<std::vector<std::s
 
 // Keeps, per position, literals that are not variants of an earlier kept one
 // and renames later positions' variables onto the kept literal's.
-std::vector<std::vector<std::string>> match_literals(const std::vector<std::vector<std::string>>& list_1);
+std::vector<std::vector<std::string>> match_literals(const std::vector<std::vector<std::string>>& positions);
 
 // Each rule reshaped into a first-to-last-argument chain from the head's
 // first argument to its last; rules whose chain never gets there are

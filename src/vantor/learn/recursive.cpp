@@ -1,7 +1,9 @@
 #include "learn/recursive.hpp"
 
 #include <algorithm>
+#include <optional>
 
+#include "learn/chain_walk.hpp"
 #include "learn/driver.hpp"
 #include "learn/matching.hpp"
 #include "text/clause.hpp"
@@ -11,17 +13,6 @@ namespace vantor::learn {
 using text::Arg;
 using text::Clause;
 
-namespace detail {
-struct SortedBody {
-    std::string head;
-    std::vector<Arg> head_args;
-    std::vector<std::string> literals;
-    std::vector<std::vector<Arg>> args;
-};
-SortedBody sort_body(const std::string& rule);
-bool same_arguments(const std::vector<Arg>& a, const std::vector<Arg>& b);
-}  // namespace detail
-
 namespace {
 std::string arg_text(const Arg& a) { return a.is_list ? list_text(a.items) : a.text; }
 }  // namespace
@@ -30,54 +21,32 @@ std::vector<std::string> chain_rule_body(const std::vector<std::string>& rules) 
     std::vector<std::string> out;
     out.reserve(rules.size());
     for (const std::string& rule : rules) {
-        const detail::SortedBody sb = detail::sort_body(rule);
-        if (sb.literals.empty()) {
-            // Nothing to chain.
-            out.push_back(rule);
+        const detail::SortedBody sorted = detail::sort_body(rule);
+        if (sorted.literals.empty()) {
+            out.push_back(rule);  // nothing to chain
             continue;
         }
-        const std::string& temp_1 = sb.literals.front();
-        if (detail::same_arguments(sb.args.front(), sb.head_args)) {
-            out.push_back(text::make_rule(sb.head, {temp_1}));
+        if (detail::same_arguments(sorted.args.front(), sorted.head_args) || sorted.head_args.empty()) {
+            out.push_back(text::make_rule(sorted.head, {sorted.literals.front()}));
             continue;
         }
-        std::vector<std::string> new_r{temp_1};
-        if (sb.head_args.empty()) {
-            out.push_back(text::make_rule(sb.head, new_r));
-            continue;
-        }
-        const Arg& stop_var = sb.head_args.back();
-        std::vector<std::size_t> remaining;
-        for (std::size_t i = 1; i < sb.literals.size(); ++i) {
-            bool seen = false;
-            for (std::size_t r : remaining) seen = seen || sb.literals[r] == sb.literals[i];
-            if (!seen) remaining.push_back(i);
-        }
-        Arg start_var = sb.args.front().back();
         // Passes until the chain has reached the head's last argument during
         // a pass; a pass that appends nothing means it never will (the passes
         // would repeat unchanged forever).
-        bool reached = false;
-        while (!reached) {
-            bool appended = false;
-            const std::vector<std::size_t> snapshot = remaining;
-            for (std::size_t l : snapshot) {
-                if (sb.args[l].front() == start_var) {
-                    new_r.push_back(sb.literals[l]);
-                    remaining.erase(std::find(remaining.begin(), remaining.end(), l));
-                    start_var = sb.args[l].back();
-                    appended = true;
-                    if (start_var == stop_var) reached = true;
-                }
-            }
-            if (!appended) break;
+        detail::ChainWalk walk(sorted);
+        while (true) {
+            const detail::ChainWalk::Pass pass = walk.pass(sorted.head_args.back());
+            if (pass.appended == 0 || pass.reached > 0) break;
         }
-        out.push_back(text::make_rule(sb.head, new_r));
+        out.push_back(text::make_rule(sorted.head, walk.chain()));
     }
     return out;
 }
 
-std::vector<std::string> make_recursive_rules(const std::vector<std::string>& rules) {
+namespace {
+
+// Positions of `rules`, shortest text first (stable).
+std::vector<std::size_t> shortest_first(const std::vector<std::string>& rules) {
     std::vector<std::size_t> order(rules.size());
     std::vector<std::size_t> length(rules.size());
     for (std::size_t i = 0; i < rules.size(); ++i) {
@@ -86,45 +55,76 @@ std::vector<std::string> make_recursive_rules(const std::vector<std::string>& ru
     }
     std::stable_sort(order.begin(), order.end(),
                      [&](std::size_t a, std::size_t b) { return length[a] < length[b]; });
-    std::vector<std::string> list_1;
+    return order;
+}
+
+// The predicate every body literal has, or nullopt when they differ.
+std::optional<std::string> single_predicate(const std::vector<std::string>& body) {
+    std::vector<std::string> predicates;
+    for (const std::string& b : body) predicates.push_back(Clause(b).predicate);
+    if (std::any_of(predicates.begin(), predicates.end(),
+                    [&](const std::string& p) { return p != predicates.front(); })) {
+        return std::nullopt;
+    }
+    return predicates.front();
+}
+
+// The terms that occur an odd number of times in the body after its first
+// literal, in order of first appearance: the ends of the chain the step rule
+// hands over to the recursive call.
+std::vector<std::string> chain_ends(const std::vector<std::string>& body) {
+    std::vector<Arg> ends;
+    for (std::size_t j = 1; j < body.size(); ++j) {
+        for (const Arg& k : Clause(body[j]).args()) {
+            auto it = std::find(ends.begin(), ends.end(), k);
+            if (it == ends.end()) ends.push_back(k);
+            else ends.erase(it);
+        }
+    }
+    std::vector<std::string> texts;
+    for (const Arg& a : ends) texts.push_back(arg_text(a));
+    return texts;
+}
+
+struct RecursivePair {
+    std::optional<std::string> step;  // head :- first body literal, recursive call
+    std::optional<std::string> base;  // recursive call's head :- the body predicate
+};
+
+RecursivePair recursive_pair(const text::Meta& meta, const std::vector<std::string>& body,
+                             const std::string& predicate) {
+    const std::string call = text::make_literal(Clause(meta.head).predicate, chain_ends(body));
+    RecursivePair pair;
+    pair.step = rename_variables({{meta.head, body.front(), call}});
+    std::vector<std::string> call_args;
+    for (const Arg& a : Clause(call).args()) call_args.push_back(arg_text(a));
+    pair.base = rename_variables({{call, text::make_literal(predicate, call_args)}});
+    return pair;
+}
+
+}  // namespace
+
+std::vector<std::string> make_recursive_rules(const std::vector<std::string>& rules) {
+    std::vector<std::string> theory;
     auto add_once = [&](const std::optional<std::string>& r) {
         if (!r) return;  // cannot be written as a rule
-        if (std::find(list_1.begin(), list_1.end(), *r) == list_1.end()) list_1.push_back(*r);
+        if (std::find(theory.begin(), theory.end(), *r) == theory.end()) theory.push_back(*r);
     };
-    for (std::size_t idx : order) {
+    for (std::size_t idx : shortest_first(rules)) {
         const std::string& rule = rules[idx];
         const text::Meta meta(rule);
         const std::vector<std::string> body = meta.get_body_clauses();
         if (body.size() <= 1) {
-            list_1.push_back(rule);
+            theory.push_back(rule);
             continue;
         }
-        std::vector<std::string> predicates;
-        for (const std::string& b : body) predicates.push_back(Clause(b).predicate);
-        if (std::any_of(predicates.begin(), predicates.end(),
-                        [&](const std::string& p) { return p != predicates.front(); })) {
-            continue;
-        }
-        std::vector<Arg> var;
-        for (std::size_t j = 1; j < body.size(); ++j) {
-            for (const Arg& k : Clause(body[j]).args()) {
-                auto it = std::find(var.begin(), var.end(), k);
-                if (it == var.end()) var.push_back(k);
-                else var.erase(it);
-            }
-        }
-        std::vector<std::string> var_texts;
-        for (const Arg& a : var) var_texts.push_back(arg_text(a));
-        const std::string new_predicate = text::make_literal(Clause(meta.head).predicate, var_texts);
-        const std::optional<std::string> step = rename_variables({{meta.head, body.front(), new_predicate}});
-        std::vector<std::string> pi_args;
-        for (const Arg& a : Clause(new_predicate).args()) pi_args.push_back(arg_text(a));
-        const std::string new_pi = text::make_literal(predicates.front(), pi_args);
-        const std::optional<std::string> base = rename_variables({{new_predicate, new_pi}});
-        add_once(step);
-        add_once(base);
+        const std::optional<std::string> predicate = single_predicate(body);
+        if (!predicate) continue;
+        const RecursivePair pair = recursive_pair(meta, body, *predicate);
+        add_once(pair.step);
+        add_once(pair.base);
     }
-    return list_1;
+    return theory;
 }
 
 std::vector<std::string> postprocess_hypotheses(const std::vector<std::string>& rules, long long length) {

@@ -84,10 +84,10 @@ std::vector<std::string> compress_bottom_clause(std::vector<std::string>& bc) {
     return out;
 }
 
-std::vector<std::string> first_literal_per_predicate(const std::vector<std::string>& list_1) {
+std::vector<std::string> first_literal_per_predicate(const std::vector<std::string>& literals) {
     std::vector<std::string> out;
     std::unordered_set<std::string> seen;
-    for (const std::string& literal : list_1) {
+    for (const std::string& literal : literals) {
         if (seen.insert(text::predicate_of(literal)).second) out.push_back(literal);
     }
     return out;

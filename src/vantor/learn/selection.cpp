@@ -40,14 +40,14 @@ CoverMap filter_by_min_pos(const std::vector<std::vector<RuleId>>& p, long long 
     return out;
 }
 
-CoverMap filter_by_max_neg(const CoverMap& dic_p, const std::vector<std::vector<RuleId>>& p,
+CoverMap filter_by_max_neg(const CoverMap& kept, const std::vector<std::vector<RuleId>>& p,
                            long long max_neg, std::size_t rule_count) {
     std::vector<std::uint32_t> slot(rule_count, kAbsent);
-    for (std::size_t k = 0; k < dic_p.rules.size(); ++k) {
-        if (dic_p.rules[k] >= slot.size()) slot.resize(dic_p.rules[k] + 1, kAbsent);
-        slot[dic_p.rules[k]] = static_cast<std::uint32_t>(k);
+    for (std::size_t k = 0; k < kept.rules.size(); ++k) {
+        if (kept.rules[k] >= slot.size()) slot.resize(kept.rules[k] + 1, kAbsent);
+        slot[kept.rules[k]] = static_cast<std::uint32_t>(k);
     }
-    std::vector<std::vector<std::int64_t>> neg(dic_p.rules.size());
+    std::vector<std::vector<std::int64_t>> neg(kept.rules.size());
     for (std::size_t i = 0; i < p.size(); ++i) {
         for (RuleId r : p[i]) {
             if (r >= slot.size() || slot[r] == kAbsent) continue;
@@ -56,61 +56,90 @@ CoverMap filter_by_max_neg(const CoverMap& dic_p, const std::vector<std::vector<
         }
     }
     CoverMap out;
-    for (std::size_t k = 0; k < dic_p.rules.size(); ++k) {
+    for (std::size_t k = 0; k < kept.rules.size(); ++k) {
         if (static_cast<long long>(neg[k].size()) <= max_neg) {
-            out.rules.push_back(dic_p.rules[k]);
+            out.rules.push_back(kept.rules[k]);
             out.positions.push_back(std::move(neg[k]));
         }
     }
     return out;
 }
 
-std::vector<std::size_t> select_indexes(const std::vector<std::vector<std::int64_t>>& pos_of,
-                                        const std::vector<std::vector<std::int64_t>>& neg_of,
-                                        long long p, long long n) {
+namespace {
+
+// Rule positions by ascending coverage (positives less negatives), stable.
+// A rule that covers nothing at all is refused, as its precision would be
+// 0/0.
+std::vector<std::size_t> by_ascending_coverage(const std::vector<std::vector<std::int64_t>>& pos_of,
+                                               const std::vector<std::vector<std::int64_t>>& neg_of) {
     const std::size_t m = pos_of.size();
-    if (m == 0) return {};
     std::vector<long long> coverage(m);
     for (std::size_t k = 0; k < m; ++k) {
         if (pos_of[k].size() + neg_of[k].size() == 0) throw ZeroDivision("float division by zero");
         coverage[k] = static_cast<long long>(pos_of[k].size()) - static_cast<long long>(neg_of[k].size());
     }
-    std::vector<std::size_t> des_pos(m);
-    std::iota(des_pos.begin(), des_pos.end(), std::size_t{0});
-    std::stable_sort(des_pos.begin(), des_pos.end(),
+    std::vector<std::size_t> order(m);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(),
                      [&](std::size_t a, std::size_t b) { return coverage[a] < coverage[b]; });
+    return order;
+}
+
+// The examples the chosen rules cover together.
+struct TheoryCover {
+    std::unordered_set<std::int64_t> pos, neg;
+    std::unordered_set<std::int64_t> fresh_pos, fresh_neg;  // what the rule under test adds
+
+    // Fills fresh_pos and fresh_neg; false when the rule adds no positive.
+    bool additions(const std::vector<std::int64_t>& rule_pos, const std::vector<std::int64_t>& rule_neg) {
+        fresh_pos.clear();
+        for (std::int64_t x : rule_pos) {
+            if (!pos.count(x)) fresh_pos.insert(x);
+        }
+        if (fresh_pos.empty()) return false;
+        fresh_neg.clear();
+        for (std::int64_t x : rule_neg) {
+            if (!neg.count(x)) fresh_neg.insert(x);
+        }
+        return true;
+    }
+    void take_additions() {
+        pos.insert(fresh_pos.begin(), fresh_pos.end());
+        neg.insert(fresh_neg.begin(), fresh_neg.end());
+    }
+};
+
+}  // namespace
+
+std::vector<std::size_t> select_indexes(const std::vector<std::vector<std::int64_t>>& pos_of,
+                                        const std::vector<std::vector<std::int64_t>>& neg_of,
+                                        long long p, long long n) {
+    if (pos_of.empty()) return {};
+    const std::vector<std::size_t> ascending = by_ascending_coverage(pos_of, neg_of);
     if (p + n == 0) throw ZeroDivision("float division by zero");
     const double total = static_cast<double>(p + n);
 
-    const std::size_t b = des_pos.back();
-    std::vector<std::size_t> chosen{b};
-    std::unordered_set<std::int64_t> pos_cover(pos_of[b].begin(), pos_of[b].end());
-    std::unordered_set<std::int64_t> neg_cover(neg_of[b].begin(), neg_of[b].end());
-    // The seed's lists are taken as they are (their length counts); every
-    // union after that is duplicate-free.
-    double default_acc = static_cast<double>(static_cast<long long>(pos_of[b].size()) +
-                                             (n - static_cast<long long>(neg_of[b].size()))) / total;
-
-    std::unordered_set<std::int64_t> fresh_pos, fresh_neg;
-    for (std::size_t h : des_pos) {
+    // The rule of best coverage seeds the theory; its lists are taken as
+    // they are (their length counts), every union after that is
+    // duplicate-free.
+    const std::size_t seed = ascending.back();
+    std::vector<std::size_t> chosen{seed};
+    TheoryCover cover;
+    cover.pos.insert(pos_of[seed].begin(), pos_of[seed].end());
+    cover.neg.insert(neg_of[seed].begin(), neg_of[seed].end());
+    double best_accuracy = static_cast<double>(static_cast<long long>(pos_of[seed].size()) +
+                                               (n - static_cast<long long>(neg_of[seed].size()))) / total;
+    // Then every rule in ascending order joins when it raises the accuracy.
+    for (std::size_t h : ascending) {
         if (pos_of[h].empty()) continue;  // precision 0
-        fresh_pos.clear();
-        for (std::int64_t x : pos_of[h]) {
-            if (!pos_cover.count(x)) fresh_pos.insert(x);
-        }
-        if (fresh_pos.empty()) continue;
-        fresh_neg.clear();
-        for (std::int64_t x : neg_of[h]) {
-            if (!neg_cover.count(x)) fresh_neg.insert(x);
-        }
-        const long long tp = static_cast<long long>(pos_cover.size() + fresh_pos.size());
-        const long long fp = static_cast<long long>(neg_cover.size() + fresh_neg.size());
-        const double acc = static_cast<double>(tp + (n - fp)) / total;
-        if (acc > default_acc) {
+        if (!cover.additions(pos_of[h], neg_of[h])) continue;
+        const long long tp = static_cast<long long>(cover.pos.size() + cover.fresh_pos.size());
+        const long long fp = static_cast<long long>(cover.neg.size() + cover.fresh_neg.size());
+        const double accuracy = static_cast<double>(tp + (n - fp)) / total;
+        if (accuracy > best_accuracy) {
             chosen.push_back(h);
-            pos_cover.insert(fresh_pos.begin(), fresh_pos.end());
-            neg_cover.insert(fresh_neg.begin(), fresh_neg.end());
-            default_acc = acc;
+            cover.take_additions();
+            best_accuracy = accuracy;
         }
     }
     return chosen;

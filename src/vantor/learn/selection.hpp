@@ -21,9 +21,9 @@ struct CoverMap {
 CoverMap filter_by_min_pos(const std::vector<std::vector<RuleId>>& p, long long min_pos,
                            std::size_t rule_count);
 
-// Rules of dic_p produced for at most max_neg negative examples, with their
-// negative positions; in dic_p's order.
-CoverMap filter_by_max_neg(const CoverMap& dic_p, const std::vector<std::vector<RuleId>>& p,
+// Rules of kept produced for at most max_neg negative examples, with their
+// negative positions; in kept's order.
+CoverMap filter_by_max_neg(const CoverMap& kept, const std::vector<std::vector<RuleId>>& p,
                            long long max_neg, std::size_t rule_count);
 
 // Greedy selection over the keys of N (index k of pos_of/neg_of belongs to

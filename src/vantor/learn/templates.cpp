@@ -54,8 +54,8 @@ public:
         marks_.resize(table_.terms.size(), 0);
         for (Id v : head_vars) ++marks_[v];
 
-        hypo_.clear();
-        in_hypo_.clear();
+        templates_.clear();
+        in_templates_.clear();
         // With exact_literals and max_literals 0 the one empty body is tried
         // (it is linked, trivially); otherwise sizes run from 1.
         const long long first = exact_literals ? max_literals : 1;
@@ -65,7 +65,7 @@ public:
             walk(lits, static_cast<std::size_t>(size), 0, head_arity, new_head);
         }
         for (Id v : head_vars) --marks_[v];
-        return hypo_;
+        return templates_;
     }
 
 private:
@@ -122,7 +122,7 @@ private:
         std::sort(names.begin(), names.end());
         track_.signatures.push_back(std::move(names));
 
-        if (in_hypo_.insert(rule).second) hypo_.push_back(std::move(rule));
+        if (in_templates_.insert(rule).second) templates_.push_back(std::move(rule));
     }
 
     const text::ConstantSet& constant_;
@@ -132,8 +132,8 @@ private:
     std::vector<int> marks_;  // per term id: how many chosen literals (or the head) hold it
     std::vector<std::size_t> chosen_;
     std::vector<Id> signature_;
-    std::vector<std::string> hypo_;
-    std::unordered_set<std::string> in_hypo_;
+    std::vector<std::string> templates_;
+    std::unordered_set<std::string> in_templates_;
 };
 
 }  // namespace
@@ -147,29 +147,29 @@ std::vector<std::string> hypotheses_from_bottom_clause(const std::vector<std::st
     return builder.run(bc, h, max_literals, exact_literals, new_head);
 }
 
-std::vector<std::string> generate_hypotheses(const data::BottomClauseSet& dict_1,
+std::vector<std::string> generate_hypotheses(const data::BottomClauseSet& positives,
                                              const text::ConstantSet& constant,
                                              long long max_literals, bool exact_literals,
                                              const KeySize& key_size, RandomSource& rng) {
-    long long pos_ind = static_cast<long long>(dict_1.size() / 10);
-    if (pos_ind == 0) pos_ind = 1;
+    long long tenth = static_cast<long long>(positives.size() / 10);
+    if (tenth == 0) tenth = 1;
     const long long count =
-        key_size.given() ? detail::draw_count(key_size, dict_1.size(), "positive examples") : pos_ind;
+        key_size.given() ? detail::draw_count(key_size, positives.size(), "positive examples") : tenth;
     std::vector<std::size_t> drawn;
-    detail::draw_keys(dict_1, count, rng, "positive examples", &drawn);
+    detail::draw_keys(positives, count, rng, "positive examples", &drawn);
 
-    const std::string head = bottom::variabilise_example(dict_1.keys[drawn.front()], constant);
+    const std::string head = bottom::variabilise_example(positives.keys[drawn.front()], constant);
     Track track;
     TemplateBuilder builder(constant, track);
     std::vector<std::string> out;
     std::unordered_set<std::string> seen;
     for (std::size_t position : drawn) {
-        const std::vector<std::string>& bc = dict_1.clauses[position];
-        std::vector<std::string> hypo =
+        const std::vector<std::string>& bc = positives.clauses[position];
+        std::vector<std::string> templates =
             bc.size() > 50 ? builder.run(first_literal_per_predicate(bc), head, max_literals,
                                          exact_literals, nullptr)
                            : builder.run(bc, head, max_literals, exact_literals, nullptr);
-        for (std::string& rule : hypo) {
+        for (std::string& rule : templates) {
             if (seen.insert(rule).second) out.push_back(std::move(rule));
         }
     }

@@ -72,54 +72,89 @@ const std::vector<std::string>& RuleDecoder::ranges_of(const std::string& predic
                    " is not a feature of the meta-information file");
 }
 
+namespace {
+
+// The variables of a decoded rule: those it already has (a fresh one must
+// not take their names) and those its decoded body names, in order.
+class DecodedVariables {
+public:
+    explicit DecodedVariables(const text::Meta& meta, const std::vector<std::string>& body) {
+        note_taken(meta.head);
+        for (const std::string& literal : body) note_taken(literal);
+    }
+
+    // A variable argument of the body, kept as it is.
+    std::string keep(const text::Arg& a) {
+        std::string v = arg_text(a);
+        if (seen_.insert(v).second) named_.push_back(v);
+        return v;
+    }
+
+    // A new variable for a range argument: the next name by count that the
+    // rule does not use.
+    std::string fresh() {
+        long long n = static_cast<long long>(named_.size());
+        std::string name = bottom::variable_name(n);
+        while (taken_.count(name) || seen_.count(name)) name = bottom::variable_name(++n);
+        seen_.insert(name);
+        named_.push_back(name);
+        return name;
+    }
+
+private:
+    void note_taken(std::string_view literal) {
+        for (const text::Arg& a : text::Clause(literal).args()) {
+            if (!a.is_list && text::argument_kind(a) == text::ArgKind::Variable) taken_.insert(a.text);
+        }
+    }
+
+    std::unordered_set<std::string> taken_, seen_;
+    std::vector<std::string> named_;
+};
+
+// The range number of a range-label argument.
+long long range_label_number(const std::string& arg, const std::string& literal) {
+    const std::optional<long long> id = range_number(arg);
+    if (!id) {
+        throw ValueError("the argument '" + arg + "' of the literal " + literal +
+                         " is not a range label (g followed by a number)");
+    }
+    return *id;
+}
+
+const std::string& range_text(long long id, const std::string& literal, const std::vector<std::string>& ranges) {
+    if (id < 0 || static_cast<unsigned long long>(id) >= ranges.size()) {
+        throw IndexError("range g" + std::to_string(id) + " of the literal " + literal +
+                         " does not exist: the feature has " + std::to_string(ranges.size()) + " ranges");
+    }
+    return ranges[static_cast<std::size_t>(id)];
+}
+
+}  // namespace
+
+// Each range argument becomes a fresh variable: the literal is written with
+// the arguments up to it, followed by inRange(variable, 'low--high').
 std::string RuleDecoder::decode(std::string_view rule) const {
     const std::string replaced = text::replace(rule, "),", ")&", std::string::npos);
     const text::Meta meta(replaced);
     const std::vector<std::string> body = meta.get_body_clauses();
-
-    // A fresh variable must not take a name the rule already uses.
-    std::unordered_set<std::string> taken;
-    auto note_variables = [&taken](std::string_view literal) {
-        for (const text::Arg& a : text::Clause(literal).args()) {
-            if (!a.is_list && text::argument_kind(a) == text::ArgKind::Variable) taken.insert(a.text);
-        }
-    };
-    note_variables(meta.head);
-    for (const std::string& lit : body) note_variables(lit);
-
+    DecodedVariables variables(meta, body);
     std::vector<std::string> decoded;
-    std::vector<std::string> var_args;
-    std::unordered_set<std::string> seen;
-    for (const std::string& lit : body) {
-        const text::Clause clause(lit);
-        std::vector<std::string> args_temp;
+    for (const std::string& literal : body) {
+        const text::Clause clause(literal);
+        std::vector<std::string> args_so_far;
         for (const text::Arg& a : clause.args()) {
             if (text::argument_kind(a) == text::ArgKind::Variable) {
-                std::string v = arg_text(a);
-                if (seen.insert(v).second) var_args.push_back(v);
-                args_temp.push_back(std::move(v));
+                args_so_far.push_back(variables.keep(a));
                 continue;
             }
             if (!text::contains(a.text, "g")) continue;
-            const std::optional<long long> id = range_number(a.text);
-            if (!id) {
-                throw ValueError("the argument '" + a.text + "' of the literal " + lit +
-                                 " is not a range label (g followed by a number)");
-            }
-            const std::vector<std::string>& ranges = ranges_of(clause.predicate, lit);
-            if (*id < 0 || static_cast<unsigned long long>(*id) >= ranges.size()) {
-                throw IndexError("range g" + std::to_string(*id) + " of the literal " + lit +
-                                 " does not exist: the feature has " +
-                                 std::to_string(ranges.size()) + " ranges");
-            }
-            long long n = static_cast<long long>(var_args.size());
-            std::string fresh = bottom::variable_name(n);
-            while (taken.count(fresh) || seen.count(fresh)) fresh = bottom::variable_name(++n);
-            seen.insert(fresh);
-            var_args.push_back(fresh);
-            args_temp.push_back(fresh);
-            decoded.push_back(text::make_literal(clause.predicate, args_temp));
-            decoded.push_back(text::make_literal("inRange", {fresh, ranges[static_cast<std::size_t>(*id)]}));
+            const long long id = range_label_number(a.text, literal);
+            const std::string& range = range_text(id, literal, ranges_of(clause.predicate, literal));
+            std::string fresh = variables.fresh();
+            args_so_far.push_back(fresh);
+            decoded.push_back(text::make_literal(clause.predicate, args_so_far));
+            decoded.push_back(text::make_literal("inRange", {fresh, range}));
         }
     }
     return text::make_prolog_rule(meta.head, decoded);

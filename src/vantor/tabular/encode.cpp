@@ -200,13 +200,12 @@ ColumnEncoding encode_categorical(std::string_view column_name,
     return enc;
 }
 
-ColumnEncoding encode_numeric(std::string_view column_name, const std::vector<Number>& numbers,
-                              const std::vector<std::string>& texts, long long default_div,
-                              std::optional<long long> condition, const LowerFn& lower) {
-    if (numbers.size() != texts.size()) {
-        throw ValueError("column " + std::string(column_name) +
-                         ": numbers and texts differ in length");
-    }
+namespace {
+
+// The number of ranges asked for, or nullopt when the column is to be
+// written as categorical values.
+std::optional<std::size_t> ranges_asked(std::string_view column_name, long long default_div,
+                                        std::optional<long long> condition) {
     if (default_div < 1) {
         throw ValueError("default_div must be at least 1 (the number of ranges), got " +
                          std::to_string(default_div));
@@ -216,52 +215,49 @@ ColumnEncoding encode_numeric(std::string_view column_name, const std::vector<Nu
                          "] must be at least 1 (the number of ranges), got " +
                          std::to_string(*condition));
     }
-    if (default_div == 1) return encode_categorical(column_name, texts, lower);
-    long long k = default_div;
-    if (condition) {
-        if (*condition == 1) return encode_categorical(column_name, texts, lower);
-        k = *condition;
-    }
+    if (default_div == 1) return std::nullopt;
+    if (!condition) return static_cast<std::size_t>(default_div);
+    if (*condition == 1) return std::nullopt;
+    return static_cast<std::size_t>(*condition);
+}
 
-    // Distinct values by numeric equality, each represented by its first
-    // occurrence; all NaN cells together count as one value.
+// Distinct values by numeric equality, ascending, each represented by its
+// first row; all NaN cells together count as one value.
+struct DistinctValues {
+    std::vector<std::size_t> rows;   // row standing for each distinct value
+    std::vector<std::size_t> rank;   // row -> distinct position (NaN rows: unset)
+    std::optional<std::size_t> first_nan;
+
+    std::size_t count() const { return rows.size() + (first_nan ? 1 : 0); }
+};
+
+DistinctValues distinct_values(const std::vector<Number>& numbers) {
+    DistinctValues out;
     std::vector<std::size_t> order;
     order.reserve(numbers.size());
-    std::size_t first_nan = numbers.size();
     for (std::size_t r = 0; r < numbers.size(); ++r) {
-        if (numbers[r].is_nan()) {
-            if (first_nan == numbers.size()) first_nan = r;
-        } else {
-            order.push_back(r);
-        }
+        if (!numbers[r].is_nan()) order.push_back(r);
+        else if (!out.first_nan) out.first_nan = r;
     }
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         return compare(numbers[a], numbers[b]) < 0;
     });
-    std::vector<std::size_t> distinct;          // rows standing for each distinct value
-    std::vector<std::size_t> rank(numbers.size());  // row -> distinct position
+    out.rank.resize(numbers.size());
     for (std::size_t r : order) {
-        if (distinct.empty() || compare(numbers[distinct.back()], numbers[r]) != 0) {
-            distinct.push_back(r);
-        }
-        rank[r] = distinct.size() - 1;
+        if (out.rows.empty() || compare(numbers[out.rows.back()], numbers[r]) != 0) out.rows.push_back(r);
+        out.rank[r] = out.rows.size() - 1;
     }
-    const std::size_t n = distinct.size() + (first_nan < numbers.size() ? 1 : 0);
-    if (n == 2 || n < static_cast<unsigned long long>(k)) {
-        return encode_categorical(column_name, texts, lower);
-    }
-    if (first_nan < numbers.size()) {
-        throw ValueError("column " + std::string(column_name) + ", row " +
-                         std::to_string(first_nan) +
-                         ": not a number (NaN) cannot be placed in a range; drop or fill "
-                         "missing values first");
-    }
+    return out;
+}
 
+// Splits the distinct values into `ranges` consecutive chunks (n/k values
+// each, plus one for the first n mod k) and labels every row by its chunk.
+ColumnEncoding encode_ranges(std::string_view column_name, const std::vector<std::string>& texts,
+                             const DistinctValues& values, std::size_t ranges) {
     ColumnEncoding enc;
     enc.encoded = true;
-    const std::size_t ranges = static_cast<std::size_t>(k);
     enc.meta_block = feature_header(column_name, "Encoded", ranges);
-    // Chunk i holds n/k values, plus one for the first n mod k chunks.
+    const std::size_t n = values.count();
     std::vector<std::size_t> chunk_of(n);
     const std::size_t base = n / ranges, extra = n % ranges;
     std::size_t pos = 0;
@@ -272,18 +268,40 @@ ColumnEncoding encode_numeric(std::string_view column_name, const std::vector<Nu
         enc.meta_block += '\t';
         enc.meta_block += range_label(i);
         enc.meta_block += "\t[";
-        enc.meta_block += texts[distinct[lo]];
+        enc.meta_block += texts[values.rows[lo]];
         enc.meta_block += "--";
-        enc.meta_block += texts[distinct[hi]];
+        enc.meta_block += texts[values.rows[hi]];
         enc.meta_block += "]\n";
         pos += size;
     }
-    enc.labels.reserve(numbers.size());
-    for (std::size_t r = 0; r < numbers.size(); ++r) {
-        enc.labels.push_back(range_label(chunk_of[rank[r]]));
-    }
+    enc.labels.reserve(texts.size());
+    for (std::size_t r = 0; r < texts.size(); ++r) enc.labels.push_back(range_label(chunk_of[values.rank[r]]));
     enc.bk_values = enc.labels;
     return enc;
+}
+
+}  // namespace
+
+ColumnEncoding encode_numeric(std::string_view column_name, const std::vector<Number>& numbers,
+                              const std::vector<std::string>& texts, long long default_div,
+                              std::optional<long long> condition, const LowerFn& lower) {
+    if (numbers.size() != texts.size()) {
+        throw ValueError("column " + std::string(column_name) +
+                         ": numbers and texts differ in length");
+    }
+    const std::optional<std::size_t> ranges = ranges_asked(column_name, default_div, condition);
+    if (!ranges) return encode_categorical(column_name, texts, lower);
+    const DistinctValues values = distinct_values(numbers);
+    // Two values, or fewer than the ranges, read as categories.
+    const std::size_t n = values.count();
+    if (n == 2 || n < *ranges) return encode_categorical(column_name, texts, lower);
+    if (values.first_nan) {
+        throw ValueError("column " + std::string(column_name) + ", row " +
+                         std::to_string(*values.first_nan) +
+                         ": not a number (NaN) cannot be placed in a range; drop or fill "
+                         "missing values first");
+    }
+    return encode_ranges(column_name, texts, values, *ranges);
 }
 
 std::vector<std::string> raw_facts(std::string_view column_name,

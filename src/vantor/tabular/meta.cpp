@@ -34,6 +34,56 @@ std::vector<std::string_view> file_lines(std::string_view text) {
     return lines;
 }
 
+// A "Feature Name : name<TAB>(Encoded) - k" or "(Not Encoded) - m" header:
+// the block it opens (key and kind) and the count of lines that follow.
+std::pair<MetaBlock, std::size_t> feature_header(std::string_view line, std::size_t line_no,
+                                                 std::string_view file_name) {
+    const std::size_t sep = line.find(" : ");
+    if (sep == std::string_view::npos) malformed(file_name, line_no, "no ' : ' after 'Feature Name'");
+    std::string_view name = text::strip(line.substr(sep + 3));
+    name = text::strip(name.substr(0, name.find('\t')));
+    MetaBlock block;
+    block.key = text::replace(name, " ", "_", std::string::npos);
+
+    // The kind and count follow the last tab, so a column name that itself
+    // mentions "(Encoded)" cannot confuse the reader.
+    const std::size_t tab = line.rfind('\t');
+    if (tab == std::string_view::npos) {
+        malformed(file_name, line_no, "expected a tab, then '(Encoded) - k' or '(Not Encoded) - m'");
+    }
+    const std::string_view tail = text::strip(line.substr(tab + 1));
+    std::string_view count_text;
+    if (starts_with(tail, "(Encoded) - ")) {
+        block.encoded = true;
+        count_text = tail.substr(12);
+    } else if (starts_with(tail, "(Not Encoded) - ")) {
+        count_text = tail.substr(16);
+    } else {
+        malformed(file_name, line_no, "expected '(Encoded) - k' or '(Not Encoded) - m' after the tab");
+    }
+    const std::optional<std::size_t> count = parse_count(text::strip(count_text));
+    if (!count) malformed(file_name, line_no, "the count '" + std::string(count_text) + "' is not a whole number");
+    if (block.encoded && *count == 0) malformed(file_name, line_no, "an encoded feature needs at least one range");
+    return {std::move(block), *count};
+}
+
+// "TAB g<j> TAB [lo--hi]": the text between the brackets.
+std::string_view range_line(std::string_view raw, std::size_t j, std::size_t line_no, std::string_view file_name) {
+    const std::string_view t = text::strip(raw);
+    const std::string label = range_label(j);
+    const std::size_t field_end = t.find('\t');
+    const bool label_ok = field_end != std::string_view::npos && t.substr(0, field_end) == label;
+    std::string_view range;
+    if (label_ok) {
+        range = t.substr(field_end + 1);
+        range = range.substr(0, range.find('\t'));
+    }
+    if (!label_ok || range.size() < 2 || range.front() != '[' || range.back() != ']') {
+        malformed(file_name, line_no, "expected the range line '\\t" + label + "\\t[low--high]'");
+    }
+    return range.substr(1, range.size() - 2);
+}
+
 }  // namespace
 
 std::vector<MetaBlock> parse_meta(std::string_view text, std::string_view file_name) {
@@ -47,55 +97,15 @@ std::vector<MetaBlock> parse_meta(std::string_view text, std::string_view file_n
         // Only feature headers open blocks; the target block and anything
         // else outside a feature block is not needed by the readers.
         if (!starts_with(line, "Feature Name")) continue;
-
-        const std::size_t sep = line.find(" : ");
-        if (sep == std::string_view::npos) malformed(file_name, line_no, "no ' : ' after 'Feature Name'");
-        std::string_view name = text::strip(line.substr(sep + 3));
-        name = text::strip(name.substr(0, name.find('\t')));
-        MetaBlock block;
-        block.key = text::replace(name, " ", "_", std::string::npos);
-
-        // The kind and count follow the last tab, so a column name that
-        // itself mentions "(Encoded)" cannot confuse the reader.
-        const std::size_t tab = line.rfind('\t');
-        if (tab == std::string_view::npos) {
-            malformed(file_name, line_no, "expected a tab, then '(Encoded) - k' or '(Not Encoded) - m'");
+        auto [block, count] = feature_header(line, line_no, file_name);
+        if (lines.size() - i < count) {
+            malformed(file_name, line_no, "the header announces " + std::to_string(count) +
+                                          " lines but the file ends after " + std::to_string(lines.size() - i));
         }
-        const std::string_view tail = text::strip(line.substr(tab + 1));
-        std::string_view count_text;
-        if (starts_with(tail, "(Encoded) - ")) {
-            block.encoded = true;
-            count_text = tail.substr(12);
-        } else if (starts_with(tail, "(Not Encoded) - ")) {
-            count_text = tail.substr(16);
-        } else {
-            malformed(file_name, line_no, "expected '(Encoded) - k' or '(Not Encoded) - m' after the tab");
-        }
-        const std::optional<std::size_t> count = parse_count(text::strip(count_text));
-        if (!count) malformed(file_name, line_no, "the count '" + std::string(count_text) + "' is not a whole number");
-        if (block.encoded && *count == 0) malformed(file_name, line_no, "an encoded feature needs at least one range");
-        if (lines.size() - i < *count) {
-            malformed(file_name, line_no,
-                      "the header announces " + std::to_string(*count) + " lines but the file ends after " +
-                          std::to_string(lines.size() - i));
-        }
-        for (std::size_t j = 0; j < *count; ++j, ++i) {
+        for (std::size_t j = 0; j < count; ++j, ++i) {
             const std::string_view raw = lines[i];
             if (block.encoded) {
-                // TAB g<j> TAB [lo--hi]
-                const std::string_view t = text::strip(raw);
-                const std::string label = range_label(j);
-                const std::size_t field_end = t.find('\t');
-                const bool label_ok = field_end != std::string_view::npos && t.substr(0, field_end) == label;
-                std::string_view range;
-                if (label_ok) {
-                    range = t.substr(field_end + 1);
-                    range = range.substr(0, range.find('\t'));
-                }
-                if (!label_ok || range.size() < 2 || range.front() != '[' || range.back() != ']') {
-                    malformed(file_name, i + 1, "expected the range line '\\t" + label + "\\t[low--high]'");
-                }
-                block.ranges.emplace_back(range.substr(1, range.size() - 2));
+                block.ranges.emplace_back(range_line(raw, j, i + 1, file_name));
             } else {
                 // TAB value: the value itself may begin or end with blanks.
                 block.values.emplace_back(starts_with(raw, "\t") ? raw.substr(1) : raw);
