@@ -38,6 +38,7 @@ constexpr const char* kHelperSource = R"PL(
 :- module(vantor_eval, []).
 :- thread_local collecting/0, collected/1, guarded/0, halt_refused/0.
 :- dynamic loaded/2.            % loaded(Role, File): theory or background
+:- dynamic defined_in/2.        % defined_in(File, Name/Arity)
 :- multifile user:message_hook/3.
 :- dynamic user:message_hook/3.
 
@@ -87,14 +88,44 @@ load(Role, File, Errors) :-
         catch(guarded(load_files(user:File, [if(true)])), E, print_message(error, E)),
         retractall(collecting)),
     assertz(loaded(Role, File)),
+    record_definitions(File),
     findall(T, retract(collected(T)), Errors0),
     (   halt_refused
     ->  refused_text(H), append(Errors0, [H], Errors)
     ;   Errors = Errors0
     ).
 
+% unload_file/1 alone leaves a predicate that has been called answering
+% with its old clauses; abolishing what the file defined removes them. A
+% predicate belongs to one loaded file only (a theory that shares one with
+% the background is loaded together with it), so nothing else is lost.
 unload(Role) :-
-    forall(retract(loaded(Role, File)), catch(unload_file(File), _, true)).
+    forall(retract(loaded(Role, File)),
+           ( catch(unload_file(File), _, true),
+             forall(retract(defined_in(File, PI)), catch(abolish(user:PI), _, true)) )).
+
+% The predicates File gives clauses, read from its text: the engine's own
+% record of a predicate's file stays with the first file that defined it.
+record_definitions(File) :-
+    setup_call_cleanup(open(File, read, S), catch(record_heads(S, File), _, true), close(S)).
+
+record_heads(S, File) :-
+    repeat,
+    read_term(S, T, [syntax_errors(quiet)]),
+    (   T == end_of_file
+    ->  !
+    ;   clause_head(T, Head),
+        callable(Head), Head \= _:_,
+        functor(Head, Name, Arity),
+        \+ defined_in(File, Name/Arity),
+        assertz(defined_in(File, Name/Arity)),
+        fail
+    ).
+
+clause_head((:- _), _) :- !, fail.
+clause_head((?- _), _) :- !, fail.
+clause_head((Head :- _), Head) :- !.
+clause_head(Head, Head).
 
 % A source runs nothing while it loads: no directive (which could print,
 % change operators or flags, or declare a predicate dynamic or tabled).
@@ -123,11 +154,12 @@ directive((?- _)).
 % next to it then means what loading both as one file means.
 plain_background :-
     loaded(background, File),
-    \+ ( source_file(M:Head, File),
-         (   M \== user
-         ;   predicate_property(M:Head, dynamic)
-         ;   predicate_property(M:Head, multifile)
-         ;   predicate_property(M:Head, tabled)
+    \+ ( defined_in(File, Name/Arity),
+         functor(Head, Name, Arity),
+         (   predicate_property(user:Head, dynamic)
+         ;   predicate_property(user:Head, multifile)
+         ;   predicate_property(user:Head, tabled)
+         ;   predicate_property(user:Head, imported_from(_))
          )
        ).
 
@@ -165,8 +197,7 @@ background_defines(_:_) :- !.
 background_defines(Head) :-
     loaded(background, File),
     functor(Head, Name, Arity),
-    functor(Generic, Name, Arity),
-    source_file(user:Generic, File).
+    defined_in(File, Name/Arity).
 
 prove(Text, Limit, Result) :-
     catch(guarded(prove_(Text, Limit, Result0)), E,
