@@ -64,19 +64,28 @@ def test_self_calling_predicates_are_tabled_in_order_of_first_appearance():
     assert text.count(":- table") == 2
 
 
-def test_written_files_are_the_theory_and_then_the_background():
-    # The goals read the working files while the evaluation runs.
-    reader = "text(F,T):-setup_call_cleanup(open(F,read,S),read_string(S,_,T),close(S))"
-    theory = ["t(X):-p(X)&q(X)", "t(X):-q(X),p(X).", reader]
-    copy_text = "\n:- style_check(-singleton).\n:-style_check(-discontiguous).\nt(X):-p(X),q(X).\nt(X):-q(X),p(X).\n" + reader + ".\n"
+@pytest.mark.parametrize("shares_a_predicate", [True, False])
+def test_written_files_are_the_theory_and_then_the_background(shares_a_predicate, workdir):
+    # The goals read the working files while the evaluation runs: they sit
+    # next to the loaded file, in a directory of the call's own.
+    reader = ("text(F,T):-nth_clause(text(_,_),1,R),clause_property(R,file(L)),file_directory_name(L,D),"
+              "atomic_list_concat([D,'/',F],P),whole(P,T)")
+    whole = "whole(P,T):-setup_call_cleanup(open(P,read,S),read_string(S,_,T),close(S))"
+    theory = ["t(X):-p(X)&q(X)", "t(X):-q(X),p(X).", reader, whole] + (["q(zz)"] if shares_a_predicate else [])
+    copy_text = _theory_file_text(theory)
     quoted = copy_text.replace("\\", "\\\\").replace("\n", "\\n")
+    # Only a theory that defines a background predicate is loaded in one file
+    # with the background; any other loads on its own next to it.
+    loaded = "string_concat(C,B,S)" if shares_a_predicate else "S==C"
+    bk = workdir / "bk.pl"
     pos = [
         f"text('copy_bk.pl',S),S==\"{quoted}\"",
-        "text('test_bk.pl',S),text('copy_bk.pl',C),text('bk.pl',B),string_concat(C,B,S)",
+        f"text('test_bk.pl',S),text('copy_bk.pl',C),whole('{bk}',B),{loaded}",
+        "\\+exists_file('copy_bk.pl'),\\+exists_file('test_bk.pl')",
         "t(b)",
     ]
     r = evaluate_theory_prolog(theory, "bk.pl", pos, ["t(a)"], True)
-    assert r == expected(3, 1, 0, 0)
+    assert r == expected(4, 1, 0, 0)
     assert not leftovers()
 
 

@@ -2,7 +2,6 @@
 #include <nanobind/stl/tuple.h>
 
 #include <chrono>
-#include <system_error>
 
 #include "bindings.hpp"
 #include "eval/evaluate.hpp"
@@ -62,14 +61,8 @@ nb::tuple metrics_tuple(const eval::Metrics& m) {
                           measure(m.specificity), measure(m.fscore));
 }
 
-[[noreturn]] void raise_os_error(const std::system_error& e) {
-    nb::object err = nb::handle(PyExc_OSError)(e.code().value(), nb::str(e.what()));
-    PyErr_SetObject(PyExc_OSError, err.ptr());
-    throw nb::python_error();
-}
-
 nb::dict evaluate(nb::handle theory, const std::string& file_1, nb::handle pos, nb::handle neg,
-                  bool verbose, bool training) {
+                  bool quiet, bool training) {
     auto t0 = std::chrono::steady_clock::now();
     std::vector<std::string> rules = rule_texts(theory);
     std::vector<std::string> positives = example_texts(pos, "pos");
@@ -77,17 +70,13 @@ nb::dict evaluate(nb::handle theory, const std::string& file_1, nb::handle pos, 
     double convert = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 
     PyStdout out;
-    eval::LimitWarning warn = [](const std::string& message) {
-        nb::gil_scoped_acquire gil;
-        if (PyErr_WarnEx(PyExc_RuntimeWarning, message.c_str(), 3) < 0) throw nb::python_error();
-    };
+    PyInterrupt interrupt;
     eval::EvalResult r;
-    try {
+    {
         nb::gil_scoped_release release;
-        r = eval::evaluate_theory(rules, file_1, positives, negatives, verbose,
-                                  training ? eval::kTrainingBanner : eval::kTestingBanner, out, warn);
-    } catch (const std::system_error& e) {
-        raise_os_error(e);
+        r = eval::evaluate_theory(rules, file_1, positives, negatives, quiet,
+                                  training ? eval::kTrainingBanner : eval::kTestingBanner, out,
+                                  inference_limit_warning(), &interrupt);
     }
     nb::dict d;
     d["empty"] = r.empty_theory;
@@ -104,6 +93,13 @@ nb::dict evaluate(nb::handle theory, const std::string& file_1, nb::handle pos, 
 
 }  // namespace
 
+eval::LimitWarning inference_limit_warning() {
+    return [](const std::string& message) {
+        nb::gil_scoped_acquire gil;
+        if (PyErr_WarnEx(PyExc_RuntimeWarning, message.c_str(), 3) < 0) throw nb::python_error();
+    };
+}
+
 void bind_eval(nb::module_& m) {
     nb::exception<eval::PrologError>(m, "PrologError");
     nb::exception<eval::PrologUnavailable>(m, "PrologUnavailableError", PyExc_RuntimeError);
@@ -117,7 +113,7 @@ void bind_eval(nb::module_& m) {
         "(accuracy, precision, sensitivity, specificity, fscore) of a confusion count, each\n"
         "rounded to 3 decimals as round(x, 3) does; a measure whose denominator is 0 is None.");
 
-    m.def("_evaluate_theory", &evaluate, "theory"_a, "file_1"_a, "pos"_a, "neg"_a, "verbose"_a,
+    m.def("_evaluate_theory", &evaluate, "theory"_a, "file_1"_a, "pos"_a, "neg"_a, "quiet"_a,
           "training"_a);
     m.def(
         "_theory_file_text",

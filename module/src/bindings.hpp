@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "data/bottom_clause_set.hpp"
+#include "eval/evaluate.hpp"
 #include "host.hpp"
 #include "text/clause.hpp"
 #include "text/substitution.hpp"
@@ -66,6 +67,11 @@ public:
 private:
     std::int64_t last_check_ns_ = 0;
 };
+
+// The one source of the RuntimeWarning for an example whose goal ran out of
+// inferences (every evaluation passes it to the core). Defined in
+// bind_eval.cpp.
+eval::LimitWarning inference_limit_warning();
 
 // Lines printed through sys.stdout, so redirect_stdout and notebooks see them.
 class PyStdout final : public Output {

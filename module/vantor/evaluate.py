@@ -50,12 +50,12 @@ class Vantor:
         return f"Vantor({inner})"
 
 
-def _evaluate(theory, file_1, pos, neg, verbose, training):
+def _evaluate(theory, file_1, pos, neg, quiet, training):
     if isinstance(theory, (list, tuple)) and not theory:
         return Vantor([], 0, 0, 0, 0, 0, [])
     if isinstance(file_1, os.PathLike):
         file_1 = os.fspath(file_1)
-    d = _evaluate_theory(theory, file_1, pos, neg, bool(verbose), training)
+    d = _evaluate_theory(theory, file_1, pos, neg, bool(quiet), training)
     if d["empty"]:
         return Vantor([], 0, 0, 0, 0, 0, [])
     return Vantor([], *d["metrics"], [])
@@ -64,12 +64,16 @@ def _evaluate(theory, file_1, pos, neg, verbose, training):
 def evaluate_theory_prolog_training(theory, file_1, pos, neg, verbose):
     """Score `theory` on training examples in SWI-Prolog.
 
-    Writes the theory and the background file `file_1` into "test_bk.pl"
-    (via "copy_bk.pl") in the working directory, loads it, proves every text
-    of `pos` and then of `neg` (lists, or dicts whose keys are the examples)
-    once, prints the "Training" banner and the confusion and measure tables
-    unless `verbose` is true, removes both files and returns
+    Loads the theory together with the background file `file_1`, proves
+    every text of `pos` and then of `neg` (lists, or dicts whose keys are the
+    examples) once, prints the "Training" banner and the confusion and
+    measure tables unless `verbose` is true (it means quiet), and returns
     Vantor([], accuracy, precision, sensitivity, specificity, fscore, []).
+    The working files "copy_bk.pl" and "test_bk.pl" are written into a
+    temporary directory of the call's own, never the working directory. The
+    engine keeps the background loaded while its file is unchanged (same
+    path, size and modification time). Ctrl-C raises KeyboardInterrupt
+    between two examples.
     An empty theory returns integer zeros without touching disk or engine.
     Rules calling their own predicate are tabled; a goal that runs out of
     inferences counts as not proved with a RuntimeWarning. Load and goal

@@ -11,9 +11,12 @@
 #include <fstream>
 #include <mutex>
 #include <system_error>
+#include <utility>
 #include <unordered_set>
 
 #include "eval/prolog_engine.hpp"
+#include "eval/prover.hpp"
+#include "eval/working_dir.hpp"
 
 namespace vantor::eval {
 
@@ -164,30 +167,95 @@ std::vector<std::string> self_calling(const std::vector<std::string>& rules) {
     return out;
 }
 
-// Both working files go on every way out of an evaluation.
-struct WorkingFiles {
-    fs::path copy, test;
-    void remove() {
-        std::error_code ec;
-        fs::remove(test, ec);
-        fs::remove(copy, ec);
-    }
-    ~WorkingFiles() { remove(); }
-};
+using Clock = std::chrono::steady_clock;
 
-void write_file(const fs::path& path, const std::string& text) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    if (!f) throw std::system_error(errno, std::generic_category(), "cannot write " + path.string());
-    f.write(text.data(), static_cast<std::streamsize>(text.size()));
-    f.close();
-    if (!f) throw std::system_error(errno, std::generic_category(), "cannot write " + path.string());
+double seconds_since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Evaluations through the process's engine take turns: they share its
+// loaded clauses.
 std::mutex evaluation_mutex;
+
+// The background as an absolute name: the engine resolves names on its own
+// and must find the caller's file whatever directory it started in. Checked
+// before anything is written, so a missing file leaves nothing behind.
+std::string absolute_background(const std::string& file_1) {
+    readable_file_stamp(file_1);
+    std::error_code ec;
+    fs::path absolute = fs::absolute(file_1, ec);
+    if (ec) throw OSError(ec.value(), file_1, "cannot resolve the background file name: " + ec.message());
+    return absolute.lexically_normal().string();
+}
+
+// The theory leaves the engine on every way out (its tables too), so nothing
+// of it answers in a later evaluation.
+struct UnloadOnExit {
+    Prover& prover;
+    ~UnloadOnExit() {
+        try {
+            prover.unload();
+        } catch (...) {
+        }
+    }
+};
+
+struct ExampleRun {
+    Prover& prover;
+    const LimitWarning& on_limit;
+    Interrupt& interrupt;
+    EvalResult& result;
+
+    // Whether `goal` is proved; a goal out of inferences is not, with a warning.
+    bool proved(const std::string& goal) {
+        interrupt.check();
+        Outcome outcome = prover.prove(goal, kInferenceLimit);
+        if (outcome == Outcome::limit_exceeded) {
+            result.limit_exceeded.push_back(goal);
+            if (on_limit) {
+                on_limit("inference limit (" + std::to_string(kInferenceLimit) +
+                         ") exceeded while proving example '" + goal + "'; counted as not proved");
+            }
+        }
+        return outcome == Outcome::proved;
+    }
+};
+
+// Loads background and theory, then proves every positive and negative
+// example once, in order, filling the counts and timings of `result`.
+void score_examples(Prover& prover, const std::string& theory_text, const std::string& background,
+                    const std::vector<std::string>& pos, const std::vector<std::string>& neg,
+                    const LimitWarning& on_limit, Interrupt& interrupt, EvalResult& result) {
+    auto start = Clock::now();
+    PrivateDir workdir;
+    result.write_seconds = seconds_since(start);
+
+    start = Clock::now();
+    UnloadOnExit unload{prover};
+    prover.load_background(background);
+    prover.load_theory(theory_text, workdir.path());
+    result.load_seconds = seconds_since(start);
+
+    start = Clock::now();
+    ExampleRun run{prover, on_limit, interrupt, result};
+    for (const std::string& k : pos)
+        if (run.proved(k)) ++result.tp;
+    for (const std::string& l : neg)
+        if (!run.proved(l)) ++result.tn;
+    result.query_seconds = seconds_since(start);
+    result.fp = static_cast<std::int64_t>(neg.size()) - result.tn;
+    result.fn = static_cast<std::int64_t>(pos.size()) - result.tp;
+}
 
 }  // namespace
 
 Metrics compute_metrics(std::int64_t tp, std::int64_t tn, std::int64_t fp, std::int64_t fn) {
+    const std::pair<const char*, std::int64_t> counts[] = {{"TP", tp}, {"TN", tn}, {"FP", fp}, {"FN", fn}};
+    for (const auto& [name, count] : counts) {
+        if (count < 0) {
+            throw ValueError(std::string(name) + " must be a non-negative count, not " + std::to_string(count));
+        }
+    }
     Metrics m;
     m.accuracy = ratio(tp + tn, tp + tn + fp + fn);
     m.precision = ratio(tp, tp + fp);
@@ -238,106 +306,31 @@ std::string metrics_table(const Metrics& m) {
 
 EvalResult evaluate_theory(const std::vector<std::string>& theory, const std::string& file_1,
                            const std::vector<std::string>& pos, const std::vector<std::string>& neg,
-                           bool verbose, const char* banner, Output& out, const LimitWarning& on_limit) {
+                           bool quiet, const char* banner, Output& out, const LimitWarning& on_limit,
+                           Interrupt* interrupt, Prover* prover) {
     EvalResult result;
     if (theory.empty()) {
         result.empty_theory = true;
         return result;
     }
-    std::string theory_text = theory_file_text(theory);
-    // The background is opened before anything is written, so a missing file
-    // leaves no working file behind.
-    std::ifstream background(file_1, std::ios::binary);
-    if (!background) {
-        if (!fs::exists(file_1)) throw FileNotFound(file_1);
-        throw std::system_error(errno ? errno : EACCES, std::generic_category(),
-                                "cannot read background file '" + file_1 + "'");
+    const std::string theory_text = theory_file_text(theory);
+    const std::string background = absolute_background(file_1);
+    NoInterrupt never;
+    Interrupt& stop = interrupt ? *interrupt : never;
+    if (prover) {
+        score_examples(*prover, theory_text, background, pos, neg, on_limit, stop, result);
+    } else {
+        engine::ensure_started();
+        std::lock_guard<std::mutex> lock(evaluation_mutex);
+        engine::ThreadEngine attach;
+        score_examples(process_prover(), theory_text, background, pos, neg, on_limit, stop, result);
     }
-    if (fs::is_directory(file_1)) throw std::system_error(EISDIR, std::generic_category(), file_1);
-    {
-        // The background is copied after the theory: a byte-order mark would
-        // land mid-file, where Prolog reads it as a stray character.
-        char mark[3] = {};
-        background.read(mark, 3);
-        if (background.gcount() != 3 || std::string_view(mark, 3) != "\xEF\xBB\xBF") {
-            background.clear();
-            background.seekg(0);
-        }
-    }
-
-    engine::ensure_started();
-    std::lock_guard<std::mutex> lock(evaluation_mutex);
-    engine::ThreadEngine attach;
-
-    using clock = std::chrono::steady_clock;
-    auto seconds_since = [](clock::time_point t0) {
-        return std::chrono::duration<double>(clock::now() - t0).count();
-    };
-    auto t0 = clock::now();
-    WorkingFiles files{fs::absolute("copy_bk.pl"), fs::absolute("test_bk.pl")};
-    write_file(files.copy, theory_text);
-    {
-        std::ofstream test(files.test, std::ios::binary | std::ios::trunc);
-        if (!test) throw std::system_error(errno, std::generic_category(), "cannot write test_bk.pl");
-        {
-            std::ifstream copy(files.copy, std::ios::binary);
-            test << copy.rdbuf();
-        }
-        if (background.peek() != std::char_traits<char>::eof()) test << background.rdbuf();
-        test.close();
-        if (!test) throw std::system_error(errno, std::generic_category(), "cannot write test_bk.pl");
-    }
-    background.close();
-    result.write_seconds = seconds_since(t0);
-
-    // Tables of an earlier theory must not answer for this one.
-    t0 = clock::now();
-    engine::abolish_tables();
-    std::vector<std::string> errors = engine::load_theory_file(files.test.string());
-    if (!errors.empty()) {
-        std::string message = "loading the theory file failed:";
-        for (const std::string& e : errors) message += "\n" + e;
-        engine::abolish_tables();
-        throw PrologError(message);
-    }
-    result.load_seconds = seconds_since(t0);
-
-    struct TableReset {
-        ~TableReset() {
-            try {
-                engine::abolish_tables();
-            } catch (...) {
-            }
-        }
-    } table_reset;
-
-    auto run = [&](const std::string& goal) {
-        engine::Outcome o = engine::prove(goal, kInferenceLimit);
-        if (o == engine::Outcome::limit_exceeded) {
-            result.limit_exceeded.push_back(goal);
-            if (on_limit) {
-                on_limit("inference limit (" + std::to_string(kInferenceLimit) +
-                         ") exceeded while proving example '" + goal + "'; counted as not proved");
-            }
-        }
-        return o == engine::Outcome::proved;
-    };
-    t0 = clock::now();
-    for (const std::string& k : pos)
-        if (run(k)) ++result.tp;
-    for (const std::string& l : neg)
-        if (!run(l)) ++result.tn;
-    result.query_seconds = seconds_since(t0);
-    result.fp = static_cast<std::int64_t>(neg.size()) - result.tn;
-    result.fn = static_cast<std::int64_t>(pos.size()) - result.tp;
-
-    if (!verbose) {
+    if (!quiet) {
         out.print(banner);
         out.print(confusion_table(result.tp, result.tn, result.fp, result.fn));
     }
-    files.remove();
     result.metrics = compute_metrics(result.tp, result.tn, result.fp, result.fn);
-    if (!verbose) out.print(metrics_table(result.metrics));
+    if (!quiet) out.print(metrics_table(result.metrics));
     return result;
 }
 

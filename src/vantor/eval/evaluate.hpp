@@ -1,11 +1,11 @@
 // Scoring a theory in the embedded SWI-Prolog engine, and the five measures
 // of a confusion count.
 //
-// The engine is one per process: started on first use, shared by every
-// evaluation, and it keeps the clauses of the last loaded theory file until
-// the next evaluation replaces them. Evaluations are serialised by a
-// process-wide lock (they share the two working file names and the engine);
-// any thread may call, the engine is attached to it for the call.
+// The engine is one per process: started on first use and shared by every
+// evaluation; it keeps a background file loaded while the file is unchanged,
+// and drops each theory when its evaluation ends. Evaluations through it are
+// serialised by a process-wide lock (they share its clauses); any thread may
+// call, the engine is attached to it for the call.
 //
 // Call with the host's interpreter lock released: the engine may run for a
 // long time, and Output implementations take the lock back themselves.
@@ -32,6 +32,7 @@ struct Metrics {
     std::optional<double> accuracy, precision, sensitivity, specificity, fscore;
 };
 
+// Throws ValueError naming a negative count.
 Metrics compute_metrics(std::int64_t tp, std::int64_t tn, std::int64_t fp, std::int64_t fn);
 
 // An error raised by the engine (load error, syntax error in a goal, an
@@ -65,16 +66,23 @@ using LimitWarning = std::function<void(const std::string& message)>;
 inline constexpr const char* kTrainingBanner = "+----------+ Training +----------+";
 inline constexpr const char* kTestingBanner = "+----------+ Testing +----------+";
 
-// Writes "copy_bk.pl" and "test_bk.pl" in the working directory, loads the
-// latter, proves every example once (pos first, then neg), prints the banner
-// and the two tables to `out` unless `verbose`, removes both files (on every
-// exit path) and returns the counts and measures.
-// Throws FileNotFound (file_1), ValueError (an empty rule), PrologError,
-// PrologUnavailable.
+class Prover;
+
+// Loads the background file and the theory into a prover, proves every
+// example once (pos first, then neg), prints the banner and the two tables
+// to `out` unless `quiet`, and returns the counts and measures. The working
+// files ("copy_bk.pl", "test_bk.pl") go into a directory made for the call
+// and removed on every way out, never into the current directory.
+// `interrupt` is checked before every example; what it throws passes
+// through. Without a `prover` the process's engine is used, one evaluation
+// at a time, with the calling thread given an engine for the call.
+// Throws FileNotFound or OSError (file_1), ValueError (an empty rule),
+// PrologError, PrologUnavailable.
 EvalResult evaluate_theory(const std::vector<std::string>& theory, const std::string& file_1,
                            const std::vector<std::string>& pos, const std::vector<std::string>& neg,
-                           bool verbose, const char* banner, Output& out,
-                           const LimitWarning& on_limit = {});
+                           bool quiet, const char* banner, Output& out,
+                           const LimitWarning& on_limit = {}, Interrupt* interrupt = nullptr,
+                           Prover* prover = nullptr);
 
 // The text of "copy_bk.pl" for a theory (exposed for tests and benchmarks).
 // Throws ValueError for an empty rule.

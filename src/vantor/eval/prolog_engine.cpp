@@ -3,6 +3,11 @@
 #include <SWI-Prolog.h>
 
 #include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
 #include <signal.h>
 
 #include <chrono>
@@ -32,7 +37,8 @@ namespace {
 constexpr const char* kHelperSource = R"PL(
 :- module(vantor_eval, []).
 :- thread_local collecting/0, collected/1, guarded/0, halt_refused/0.
-:- dynamic loaded/1.
+:- dynamic loaded/2.            % loaded(Role, File): theory or background
+:- dynamic defined_in/2.        % defined_in(File, Name/Arity)
 :- multifile user:message_hook/3.
 :- dynamic user:message_hook/3.
 
@@ -70,26 +76,128 @@ error_text(E, Text) :-
     ;   term_string(E, Text)
     ).
 
-load(File, Errors) :-
-    % Unloading first, even when the file name is the same, makes the load
-    % fresh: reloading over a tabled predicate leaves the old table wrapper
-    % in a state where the new clauses run untabled.
-    (   loaded(Prev)
-    ->  catch(unload_file(Prev), _, true)
-    ;   true
-    ),
-    retractall(loaded(_)),
+% Loads File into module user as the source of Role, replacing the file
+% that held that role before. Unloading first, even when the file name is
+% the same, makes the load fresh: reloading over a tabled predicate leaves
+% the old table wrapper in a state where the new clauses run untabled.
+load(Role, File, Errors) :-
+    unload(Role),
     retractall(collected(_)),
     setup_call_cleanup(
         assertz(collecting),
         catch(guarded(load_files(user:File, [if(true)])), E, print_message(error, E)),
         retractall(collecting)),
-    assertz(loaded(File)),
+    assertz(loaded(Role, File)),
+    record_definitions(File),
     findall(T, retract(collected(T)), Errors0),
     (   halt_refused
     ->  refused_text(H), append(Errors0, [H], Errors)
     ;   Errors = Errors0
     ).
+
+% unload_file/1 alone leaves a predicate that has been called answering
+% with its old clauses; abolishing what the file defined removes them. A
+% predicate belongs to one loaded file only (a theory that shares one with
+% the background is loaded together with it), so nothing else is lost.
+unload(Role) :-
+    forall(retract(loaded(Role, File)),
+           ( catch(unload_file(File), _, true),
+             forall(retract(defined_in(File, PI)), catch(abolish(user:PI), _, true)) )).
+
+% The predicates File gives clauses, read from its text: the engine's own
+% record of a predicate's file stays with the first file that defined it.
+record_definitions(File) :-
+    setup_call_cleanup(open(File, read, S), catch(record_heads(S, File), _, true), close(S)).
+
+record_heads(S, File) :-
+    repeat,
+    read_term(S, T, [syntax_errors(quiet)]),
+    (   T == end_of_file
+    ->  !
+    ;   clause_head(T, Head),
+        callable(Head), Head \= _:_,
+        functor(Head, Name, Arity),
+        \+ defined_in(File, Name/Arity),
+        assertz(defined_in(File, Name/Arity)),
+        fail
+    ).
+
+clause_head((:- _), _) :- !, fail.
+clause_head((?- _), _) :- !, fail.
+clause_head((Head :- _), Head) :- !.
+clause_head(Head, Head).
+
+% A source runs nothing while it loads: no directive (which could print,
+% change operators or flags, or declare a predicate dynamic or tabled).
+% Unreadable text counts as a directive: the caller then takes the path
+% that reproduces the engine's own error.
+free_of_directives(File) :-
+    setup_call_cleanup(open(File, read, S),
+                       \+ catch(next_directive(S), _, true),
+                       close(S)).
+
+next_directive(S) :-
+    repeat,
+    read_term(S, T, []),
+    (   T == end_of_file
+    ->  !, fail
+    ;   directive(T)
+    ->  !
+    ;   fail
+    ).
+
+directive((:- _)).
+directive((?- _)).
+
+% The loaded background defines only static predicates of module user that
+% no hook reads (term_expansion/2 is multifile, for one): loading a theory
+% next to it then means what loading both as one file means.
+plain_background :-
+    loaded(background, File),
+    \+ ( defined_in(File, Name/Arity),
+         functor(Head, Name, Arity),
+         (   predicate_property(user:Head, dynamic)
+         ;   predicate_property(user:Head, multifile)
+         ;   predicate_property(user:Head, tabled)
+         ;   predicate_property(user:Head, imported_from(_))
+         )
+       ).
+
+% The theory file can load on its own next to the loaded background: its
+% only directives are the header's style checks and tables of its own
+% predicates, and it defines no predicate the background defines.
+separable_theory(File) :-
+    setup_call_cleanup(open(File, read, S),
+                       \+ catch(next_clash(S), _, true),
+                       close(S)).
+
+next_clash(S) :-
+    repeat,
+    read_term(S, T, []),
+    (   T == end_of_file
+    ->  !, fail
+    ;   clash(T)
+    ->  !
+    ;   fail
+    ).
+
+clash((:- D)) :- !, \+ header_directive(D).
+clash((?- _)) :- !.
+clash((Head :- _)) :- !, background_defines(Head).
+clash((_ --> _)) :- !.
+clash(Head) :- background_defines(Head).
+
+header_directive(style_check(_)).
+header_directive(table(Name/Arity)) :-
+    functor(Generic, Name, Arity),
+    \+ background_defines(Generic).
+
+background_defines(Head) :- \+ callable(Head), !.
+background_defines(_:_) :- !.
+background_defines(Head) :-
+    loaded(background, File),
+    functor(Head, Name, Arity),
+    defined_in(File, Name/Arity).
 
 prove(Text, Limit, Result) :-
     catch(guarded(prove_(Text, Limit, Result0)), E,
@@ -114,7 +222,8 @@ std::mutex start_mutex;
 bool started = false;
 std::string start_failure;
 
-predicate_t p_load, p_prove, p_abolish, p_error_text;
+predicate_t p_load, p_unload, p_prove, p_abolish, p_error_text;
+predicate_t p_free_of_directives, p_plain_background, p_separable_theory;
 atom_t a_true, a_false, a_limit;
 functor_t f_error1;
 
@@ -180,6 +289,16 @@ void load_helper() {
     PL_discard_foreign_frame(frame);
 }
 
+// The engine reads the working directory as it starts and refuses to start
+// when that directory has been deleted. The thread that starts it then takes
+// a working directory of its own (the root), leaving the process's alone;
+// every file the evaluator hands the engine has an absolute name.
+void move_out_of_a_deleted_directory() {
+    char probe[PATH_MAX];
+    if (::getcwd(probe, sizeof probe) != nullptr || errno != ENOENT) return;
+    if (::unshare(CLONE_FS) == 0) (void)::chdir("/");
+}
+
 // The engine's first (main) Prolog thread must outlive every use: when the
 // thread that initialised it ends, the engine's thread-exit cleanup frees it
 // and later calls corrupt the heap. So it is started on a thread of its own
@@ -191,6 +310,7 @@ int start_in_keeper_thread(int argc, char** argv) {
         sigset_t all;
         sigfillset(&all);
         pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        move_out_of_a_deleted_directory();
         int ok = PL_initialise(argc, argv);
         started_ok.set_value(ok);  // the promise is gone after this
         if (!ok) return;
@@ -242,7 +362,11 @@ void ensure_started() {
             start_failure = e.what();
             throw;
         }
-        p_load = PL_predicate("load", 2, "vantor_eval");
+        p_load = PL_predicate("load", 3, "vantor_eval");
+        p_unload = PL_predicate("unload", 1, "vantor_eval");
+        p_free_of_directives = PL_predicate("free_of_directives", 1, "vantor_eval");
+        p_plain_background = PL_predicate("plain_background", 0, "vantor_eval");
+        p_separable_theory = PL_predicate("separable_theory", 1, "vantor_eval");
         p_prove = PL_predicate("prove", 3, "vantor_eval");
         p_error_text = PL_predicate("error_text", 2, "vantor_eval");
         p_abolish = PL_predicate("abolish_all_tables", 0, "user");
@@ -283,21 +407,55 @@ ThreadEngine::~ThreadEngine() {
     }
 }
 
-std::vector<std::string> load_theory_file(const std::string& absolute_path) {
+namespace {
+
+const char* role_name(Role role) { return role == Role::theory ? "theory" : "background"; }
+
+// Runs a vantor_eval check on one file (or none); false when it fails or
+// raises.
+bool holds(predicate_t check, const std::string* path) {
+    fid_t frame = PL_open_foreign_frame();
+    term_t a = PL_new_term_refs(path ? 1 : 0);
+    bool ok = (!path || PL_put_chars(a, PL_ATOM | REP_UTF8, path->size(), path->data())) &&
+              PL_call_predicate(nullptr, kCallFlags, check, a);
+    if (!ok) PL_clear_exception();
+    PL_discard_foreign_frame(frame);
+    return ok;
+}
+
+}  // namespace
+
+std::vector<std::string> load_source(Role role, const std::string& absolute_path) {
     std::vector<std::string> errors;
     fid_t frame = PL_open_foreign_frame();
-    term_t a = PL_new_term_refs(2);
-    if (!PL_put_chars(a, PL_ATOM | REP_UTF8, absolute_path.size(), absolute_path.data()) ||
+    term_t a = PL_new_term_refs(3);
+    if (!PL_put_atom_chars(a, role_name(role)) ||
+        !PL_put_chars(a + 1, PL_ATOM | REP_UTF8, absolute_path.size(), absolute_path.data()) ||
         !PL_call_predicate(nullptr, kCallFlags, p_load, a)) {
         errors.push_back(take_exception_text());
     } else {
-        term_t list = PL_copy_term_ref(a + 1);
+        term_t list = PL_copy_term_ref(a + 2);
         term_t head = PL_new_term_ref();
         while (PL_get_list(list, head, list)) errors.push_back(text_of(head));
     }
     PL_discard_foreign_frame(frame);
     return errors;
 }
+
+void unload_source(Role role) {
+    fid_t frame = PL_open_foreign_frame();
+    term_t a = PL_new_term_ref();
+    bool ok = PL_put_atom_chars(a, role_name(role)) && PL_call_predicate(nullptr, kCallFlags, p_unload, a);
+    std::string failure = ok ? "" : take_exception_text();
+    PL_discard_foreign_frame(frame);
+    if (!ok) throw PrologError(failure);
+}
+
+bool free_of_directives(const std::string& absolute_path) { return holds(p_free_of_directives, &absolute_path); }
+
+bool plain_background() { return holds(p_plain_background, nullptr); }
+
+bool separable_theory(const std::string& absolute_path) { return holds(p_separable_theory, &absolute_path); }
 
 void abolish_tables() {
     fid_t frame = PL_open_foreign_frame();
