@@ -13,4 +13,5 @@ NB_MODULE(_core, m) {
     bind_folds(m);
     bind_abduce(m);
     bind_tabular(m);
+    bind_proving(m);
 }

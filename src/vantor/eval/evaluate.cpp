@@ -177,6 +177,15 @@ double seconds_since(Clock::time_point start) {
 // loaded clauses.
 std::mutex evaluation_mutex;
 
+}  // namespace
+
+void with_process_prover(const std::function<void(Prover&)>& work) {
+    engine::ensure_started();
+    std::lock_guard<std::mutex> lock(evaluation_mutex);
+    engine::ThreadEngine attach;
+    work(process_prover());
+}
+
 // The background as an absolute name: the engine resolves names on its own
 // and must find the caller's file whatever directory it started in. Checked
 // before anything is written, so a missing file leaves nothing behind.
@@ -187,6 +196,8 @@ std::string absolute_background(const std::string& file_1) {
     if (ec) throw OSError(ec.value(), file_1, "cannot resolve the background file name: " + ec.message());
     return absolute.lexically_normal().string();
 }
+
+namespace {
 
 // The theory leaves the engine on every way out (its tables too), so nothing
 // of it answers in a later evaluation.
@@ -320,10 +331,9 @@ EvalResult evaluate_theory(const std::vector<std::string>& theory, const std::st
     if (prover) {
         score_examples(*prover, theory_text, background, pos, neg, on_limit, stop, result);
     } else {
-        engine::ensure_started();
-        std::lock_guard<std::mutex> lock(evaluation_mutex);
-        engine::ThreadEngine attach;
-        score_examples(process_prover(), theory_text, background, pos, neg, on_limit, stop, result);
+        with_process_prover([&](Prover& p) {
+            score_examples(p, theory_text, background, pos, neg, on_limit, stop, result);
+        });
     }
     if (!quiet) {
         out.print(banner);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -41,5 +42,13 @@ public:
 // The SWI-Prolog engine of the process. Not locked: callers serialise their
 // use of it (evaluate_theory does) and give the calling thread an engine.
 Prover& process_prover();
+
+// Runs `work` with the process's engine, attached to the calling thread,
+// while no other evaluation uses it.
+void with_process_prover(const std::function<void(Prover&)>& work);
+
+// The background file name as the engine must see it (absolute); throws
+// FileNotFound or OSError when it cannot be read, before anything is written.
+std::string absolute_background(const std::string& file_1);
 
 }  // namespace vantor::eval
