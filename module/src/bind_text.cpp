@@ -44,7 +44,9 @@ bool is_float_py(nb::handle value) {
 
 }  // namespace
 
-void bind_text(nb::module_& m) {
+namespace {
+
+void bind_parser_classes(nb::module_& m) {
     nb::class_<text::Clause>(m, "Clause",
                              "A literal text split into its predicate and argument text.\n\n"
                              "Clause('parent(ann,bob).') has predicate 'parent' and body\n"
@@ -75,7 +77,12 @@ void bind_text(nb::module_& m) {
             return "Meta(head=" + nb::cast<std::string>(nb::repr(nb::str(r.head.c_str()))) +
                    ", body=" + nb::cast<std::string>(nb::repr(nb::str(r.body.c_str()))) + ")";
         });
+}
 
+}  // namespace
+
+void bind_text(nb::module_& m) {
+    bind_parser_classes(m);
     m.def(
         "make_literal",
         [](Text<"predicate"> predicate, nb::handle args) {
