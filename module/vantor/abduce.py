@@ -56,11 +56,6 @@ def vantor_abduction(Training_pos: Union[dict[str, list[str]], str, os.PathLike]
     constant_set = [] if constant_set is None else constant_set
     meta_rule = [] if meta_rule is None else meta_rule
 
-    if isinstance(abducible, (str, bytes)):
-        raise TypeError(
-            "abducible must be a list of predicate names, not a single text; write [%r]"
-            % (abducible,)
-        )
     if isinstance(positive_example_list, (str, bytes)):
         raise TypeError(
             "positive_example_list must be a list of example texts, not a single text; "
