@@ -112,8 +112,7 @@ def run_one(task, prolog_limit):
     lengths = [len(v) for v in list(pos.values()) + list(neg.values())]
     random.seed(0)
     t0 = time.perf_counter()
-    H, _, times = learn._learn_stages(pos, neg, [], [], 1, 0, 2, False, [], False, False, True,
-                                      False, 20, False, False, False, False)
+    H, _, times = learn._learn_stages(pos, neg, verbose=True)
     learn_total = time.perf_counter() - t0
     prolog = None
     if len(facts) <= prolog_limit:

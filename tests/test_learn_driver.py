@@ -46,8 +46,7 @@ def test_meta_rule_replaces_generated_templates(family):
 def test_sampled_bottom_clauses_are_sorted_in_place():
     pos = {f"f(a{i},b)": ["q(A,C)", "p(C,B)", "p(A,C)"] for i in range(3)}
     neg = {"f(x,y)": ["p(A,B)"]}
-    learn._learn_stages(pos, neg, [], [], 1, 0, 2, False, 3, False, False, True, False, 20,
-                        False, False, False, False)
+    learn._learn_stages(pos, neg, key_size=3, verbose=True)
     assert all(v == ["p(A,C)", "p(C,B)", "q(A,C)"] for v in pos.values())
 
 
@@ -94,10 +93,7 @@ def test_driver_runs_the_public_stages_in_order(seed, options):
     o.update(options)
 
     random.seed(seed)
-    H, _, _ = learn._learn_stages(pos, neg, [], [], o["min_pos"], o["max_neg"], o["max_literals"],
-                                  o["exact_literals"], o["key_size"], o["distinct"], o["optimize"],
-                                  True, o["reduce_bc"], o["bc_count"], o["set_chain"], o["pi"],
-                                  o["recursive"], o["rule_noise_check"])
+    H, _, _ = learn._learn_stages(pos, neg, constant_set=[], meta_rule=[], verbose=True, **o)
 
     random.seed(seed)
     head = "f(A,B)"

@@ -9,36 +9,19 @@ namespace vantor::py {
 
 namespace {
 
-std::vector<std::string> texts_of(nb::handle seq, const char* parameter) {
-    if (nb::isinstance<nb::str>(seq)) raise_type_error(parameter, "a list of texts", seq);
-    std::vector<std::string> out;
-    try {
-        for (nb::handle item : seq) {
-            if (!nb::isinstance<nb::str>(item)) {
-                raise_type_error(parameter, "a list of texts (every element a str)", item);
-            }
-            out.push_back(nb::cast<std::string>(item));
-        }
-    } catch (const nb::python_error& e) {
-        if (!e.matches(PyExc_TypeError)) throw;
-        raise_type_error(parameter, "a list of texts", seq);
-    }
-    return out;
-}
-
 // Predicate names tested with `in`: a member that is not a text can never
 // equal a predicate, so it is left out. A single text would be tested by
 // substring, which is never what is meant.
 abduce::PredicateSet predicates_of(nb::handle seq, const char* parameter) {
-    if (nb::isinstance<nb::str>(seq)) {
+    if (PyUnicode_Check(seq.ptr())) {
         throw TypeError(std::string(parameter) +
                         " must be a list of predicate names, not a single text; write [" +
-                        nb::cast<std::string>(nb::repr(seq)) + "]");
+                        text_from(nb::repr(seq), parameter) + "]");
     }
     abduce::PredicateSet out;
     try {
         for (nb::handle item : seq) {
-            if (nb::isinstance<nb::str>(item)) out.insert(nb::cast<std::string>(item));
+            if (PyUnicode_Check(item.ptr())) out.insert(text_from(item, parameter));
         }
     } catch (const nb::python_error& e) {
         if (!e.matches(PyExc_TypeError)) throw;
@@ -48,15 +31,15 @@ abduce::PredicateSet predicates_of(nb::handle seq, const char* parameter) {
 }
 
 text::Arg term_from(nb::handle value, const char* parameter) {
-    if (nb::isinstance<nb::str>(value)) return text::Arg::plain(nb::cast<std::string>(value));
+    if (PyUnicode_Check(value.ptr())) return text::Arg::plain(text_from(value, parameter));
     if (nb::isinstance<nb::list>(value) || nb::isinstance<nb::tuple>(value)) {
         // A list-valued argument (keyed as a tuple by literal_substitution).
         std::vector<std::string> items;
         for (nb::handle item : value) {
-            if (!nb::isinstance<nb::str>(item)) {
+            if (!PyUnicode_Check(item.ptr())) {
                 raise_type_error(parameter, "a substitution whose list terms hold texts", item);
             }
-            items.push_back(nb::cast<std::string>(item));
+            items.push_back(text_from(item, parameter));
         }
         return text::Arg::list(std::move(items));
     }
@@ -66,10 +49,10 @@ text::Arg term_from(nb::handle value, const char* parameter) {
 // A substitution list as literal_substitution returns it: one-entry dicts in
 // order. A dict with several entries counts as its entries one after another.
 text::Substitution substitution_from(nb::handle seq, const char* parameter) {
-    if (nb::isinstance<nb::str>(seq)) {
+    if (PyUnicode_Check(seq.ptr())) {
         throw TypeError(std::string(parameter) +
                         " must be a substitution list (a list of dicts), not the text " +
-                        nb::cast<std::string>(nb::repr(seq)) +
+                        text_from(nb::repr(seq), parameter) +
                         "; test literal_substitution's result against 'false' first");
     }
     text::Substitution out;
@@ -85,32 +68,28 @@ text::Substitution substitution_from(nb::handle seq, const char* parameter) {
 }
 
 abduce::Metric metric_of(nb::handle metric) {
-    if (nb::isinstance<nb::str>(metric)) {
-        const std::string m = nb::cast<std::string>(metric);
+    if (PyUnicode_Check(metric.ptr())) {
+        const std::string m = text_from(metric, "metric");
         if (m == "coverage") return abduce::Metric::Coverage;
         if (m == "predictive_power") return abduce::Metric::PredictivePower;
     }
     return abduce::Metric::Other;
 }
 
-nb::tuple abduction(nb::handle dictionary, nb::handle example_ids, nb::handle constant_set,
-                    nb::handle meta_rule, nb::handle abducible, nb::handle metric) {
-    const data::BottomClauseSet set = bottom_clause_set_from(dictionary, "Training_pos");
-    const std::vector<std::string> ids = texts_of(example_ids, "positive_example_list");
-    const text::ConstantSet constants = constant_set_from(constant_set, "constant_set");
-    const std::vector<std::string> rules = texts_of(meta_rule, "meta_rule");
+nb::tuple abduction(BottomClauses<"Training_pos"> dictionary, Texts<"positive_example_list"> example_ids,
+                    Constants<"constant_set"> constant_set, Texts<"meta_rule"> meta_rule,
+                    nb::handle abducible, nb::handle metric) {
     const abduce::PredicateSet predicates = predicates_of(abducible, "abducible");
     const abduce::Metric m = metric_of(metric);
     abduce::AbductionResult result;
     {
         nb::gil_scoped_release release;
-        result = abduce::abduce(set, ids, constants, rules, predicates, m);
+        result = abduce::abduce(dictionary.set, example_ids.items, constant_set.set, meta_rule.items,
+                                predicates, m);
     }
     nb::dict counts;
-    for (const auto& [fact, value] : result.counts) {
-        counts[nb::str(fact.c_str(), fact.size())] = nb::int_(value);
-    }
-    return nb::make_tuple(counts, nb::str(result.file_text.c_str(), result.file_text.size()));
+    for (const auto& [fact, value] : result.counts) counts[str_of(fact)] = nb::int_(value);
+    return nb::make_tuple(counts, str_of(result.file_text));
 }
 
 }  // namespace
@@ -118,9 +97,8 @@ nb::tuple abduction(nb::handle dictionary, nb::handle example_ids, nb::handle co
 void bind_abduce(nb::module_& m) {
     m.def(
         "separate_abducibles",
-        [](nb::handle H, nb::handle abduce) {
-            abduce::Separated s =
-                abduce::separate_abducibles(texts_of(H, "H"), predicates_of(abduce, "abduce"));
+        [](Texts<"H"> H, nb::handle abduce) {
+            abduce::Separated s = abduce::separate_abducibles(H.items, predicates_of(abduce, "abduce"));
             return nb::make_tuple(nb::cast(s.rules), nb::cast(s.abducibles));
         },
         "H"_a, "abduce"_a,
@@ -139,8 +117,8 @@ void bind_abduce(nb::module_& m) {
         "values, in the same order and number, in both.");
     m.def(
         "instantiate_abducibles",
-        [](nb::handle a, nb::handle dic) {
-            return abduce::instantiate_abducibles(texts_of(a, "a"), substitution_from(dic, "dic"));
+        [](Texts<"a"> a, nb::handle dic) {
+            return abduce::instantiate_abducibles(a.items, substitution_from(dic, "dic"));
         },
         "a"_a, "dic"_a,
         "Candidate facts: each literal of `a` with every argument replaced, in turn,\n"

@@ -64,7 +64,7 @@ std::string example_from(nb::handle example, const char* parameter) {
 // size_limit: None (no limit) or a count of literals.
 std::size_t size_limit_from(nb::handle value) {
     if (value.is_none()) return bottom::BottomClauseBuilder::kNoLimit;
-    const long long n = integer_from(value, "size_limit");
+    const long long n = count_from(value, "size_limit");
     if (n < 0) throw ValueError("size_limit must be None or a number of literals >= 0, not " + std::to_string(n));
     return static_cast<std::size_t>(n);
 }
@@ -72,7 +72,7 @@ std::size_t size_limit_from(nb::handle value) {
 // size_warning: None (never) or a count of literals.
 std::size_t size_warning_from(nb::handle value) {
     if (value.is_none()) return bottom::BottomClauseBuilder::kNoLimit;
-    const long long n = integer_from(value, "size_warning");
+    const long long n = count_from(value, "size_warning");
     if (n < 0) throw ValueError("size_warning must be None or a number of literals >= 0, not " + std::to_string(n));
     return static_cast<std::size_t>(n);
 }

@@ -14,33 +14,23 @@ namespace vantor::py {
 namespace data_io {
 
 std::string path_from(nb::handle value, const char* parameter) {
-    if (nb::isinstance<nb::str>(value)) return nb::cast<std::string>(value);
+    if (PyUnicode_Check(value.ptr())) return py::path_from(value, parameter);
     if (!value.is_none() && nb::hasattr(value, "__fspath__")) {
         nb::object path = nb::module_::import_("os").attr("fspath")(value);
-        if (nb::isinstance<nb::str>(path)) return nb::cast<std::string>(path);
+        if (PyUnicode_Check(path.ptr())) return py::path_from(path, parameter);
     }
     raise_type_error(parameter, "a file name (str or os.PathLike)", value);
 }
 
 std::vector<std::string> texts_from(nb::handle value, const char* parameter) {
-    std::vector<std::string> out;
-    nb::list items = nb::borrow<nb::list>(value);
-    out.reserve(items.size());
-    for (nb::handle item : items) {
-        if (!nb::isinstance<nb::str>(item)) {
-            raise_type_error(parameter, "a list of texts (every element a str)", item);
-        }
-        out.push_back(nb::cast<std::string>(item));
-    }
-    return out;
+    return py::texts_from(value, parameter);
 }
 
 }  // namespace data_io
 
 namespace {
 
-using data_io::path_from;
-using data_io::texts_from;
+
 
 std::vector<std::string_view> views_of(const std::vector<std::string>& texts) {
     return {texts.begin(), texts.end()};
@@ -54,7 +44,7 @@ data::RelationMap relation_from(nb::handle relation) {
     }
     for (auto [key, value] : nb::borrow<nb::dict>(relation)) {
         // A key that is not a text can never equal a predicate.
-        if (!nb::isinstance<nb::str>(key)) continue;
+        if (!PyUnicode_Check(key.ptr())) continue;
         std::vector<long long> positions;
         if (nb::isinstance<nb::str>(value)) {
             raise_type_error("relation", "a dict whose values are lists of integers", value);
@@ -72,7 +62,7 @@ data::RelationMap relation_from(nb::handle relation) {
         } catch (const nb::python_error&) {
             raise_type_error("relation", "a dict whose values are lists of integers", value);
         }
-        out.emplace(nb::cast<std::string>(key), std::move(positions));
+        out.emplace(text_from(key, "relation"), std::move(positions));
     }
     return out;
 }
@@ -99,7 +89,7 @@ void bind_data(nb::module_& m) {
     m.def(
         "read_example",
         [](nb::handle file_name) {
-            const std::string path = path_from(file_name, "file_name");
+            const std::string path = data_io::path_from(file_name, "file_name");
             std::vector<std::string> lines;
             {
                 nb::gil_scoped_release release;
@@ -124,7 +114,7 @@ void bind_data(nb::module_& m) {
                 nb::gil_scoped_release release;
                 found = data::collect_constants(views_of(lines), rel);
             } else {
-                const std::string path = path_from(file, "file");
+                const std::string path = data_io::path_from(file, "file");
                 nb::gil_scoped_release release;
                 const std::string content = data::read_text_file(path);
                 found = data::collect_constants(data::background_lines(content), rel);

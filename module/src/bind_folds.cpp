@@ -4,9 +4,6 @@
 #include <nanobind/stl/tuple.h>
 
 #include <chrono>
-#include <climits>
-#include <cmath>
-#include <system_error>
 #include <unordered_map>
 
 #include "bindings.hpp"
@@ -28,7 +25,7 @@ public:
     explicit FoldConverter(eval::FoldData& out) : out_(out) {}
 
     eval::FoldData::Part part(nb::handle dict, const std::string& parameter) {
-        if (!nb::isinstance<nb::dict>(dict)) {
+        if (!PyDict_Check(dict.ptr())) {
             raise_type_error(parameter.c_str(), "a bottom-clause dictionary (dict)", dict);
         }
         eval::FoldData::Part part;
@@ -36,10 +33,10 @@ public:
         part.keys.reserve(d.size());
         part.clause.reserve(d.size());
         for (auto [key, value] : d) {
-            if (!nb::isinstance<nb::str>(key)) {
+            if (!PyUnicode_Check(key.ptr())) {
                 raise_type_error(parameter.c_str(), "a dict with example texts (str) as keys", key);
             }
-            part.keys.push_back(nb::cast<std::string>(key));
+            part.keys.push_back(text_from(key, parameter.c_str()));
             part.clause.push_back(clause_of(value, parameter));
         }
         return part;
@@ -49,22 +46,7 @@ private:
     std::size_t clause_of(nb::handle value, const std::string& parameter) {
         auto found = seen_.find(value.ptr());
         if (found != seen_.end()) return found->second;
-        std::vector<std::string> literals;
-        if (nb::isinstance<nb::str>(value)) {
-            // Depth-0 dictionaries hold the head text itself.
-            literals.push_back(nb::cast<std::string>(value));
-        } else {
-            if (!nb::isinstance<nb::list>(value) && !nb::isinstance<nb::tuple>(value)) {
-                raise_type_error(parameter.c_str(), "a dict of lists of literal texts", value);
-            }
-            for (nb::handle lit : value) {
-                if (!nb::isinstance<nb::str>(lit)) {
-                    raise_type_error(parameter.c_str(), "a dict of lists of literal texts", lit);
-                }
-                literals.push_back(nb::cast<std::string>(lit));
-            }
-        }
-        out_.clauses.push_back(std::move(literals));
+        out_.clauses.push_back(bottom_clause_from(value, parameter.c_str()));
         const std::size_t index = out_.clauses.size() - 1;
         // The dictionaries hold a reference to every value for the whole
         // call, so an address is never reused meanwhile.
@@ -76,123 +58,60 @@ private:
     std::unordered_map<PyObject*, std::size_t> seen_;
 };
 
-std::vector<std::string> texts_of(nb::handle seq, const char* parameter) {
-    if (nb::isinstance<nb::str>(seq) || seq.is_none()) raise_type_error(parameter, "a list of texts", seq);
-    std::vector<std::string> out;
-    try {
-        for (nb::handle item : seq) {
-            if (!nb::isinstance<nb::str>(item)) {
-                raise_type_error(parameter, "a list of texts (every element a str)", item);
-            }
-            out.push_back(nb::cast<std::string>(item));
-        }
-    } catch (const nb::python_error&) {
-        raise_type_error(parameter, "a list of texts", seq);
-    }
-    return out;
-}
-
-nb::object measure_of(const eval::EvalResult& r, const std::optional<double>& value) {
-    if (r.empty_theory) return nb::int_(0);
-    return value ? nb::object(nb::float_(*value)) : nb::none();
-}
-
-nb::tuple cross_validation_py(nb::handle pos_fold, nb::handle neg_fold, nb::handle pos_dict,
-                              nb::handle neg_dict, nb::handle file, long long k_fold,
-                              nb::handle constant_set, nb::handle meta_rule, nb::handle min_pos,
-                              nb::handle max_neg, nb::handle max_literals, bool exact_literals,
-                              nb::handle key_size, bool distinct, bool optimize, bool verbose,
-                              bool reduce_bc, nb::handle bc_count, bool set_chain, bool pi,
-                              bool recursive, bool rule_noise_check) {
-    const auto tic = std::chrono::steady_clock::now();
+// The folds as the host holds them, fold i of each side at index i.
+eval::FoldData fold_data_from(nb::list pos_folds, nb::list neg_folds, nb::handle pos_dict,
+                              nb::handle neg_dict) {
     eval::FoldData folds;
     FoldConverter convert(folds);
     folds.pos_dict = convert.part(pos_dict, "kfolds.pos_dict");
     folds.neg_dict = convert.part(neg_dict, "kfolds.neg_dict");
-    for (long long i = 0; i < k_fold; ++i) {
-        const std::string index = std::to_string(i);
-        folds.pos_fold.push_back(convert.part(pos_fold[nb::int_(i)], "kfolds.pos_fold[" + index + "]"));
-        folds.neg_fold.push_back(convert.part(neg_fold[nb::int_(i)], "kfolds.neg_fold[" + index + "]"));
+    for (std::size_t i = 0; i < pos_folds.size(); ++i) {
+        folds.pos_fold.push_back(convert.part(pos_folds[i], "kfolds.pos_fold[" + std::to_string(i) + "]"));
     }
+    for (std::size_t i = 0; i < neg_folds.size(); ++i) {
+        folds.neg_fold.push_back(convert.part(neg_folds[i], "kfolds.neg_fold[" + std::to_string(i) + "]"));
+    }
+    return folds;
+}
 
-    eval::CrossValidationOptions options;
-    if (!nb::isinstance<nb::str>(file)) raise_type_error("file", "a background file name (str)", file);
-    options.file = nb::cast<std::string>(file);
-    options.constant_set = constant_set_from(constant_set, "constant_set");
-    options.meta_rule = texts_of(meta_rule, "meta_rule");
-    options.min_pos = threshold_from(min_pos, "min_pos", true);
-    options.max_neg = threshold_from(max_neg, "max_neg", false);
-    options.max_literals = integer_from(max_literals, "max_literals");
-    options.exact_literals = exact_literals;
-    options.key_size = key_size_from(key_size);
-    options.distinct = distinct;
-    options.optimize = optimize;
-    options.verbose = verbose;
-    options.reduce_bc = reduce_bc;
-    if (reduce_bc) options.bc_count = integer_from(bc_count, "bc_count");
-    options.set_chain = set_chain;
-    options.pi = pi;
-    options.recursive = recursive;
-    options.rule_noise_check = rule_noise_check;
+// The arity table sorts some of the core's clauses; the caller's lists
+// (shared by pos_dict and the folds) end up sorted the same way.
+void sort_caller_lists(nb::handle pos_dict, const eval::FoldData& folds) {
+    data::BottomClauseSet keys_only;
+    keys_only.keys = folds.pos_dict.keys;
+    sort_host_lists(pos_dict, keys_only, folds.sorted_positions);
+}
 
-    // The arity table sorts some of the core's clauses; the caller's lists
-    // (shared by pos_dict and the folds) end up sorted the same way, also
-    // when a later stage fails.
-    auto sort_caller_lists = [&]() {
-        data::BottomClauseSet keys_only;
-        keys_only.keys = folds.pos_dict.keys;
-        sort_host_lists(pos_dict, keys_only, folds.sorted_positions);
-    };
+eval::CrossValidationResult run_cross_validation(eval::FoldData& folds, nb::handle pos_dict,
+                                                 long long k_fold,
+                                                 const eval::CrossValidationOptions& options) {
+    PyLearningHost py_host(options.learn.quiet);
     eval::CrossValidationResult result;
     try {
-        PyRandom rng;
-        PyStdout out;
-        eval::LimitWarning warn = [](const std::string& message) {
-            nb::gil_scoped_acquire gil;
-            if (PyErr_WarnEx(PyExc_RuntimeWarning, message.c_str(), 3) < 0) throw nb::python_error();
-        };
-        auto progress = [verbose]() -> std::unique_ptr<Progress> {
-            return std::make_unique<TqdmProgress>(verbose);
-        };
-        eval::TheoryAnnouncer announce = [](const std::vector<std::string>& theory) {
-            nb::gil_scoped_acquire gil;
-            nb::list rules;
-            for (const std::string& rule : theory) rules.append(nb::str(rule.c_str(), rule.size()));
-            nb::object print = nb::module_::import_("builtins").attr("print");
-            print("+----------+ Hypothesis +----------+");
-            print(nb::repr(rules));
-        };
-        try {
-            nb::gil_scoped_release release;
-            result = eval::cross_validation(folds, k_fold, options, rng, out, progress, announce,
-                                            warn);
-        } catch (const std::system_error& e) {
-            nb::object err = nb::handle(PyExc_OSError)(e.code().value(), nb::str(e.what()));
-            PyErr_SetObject(PyExc_OSError, err.ptr());
-            throw nb::python_error();
-        }
+        nb::gil_scoped_release release;
+        result = eval::cross_validation(folds, k_fold, options, py_host.host);
     } catch (...) {
-        // Keep the stage's error: a failure while sorting must not replace it.
+        // Keep the run's error: a failure while sorting must not replace it.
         nb::error_scope keep;
         try {
-            sort_caller_lists();
+            sort_caller_lists(pos_dict, folds);
         } catch (...) {
         }
         throw;
     }
-    sort_caller_lists();
-    // The whole call, conversions included.
-    result.time_learn = std::chrono::duration<double>(std::chrono::steady_clock::now() - tic).count();
+    sort_caller_lists(pos_dict, folds);
+    return result;
+}
 
-    nb::list hypothesis;
-    for (const std::string& rule : result.hypothesis) hypothesis.append(nb::str(rule.c_str(), rule.size()));
+nb::tuple result_tuple(const eval::CrossValidationResult& result, double time_learn) {
     nb::list accuracy, precision, sensitivity, specificity, fscore;
     for (const eval::EvalResult& r : result.folds) {
-        accuracy.append(measure_of(r, r.metrics.accuracy));
-        precision.append(measure_of(r, r.metrics.precision));
-        sensitivity.append(measure_of(r, r.metrics.sensitivity));
-        specificity.append(measure_of(r, r.metrics.specificity));
-        fscore.append(measure_of(r, r.metrics.fscore));
+        nb::tuple m = measures_of(r);
+        accuracy.append(m[0]);
+        precision.append(m[1]);
+        sensitivity.append(m[2]);
+        specificity.append(m[3]);
+        fscore.append(m[4]);
     }
     nb::dict stats;
     stats["seconds_learning"] = result.seconds_learning;
@@ -201,9 +120,23 @@ nb::tuple cross_validation_py(nb::handle pos_fold, nb::handle neg_fold, nb::hand
     stats["coverage_reused"] = result.coverage_reused;
     stats["candidates"] = result.candidates;
     stats["prolog_evaluations"] = result.prolog_evaluations;
-    return nb::make_tuple(hypothesis,
+    return nb::make_tuple(list_of(result.hypothesis),
                           nb::make_tuple(accuracy, precision, sensitivity, specificity, fscore),
-                          result.time_learn, stats);
+                          time_learn, stats);
+}
+
+// (theory of the last fold, five per-fold measure lists, seconds, work done).
+nb::tuple cross_validation_py(nb::list pos_folds, nb::list neg_folds, nb::handle pos_dict,
+                              nb::handle neg_dict, PathText<"file"> file, long long k_fold,
+                              learn::LearnOptions learn_options) {
+    const auto tic = std::chrono::steady_clock::now();
+    eval::FoldData folds = fold_data_from(pos_folds, neg_folds, pos_dict, neg_dict);
+    const eval::CrossValidationOptions options{std::move(learn_options), file.value};
+    eval::CrossValidationResult result = run_cross_validation(folds, pos_dict, k_fold, options);
+    // The whole call, conversions included.
+    const double time_learn =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - tic).count();
+    return result_tuple(result, time_learn);
 }
 
 }  // namespace
@@ -225,11 +158,8 @@ void bind_folds(nb::module_& m) {
         "Index where the training ids end when a fraction of the examples goes to test.");
     m.def("_fold_sizes", &data::fold_sizes, "n"_a, "folds"_a,
           "Sizes of the consecutive chunks that cut n ids into folds.");
-    m.def("_cross_validation", &cross_validation_py, "pos_fold"_a, "neg_fold"_a, "pos_dict"_a,
-          "neg_dict"_a, "file"_a, "k_fold"_a, "constant_set"_a, "meta_rule"_a, "min_pos"_a,
-          "max_neg"_a, "max_literals"_a, "exact_literals"_a, "key_size"_a, "distinct"_a,
-          "optimize"_a, "verbose"_a, "reduce_bc"_a, "bc_count"_a, "set_chain"_a, "pi"_a,
-          "recursive"_a, "rule_noise_check"_a,
+    m.def("_cross_validation", &cross_validation_py, "pos_folds"_a, "neg_folds"_a, "pos_dict"_a,
+          "neg_dict"_a, "file"_a, "k_fold"_a, "options"_a,
           "k-fold cross-validation: (theory, five per-fold measure lists, seconds, work done).");
 }
 

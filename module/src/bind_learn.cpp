@@ -8,6 +8,7 @@
 #include "bindings.hpp"
 #include "learn/candidates.hpp"
 #include "learn/coverage.hpp"
+#include "eval/learning_run.hpp"
 #include "learn/driver.hpp"
 #include "learn/matching.hpp"
 #include "learn/recursive.hpp"
@@ -17,48 +18,18 @@ using namespace nb::literals;
 
 namespace vantor::py {
 
-// Shared with the candidate bindings.
-learn::KeySize key_size_from(nb::handle value);
-void sort_host_lists(nb::handle dict, const data::BottomClauseSet& set,
-                     const std::vector<std::size_t>& positions);
-
 namespace {
 
-nb::str str_of(const std::string& s) { return nb::str(s.c_str(), s.size()); }
-
-nb::list list_of(const std::vector<std::string>& texts) {
-    nb::list out;
-    for (const std::string& s : texts) out.append(str_of(s));
-    return out;
-}
-
-std::vector<std::string> texts_of(nb::handle seq, const char* parameter) {
-    if (nb::isinstance<nb::str>(seq) || seq.is_none()) raise_type_error(parameter, "a list of texts", seq);
-    std::vector<std::string> out;
-    try {
-        for (nb::handle item : seq) {
-            if (!nb::isinstance<nb::str>(item)) raise_type_error(parameter, "a list of texts (every element a str)", item);
-            out.push_back(nb::cast<std::string>(item));
-        }
-    } catch (const nb::python_error&) {
-        raise_type_error(parameter, "a list of texts", seq);
-    }
-    return out;
-}
-
 std::vector<std::vector<std::string>> text_lists_of(nb::handle seq, const char* parameter) {
-    if (nb::isinstance<nb::str>(seq) || seq.is_none()) raise_type_error(parameter, "a list of lists of texts", seq);
+    if (PyUnicode_Check(seq.ptr()) || seq.is_none()) raise_type_error(parameter, "a list of lists of texts", seq);
     std::vector<std::vector<std::string>> out;
     try {
-        for (nb::handle item : seq) out.push_back(texts_of(item, parameter));
-    } catch (const nb::python_error&) {
+        for (nb::handle item : seq) out.push_back(texts_from(item, parameter));
+    } catch (const nb::python_error& e) {
+        if (!e.matches(PyExc_TypeError)) throw;
         raise_type_error(parameter, "a list of lists of texts", seq);
     }
     return out;
-}
-
-void require_dict(nb::handle value, const char* parameter) {
-    if (!nb::isinstance<nb::dict>(value)) raise_type_error(parameter, "a dict", value);
 }
 
 // Per-call text objects of rule ids, so that equal texts share one str.
@@ -72,85 +43,85 @@ struct RuleStrings {
     }
 };
 
-nb::list compute_coverage_py(nb::handle BK, nb::handle head, nb::handle BT, nb::handle hypo_set_dic,
-                             nb::handle rule_set_dic, nb::handle constant, nb::handle optimize,
-                             nb::handle verbose, nb::handle reduce_bc, nb::handle bc_count,
-                             nb::handle rule_noise_check) {
-    const data::BottomClauseSet bk = bottom_clause_set_from(BK, "BK");
-    if (!nb::isinstance<nb::str>(head)) raise_type_error("head", "a literal text", head);
-    const std::string head_text = nb::cast<std::string>(head);
-    const std::vector<std::string> candidates = texts_of(BT, "BT");
-    require_dict(hypo_set_dic, "hypo_set_dic");
-    require_dict(rule_set_dic, "rule_set_dic");
-    const text::ConstantSet constants = constant_set_from(constant, "constant");
-    learn::CoverageOptions options;
-    options.optimize = truth_of(optimize);
-    options.reduce_bc = truth_of(reduce_bc);
-    if (options.reduce_bc) options.bc_count = integer_from(bc_count, "bc_count");
-    options.rule_noise_check = truth_of(rule_noise_check);
-    const bool quiet = truth_of(verbose);
-
-    learn::CoverageCache cache(constants);
-    cache.keep_entry_order();
-    for (auto [key, value] : nb::borrow<nb::dict>(rule_set_dic)) {
-        if (!nb::isinstance<nb::tuple>(key)) continue;  // never the key of a choice
+// The host's rule cache: keys that are tuples of literal texts, values rule
+// texts or [] (no rule). Other keys can never be the key of a choice.
+void read_rule_cache(nb::dict rule_set_dic, learn::CoverageCache& cache) {
+    for (auto [key, value] : rule_set_dic) {
+        if (!nb::isinstance<nb::tuple>(key)) continue;
         std::vector<std::string> texts;
         bool usable = true;
         for (nb::handle item : key) {
-            if (!nb::isinstance<nb::str>(item)) {
+            if (!PyUnicode_Check(item.ptr())) {
                 usable = false;
                 break;
             }
-            texts.push_back(nb::cast<std::string>(item));
+            texts.push_back(text_from(item, "rule_set_dic"));
         }
         if (!usable) continue;
         std::optional<std::string> rule;
-        if (nb::isinstance<nb::str>(value) && nb::len(value) > 0) {
-            rule = nb::cast<std::string>(value);
+        if (PyUnicode_Check(value.ptr()) && nb::len(value) > 0) {
+            rule = text_from(value, "rule_set_dic");
         } else if (truth_of(value)) {
             raise_type_error("rule_set_dic", "a dict whose values are rule texts or []", value);
         }
         cache.put_rule_entry(texts, std::move(rule));
     }
-    for (auto [key, value] : nb::borrow<nb::dict>(hypo_set_dic)) {
+}
+
+// Both host caches get what a pass added, also when it stopped part-way.
+void write_back_caches(const learn::CoverageCache& cache, std::size_t mark, nb::dict rule_set_dic,
+                       nb::dict hypo_set_dic) {
+    RuleStrings strings{cache, {}};
+    std::vector<std::pair<std::vector<std::string>, std::optional<learn::RuleId>>> entries;
+    cache.rule_entries_since(mark, entries);
+    for (const auto& [texts, rule] : entries) {
+        nb::tuple key = nb::tuple(list_of(texts));
+        if (rule) rule_set_dic[key] = strings.get(*rule);
+        else rule_set_dic[key] = nb::list();
+    }
+    for (const std::string& example : learn::computed_examples(cache)) {
+        nb::list rules;
+        for (learn::RuleId r : *cache.example(example)) rules.append(strings.get(r));
+        hypo_set_dic[str_of(example)] = rules;
+    }
+}
+
+nb::list compute_coverage_py(BottomClauses<"BK"> BK, Text<"head"> head, Texts<"BT"> BT,
+                             nb::dict hypo_set_dic, nb::dict rule_set_dic,
+                             Constants<"constant"> constant, bool optimize, bool quiet,
+                             bool reduce_bc, Count<"bc_count"> bc_count, bool rule_noise_check) {
+    learn::CoverageOptions options;
+    options.optimize = optimize;
+    options.reduce_bc = reduce_bc;
+    options.bc_count = bc_count.value;
+    options.rule_noise_check = rule_noise_check;
+
+    learn::CoverageCache cache(constant.set);
+    cache.keep_entry_order();
+    read_rule_cache(rule_set_dic, cache);
+    for (auto [key, value] : hypo_set_dic) {
         (void)value;
-        if (nb::isinstance<nb::str>(key)) cache.put_external_example(nb::cast<std::string>(key));
+        if (PyUnicode_Check(key.ptr())) cache.put_external_example(text_from(key, "hypo_set_dic"));
     }
     const std::size_t mark = cache.rule_entry_count();
 
-    learn::CoverageResult result;
     std::exception_ptr failure;
     {
-        TqdmProgress progress(quiet);
+        PyInterrupt interrupt;
+        eval::CheckedProgress progress(std::make_unique<TqdmProgress>(quiet), interrupt);
         PyRandom rng;
         nb::gil_scoped_release release;
         try {
-            result = learn::compute_coverage(bk, head_text, candidates, options, cache, rng, progress);
+            learn::compute_coverage(BK.set, head.value, BT.items, options, cache, rng, progress);
         } catch (...) {
             failure = std::current_exception();
         }
     }
-
-    // Both caches get what was added, also when the pass stopped part-way.
-    RuleStrings strings{cache, {}};
-    std::vector<std::pair<std::vector<std::string>, std::optional<learn::RuleId>>> entries;
-    cache.rule_entries_since(mark, entries);
-    nb::dict rules = nb::borrow<nb::dict>(rule_set_dic);
-    for (const auto& [texts, rule] : entries) {
-        nb::tuple key = nb::tuple(list_of(texts));
-        if (rule) rules[key] = strings.get(*rule);
-        else rules[key] = nb::list();
-    }
-    nb::dict examples = nb::borrow<nb::dict>(hypo_set_dic);
-    for (const std::string& example : learn::computed_examples(cache)) {
-        nb::list lst;
-        for (learn::RuleId r : *cache.example(example)) lst.append(strings.get(r));
-        examples[str_of(example)] = lst;
-    }
+    write_back_caches(cache, mark, rule_set_dic, hypo_set_dic);
     if (failure) std::rethrow_exception(failure);
 
     nb::list final_hypo;
-    for (std::size_t i = 0; i < bk.size(); ++i) final_hypo.append(examples[str_of(bk.keys[i])]);
+    for (const std::string& key : BK.set.keys) final_hypo.append(hypo_set_dic[str_of(key)]);
     return final_hypo;
 }
 
@@ -158,8 +129,8 @@ nb::list compute_coverage_py(nb::handle BK, nb::handle head, nb::handle BT, nb::
 struct RuleIds {
     std::unordered_map<std::string, learn::RuleId> ids;
     std::vector<nb::object> objects;
-    learn::RuleId get(nb::handle text) {
-        const std::string s = nb::cast<std::string>(text);
+    learn::RuleId get(nb::handle text, const char* parameter) {
+        const std::string s = text_from(text, parameter);
         auto [it, inserted] = ids.try_emplace(s, static_cast<learn::RuleId>(objects.size()));
         if (inserted) objects.push_back(nb::borrow(text));
         return it->second;
@@ -174,7 +145,7 @@ std::vector<std::vector<learn::RuleId>> hypothesis_lists(nb::handle P, const cha
         std::vector<learn::RuleId> rules;
         for (nb::handle r : entry) {
             if (!nb::isinstance<nb::str>(r)) raise_type_error(parameter, "a list of lists of rule texts", r);
-            rules.push_back(ids.get(r));
+            rules.push_back(ids.get(r, parameter));
         }
         out.push_back(std::move(rules));
     }
@@ -191,26 +162,24 @@ nb::dict cover_dict(const learn::CoverMap& map, const RuleIds& ids) {
     return out;
 }
 
-nb::dict filter_by_min_pos_py(nb::handle P, nb::handle min_pos) {
+nb::dict filter_by_min_pos_py(nb::handle P, ThresholdArg<"min_pos", true> min_pos) {
     RuleIds ids;
     const auto lists = hypothesis_lists(P, "P", ids);
-    const long long threshold = threshold_from(min_pos, "min_pos", true);
-    return cover_dict(learn::filter_by_min_pos(lists, threshold, ids.objects.size()), ids);
+    return cover_dict(learn::filter_by_min_pos(lists, min_pos.value, ids.objects.size()), ids);
 }
 
-nb::dict filter_by_max_neg_py(nb::handle dic_p, nb::handle P, nb::handle max_neg) {
-    require_dict(dic_p, "dic_p");
+nb::dict filter_by_max_neg_py(nb::handle dic_p, nb::handle P, ThresholdArg<"max_neg", false> max_neg) {
+    if (!PyDict_Check(dic_p.ptr())) raise_type_error("dic_p", "a dict", dic_p);
     RuleIds ids;
     learn::CoverMap pos;
     for (auto [key, value] : nb::borrow<nb::dict>(dic_p)) {
         (void)value;
         if (!nb::isinstance<nb::str>(key)) raise_type_error("dic_p", "a dict with rule texts as keys", key);
-        pos.rules.push_back(ids.get(key));
+        pos.rules.push_back(ids.get(key, "dic_p"));
         pos.positions.emplace_back();
     }
     const auto lists = hypothesis_lists(P, "P", ids);
-    const long long threshold = threshold_from(max_neg, "max_neg", false);
-    return cover_dict(learn::filter_by_max_neg(pos, lists, threshold, ids.objects.size()), ids);
+    return cover_dict(learn::filter_by_max_neg(pos, lists, max_neg.value, ids.objects.size()), ids);
 }
 
 std::vector<std::int64_t> positions_of(nb::handle value, const char* parameter) {
@@ -223,32 +192,32 @@ std::vector<std::int64_t> positions_of(nb::handle value, const char* parameter) 
     return out;
 }
 
-nb::tuple select_theory_py(nb::handle P, nb::handle N, nb::handle p, nb::handle n, nb::handle pi, nb::handle re) {
-    require_dict(P, "P");
-    require_dict(N, "N");
+nb::tuple select_theory_py(nb::handle P, nb::handle N, nb::handle p, nb::handle n, bool pi, bool re) {
+    if (!PyDict_Check(P.ptr())) raise_type_error("P", "a dict", P);
+    if (!PyDict_Check(N.ptr())) raise_type_error("N", "a dict", N);
     nb::dict pd = nb::borrow<nb::dict>(P), nd = nb::borrow<nb::dict>(N);
     std::vector<std::string> keys;
     std::vector<std::vector<std::int64_t>> pos_of, neg_of;
     for (auto [key, value] : nd) {
-        if (!nb::isinstance<nb::str>(key)) raise_type_error("N", "a dict with rule texts as keys", key);
+        if (!PyUnicode_Check(key.ptr())) raise_type_error("N", "a dict with rule texts as keys", key);
         if (!pd.contains(key)) {
             PyErr_SetObject(PyExc_KeyError, key.ptr());
             throw nb::python_error();
         }
-        keys.push_back(nb::cast<std::string>(key));
+        keys.push_back(text_from(key, "N"));
         pos_of.push_back(positions_of(pd[key], "P"));
         neg_of.push_back(positions_of(value, "N"));
     }
     if (keys.empty()) return nb::make_tuple(nb::list(), false);
-    const long long pc = integer_from(p, "p"), nc = integer_from(n, "n");
-    const bool use_pi = truth_of(pi), use_re = truth_of(re);
+    // The counts are read only when there is a theory to score.
+    const long long pc = count_from(p, "p"), nc = count_from(n, "n");
     std::vector<std::string> output;
     {
         nb::gil_scoped_release release;
         const std::vector<std::size_t> chosen = learn::select_indexes(pos_of, neg_of, pc, nc);
         std::vector<std::string> hypo;
         for (std::size_t i : chosen) hypo.push_back(keys[i]);
-        output = learn::theory_output(hypo, use_pi, use_re);
+        output = learn::theory_output(hypo, pi, re);
     }
     return nb::make_tuple(list_of(output), true);
 }
@@ -265,82 +234,73 @@ nb::list match_literals_py(nb::handle list_1) {
     return out;
 }
 
-nb::tuple learn_stages_py(nb::handle Training_pos, nb::handle Training_neg, nb::handle constant_set,
-                          nb::handle meta_rule, nb::handle min_pos, nb::handle max_neg,
-                          nb::handle max_literals, nb::handle exact_literals, nb::handle key_size,
-                          nb::handle distinct, nb::handle optimize, nb::handle verbose,
-                          nb::handle reduce_bc, nb::handle bc_count, nb::handle set_chain, nb::handle pi,
-                          nb::handle recursive, nb::handle rule_noise_check) {
-    data::BottomClauseSet pos = bottom_clause_set_from(Training_pos, "Training_pos");
-    const data::BottomClauseSet neg = bottom_clause_set_from(Training_neg, "Training_neg");
-    const text::ConstantSet constants = constant_set_from(constant_set, "constant_set");
-    learn::CandidateOptions copt;
-    copt.meta_rule = texts_of(meta_rule, "meta_rule");
-    copt.max_literals = integer_from(max_literals, "max_literals");
-    copt.exact_literals = truth_of(exact_literals);
-    copt.key_size = key_size_from(key_size);
-    copt.distinct = truth_of(distinct);
-    copt.set_chain = truth_of(set_chain);
-    learn::CoverageOptions cov;
-    cov.optimize = truth_of(optimize);
-    cov.reduce_bc = truth_of(reduce_bc);
-    if (cov.reduce_bc) cov.bc_count = integer_from(bc_count, "bc_count");
-    cov.rule_noise_check = truth_of(rule_noise_check);
-    learn::SelectionOptions sel;
-    sel.min_pos = threshold_from(min_pos, "min_pos", true);
-    sel.max_neg = threshold_from(max_neg, "max_neg", false);
-    sel.pi = truth_of(pi);
-    sel.recursive = truth_of(recursive);
-    const bool quiet = truth_of(verbose);
-
-    learn::StageTimes times;
-    learn::Candidates candidates;
+// The learner up to the selected theory, for tests and benchmarks:
+// (theory, whether selection had candidates, seconds per stage).
+nb::tuple learn_stages_py(BottomClauses<"Training_pos"> Training_pos,
+                          BottomClauses<"Training_neg"> Training_neg, learn::LearnOptions options) {
+    PyLearningHost py_host(options.quiet);
+    std::vector<std::size_t> sorted;
+    eval::LearnedTheory learned;
     {
-        PyRandom rng;
         nb::gil_scoped_release release;
-        candidates = learn::build_candidates(pos, constants, copt, rng, &times);
+        learned = eval::learn_stages(Training_pos.set, Training_neg.set, options, py_host.host, sorted);
     }
-    sort_host_lists(Training_pos, pos, candidates.sorted_positions);
+    sort_host_lists(Training_pos.source, Training_pos.set, sorted);
+    nb::dict times = stage_times_of(learned.times);
+    times["candidates"] = learned.candidates;
+    return nb::make_tuple(list_of(learned.selection.theory), learned.selection.announce, times);
+}
 
-    learn::Selection selection;
-    {
-        PyRandom rng;
-        TqdmProgress pos_bar(quiet), neg_bar(quiet);
+// One learning run: (theory, the five training measures, time_learn, work),
+// work holding the seconds per stage and of the Prolog evaluation.
+nb::tuple vantor_learn_py(BottomClauses<"Training_pos"> Training_pos,
+                          BottomClauses<"Training_neg"> Training_neg, PathText<"file"> file,
+                          learn::LearnOptions options) {
+    PyLearningHost py_host(options.quiet);
+    std::vector<std::size_t> sorted;
+    eval::LearningResult result;
+    try {
         nb::gil_scoped_release release;
-        learn::CoverageCache cache(constants);
-        selection = learn::cover_and_select(pos, neg, candidates.head, candidates.theory, cov, sel, cache,
-                                            rng, pos_bar, neg_bar, &times);
+        result = eval::learning_run(Training_pos.set, Training_neg.set, file.value, options,
+                                    py_host.host, sorted);
+    } catch (...) {
+        // The caller's lists end up as sorted as the core's; a failure while
+        // sorting must not replace the run's own error.
+        nb::error_scope keep;
+        try {
+            sort_host_lists(Training_pos.source, Training_pos.set, sorted);
+        } catch (...) {
+        }
+        throw;
     }
-    nb::dict t;
-    t["arity table"] = times.arity_table;
-    t["relation chains"] = times.relation_chains;
-    t["templates"] = times.templates;
-    t["instantiation"] = times.instantiation;
-    t["positive coverage"] = times.positive_coverage;
-    t["negative coverage"] = times.negative_coverage;
-    t["selection"] = times.selection;
-    t["candidates"] = candidates.theory.size();
-    return nb::make_tuple(list_of(selection.theory), selection.announce, t);
+    sort_host_lists(Training_pos.source, Training_pos.set, sorted);
+    nb::dict work = stage_times_of(result.times);
+    work["prolog evaluation"] = result.seconds_prolog;
+    work["candidates"] = result.candidates;
+    return nb::make_tuple(list_of(result.hypothesis), measures_of(result.training), result.time_learn,
+                          work);
 }
 
 }  // namespace
 
 void bind_learn(nb::module_& m) {
     m.def("_compute_coverage", &compute_coverage_py, "BK"_a, "head"_a, "BT"_a, "hypo_set_dic"_a,
-          "rule_set_dic"_a, "constant"_a, "optimize"_a, "verbose"_a, "reduce_bc"_a, "bc_count"_a,
+          "rule_set_dic"_a, "constant"_a, "optimize"_a, "quiet"_a, "reduce_bc"_a, "bc_count"_a,
           "rule_noise_check"_a);
     m.def("_rename_variables", &rename_variables_py, "Hypo"_a);
     m.def("_match_literals", &match_literals_py, "list_1"_a);
-    m.def("_normalise_rule", [](nb::handle H) { return list_of(learn::normalise_rule(texts_of(H, "H"))); }, "H"_a);
+    m.def("_normalise_rule", [](Texts<"H"> H) { return list_of(learn::normalise_rule(H.items)); }, "H"_a);
     m.def("_filter_by_min_pos", &filter_by_min_pos_py, "P"_a, "min_pos"_a);
     m.def("_filter_by_max_neg", &filter_by_max_neg_py, "dic_p"_a, "P"_a, "max_neg"_a);
     m.def("_select_theory", &select_theory_py, "P"_a, "N"_a, "p"_a, "n"_a, "pi"_a, "re"_a);
-    m.def("_chain_rule_body", [](nb::handle H) { return list_of(learn::chain_rule_body(texts_of(H, "H"))); }, "H"_a);
-    m.def("_make_recursive_rules", [](nb::handle H) { return list_of(learn::make_recursive_rules(texts_of(H, "H"))); }, "H"_a);
-    m.def("_learn_stages", &learn_stages_py, "Training_pos"_a, "Training_neg"_a, "constant_set"_a,
-          "meta_rule"_a, "min_pos"_a, "max_neg"_a, "max_literals"_a, "exact_literals"_a, "key_size"_a,
-          "distinct"_a, "optimize"_a, "verbose"_a, "reduce_bc"_a, "bc_count"_a, "set_chain"_a, "pi"_a,
-          "recursive"_a, "rule_noise_check"_a);
+    m.def("_chain_rule_body", [](Texts<"H"> H) { return list_of(learn::chain_rule_body(H.items)); }, "H"_a);
+    m.def("_make_recursive_rules", [](Texts<"H"> H) { return list_of(learn::make_recursive_rules(H.items)); },
+          "H"_a);
+    m.def("_print_theory", &print_theory, "theory"_a,
+          "Prints the hypothesis banner and the theory in list notation.");
+    m.def("_learn_stages", &learn_stages_py, "Training_pos"_a, "Training_neg"_a, "options"_a);
+    m.def("_vantor_learn", &vantor_learn_py, "Training_pos"_a, "Training_neg"_a, "file"_a,
+          "options"_a);
 }
 
 }  // namespace vantor::py

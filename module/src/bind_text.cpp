@@ -25,12 +25,12 @@ nb::object substitution_to_py(const std::optional<text::Substitution>& sub) {
 
 nb::str argument_kind_py(nb::handle arg) {
     if (nb::isinstance<nb::list>(arg)) return nb::str("variable");
-    if (!nb::isinstance<nb::str>(arg)) raise_type_error("arg", "a text or a list", arg);
-    return nb::str(text::kind_name(text::argument_kind(nb::cast<std::string>(arg))));
+    if (!PyUnicode_Check(arg.ptr())) raise_type_error("arg", "a text or a list", arg);
+    return nb::str(text::kind_name(text::argument_kind(text_from(arg, "arg"))));
 }
 
 bool is_float_py(nb::handle value) {
-    if (nb::isinstance<nb::str>(value)) return text::is_float(nb::cast<std::string>(value));
+    if (PyUnicode_Check(value.ptr())) return text::is_float(text_from(value, "potential_float"));
     // Anything else converts as the host's float() converts it: only a
     // ValueError means "not a float"; a TypeError reaches the caller.
     try {
@@ -42,26 +42,18 @@ bool is_float_py(nb::handle value) {
     }
 }
 
-std::vector<std::string> texts_of(nb::handle seq, const char* parameter) {
-    if (nb::isinstance<nb::str>(seq)) raise_type_error(parameter, "a list of texts", seq);
-    std::vector<std::string> out;
-    for (nb::handle item : seq) {
-        if (!nb::isinstance<nb::str>(item)) {
-            raise_type_error(parameter, "a list of texts (every element a str)", item);
-        }
-        out.push_back(nb::cast<std::string>(item));
-    }
-    return out;
-}
-
 }  // namespace
 
-void bind_text(nb::module_& m) {
+namespace {
+
+void bind_parser_classes(nb::module_& m) {
     nb::class_<text::Clause>(m, "Clause",
                              "A literal text split into its predicate and argument text.\n\n"
                              "Clause('parent(ann,bob).') has predicate 'parent' and body\n"
                              "['ann,bob', '.']; args() gives ['ann', 'bob'].")
-        .def(nb::init<std::string_view>(), "mode"_a)
+        .def(
+            "__init__", [](text::Clause* self, Text<"mode"> mode) { new (self) text::Clause(mode.value); },
+            "mode"_a)
         .def_rw("predicate", &text::Clause::predicate)
         .def_rw("body", &text::Clause::body)
         .def(
@@ -74,7 +66,9 @@ void bind_text(nb::module_& m) {
 
     nb::class_<text::Meta>(m, "Meta",
                            "A rule text h:-b1&b2 cut at its first ':-' into head and body.")
-        .def(nb::init<std::string_view>(), "mode"_a)
+        .def(
+            "__init__", [](text::Meta* self, Text<"mode"> mode) { new (self) text::Meta(mode.value); },
+            "mode"_a)
         .def_rw("head", &text::Meta::head)
         .def_rw("body", &text::Meta::body)
         .def("get_body_clauses", &text::Meta::get_body_clauses,
@@ -83,58 +77,55 @@ void bind_text(nb::module_& m) {
             return "Meta(head=" + nb::cast<std::string>(nb::repr(nb::str(r.head.c_str()))) +
                    ", body=" + nb::cast<std::string>(nb::repr(nb::str(r.body.c_str()))) + ")";
         });
+}
 
+}  // namespace
+
+void bind_text(nb::module_& m) {
+    bind_parser_classes(m);
     m.def(
         "make_literal",
-        [](const std::string& predicate, nb::handle args) {
-            if (nb::isinstance<nb::str>(args)) raise_type_error("args", "a sequence", args);
-            return text::make_literal(predicate, str_of_each(args));
+        [](Text<"predicate"> predicate, nb::handle args) {
+            if (PyUnicode_Check(args.ptr())) raise_type_error("args", "a sequence", args);
+            return text::make_literal(predicate.value, str_of_each(args, "args"));
         },
         "predicate"_a, "args"_a,
         "predicate(a1,...,an) from a predicate and arguments (each converted with str()).\n"
         "With no arguments the result is the bare predicate.");
     m.def(
         "make_rule",
-        [](const std::string& head, nb::handle args) {
-            return text::make_rule(head, texts_of(args, "args"));
-        },
+        [](Text<"head"> head, Texts<"args"> args) { return text::make_rule(head.value, args.items); },
         "head"_a, "args"_a, "Rule text in internal form: head:-b1&b2&...&bn.");
     m.def(
         "make_prolog_rule",
-        [](const std::string& head, nb::handle args) {
-            return text::make_prolog_rule(head, texts_of(args, "args"));
-        },
+        [](Text<"head"> head, Texts<"args"> args) { return text::make_prolog_rule(head.value, args.items); },
         "head"_a, "args"_a, "Rule text in Prolog form: head:-b1,b2,...,bn.");
     m.def("argument_kind", &argument_kind_py, "arg"_a,
           "'variable' (all upper case, or a list), 'numeric' or 'constant'.");
     m.def("is_float", &is_float_py, "potential_float"_a,
           "True when float() accepts the value; False when it raises ValueError.");
-    m.def("split_term", [](std::string_view var) { return text::split_term(var); }, "var"_a);
+    m.def("split_term", [](Text<"var"> var) { return text::split_term(var.value); }, "var"_a);
     m.def(
         "argument_positions",
-        [](nb::handle args) { return args_to_py(text::argument_positions(texts_of(args, "args"))); },
+        [](Texts<"args"> args) { return args_to_py(text::argument_positions(args.items)); },
         "args"_a);
     m.def(
         "literal_substitution",
-        [](std::string_view a, std::string_view b) {
-            return substitution_to_py(text::literal_substitution(a, b));
-        },
+        [](Text<"a"> a, Text<"b"> b) { return substitution_to_py(text::literal_substitution(a.value, b.value)); },
         "a"_a, "b"_a,
         "Argument-by-argument match of two literals: a list of one-entry dicts,\n"
         "or the text 'false' when they cannot match.");
     m.def(
         "is_linked",
-        [](std::string_view arg_head, nb::handle list_1, nb::handle constant) {
-            return text::is_linked(arg_head, texts_of(list_1, "list_1"),
-                                   constant_set_from(constant, "constant"));
+        [](Text<"arg_head"> arg_head, Texts<"list_1"> list_1, Constants<"constant"> constant) {
+            return text::is_linked(arg_head.value, list_1.items, constant.set);
         },
         "arg_head"_a, "list_1"_a, "constant"_a,
         "True when every body literal shares a variable with the head or an earlier literal.");
     m.def(
         "is_chained",
-        [](std::string_view arg_head, nb::handle list_1, nb::handle constant) {
-            return text::is_chained(arg_head, texts_of(list_1, "list_1"),
-                                    constant_set_from(constant, "constant"));
+        [](Text<"arg_head"> arg_head, Texts<"list_1"> list_1, Constants<"constant"> constant) {
+            return text::is_chained(arg_head.value, list_1.items, constant.set);
         },
         "arg_head"_a, "list_1"_a, "constant"_a,
         "True when each body literal's first argument is a variable already introduced.");

@@ -10,17 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "casters.hpp"
 #include "data/bottom_clause_set.hpp"
 #include "eval/evaluate.hpp"
+#include "eval/learning_run.hpp"
 #include "host.hpp"
 #include "text/clause.hpp"
 #include "text/substitution.hpp"
 
 namespace nb = nanobind;
 
-namespace vantor::learn {
-struct KeySize;
-}
 
 namespace vantor::py {
 
@@ -80,27 +79,42 @@ public:
     void print(std::string_view text) override;
 };
 
+// Learning runs over the host: Python's random module, sys.stdout, Ctrl-C,
+// tqdm bars unless quiet, the theory printed through sys.stdout and engine
+// warnings as RuntimeWarning.
+struct PyLearningHost {
+    explicit PyLearningHost(bool quiet);
+    PyRandom rng;
+    PyStdout out;
+    PyInterrupt interrupt;
+    eval::LearningHost host;
+};
+
+// The banner "+----------+ Hypothesis +----------+" and the theory in list
+// notation, through sys.stdout. Takes the GIL.
+void print_theory(const std::vector<std::string>& theory);
+
+// The five measures of an evaluation as the result record holds them:
+// integer zeros for an empty theory, None for a zero denominator.
+nb::tuple measures_of(const eval::EvalResult& result);
+
+// Seconds per learning stage, by the names the benchmarks print.
+nb::dict stage_times_of(const learn::StageTimes& times);
+
+nb::str str_of(std::string_view text);
+nb::list list_of(const std::vector<std::string>& texts);
+
 // A host value as an argument: a plain text, or a list of texts for a
 // list-valued argument.
 nb::object arg_to_py(const text::Arg& arg);
 nb::list args_to_py(const std::vector<text::Arg>& args);
 
 // The str() of every element, as make_literal converts its arguments.
-std::vector<std::string> str_of_each(nb::handle sequence);
+std::vector<std::string> str_of_each(nb::handle sequence, const char* parameter);
 
 // Constant sets hold texts; a non-text member can never equal a term text,
 // so it is left out.
 text::ConstantSet constant_set_from(nb::handle sequence, const char* parameter);
-
-// A bottom-clause dictionary (example text -> list of literal texts) from the
-// host. A file name in its place raises TypeError saying how to load one.
-data::BottomClauseSet bottom_clause_set_from(nb::handle dict, const char* parameter);
-
-// The `key_size` parameter of the learning stages: a value that tests false
-// is "unset"; an int (or bool) is a count; a float is kept as a real number
-// (the stages decide what a fraction means); anything else raises TypeError.
-// Defined in bind_candidates.cpp.
-learn::KeySize key_size_from(nb::handle value);
 
 // Sorts (list.sort()) the host's lists of `dict` at the given positions of
 // `set` (the positions predicate_arity_table sorted in the core's copy), so
@@ -110,14 +124,6 @@ void sort_host_lists(nb::handle dict, const data::BottomClauseSet& set,
 
 // Host truth value (bool(value)), as the learners test their flags.
 bool truth_of(nb::handle value);
-
-// A count given as an int (or anything with __index__, but not a float);
-// values beyond 64 bits saturate, which compares the same with any count.
-long long integer_from(nb::handle value, const char* parameter);
-
-// Thresholds compare with counts: a float is taken as its value, rounded
-// toward the side that keeps the comparison exact (nan never passes).
-long long threshold_from(nb::handle value, const char* parameter, bool at_least);
 
 // TypeError naming the parameter when `value` is not of the expected kind.
 [[noreturn]] void raise_type_error(const char* parameter, const char* expected, nb::handle value);

@@ -3,6 +3,9 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <optional>
+#include <system_error>
 
 #include "bindings.hpp"
 
@@ -103,58 +106,111 @@ nb::list args_to_py(const std::vector<text::Arg>& args) {
     return out;
 }
 
-std::vector<std::string> str_of_each(nb::handle sequence) {
+std::vector<std::string> str_of_each(nb::handle sequence, const char* parameter) {
     std::vector<std::string> out;
-    for (nb::handle item : sequence) out.emplace_back(nb::str(item).c_str());
+    for (nb::handle item : sequence) out.push_back(text_from(nb::str(item), parameter));
+    return out;
+}
+
+nb::str str_of(std::string_view text) { return nb::str(text.data(), text.size()); }
+
+nb::list list_of(const std::vector<std::string>& texts) {
+    nb::list out;
+    for (const std::string& s : texts) out.append(str_of(s));
+    return out;
+}
+
+std::string text_from(nb::handle value, const char* parameter) {
+    return text_from(value, parameter, false);
+}
+
+std::string path_from(nb::handle value, const char* parameter) {
+    return text_from(value, parameter, true);
+}
+
+std::string text_from(nb::handle value, const char* parameter, bool is_path) {
+    if (!PyUnicode_Check(value.ptr())) raise_type_error(parameter, "a text (str)", value);
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(value.ptr(), &size);
+    if (data == nullptr) {
+        PyErr_Clear();
+        throw ValueError(std::string(parameter) +
+                         " holds a lone surrogate, which is no character and has no UTF-8 "
+                         "form; decode its source with errors='replace' or remove it");
+    }
+    if (is_path && std::memchr(data, '\0', static_cast<std::size_t>(size)) != nullptr) {
+        throw ValueError(std::string(parameter) + " must not contain a null character ('\\0')");
+    }
+    return std::string(data, static_cast<std::size_t>(size));
+}
+
+std::vector<std::string> texts_from(nb::handle sequence, const char* parameter) {
+    if (sequence.is_none() || PyUnicode_Check(sequence.ptr()) || PyBytes_Check(sequence.ptr())) {
+        raise_type_error(parameter, "a list of texts", sequence);
+    }
+    std::vector<std::string> out;
+    try {
+        for (nb::handle item : sequence) {
+            if (!PyUnicode_Check(item.ptr())) {
+                raise_type_error(parameter, "a list of texts (every element a str)", item);
+            }
+            out.push_back(text_from(item, parameter));
+        }
+    } catch (const nb::python_error& e) {
+        if (!e.matches(PyExc_TypeError)) throw;
+        raise_type_error(parameter, "a list of texts", sequence);
+    }
     return out;
 }
 
 text::ConstantSet constant_set_from(nb::handle sequence, const char* parameter) {
     text::ConstantSet out;
     if (sequence.is_none()) return out;
-    if (nb::isinstance<nb::str>(sequence)) {
-        raise_type_error(parameter, "a list of texts", sequence);
-    }
+    if (PyUnicode_Check(sequence.ptr())) raise_type_error(parameter, "a list of texts", sequence);
     try {
         for (nb::handle item : sequence) {
-            if (nb::isinstance<nb::str>(item)) out.insert(nb::cast<std::string>(item));
+            if (PyUnicode_Check(item.ptr())) out.insert(text_from(item, parameter));
         }
-    } catch (const nb::python_error&) {
+    } catch (const nb::python_error& e) {
+        if (!e.matches(PyExc_TypeError)) throw;
         raise_type_error(parameter, "a list of texts", sequence);
     }
     return out;
 }
 
+std::vector<std::string> bottom_clause_from(nb::handle value, const char* parameter) {
+    // Depth-0 dictionaries hold the head text itself.
+    if (PyUnicode_Check(value.ptr())) return {text_from(value, parameter)};
+    if (!PyList_Check(value.ptr()) && !PyTuple_Check(value.ptr())) {
+        raise_type_error(parameter, "a dict of lists of literal texts", value);
+    }
+    std::vector<std::string> literals;
+    literals.reserve(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(value.ptr())));
+    for (nb::handle literal : value) {
+        if (!PyUnicode_Check(literal.ptr())) {
+            raise_type_error(parameter, "a dict of lists of literal texts", literal);
+        }
+        literals.push_back(text_from(literal, parameter));
+    }
+    return literals;
+}
+
 data::BottomClauseSet bottom_clause_set_from(nb::handle dict, const char* parameter) {
-    if (nb::isinstance<nb::str>(dict)) {
+    if (PyUnicode_Check(dict.ptr())) {
         throw TypeError(std::string(parameter) +
                         " must be a bottom-clause dictionary, not a file name; load a stored one "
                         "with read_pickle(name) or build it with "
                         "bottom_clause_generation(..., container='memory')");
     }
-    if (!nb::isinstance<nb::dict>(dict)) {
-        raise_type_error(parameter, "a bottom-clause dictionary (dict)", dict);
-    }
+    if (!PyDict_Check(dict.ptr())) raise_type_error(parameter, "a bottom-clause dictionary (dict)", dict);
     data::BottomClauseSet set;
     nb::dict d = nb::borrow<nb::dict>(dict);
     set.keys.reserve(d.size());
     set.clauses.reserve(d.size());
     for (auto [key, value] : d) {
-        if (!nb::isinstance<nb::str>(key)) raise_type_error(parameter, "a dict with text keys", key);
-        set.keys.push_back(nb::cast<std::string>(key));
-        std::vector<std::string> literals;
-        if (nb::isinstance<nb::str>(value)) {
-            // Depth-0 dictionaries hold the head text itself.
-            literals.push_back(nb::cast<std::string>(value));
-        } else {
-            for (nb::handle lit : value) {
-                if (!nb::isinstance<nb::str>(lit)) {
-                    raise_type_error(parameter, "a dict of lists of literal texts", lit);
-                }
-                literals.push_back(nb::cast<std::string>(lit));
-            }
-        }
-        set.clauses.push_back(std::move(literals));
+        if (!PyUnicode_Check(key.ptr())) raise_type_error(parameter, "a dict with text keys", key);
+        set.keys.push_back(text_from(key, parameter));
+        set.clauses.push_back(bottom_clause_from(value, parameter));
     }
     return set;
 }
@@ -165,7 +221,7 @@ bool truth_of(nb::handle value) {
     return truth != 0;
 }
 
-long long integer_from(nb::handle value, const char* parameter) {
+long long count_from(nb::handle value, const char* parameter) {
     if (!PyIndex_Check(value.ptr()) || PyFloat_Check(value.ptr())) raise_type_error(parameter, "an int", value);
     nb::object index = nb::steal(PyNumber_Index(value.ptr()));
     if (!index.is_valid()) nb::raise_python_error();
@@ -183,7 +239,86 @@ long long threshold_from(nb::handle value, const char* parameter, bool at_least)
         if (x < -9e18) return LLONG_MIN;
         return static_cast<long long>(at_least ? std::ceil(x) : std::floor(x));
     }
-    return integer_from(value, parameter);
+    return count_from(value, parameter);
+}
+
+learn::KeySize key_size_from(nb::handle value) {
+    if (!truth_of(value)) return learn::KeySize::unset();
+    if (PyFloat_Check(value.ptr())) return learn::KeySize::of_real(PyFloat_AsDouble(value.ptr()));
+    if (PyIndex_Check(value.ptr())) return learn::KeySize::of(count_from(value, "key_size"));
+    raise_type_error("key_size",
+                     "a number of examples (an int) or a value that tests false, such as [] or 0",
+                     value);
+}
+
+namespace {
+
+// Reads each setting from the attribute of its name.
+struct OptionReader {
+    nb::handle source;
+
+    nb::object get(const char* name) const {
+        if (!nb::hasattr(source, name)) {
+            throw TypeError(std::string("learning options must come from vantor._options.learn_options; "
+                                        "this object has no '") + name + "'");
+        }
+        return source.attr(name);
+    }
+    void operator()(const char* name, text::ConstantSet& field) const { field = constant_set_from(get(name), name); }
+    void operator()(const char* name, std::vector<std::string>& field) const { field = texts_from(get(name), name); }
+    void operator()(const char* name, learn::Threshold field) const {
+        field.count = threshold_from(get(name), name, field.at_least);
+    }
+    void operator()(const char* name, long long& field) const { field = count_from(get(name), name); }
+    void operator()(const char* name, bool& field) const { field = truth_of(get(name)); }
+    void operator()(const char* name, learn::KeySize& field) const { field = key_size_from(get(name)); }
+};
+
+}  // namespace
+
+learn::LearnOptions learn_options_from(nb::handle value) {
+    learn::LearnOptions options;
+    learn::for_each_option(options, OptionReader{value});
+    return options;
+}
+
+void print_theory(const std::vector<std::string>& theory) {
+    nb::gil_scoped_acquire gil;
+    PyStdout out;
+    out.print("+----------+ Hypothesis +----------+");
+    nb::str listed = nb::repr(list_of(theory));
+    out.print(text_from(listed, "theory"));
+}
+
+PyLearningHost::PyLearningHost(bool quiet)
+    : host{rng, out, interrupt,
+           [quiet]() -> std::unique_ptr<Progress> { return std::make_unique<TqdmProgress>(quiet); },
+           &print_theory,
+           [](const std::string& message) {
+               nb::gil_scoped_acquire gil;
+               if (PyErr_WarnEx(PyExc_RuntimeWarning, message.c_str(), 3) < 0) throw nb::python_error();
+           }} {}
+
+nb::tuple measures_of(const eval::EvalResult& result) {
+    auto measure = [&](const std::optional<double>& value) -> nb::object {
+        if (result.empty_theory) return nb::int_(0);
+        return value ? nb::object(nb::float_(*value)) : nb::none();
+    };
+    const eval::Metrics& m = result.metrics;
+    return nb::make_tuple(measure(m.accuracy), measure(m.precision), measure(m.sensitivity),
+                          measure(m.specificity), measure(m.fscore));
+}
+
+nb::dict stage_times_of(const learn::StageTimes& times) {
+    nb::dict t;
+    t["arity table"] = times.arity_table;
+    t["relation chains"] = times.relation_chains;
+    t["templates"] = times.templates;
+    t["instantiation"] = times.instantiation;
+    t["positive coverage"] = times.positive_coverage;
+    t["negative coverage"] = times.negative_coverage;
+    t["selection"] = times.selection;
+    return t;
 }
 
 void raise_type_error(const char* parameter, const char* expected, nb::handle value) {
@@ -216,6 +351,10 @@ void bind_errors(nb::module_& m) {
             PyErr_SetString(PyExc_IndexError, e.what());
         } catch (const ZeroDivision& e) {
             PyErr_SetString(PyExc_ZeroDivisionError, e.what());
+        } catch (const std::system_error& e) {
+            // A failed system call without a path of its own.
+            nb::object err = nb::handle(PyExc_OSError)(e.code().value(), nb::str(e.what()));
+            PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(err.ptr())), err.ptr());
         }
     });
 }

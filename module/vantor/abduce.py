@@ -8,12 +8,12 @@ abducible literal into ground facts. The facts are counted (or scored) and
 written to "abduced_facts.txt" in the working directory.
 """
 import os
-import tempfile
 import warnings
+from typing import Optional, Union
 
 from . import _core
 from ._core import consistent_substitutions, instantiate_abducibles, separate_abducibles
-from .data import read_pickle
+from ._files import load_stored, replace_files
 
 __all__ = [
     "separate_abducibles",
@@ -25,50 +25,11 @@ __all__ = [
 OUTPUT_FILE = "abduced_facts.txt"
 METRICS = ("coverage", "predictive_power")
 
-_PATH_TYPES = (str, bytes, os.PathLike)
 
-
-def _load_stored(name):
-    """The object stored in the file ``name``; an empty file holds no examples."""
-    if not isinstance(name, _PATH_TYPES):
-        # open() would take an integer as a file descriptor (and close it).
-        raise TypeError(
-            "Training_pos must be a bottom-clause dictionary (dict) or the name of a "
-            "file holding a stored one, not %s" % type(name).__name__
-        )
-    return read_pickle(name)
-
-
-def _file_mode(path):
-    try:
-        return os.stat(path).st_mode & 0o7777
-    except OSError:
-        mask = os.umask(0)
-        os.umask(mask)
-        return 0o666 & ~mask
-
-
-def _replace_file(path, text):
-    """Write ``text`` to ``path`` so that the file holds either its old or its
-    whole new content, never a part."""
-    folder = os.path.dirname(os.path.abspath(path))
-    fd, tmp = tempfile.mkstemp(dir=folder, prefix="." + os.path.basename(path) + ".",
-                               suffix=".tmp")
-    try:
-        with os.fdopen(fd, "w", encoding="utf-8", newline="") as handle:
-            handle.write(text)
-        os.chmod(tmp, _file_mode(path))
-        os.replace(tmp, path)
-    except BaseException:
-        try:
-            os.unlink(tmp)
-        except OSError:
-            pass
-        raise
-
-
-def vantor_abduction(Training_pos, abducible, positive_example_list=None, constant_set=None,
-                     meta_rule=None, metric="coverage"):
+def vantor_abduction(Training_pos: Union[dict[str, list[str]], str, os.PathLike],
+                     abducible: list[str], positive_example_list: Optional[list[str]] = None,
+                     constant_set: Optional[list[str]] = None, meta_rule: Optional[list[str]] = None,
+                     metric: str = "coverage") -> dict[str, int]:
     """Propose facts for the abducible predicates and write "abduced_facts.txt".
 
     Training_pos: the positive bottom-clause dictionary (exactly a ``dict``), or
@@ -95,20 +56,17 @@ def vantor_abduction(Training_pos, abducible, positive_example_list=None, consta
     constant_set = [] if constant_set is None else constant_set
     meta_rule = [] if meta_rule is None else meta_rule
 
-    if isinstance(abducible, (str, bytes)):
-        raise TypeError(
-            "abducible must be a list of predicate names, not a single text; write [%r]"
-            % (abducible,)
-        )
     if isinstance(positive_example_list, (str, bytes)):
         raise TypeError(
             "positive_example_list must be a list of example texts, not a single text; "
             "write [%r]" % (positive_example_list,)
         )
 
-    dictionary = Training_pos if type(Training_pos) is dict else _load_stored(Training_pos)
-    if isinstance(dictionary, list) and not dictionary:
-        dictionary = {}  # an empty stored file: no examples at all
+    if type(Training_pos) is dict:
+        dictionary = Training_pos
+    else:
+        # An empty stored file holds no examples at all.
+        dictionary = load_stored(Training_pos, "Training_pos", if_empty={})
     if type(dictionary) is not dict:
         raise TypeError(
             "Training_pos: the stored object is a %s, not a bottom-clause dictionary"
@@ -126,5 +84,5 @@ def vantor_abduction(Training_pos, abducible, positive_example_list=None, consta
 
     coverage, text = _core._abduction(dictionary, example_ids, constant_set, meta_rule,
                                       abducible, metric)
-    _replace_file(OUTPUT_FILE, text)
+    replace_files({OUTPUT_FILE: text})
     return coverage

@@ -17,7 +17,12 @@ refused with TypeError when it must be drawn, as ``random.sample`` refuses
 it; the arity table, which always draws at least one example, takes any
 count up to 1 as 1.
 """
+from typing import Any
+
 from . import _core
+
+BottomClauses = dict[str, list[str]]
+KeySize = Any  # a number of examples, or a value that tests false
 
 __all__ = [
     "predicate_arity_table",
@@ -31,8 +36,8 @@ __all__ = [
 ]
 
 
-def predicate_arity_table(pos_file_dic, neg_file_dic, size_positive_example, size_negative_example,
-                          key_size):
+def predicate_arity_table(pos_file_dic: BottomClauses, neg_file_dic: Any, size_positive_example: int,
+                          size_negative_example: Any, key_size: KeySize) -> dict[str, int]:
     """Predicate name -> number of arguments, from a random sample of positives.
 
     Draws ``key_size`` examples (when it tests true, otherwise
@@ -50,7 +55,7 @@ def predicate_arity_table(pos_file_dic, neg_file_dic, size_positive_example, siz
     return _core._predicate_arity_table(pos_file_dic, size_positive_example, key_size)
 
 
-def compress_bottom_clause(BC):
+def compress_bottom_clause(BC: list[str]) -> list[str]:
     """Sort ``BC`` in place and return its smallest literal of each predicate.
 
     Literals are grouped by the text before their first "("; the result holds
@@ -59,12 +64,12 @@ def compress_bottom_clause(BC):
     return _core._compress_bottom_clause(BC)
 
 
-def first_literal_per_predicate(list_1):
+def first_literal_per_predicate(list_1: list[str]) -> list[str]:
     """The first literal of each predicate, in input order (input unchanged)."""
     return _core._first_literal_per_predicate(list_1)
 
 
-def limit_bottom_clause(BC, bc_count):
+def limit_bottom_clause(BC: list[str], bc_count: int) -> list[str]:
     """``bc_count`` literals of ``BC`` drawn at random: ``random.sample(BC, bc_count)``.
 
     Raises ValueError when ``bc_count`` is negative or larger than ``BC``.
@@ -72,8 +77,8 @@ def limit_bottom_clause(BC, bc_count):
     return _core._limit_bottom_clause(BC, bc_count)
 
 
-def relation_chains(positive_file_dictionary, length_positive_examples, constant_set, key_size,
-                    set_chain):
+def relation_chains(positive_file_dictionary: BottomClauses, length_positive_examples: int,
+                    constant_set: list[str], key_size: KeySize, set_chain: bool) -> list[list[str]]:
     """Ordered predicate pairs seen linked in a sample of positive bottom clauses.
 
     Seeds ``random`` with ``length_positive_examples``, draws ``key_size``
@@ -87,10 +92,11 @@ def relation_chains(positive_file_dictionary, length_positive_examples, constant
     the call.
     """
     return _core._relation_chains(positive_file_dictionary, length_positive_examples, constant_set,
-                                  key_size, set_chain)
+                                  key_size, bool(set_chain))
 
 
-def generate_hypotheses(dict_1, constant, max_literals, exact_literals, key_size):
+def generate_hypotheses(dict_1: BottomClauses, constant: list[str], max_literals: int,
+                        exact_literals: bool, key_size: KeySize) -> list[str]:
     """Rule templates abstracted from a random sample of positive bottom clauses.
 
     Draws ``key_size`` examples (or a tenth, at least one) with the generator
@@ -100,10 +106,11 @@ def generate_hypotheses(dict_1, constant, max_literals, exact_literals, key_size
     clauses longer than 50 literals are first cut to one literal per
     predicate. Each multiset of body predicates yields at most one template.
     """
-    return _core._generate_hypotheses(dict_1, constant, max_literals, exact_literals, key_size)
+    return _core._generate_hypotheses(dict_1, constant, max_literals, bool(exact_literals), key_size)
 
 
-def hypotheses_from_bottom_clause(BC, h, constant, max_literals, exact_literals, track):
+def hypotheses_from_bottom_clause(BC: list[str], h: str, constant: list[str], max_literals: int,
+                                  exact_literals: bool, track: dict) -> tuple[list[str], dict]:
     """Templates of one bottom clause; returns the pair ``(Hypo, track)``.
 
     Every subset of 1 to ``max_literals`` literals (exactly ``max_literals``
@@ -112,11 +119,12 @@ def hypotheses_from_bottom_clause(BC, h, constant, max_literals, exact_literals,
     gives one template; its signature is added to ``track`` (the same dict,
     extended in place and returned).
     """
-    return _core._hypotheses_from_bottom_clause(BC, h, constant, max_literals, exact_literals,
+    return _core._hypotheses_from_bottom_clause(BC, h, constant, max_literals, bool(exact_literals),
                                                 track)
 
 
-def apply_meta_rules(hd, rule, dict_1, relation, distinct):
+def apply_meta_rules(hd: str, rule: list[str], dict_1: dict[str, int], relation: list[list[str]],
+                     distinct: bool) -> list[str]:
     """Candidate rules with head ``hd`` from the templates ``rule``.
 
     Body predicates are chosen from the arity table ``dict_1`` by arity; the
@@ -126,4 +134,4 @@ def apply_meta_rules(hd, rule, dict_1, relation, distinct):
     is instantiated once, by the first template and choice that reach it.
     Rules come in creation order, without duplicates.
     """
-    return _core._apply_meta_rules(hd, rule, dict_1, relation, distinct)
+    return _core._apply_meta_rules(hd, rule, dict_1, relation, bool(distinct))

@@ -1,12 +1,14 @@
 """Reading example files, background constants and stored objects."""
-import pickle
+import os
+from typing import Any, Optional, Union
 
 from ._core import _collect_constants, read_example
+from ._files import load_stored
 
 __all__ = ["read_example", "read_pickle", "read_constants_bk"]
 
 
-def read_pickle(pos):
+def read_pickle(pos: Union[str, bytes, os.PathLike]) -> Any:
     """Load the one object stored in the pickle file `pos`.
 
     Bottom-clause dictionaries written by bottom_clause_generation in stored
@@ -14,19 +16,12 @@ def read_pickle(pos):
     (an empty or truncated file) gives an empty list; a file that is not a
     pickle raises pickle.UnpicklingError; a missing file FileNotFoundError.
     """
-    with open(pos, "rb") as stream:
-        try:
-            return pickle.load(stream)
-        except EOFError:
-            return []
-        except pickle.UnpicklingError as error:
-            # Cut off inside an opcode's argument: the file ended early too.
-            if str(error) == "pickle data was truncated":
-                return []
-            raise
+    return load_stored(pos, if_empty=[])
 
 
-def read_constants_bk(file="BK.pl", constants=None, relation=None):
+def read_constants_bk(file: Union[str, os.PathLike, list[str]] = "BK.pl",
+                      constants: Optional[list] = None,
+                      relation: Optional[dict[str, list[int]]] = None) -> list:
     """Collect the values at chosen argument positions of background facts.
 
     file: background file name, or a list of fact texts.

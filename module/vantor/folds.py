@@ -8,11 +8,14 @@ makes a split repeatable.
 """
 import operator
 import os
-import pickle
 import random
 from collections.abc import Mapping
+from typing import Any, Union
 
 from . import _core
+from ._files import load_stored, path_text
+from ._options import LearnOptions, takes_learn_options
+from .evaluate import Vantor
 
 __all__ = [
     "VantorFold",
@@ -24,7 +27,9 @@ __all__ = [
     "vantor_train_test_split",
 ]
 
-_PATH_TYPES = (str, bytes, os.PathLike)
+BottomClauses = dict[str, list[str]]
+FoldMap = dict[int, BottomClauses]
+Source = Union[BottomClauses, str, os.PathLike]
 
 
 class VantorFold:
@@ -87,7 +92,7 @@ def _describe_fold_map(value):
     return repr(value)
 
 
-def label_dictionary(dict_1, label):
+def label_dictionary(dict_1: BottomClauses, label: Any) -> BottomClauses:
     """The entries of ``dict_1`` whose keys occur in ``label``, in ``label``'s order.
 
     Keys of ``label`` that ``dict_1`` lacks are skipped.
@@ -97,30 +102,7 @@ def label_dictionary(dict_1, label):
 
 def _load_stored(path, parameter):
     """The bottom-clause dictionary stored in the file ``path``."""
-    if not isinstance(path, _PATH_TYPES):
-        # open() would take an integer as a file descriptor and close it.
-        raise TypeError(
-            "%s must be a bottom-clause dictionary (dict) or the name of a file "
-            "holding a stored one, not %s" % (parameter, type(path).__name__)
-        )
-    with open(path, "rb") as handle:
-        try:
-            stored = pickle.load(handle)
-            truncated = False
-        except EOFError:
-            truncated = True
-        except pickle.UnpicklingError as error:
-            # Cut off inside an opcode's argument: the file ended early too.
-            if str(error) != "pickle data was truncated":
-                raise
-            truncated = True
-        if truncated:
-            # An empty file is what a failed bottom_clause_generation leaves
-            # behind; splitting it as "no examples" would hide that failure.
-            raise ValueError(
-                "%r holds no stored bottom-clause dictionary (the file is empty or "
-                "truncated); build it again with bottom_clause_generation" % (os.fsdecode(path),)
-            ) from None
+    stored = load_stored(path, parameter)
     if not isinstance(stored, Mapping):
         raise TypeError(
             "%r holds a %s, not a bottom-clause dictionary"
@@ -172,7 +154,8 @@ def _check_folds(folds):
     return count
 
 
-def split_examples(data, shuffle=True, test_size=0.25):
+def split_examples(data: Source, shuffle: bool = True,
+                   test_size: Union[int, float] = 0.25) -> tuple[BottomClauses, BottomClauses]:
     """Split one bottom-clause dictionary into a training and a test part.
 
     ``data`` is a dictionary or the name of a file holding a stored one (an
@@ -206,11 +189,11 @@ def split_examples(data, shuffle=True, test_size=0.25):
 
 
 def vantor_train_test_split(
-    test_size=0.25,
-    shuffle=False,
-    positive_file_dictionary="positive_bottom_clause",
-    negative_file_dictionary="negative_bottom_clause",
-):
+    test_size: Union[int, float] = 0.25,
+    shuffle: bool = False,
+    positive_file_dictionary: Source = "positive_bottom_clause",
+    negative_file_dictionary: Source = "negative_bottom_clause",
+) -> tuple[BottomClauses, BottomClauses, BottomClauses, BottomClauses]:
     """Split the positive and the negative bottom clauses into training and test parts.
 
     Each source is a dictionary or the name of a stored one; a false source
@@ -229,7 +212,8 @@ def vantor_train_test_split(
     return pos_train, pos_test, neg_train, neg_test
 
 
-def vantor_folds_generation(data, folds, shuffle):
+def vantor_folds_generation(data: Source, folds: int,
+                            shuffle: Any) -> tuple[FoldMap, BottomClauses]:
     """Cut one bottom-clause dictionary into ``folds`` consecutive folds.
 
     ``data`` is used as the dictionary only when it is exactly a ``dict``;
@@ -257,11 +241,11 @@ def vantor_folds_generation(data, folds, shuffle):
 
 
 def vantor_folds(
-    folds=2,
-    shuffle=False,
-    positive_file_dictionary="positive_bottom_clause",
-    negative_file_dictionary="negative_bottom_clause",
-):
+    folds: int = 2,
+    shuffle: Any = False,
+    positive_file_dictionary: Source = "positive_bottom_clause",
+    negative_file_dictionary: Source = "negative_bottom_clause",
+) -> "VantorFold":
     """The folds of the positive and the negative bottom clauses, as a ``VantorFold``.
 
     Each source is a dictionary or the name of a stored one; a false source
@@ -314,28 +298,9 @@ def _check_k_fold(kfolds, k_fold):
     return count
 
 
-def vantor_cross_validation(
-    kfolds,
-    file="BK.pl",
-    k_fold=10,
-    constant_set=None,
-    meta_rule=None,
-    min_pos=1,
-    max_neg=0,
-    max_literals=2,
-    exact_literals=False,
-    key_size=None,
-    distinct=False,
-    optimize=False,
-    verbose=False,
-    eval_fn="accuracy",
-    reduce_bc=False,
-    bc_count=20,
-    set_chain=False,
-    pi=False,
-    recursive=False,
-    rule_noise_check=False,
-):
+@takes_learn_options
+def vantor_cross_validation(kfolds: VantorFold, file: Union[str, os.PathLike] = "BK.pl",
+                            k_fold: int = 10, *, options: LearnOptions) -> Vantor:
     """k-fold cross-validation of the learner on the folds of ``vantor_folds``.
 
     The candidate rules are built once from all positive examples
@@ -348,35 +313,22 @@ def vantor_cross_validation(
     Every other parameter means what it means for ``vantor_learn``; unlike
     there, the candidates are not re-sorted by length. Give ``k_fold`` the
     number of folds ``vantor_folds(folds=...)`` made. ``constant_set``,
-    ``meta_rule`` and ``key_size`` default to a new empty list per call.
+    ``meta_rule`` and ``key_size`` default to a new empty value per call.
 
     Raises ValueError for ``k_fold`` below 1, KeyError when ``kfolds`` holds
     fewer folds than ``k_fold``, IndexError for an empty ``kfolds.pos_dict``,
-    and whatever learning or the Prolog engine raises (no partial result).
+    KeyboardInterrupt when interrupted, and whatever learning or the Prolog
+    engine raises (no partial result).
 
     Returns ``Vantor(H, accuracies, precisions, sensitivities, specificities,
     fscores, time_learn)``: ``H`` is the last fold's theory, the five measure
     fields are lists with one test value per fold, and ``time_learn`` is the
     whole call's wall-clock time in seconds, Prolog evaluations included.
     """
-    if constant_set is None:
-        constant_set = []
-    if meta_rule is None:
-        meta_rule = []
-    if key_size is None:
-        key_size = []
-    return _cross_validation(
-        kfolds, file, k_fold, constant_set, meta_rule, min_pos, max_neg, max_literals,
-        exact_literals, key_size, distinct, optimize, verbose, eval_fn, reduce_bc, bc_count,
-        set_chain, pi, recursive, rule_noise_check,
-    )[0]
+    return _cross_validation_run(kfolds, file, k_fold, options)[0]
 
 
-def _cross_validation(
-    kfolds, file, k_fold, constant_set, meta_rule, min_pos, max_neg, max_literals,
-    exact_literals, key_size, distinct, optimize, verbose, eval_fn, reduce_bc, bc_count,
-    set_chain, pi, recursive, rule_noise_check,
-):
+def _cross_validation_run(kfolds, file, k_fold, options):
     """The cross-validation record and a breakdown of the work (for benchmarks)."""
     for name in ("pos_fold", "neg_fold", "pos_dict", "neg_dict"):
         if not hasattr(kfolds, name):
@@ -385,15 +337,16 @@ def _cross_validation(
                 % type(kfolds).__name__
             )
     count = _check_k_fold(kfolds, k_fold)
-    if isinstance(file, os.PathLike):
-        file = os.fspath(file)
     hypothesis, measures, time_learn, stats = _core._cross_validation(
-        kfolds.pos_fold, kfolds.neg_fold, kfolds.pos_dict, kfolds.neg_dict, file, count,
-        constant_set, meta_rule, min_pos, max_neg, max_literals, bool(exact_literals),
-        key_size, bool(distinct), bool(optimize), bool(verbose), bool(reduce_bc), bc_count,
-        bool(set_chain), bool(pi), bool(recursive), bool(rule_noise_check),
+        [kfolds.pos_fold[i] for i in range(count)], [kfolds.neg_fold[i] for i in range(count)],
+        kfolds.pos_dict, kfolds.neg_dict, path_text(file, "file"), count, options,
     )
-    from .evaluate import Vantor
+    return Vantor(hypothesis, *measures, time_learn), stats
 
-    record = Vantor(hypothesis, *measures, time_learn)
-    return record, stats
+
+@takes_learn_options
+def _cross_validation(kfolds: VantorFold, file: Union[str, os.PathLike] = "BK.pl",
+                      k_fold: int = 10, *, options: LearnOptions) -> tuple[Vantor, dict[str, Any]]:
+    """vantor_cross_validation's record and a breakdown of the work (for
+    benchmarks and tests)."""
+    return _cross_validation_run(kfolds, file, k_fold, options)

@@ -5,15 +5,21 @@ the canonical rules its bottom clause forms for each candidate; the filters
 and ``select_theory`` turn those lists into a theory; ``vantor_learn`` runs
 the whole learner in its fixed order and scores the theory in SWI-Prolog.
 
-The work runs in the C++ core with the interpreter lock released; literals
-are parsed once per run and rule texts are built only for choices of
-literals not met before.
+The work runs in the C++ core with the interpreter lock released (Ctrl-C
+still stops it within a moment); literals are parsed once per run and rule
+texts are built only for choices of literals not met before.
 """
-import sys
-import time
+import os
+from typing import Any, Union
 
 from . import _core
-from .evaluate import Vantor, evaluate_theory_prolog_training
+from ._files import path_text
+from ._options import LearnOptions, takes_learn_options
+from .evaluate import Vantor
+
+BottomClauses = dict[str, list[str]]
+HypothesisLists = list[list[str]]
+CoverMap = dict[str, list[int]]
 
 __all__ = [
     "compute_coverage",
@@ -29,11 +35,11 @@ __all__ = [
     "vantor_learn",
 ]
 
-_BANNER = "+----------+ Hypothesis +----------+"
 
-
-def compute_coverage(BK, head, BT, head_dic, hypo_set_dic, rule_set_dic, constant, optimize,
-                     verbose, reduce_bc, bc_count, rule_noise_check):
+def compute_coverage(BK: BottomClauses, head: str, BT: list[str], head_dic: Any,
+                     hypo_set_dic: dict, rule_set_dic: dict, constant: list[str], optimize: bool,
+                     verbose: bool, reduce_bc: bool, bc_count: int,
+                     rule_noise_check: bool) -> tuple[HypothesisLists, dict, dict]:
     """Hypothesis lists of every example of ``BK``; returns
     ``(final_hypo, hypo_set_dic, rule_set_dic)``.
 
@@ -57,18 +63,19 @@ def compute_coverage(BK, head, BT, head_dic, hypo_set_dic, rule_set_dic, constan
     """
     del head_dic
     final_hypo = _core._compute_coverage(BK, head, BT, hypo_set_dic, rule_set_dic, constant,
-                                         optimize, verbose, reduce_bc, bc_count, rule_noise_check)
+                                         bool(optimize), bool(verbose), bool(reduce_bc),
+                                         bc_count if reduce_bc else 0, bool(rule_noise_check))
     return final_hypo, hypo_set_dic, rule_set_dic
 
 
-def rename_variables(Hypo):
+def rename_variables(Hypo: list[list[str]]) -> Union[str, list]:
     """Canonical variable names (A, B, ... by first appearance) for ``Hypo``,
     a list of literal lists; returns the rule ``head:-b1&...&bn`` or ``[]``
     when a renamed literal collapses into an equal one. Constants stay."""
     return _core._rename_variables(Hypo)
 
 
-def match_literals(list_1, constant_1):
+def match_literals(list_1: list[list[str]], constant_1: Any) -> list[list[str]]:
     """Per position, drop literals that are variants of an earlier kept one and
     rename later positions' variables onto the kept literal's.
     ``constant_1`` is not used."""
@@ -76,7 +83,7 @@ def match_literals(list_1, constant_1):
     return _core._match_literals(list_1)
 
 
-def normalise_rule(H):
+def normalise_rule(H: list[str]) -> list[str]:
     """Each rule of ``H`` reshaped into a chain from the head's first argument
     (body ordered by first argument, walked first to last argument); a rule
     whose chain never reaches the head's last argument is dropped, one whose
@@ -84,21 +91,23 @@ def normalise_rule(H):
     return _core._normalise_rule(H)
 
 
-def filter_by_min_pos(P, min_pos):
+def filter_by_min_pos(P: HypothesisLists, min_pos: Union[int, float]) -> CoverMap:
     """``pos_cover``: rule text -> ascending positions of the entries of ``P``
     that contain it, for rules in at least ``min_pos`` entries; keys in order
     of first occurrence."""
     return _core._filter_by_min_pos(P, min_pos)
 
 
-def filter_by_max_neg(dic_p, P, max_neg):
+def filter_by_max_neg(dic_p: CoverMap, P: HypothesisLists,
+                      max_neg: Union[int, float]) -> CoverMap:
     """``neg_cover``: for each key of ``dic_p`` (in its order) produced for at
     most ``max_neg`` entries of ``P``, the ascending positions of those
     entries."""
     return _core._filter_by_max_neg(dic_p, P, max_neg)
 
 
-def select_theory(P, N, p, n, function, verbose, pi, re):
+def select_theory(P: CoverMap, N: CoverMap, p: int, n: int, function: Any, verbose: bool,
+                  pi: bool, re: bool) -> list[str]:
     """Greedy theory over the keys of ``N``, seeded with the best
     (positives - negatives) rule and grown while training accuracy strictly
     rises; returned with bodies joined by ",". With ``re`` the rules are
@@ -107,18 +116,13 @@ def select_theory(P, N, p, n, function, verbose, pi, re):
     banner and the theory. ``function`` is not used. A rule without positives
     and negatives, or ``p + n == 0``, raises ZeroDivisionError."""
     del function
-    theory, announce = _core._select_theory(P, N, p, n, pi, re)
+    theory, announce = _core._select_theory(P, N, p, n, bool(pi), bool(re))
     if announce and not verbose:
-        _print_theory(theory)
+        _core._print_theory(theory)
     return theory
 
 
-def _print_theory(theory):
-    print(_BANNER, file=sys.stdout)
-    print(repr(theory), file=sys.stdout)
-
-
-def chain_rule_body(H):
+def chain_rule_body(H: list[str]) -> list[str]:
     """Each rule's body re-ordered into a first-to-last-argument chain from
     the head's first argument; literals never reached are dropped. The walk
     ends after the pass that reaches the head's last argument, or after a
@@ -126,7 +130,7 @@ def chain_rule_body(H):
     return _core._chain_rule_body(H)
 
 
-def make_recursive_rules(H):
+def make_recursive_rules(H: list[str]) -> list[str]:
     """Single-predicate chains become a step rule (calling the head's
     predicate) and a base rule; one-literal rules stay; chains mixing
     predicates are dropped, as is a step or base rule whose renaming
@@ -134,18 +138,17 @@ def make_recursive_rules(H):
     return _core._make_recursive_rules(H)
 
 
-def postprocess_hypotheses(H, length=2):
+def postprocess_hypotheses(H: list[str], length: int = 2) -> list[str]:
     """Rewriting with invented predicates is not provided yet: returns ``H``
     unchanged (``length`` is accepted for the interface)."""
     del length
     return H
 
 
-def vantor_learn(Training_pos, Training_neg, file="BK.pl", constant_set=None, meta_rule=None,
-                 min_pos=1, max_neg=0, max_literals=2, exact_literals=False, key_size=None,
-                 distinct=False, optimize=False, verbose=False, eval_fn="accuracy",
-                 reduce_bc=False, bc_count=20, set_chain=False, pi=False, recursive=False,
-                 rule_noise_check=False):
+@takes_learn_options
+def vantor_learn(Training_pos: BottomClauses, Training_neg: BottomClauses,
+                 file: Union[str, os.PathLike] = "BK.pl", *,
+                 options: LearnOptions) -> Vantor:
     """Learn a theory from positive and negative bottom-clause dictionaries.
 
     Runs, in this order: the head (first positive example, variabilised), the
@@ -156,43 +159,32 @@ def vantor_learn(Training_pos, Training_neg, file="BK.pl", constant_set=None, me
     the negatives with shared caches, the ``min_pos`` / ``max_neg`` filters and
     the greedy selection; then evaluates the theory on the training examples
     in SWI-Prolog (``file`` is the background file) and returns a ``Vantor``
-    record whose ``time_learn`` excludes that evaluation.
+    record whose ``time_learn`` excludes that evaluation. Unless ``verbose``,
+    prints the theory and the training tables. ``eval_fn`` is accepted and
+    not used (selection scores by accuracy).
 
     ``constant_set``, ``meta_rule`` and ``key_size`` default to a new empty
-    list per call. Raises IndexError for an empty ``Training_pos``, ValueError
+    value per call. Raises IndexError for an empty ``Training_pos``, ValueError
     when ``key_size`` exceeds the number of positives, TypeError when a
     dictionary is given as a file name (load it with ``read_pickle`` or build
-    it with ``bottom_clause_generation(..., container='memory')``).
+    it with ``bottom_clause_generation(..., container='memory')``), and
+    KeyboardInterrupt when interrupted (no working file is left behind).
     """
-    del eval_fn  # selection scores by accuracy whatever the name
-    if constant_set is None:
-        constant_set = []
-    if meta_rule is None:
-        meta_rule = []
-    if key_size is None:
-        key_size = []
-    tic = time.time()
-    H, announce, _times = _learn_stages(Training_pos, Training_neg, constant_set, meta_rule,
-                                        min_pos, max_neg, max_literals, exact_literals, key_size,
-                                        distinct, optimize, verbose, reduce_bc, bc_count,
-                                        set_chain, pi, recursive, rule_noise_check)
-    if announce and not verbose:
-        _print_theory(H)
-    time_learn = time.time() - tic
-    test = evaluate_theory_prolog_training(H, file, Training_pos, Training_neg, verbose)
-    return Vantor(H, test.accuracy, test.precision, test.sensitivity, test.specificity,
-                  test.fscore, time_learn)
+    return _learn_run(Training_pos, Training_neg, file, options)[0]
 
 
-def _learn_stages(*args):
-    """Stages before the Prolog evaluation; returns (theory, announce, times)
-    where times maps each stage name to seconds (used by the benchmark)."""
-    if isinstance(args[0], str) or isinstance(args[1], str):
-        which = "Training_pos" if isinstance(args[0], str) else "Training_neg"
-        raise TypeError(f"{which} must be a bottom-clause dictionary, not a file name; load a "
-                        "stored one with read_pickle(name) or build it with "
-                        "bottom_clause_generation(..., container='memory')")
-    if isinstance(args[0], dict) and not args[0]:
-        raise IndexError("Training_pos is empty: the head is taken from the first positive "
-                         "example, so at least one is needed")
-    return _core._learn_stages(*args)
+def _learn_run(Training_pos, Training_neg, file, options):
+    """The ``Vantor`` record of one run and the seconds of each stage
+    (learning stages, "prolog evaluation") with the candidate count."""
+    hypothesis, measures, time_learn, work = _core._vantor_learn(
+        Training_pos, Training_neg, path_text(file, "file"), options)
+    return Vantor(hypothesis, *measures, time_learn), work
+
+
+@takes_learn_options
+def _learn_stages(Training_pos: BottomClauses, Training_neg: BottomClauses, *,
+                  options: LearnOptions) -> tuple[list[str], bool, dict[str, float]]:
+    """The stages before the Prolog evaluation; returns (theory, announce,
+    times) where times maps each stage name to seconds and "candidates" to
+    the number of candidate rules (tests and benchmarks use it)."""
+    return _core._learn_stages(Training_pos, Training_neg, options)

@@ -11,13 +11,13 @@ their shortest round-trip form (``2.0``, ``0.1``, ``1e-05``). Every file is
 written completely or not at all: its text is built first, written to a
 temporary file beside it and then renamed over it.
 """
-import errno
 import math
 import operator
 import os
-import tempfile
+from typing import Any, Optional, Union
 
 from . import _core
+from ._files import replace_files
 
 __all__ = [
     "prepare_logic_rules",
@@ -29,6 +29,8 @@ __all__ = [
     "print_rules",
     "decode_rule",
 ]
+
+Path = Union[str, os.PathLike]
 
 _FLOAT = "float64"
 _INT = "int64"
@@ -104,44 +106,8 @@ def _condition_for(conditions, column_name):
     return None
 
 
-def _file_mode(path):
-    try:
-        return os.stat(path).st_mode & 0o7777
-    except OSError:
-        mask = os.umask(0)
-        os.umask(mask)
-        return 0o666 & ~mask
-
-
 def _same_file(a, b):
     return os.path.abspath(os.fspath(a)) == os.path.abspath(os.fspath(b))
-
-
-def _write_files(contents):
-    """Write {path: text} so that each file holds either its old or its new
-    text: all temporary files first, then one rename each."""
-    temps = []
-    try:
-        for path, text in contents.items():
-            path = os.fspath(path)
-            folder = os.path.dirname(os.path.abspath(path))
-            if not os.path.isdir(folder):
-                raise FileNotFoundError(errno.ENOENT, os.strerror(errno.ENOENT), path)
-            fd, tmp = tempfile.mkstemp(dir=folder, prefix="." + os.path.basename(path) + ".",
-                                       suffix=".tmp")
-            temps.append((tmp, path))
-            with os.fdopen(fd, "w", encoding="utf-8", newline="") as handle:
-                handle.write(text)
-            os.chmod(tmp, _file_mode(path))
-        for tmp, path in temps:
-            os.replace(tmp, path)
-        temps = []
-    finally:
-        for tmp, _ in temps:
-            try:
-                os.unlink(tmp)
-            except OSError:
-                pass
 
 
 def _read_text(path):
@@ -152,8 +118,9 @@ def _read_text(path):
 # --------------------------------------------------- background and ranges
 
 
-def prepare_logic_rules(data, column_list, file_name="BK.pl", meta_information="meta_data.info",
-                        default_div=3, conditions=None):
+def prepare_logic_rules(data: Any, column_list: list, file_name: Path = "BK.pl",
+                        meta_information: Path = "meta_data.info", default_div: int = 3,
+                        conditions: Optional[dict[Any, int]] = None) -> None:
     """Write the background file and the feature blocks of the meta-information file.
 
     Every cell becomes one fact ``column(e_<row>,value).``; numeric columns
@@ -199,10 +166,11 @@ def prepare_logic_rules(data, column_list, file_name="BK.pl", meta_information="
                                                  _condition_for(conditions, col), True)
         meta.append(block)
         background.append(lines)
-    _write_files({file_name: "".join(background), meta_information: "".join(meta)})
+    replace_files({file_name: "".join(background), meta_information: "".join(meta)})
 
 
-def discretise_numeric_column(list_temp, column_name, file_object, conditions, default_div):
+def discretise_numeric_column(list_temp: list, column_name: Any, file_object: Any,
+                              conditions: dict[Any, int], default_div: int) -> list[str]:
     """Ranges of one numeric column: writes its block to ``file_object`` (an
     open text file) and returns one fact text per row, such as ``Age(e_0,g1).``.
 
@@ -220,7 +188,7 @@ def discretise_numeric_column(list_temp, column_name, file_object, conditions, d
     return facts
 
 
-def write_categorical_column(list_temp, column_name, file_object):
+def write_categorical_column(list_temp: list, column_name: Any, file_object: Any) -> list[str]:
     """One categorical column: writes its block (distinct values in order of
     first occurrence) to ``file_object`` and returns one fact text per row,
     such as ``Colour(e_3,Light Blue).``."""
@@ -232,8 +200,10 @@ def write_categorical_column(list_temp, column_name, file_object):
 # ------------------------------------------------------------- examples
 
 
-def prepare_examples(data, target_column, example_label="target", meta_information="meta_data.info",
-                     positive_example="pos_example.f", negative_example="neg_example.n"):
+def prepare_examples(data: Any, target_column: Any, example_label: str = "target",
+                     meta_information: Path = "meta_data.info",
+                     positive_example: Path = "pos_example.f",
+                     negative_example: Path = "neg_example.n") -> list:
     """Write one example file per class of ``target_column`` and append the
     target block to the meta-information file.
 
@@ -274,14 +244,15 @@ def prepare_examples(data, target_column, example_label="target", meta_informati
         # Two classes given the same file share it, as appending would.
         contents[name] = contents.get(name, "") + text
     contents[meta_information] = old_meta + block
-    _write_files(contents)
+    replace_files(contents)
     return names
 
 
 # ---------------------------------------------------- meta-information
 
 
-def read_constants_meta_info(meta_information="meta_data.info", user_input=None):
+def read_constants_meta_info(meta_information: Path = "meta_data.info",
+                             user_input: Optional[list] = None) -> list:
     """The constants a learner must keep: ``g0`` .. ``g(k-1)`` for every
     encoded feature, then every categorical value spelled exactly as the
     background file spells it, then the elements of ``user_input``.
@@ -295,7 +266,7 @@ def read_constants_meta_info(meta_information="meta_data.info", user_input=None)
     return constants
 
 
-def read_meta_information(filename):
+def read_meta_information(filename: Path) -> dict[str, list[str]]:
     """Feature key -> list of range texts (``"5--7"``) of every feature, in
     file order; categorical features map to an empty list. Keys keep the
     column's case and brackets, with blanks as "_" (``Income_(USD)``)."""
@@ -305,7 +276,8 @@ def read_meta_information(filename):
 # --------------------------------------------------------------- decoding
 
 
-def print_rules(rule_set=None, meta_information="meta_data.info"):
+def print_rules(rule_set: Optional[list[str]] = None,
+                meta_information: Path = "meta_data.info") -> list[str]:
     """Decode every rule of ``rule_set`` with the ranges of the
     meta-information file (see ``decode_rule``); returns the decoded rules
     in input order. Nothing is printed. ``rule_set`` defaults to a new empty
@@ -315,7 +287,7 @@ def print_rules(rule_set=None, meta_information="meta_data.info"):
     return _core._tab_decode(list(rule_set), dict_1)
 
 
-def decode_rule(rule, dict_1):
+def decode_rule(rule: str, dict_1: dict[str, list[str]]) -> str:
     """One rule (``h:-b1,b2`` or ``h:-b1&b2``) with its range labels replaced:
     each literal with a label ``g<i>`` is written with a fresh variable in
     its place, followed by ``inRange(Var,lo--hi)``. Literals without a range

@@ -49,13 +49,7 @@ data::BottomClauseSet whole_part(const FoldData& data, const FoldData::Part& par
     return set;
 }
 
-}  // namespace
-
-CrossValidationResult cross_validation(FoldData& folds, long long k_fold,
-                                       const CrossValidationOptions& o, RandomSource& rng,
-                                       Output& out, const ProgressFactory& progress,
-                                       const TheoryAnnouncer& announce,
-                                       const LimitWarning& on_limit) {
+void check_fold_counts(const FoldData& folds, long long k_fold) {
     if (k_fold <= 0) {
         throw ValueError("k_fold must be at least 1, got " + std::to_string(k_fold) +
                          ": with no fold to run no theory is learned");
@@ -70,78 +64,98 @@ CrossValidationResult cross_validation(FoldData& folds, long long k_fold,
         throw IndexError("kfolds.pos_dict is empty: the head is taken from the first positive "
                          "example, so at least one is needed");
     }
-    const auto tic = Clock::now();
-    CrossValidationResult result;
-    double prolog = 0.0;
+}
 
-    // Candidates once, from every positive example (held-out ones too), in
-    // instantiation order: unlike a single learning run they are not
-    // re-sorted by length.
+// Candidates once, from every positive example (held-out ones too), in
+// instantiation order: unlike a single learning run they are not re-sorted
+// by length. The lists the arity table sorted are the ones every fold
+// shares, so they are sorted in the shared storage too.
+learn::Candidates candidates_of_all(FoldData& folds, const learn::LearnOptions& options,
+                                    RandomSource& rng) {
     data::BottomClauseSet pos_all = whole_part(folds, folds.pos_dict);
-    learn::CandidateOptions candidate_options;
-    candidate_options.meta_rule = o.meta_rule;
-    candidate_options.max_literals = o.max_literals;
-    candidate_options.exact_literals = o.exact_literals;
-    candidate_options.key_size = o.key_size;
-    candidate_options.distinct = o.distinct;
-    candidate_options.set_chain = o.set_chain;
+    learn::CandidateOptions candidate_options = options.candidates;
     candidate_options.sort_by_length = false;
-    const learn::Candidates candidates =
-        learn::build_candidates(pos_all, o.constant_set, candidate_options, rng);
+    learn::Candidates candidates =
+        learn::build_candidates(pos_all, options.constant_set, candidate_options, rng);
     folds.sorted_positions = candidates.sorted_positions;
-    result.candidates = candidates.theory.size();
-    // The lists the arity table sorted are the ones every fold shares.
     for (std::size_t p : folds.sorted_positions) {
         folds.clauses[folds.pos_dict.clause[p]] = pos_all.clauses[p];
     }
+    return candidates;
+}
 
-    learn::CoverageOptions coverage;
-    coverage.optimize = o.optimize;
-    coverage.reduce_bc = o.reduce_bc;
-    coverage.bc_count = o.bc_count;
-    coverage.rule_noise_check = o.rule_noise_check;
-    learn::SelectionOptions selection;
-    selection.min_pos = o.min_pos;
-    selection.max_neg = o.max_neg;
-    selection.pi = o.pi;
-    selection.recursive = o.recursive;
+struct FoldSets {
+    data::BottomClauseSet pos_train, neg_train, pos_test, neg_test;
+};
+
+// Fold i held out, the others merged in increasing order.
+FoldSets fold_sets(const FoldData& folds, std::size_t k, std::size_t i) {
+    std::vector<std::size_t> others;
+    for (std::size_t j = 0; j < k; ++j) {
+        if (j != i) others.push_back(j);
+    }
+    const std::vector<std::size_t> held_out{i};
+    return {merge_parts(folds, folds.pos_fold, others), merge_parts(folds, folds.neg_fold, others),
+            merge_parts(folds, folds.pos_fold, held_out), merge_parts(folds, folds.neg_fold, held_out)};
+}
+
+// Coverage, filters and selection on one fold's training sets, over the
+// cache every fold shares; counts the coverage work done and saved.
+std::vector<std::string> learn_fold(const FoldSets& sets, const learn::Candidates& candidates,
+                                    const learn::LearnOptions& options, learn::CoverageCache& cache,
+                                    const LearningHost& host, CrossValidationResult& result) {
+    const std::size_t computed_before = learn::computed_examples(cache).size();
+    CheckedProgress pos_progress(host.progress(), host.interrupt);
+    CheckedProgress neg_progress(host.progress(), host.interrupt);
+    learn::Selection chosen = learn::cover_and_select(
+        sets.pos_train, sets.neg_train, candidates.head, candidates.theory, options.coverage,
+        options.selection, cache, host.rng, pos_progress, neg_progress);
+    const std::size_t computed = learn::computed_examples(cache).size() - computed_before;
+    result.coverage_computed += computed;
+    result.coverage_reused += sets.pos_train.size() + sets.neg_train.size() - computed;
+    if (chosen.announce && !options.quiet && host.announce) host.announce(chosen.theory);
+    return std::move(chosen.theory);
+}
+
+// The training evaluation (printing runs only) and the test evaluation.
+EvalResult evaluate_fold(const FoldSets& sets, const std::vector<std::string>& theory,
+                         const CrossValidationOptions& options, const LearningHost& host,
+                         CrossValidationResult& result) {
+    const bool quiet = options.learn.quiet;
+    if (!quiet) {
+        ++result.prolog_evaluations;
+        evaluate_theory(theory, options.file, sets.pos_train.keys, sets.neg_train.keys, quiet,
+                        kTrainingBanner, host.out, host.on_limit);
+    }
+    ++result.prolog_evaluations;
+    return evaluate_theory(theory, options.file, sets.pos_test.keys, sets.neg_test.keys, quiet,
+                           kTestingBanner, host.out, host.on_limit);
+}
+
+}  // namespace
+
+CrossValidationResult cross_validation(FoldData& folds, long long k_fold,
+                                       const CrossValidationOptions& options,
+                                       const LearningHost& host) {
+    check_fold_counts(folds, k_fold);
+    const auto tic = Clock::now();
+    CrossValidationResult result;
+    double prolog = 0.0;
+    host.interrupt.check();
+    const learn::Candidates candidates = candidates_of_all(folds, options.learn, host.rng);
+    result.candidates = candidates.theory.size();
 
     // One cache for every fold: an example's coverage depends only on its
     // bottom clause and the candidates, which all folds share.
-    learn::CoverageCache cache(o.constant_set);
+    learn::CoverageCache cache(options.learn.constant_set);
+    const auto k = static_cast<std::size_t>(k_fold);
     for (std::size_t i = 0; i < k; ++i) {
-        std::vector<std::size_t> others;
-        for (std::size_t j = 0; j < k; ++j) {
-            if (j != i) others.push_back(j);
-        }
-        const std::vector<std::size_t> held_out{i};
-        const data::BottomClauseSet pos_train = merge_parts(folds, folds.pos_fold, others);
-        const data::BottomClauseSet neg_train = merge_parts(folds, folds.neg_fold, others);
-        const data::BottomClauseSet pos_test = merge_parts(folds, folds.pos_fold, held_out);
-        const data::BottomClauseSet neg_test = merge_parts(folds, folds.neg_fold, held_out);
-
-        const std::size_t computed_before = learn::computed_examples(cache).size();
-        std::unique_ptr<Progress> pos_progress = progress();
-        std::unique_ptr<Progress> neg_progress = progress();
-        learn::Selection chosen =
-            learn::cover_and_select(pos_train, neg_train, candidates.head, candidates.theory,
-                                    coverage, selection, cache, rng, *pos_progress, *neg_progress);
-        const std::size_t computed = learn::computed_examples(cache).size() - computed_before;
-        result.coverage_computed += computed;
-        result.coverage_reused += pos_train.size() + neg_train.size() - computed;
-        result.hypothesis = std::move(chosen.theory);
-        if (chosen.announce && !o.verbose && announce) announce(result.hypothesis);
-
+        host.interrupt.check();
+        const FoldSets sets = fold_sets(folds, k, i);
+        result.hypothesis = learn_fold(sets, candidates, options.learn, cache, host, result);
+        host.interrupt.check();
         const auto eval_start = Clock::now();
-        if (!o.verbose) {
-            ++result.prolog_evaluations;
-            evaluate_theory(result.hypothesis, o.file, pos_train.keys, neg_train.keys, o.verbose,
-                            kTrainingBanner, out, on_limit);
-        }
-        ++result.prolog_evaluations;
-        result.folds.push_back(evaluate_theory(result.hypothesis, o.file, pos_test.keys,
-                                               neg_test.keys, o.verbose, kTestingBanner, out,
-                                               on_limit));
+        result.folds.push_back(evaluate_fold(sets, result.hypothesis, options, host, result));
         prolog += seconds_since(eval_start);
     }
     result.time_learn = seconds_since(tic);

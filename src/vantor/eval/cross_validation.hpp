@@ -7,15 +7,15 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "data/bottom_clause_set.hpp"
 #include "eval/evaluate.hpp"
+#include "eval/learning_run.hpp"
 #include "learn/candidates.hpp"
 #include "learn/driver.hpp"
+#include "learn/options.hpp"
 #include "text/substitution.hpp"
 
 namespace vantor::eval {
@@ -38,24 +38,10 @@ struct FoldData {
     std::vector<std::size_t> sorted_positions;
 };
 
+// The learning settings and the background file every evaluation reads.
 struct CrossValidationOptions {
+    learn::LearnOptions learn;
     std::string file = "BK.pl";
-    text::ConstantSet constant_set;
-    std::vector<std::string> meta_rule;
-    long long min_pos = 1;
-    long long max_neg = 0;
-    long long max_literals = 2;
-    bool exact_literals = false;
-    learn::KeySize key_size;
-    bool distinct = false;
-    bool optimize = false;
-    bool verbose = false;
-    bool reduce_bc = false;
-    long long bc_count = 20;
-    bool set_chain = false;
-    bool pi = false;
-    bool recursive = false;
-    bool rule_noise_check = false;
 };
 
 struct CrossValidationResult {
@@ -74,22 +60,13 @@ struct CrossValidationResult {
     std::size_t candidates = 0;  // candidate rules built (once per call)
 };
 
-// A fresh progress display for each coverage pass.
-using ProgressFactory = std::function<std::unique_ptr<Progress>()>;
-
-// Shows a fold's selected theory (the banner and the theory in the host's
-// list notation); called only when not verbose and selection had rules to
-// choose from, as the learning driver shows it.
-using TheoryAnnouncer = std::function<void(const std::vector<std::string>& theory)>;
-
 // Runs folds 0 .. k_fold-1 (`folds` must hold that many of each). The arity
 // table sorts bottom clauses of `folds` in place, as it sorts the host's.
 // Throws ValueError (k_fold < 1), KeyError (too few folds), IndexError (no
-// positive example), and whatever a stage or the engine throws.
+// positive example), the interrupt's exception (checked per coverage step
+// and per fold), and whatever a stage or the engine throws.
 CrossValidationResult cross_validation(FoldData& folds, long long k_fold,
-                                       const CrossValidationOptions& options, RandomSource& rng,
-                                       Output& out, const ProgressFactory& progress,
-                                       const TheoryAnnouncer& announce,
-                                       const LimitWarning& on_limit = {});
+                                       const CrossValidationOptions& options,
+                                       const LearningHost& host);
 
 }  // namespace vantor::eval

@@ -14,6 +14,23 @@ using Clock = std::chrono::steady_clock;
 double seconds_since(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
 }
+
+// Longest text first; rules of equal length keep their order.
+void sort_longest_first(std::vector<std::string>& rules) {
+    std::vector<std::size_t> length(rules.size());
+    std::vector<std::size_t> order(rules.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+        length[i] = text_length(rules[i]);
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return length[a] > length[b]; });
+    std::vector<std::string> sorted;
+    sorted.reserve(order.size());
+    for (std::size_t i : order) sorted.push_back(std::move(rules[i]));
+    rules = std::move(sorted);
+}
+
 }  // namespace
 
 std::size_t text_length(const std::string& s) {
@@ -53,20 +70,7 @@ Candidates build_candidates(data::BottomClauseSet& pos, const text::ConstantSet&
 
     t0 = Clock::now();
     c.theory = apply_meta_rules(c.head, c.templates, c.arity, c.relation, options.distinct);
-    if (options.sort_by_length) {
-        std::vector<std::size_t> length(c.theory.size());
-        std::vector<std::size_t> order(c.theory.size());
-        for (std::size_t i = 0; i < order.size(); ++i) {
-            order[i] = i;
-            length[i] = text_length(c.theory[i]);
-        }
-        std::stable_sort(order.begin(), order.end(),
-                         [&](std::size_t a, std::size_t b) { return length[a] > length[b]; });
-        std::vector<std::string> sorted;
-        sorted.reserve(order.size());
-        for (std::size_t i : order) sorted.push_back(std::move(c.theory[i]));
-        c.theory = std::move(sorted);
-    }
+    if (options.sort_by_length) sort_longest_first(c.theory);
     t.instantiation = seconds_since(t0);
     return c;
 }

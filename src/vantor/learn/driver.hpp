@@ -4,7 +4,8 @@
 // table, relation chains, templates, instantiation, optional length sort);
 // cover_and_select runs coverage of a positive and a negative set over one
 // CoverageCache, the two filters and the greedy selection. The learning
-// driver calls both once; the cross-validation driver builds the candidates
+// driver (eval/learning_run) calls both once, with the settings of one
+// LearnOptions; the cross-validation driver builds the candidates
 // once (without the length sort) and calls cover_and_select per fold,
 // carrying one cache across folds.
 //
@@ -20,6 +21,7 @@
 #include "host.hpp"
 #include "learn/candidates.hpp"
 #include "learn/coverage.hpp"
+#include "learn/options.hpp"
 #include "text/substitution.hpp"
 
 namespace vantor::learn {
@@ -40,29 +42,12 @@ struct Candidates {
     std::vector<std::size_t> sorted_positions;
 };
 
-struct CandidateOptions {
-    std::vector<std::string> meta_rule;  // non-empty: used instead of generated templates
-    long long max_literals = 2;
-    bool exact_literals = false;
-    KeySize key_size;
-    bool distinct = false;
-    bool set_chain = false;
-    bool sort_by_length = true;  // longest text first, stable (the learning driver)
-};
-
 // Steps 2 to 7 of a learning run. `pos` is modified: the sampled bottom
 // clauses are sorted in place. Throws IndexError for an empty `pos`,
 // ValueError for a key_size larger than `pos`.
 Candidates build_candidates(data::BottomClauseSet& pos, const text::ConstantSet& constant,
                             const CandidateOptions& options, RandomSource& rng,
                             StageTimes* times = nullptr);
-
-struct SelectionOptions {
-    long long min_pos = 1;
-    long long max_neg = 0;
-    bool pi = false;
-    bool recursive = false;
-};
 
 struct Selection {
     std::vector<std::string> theory;  // Prolog body form, seed rule first

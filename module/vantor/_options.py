@@ -1,0 +1,200 @@
+"""The learning options: one record, built from keyword arguments with each
+value checked once.
+
+Every learning setting is listed once, in ``_OPTIONS``: its parameter name,
+default, annotation and check. ``learn_options`` builds a ``LearnOptions``
+from keyword arguments; ``takes_learn_options`` gives a public function the
+settings as its own trailing parameters (so ``help`` shows them with their
+annotations) and hands them on as one ``options`` record, which the core
+reads by field name. A new setting is a line here, a field of the core's
+record and the stage that reads it.
+
+Messages have one form: ``<name> must be <what it must be>, not <type>``
+(TypeError) or ``<name> must be <what it must be>, got <value>``
+(ValueError).
+"""
+import functools
+import inspect
+import operator
+from collections.abc import Iterable
+from typing import Optional, Union
+
+__all__ = ["LearnOptions", "learn_options", "takes_learn_options"]
+
+
+def _type_error(name, expected, value):
+    return TypeError(f"{name} must be {expected}, not {type(value).__name__}")
+
+
+def _texts(name, value):
+    """A list of texts; a single text is refused (it would be read letter by letter)."""
+    if value is None:
+        return []
+    if isinstance(value, (str, bytes)) or not isinstance(value, Iterable):
+        raise _type_error(name, "a list of texts", value)
+    items = list(value)
+    for item in items:
+        if not isinstance(item, str):
+            raise _type_error(name, "a list of texts (every element a str)", item)
+    return items
+
+
+def _constant_set(name, value):
+    """Terms never turned into variables. A member that is no text can never
+    equal a term, so it is left out."""
+    if value is None:
+        return []
+    if isinstance(value, (str, bytes)) or not isinstance(value, Iterable):
+        raise _type_error(name, "a list of texts", value)
+    return [item for item in value if isinstance(item, str)]
+
+
+def _threshold(name, value):
+    """A count compared with covered examples; a float is a threshold too."""
+    if isinstance(value, float):
+        return value
+    try:
+        return operator.index(value)
+    except TypeError:
+        raise _type_error(name, "a number (an int, or a float threshold)", value) from None
+
+
+def _count(name, value):
+    if isinstance(value, float):
+        raise _type_error(name, "an int", value)
+    try:
+        return operator.index(value)
+    except TypeError:
+        raise _type_error(name, "an int", value) from None
+
+
+def _key_size(name, value):
+    """None for a value that tests false (a tenth of the positives is then
+    drawn), else a number of examples; a float is kept for the stages that
+    can take one."""
+    if not value:
+        return None
+    if isinstance(value, float):
+        return value
+    try:
+        count = operator.index(value)
+    except TypeError:
+        raise _type_error(
+            name, "a number of examples (an int) or a value that tests false, such as [] or 0",
+            value) from None
+    if count < 0:
+        raise ValueError(f"{name} must be a positive number of examples, got {count}")
+    return count
+
+
+def _bc_count(name, value, given):
+    """Read only when ``reduce_bc`` is set; otherwise any value goes."""
+    if not given["reduce_bc"]:
+        return 20
+    count = _count(name, value)
+    if count < 0:
+        raise ValueError(f"{name} must be at least 0 (a number of literals), got {count}")
+    return count
+
+
+def _flag(name, value):
+    return bool(value)
+
+
+class _Option:
+    __slots__ = ("name", "default", "annotation", "check", "field")
+
+    def __init__(self, name, default, annotation, check, field=None):
+        self.name = name
+        self.default = default
+        self.annotation = annotation
+        self.check = check
+        # The record's field; None for a parameter that is accepted and unused.
+        self.field = name if field is None and check is not None else field
+
+
+_Texts = Optional[list[str]]
+_Number = Union[int, float]
+_OPTIONS = (
+    _Option("constant_set", None, _Texts, _constant_set),
+    _Option("meta_rule", None, _Texts, _texts),
+    _Option("min_pos", 1, _Number, _threshold),
+    _Option("max_neg", 0, _Number, _threshold),
+    _Option("max_literals", 2, int, _count),
+    _Option("exact_literals", False, bool, _flag),
+    _Option("key_size", None, Optional[_Number], _key_size),
+    _Option("distinct", False, bool, _flag),
+    _Option("optimize", False, bool, _flag),
+    # verbose is a quiet switch: true hides progress bars, theory and tables.
+    _Option("verbose", False, bool, _flag, field="quiet"),
+    # Selection scores by accuracy whatever the name.
+    _Option("eval_fn", "accuracy", str, None),
+    _Option("reduce_bc", False, bool, _flag),
+    _Option("bc_count", 20, int, _bc_count),
+    _Option("set_chain", False, bool, _flag),
+    _Option("pi", False, bool, _flag),
+    _Option("recursive", False, bool, _flag),
+    _Option("rule_noise_check", False, bool, _flag),
+)
+_NEEDS_ALL = {_bc_count}
+
+
+class LearnOptions:
+    """Every learning setting, checked and normalised; made by ``learn_options``."""
+
+    __slots__ = tuple(option.field for option in _OPTIONS if option.field)
+
+    def __repr__(self):
+        inner = ", ".join(f"{name}={getattr(self, name)!r}" for name in self.__slots__)
+        return f"LearnOptions({inner})"
+
+
+def learn_options(**given):
+    """A ``LearnOptions`` from the learning parameters given by name (the
+    others take their defaults). Raises TypeError for an unknown name or a
+    value of the wrong kind, ValueError for a value out of range."""
+    unknown = set(given) - {option.name for option in _OPTIONS}
+    if unknown:
+        raise TypeError(f"unknown learning option {sorted(unknown)[0]!r}")
+    values = {option.name: given.get(option.name, option.default) for option in _OPTIONS}
+    record = LearnOptions()
+    for option in _OPTIONS:
+        if option.field is None:
+            continue
+        value = values[option.name]
+        if option.check in _NEEDS_ALL:
+            value = option.check(option.name, value, values)
+        else:
+            value = option.check(option.name, value)
+        setattr(record, option.field, value)
+    return record
+
+
+def takes_learn_options(func):
+    """Decorator: ``func(..., options)`` becomes ``func(..., <every learning
+    parameter>)``, positional or by name, in the order of ``_OPTIONS``; the
+    values reach ``func`` as one ``LearnOptions``."""
+    own = inspect.signature(func)
+    leading = [p for p in own.parameters.values() if p.name != "options"]
+    added = [
+        inspect.Parameter(option.name, inspect.Parameter.POSITIONAL_OR_KEYWORD,
+                          default=option.default, annotation=option.annotation)
+        for option in _OPTIONS
+    ]
+    signature = own.replace(parameters=leading + added)
+    names = [option.name for option in _OPTIONS]
+
+    @functools.wraps(func)
+    def wrapper(*args, **kwargs):
+        bound = signature.bind(*args, **kwargs)
+        arguments = bound.arguments
+        chosen = {name: arguments.pop(name) for name in names if name in arguments}
+        return func(**arguments, options=learn_options(**chosen))
+
+    wrapper.__signature__ = signature
+    annotations = {p.name: p.annotation for p in signature.parameters.values()
+                   if p.annotation is not inspect.Parameter.empty}
+    if own.return_annotation is not inspect.Signature.empty:
+        annotations["return"] = own.return_annotation
+    wrapper.__annotations__ = annotations
+    return wrapper

@@ -1,0 +1,71 @@
+#include "eval/learning_run.hpp"
+
+#include <chrono>
+
+#include "learn/coverage.hpp"
+
+namespace vantor::eval {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+void CheckedProgress::start(std::size_t total, std::string_view description) {
+    interrupt_.check();
+    shown_->start(total, description);
+}
+
+void CheckedProgress::advance(std::size_t steps) {
+    interrupt_.check();
+    shown_->advance(steps);
+}
+
+void CheckedProgress::finish() { shown_->finish(); }
+
+LearnedTheory learn_stages(data::BottomClauseSet& pos, const data::BottomClauseSet& neg,
+                           const learn::LearnOptions& options, const LearningHost& host,
+                           std::vector<std::size_t>& sorted_positions) {
+    host.interrupt.check();
+    LearnedTheory learned;
+    const learn::Candidates candidates = learn::build_candidates(
+        pos, options.constant_set, options.candidates, host.rng, &learned.times);
+    sorted_positions = candidates.sorted_positions;
+    learned.candidates = candidates.theory.size();
+    host.interrupt.check();
+
+    learn::CoverageCache cache(options.constant_set);
+    CheckedProgress pos_progress(host.progress(), host.interrupt);
+    CheckedProgress neg_progress(host.progress(), host.interrupt);
+    learned.selection = learn::cover_and_select(pos, neg, candidates.head, candidates.theory,
+                                                options.coverage, options.selection, cache, host.rng,
+                                                pos_progress, neg_progress, &learned.times);
+    return learned;
+}
+
+LearningResult learning_run(data::BottomClauseSet& pos, const data::BottomClauseSet& neg,
+                            const std::string& file, const learn::LearnOptions& options,
+                            const LearningHost& host, std::vector<std::size_t>& sorted_positions) {
+    const auto tic = Clock::now();
+    LearnedTheory learned = learn_stages(pos, neg, options, host, sorted_positions);
+    LearningResult result;
+    result.hypothesis = std::move(learned.selection.theory);
+    result.times = learned.times;
+    result.candidates = learned.candidates;
+    if (learned.selection.announce && !options.quiet && host.announce) host.announce(result.hypothesis);
+    result.time_learn = seconds_since(tic);
+
+    host.interrupt.check();
+    const auto evaluation = Clock::now();
+    result.training = evaluate_theory(result.hypothesis, file, pos.keys, neg.keys, options.quiet,
+                                      kTrainingBanner, host.out, host.on_limit);
+    result.seconds_prolog = seconds_since(evaluation);
+    return result;
+}
+
+}  // namespace vantor::eval

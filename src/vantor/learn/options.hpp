@@ -1,0 +1,75 @@
+// Every setting of a learning run in one record.
+//
+// The learning driver and the cross-validation driver take a LearnOptions;
+// each stage reads its own nested part. for_each_option lists the settings
+// by the names the host gives them, so a host conversion can fill the record
+// without knowing its fields one by one: a new setting is a field here, a
+// line in for_each_option, and the stage that reads it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "learn/candidates.hpp"
+#include "learn/coverage.hpp"
+#include "text/substitution.hpp"
+
+namespace vantor::learn {
+
+struct CandidateOptions {
+    std::vector<std::string> meta_rule;  // non-empty: used instead of generated templates
+    long long max_literals = 2;
+    bool exact_literals = false;
+    KeySize key_size;
+    bool distinct = false;
+    bool set_chain = false;
+    bool sort_by_length = true;  // longest text first, stable (the learning driver)
+};
+
+struct SelectionOptions {
+    long long min_pos = 1;
+    long long max_neg = 0;
+    bool pi = false;
+    bool recursive = false;
+};
+
+struct LearnOptions {
+    text::ConstantSet constant_set;
+    CandidateOptions candidates;
+    CoverageOptions coverage;
+    SelectionOptions selection;
+    // No progress bars, theory or tables (the host's `verbose`, which means quiet).
+    bool quiet = false;
+};
+
+// A count compared with a number of covered examples. A host may give it as
+// a real number; `at_least` says which side of the comparison it is on, so
+// a conversion can round toward the side that keeps the comparison exact.
+struct Threshold {
+    long long& count;
+    bool at_least;
+};
+
+// Calls visit(name, field) for every setting, in the order of the host's
+// parameters. Thresholds come wrapped in Threshold.
+template <class Visit>
+void for_each_option(LearnOptions& o, Visit&& visit) {
+    visit("constant_set", o.constant_set);
+    visit("meta_rule", o.candidates.meta_rule);
+    visit("min_pos", Threshold{o.selection.min_pos, true});
+    visit("max_neg", Threshold{o.selection.max_neg, false});
+    visit("max_literals", o.candidates.max_literals);
+    visit("exact_literals", o.candidates.exact_literals);
+    visit("key_size", o.candidates.key_size);
+    visit("distinct", o.candidates.distinct);
+    visit("optimize", o.coverage.optimize);
+    visit("quiet", o.quiet);
+    visit("reduce_bc", o.coverage.reduce_bc);
+    visit("bc_count", o.coverage.bc_count);
+    visit("set_chain", o.candidates.set_chain);
+    visit("pi", o.selection.pi);
+    visit("recursive", o.selection.recursive);
+    visit("rule_noise_check", o.coverage.rule_noise_check);
+}
+
+}  // namespace vantor::learn
