@@ -2,6 +2,7 @@
 #include <nanobind/stl/tuple.h>
 
 #include "bindings.hpp"
+#include "eval/proved_learning.hpp"
 #include "eval/rule_coverage.hpp"
 #include "learn/cover_selection.hpp"
 
@@ -29,23 +30,48 @@ std::tuple<std::vector<Covered>, std::size_t> prove_rules(const std::vector<std:
     return {std::move(out), proofs.over_limit};
 }
 
-std::vector<std::size_t> select_cover(const std::vector<Covered>& rules, std::size_t n_pos, std::size_t n_neg,
-                                      long long min_pos, long long max_neg, double min_precision,
-                                      long long max_rules, const std::string& eval_fn) {
-    learn::CoverOptions options;
-    options.min_pos = min_pos;
-    options.max_neg = max_neg;
-    options.min_precision = min_precision;
-    options.max_rules = max_rules;
-    options.score = learn::cover_score_named(eval_fn);
+std::vector<learn::ProvedRule> proved_of(const std::vector<Covered>& rules) {
     std::vector<learn::ProvedRule> proved(rules.size());
     for (std::size_t i = 0; i < rules.size(); ++i) {
         proved[i].pos = std::get<0>(rules[i]);
         proved[i].neg = std::get<1>(rules[i]);
         proved[i].body_length = std::get<2>(rules[i]);
     }
+    return proved;
+}
+
+// The candidates' rules as the positives form them: (rules, for each positive
+// the indexes of the rules it formed). Sorts the caller's lists as the arity
+// table sorts the core's.
+std::tuple<std::vector<std::string>, std::vector<std::vector<std::uint32_t>>> formed_rules(
+    BottomClauses<"Training_pos"> Training_pos, learn::LearnOptions options) {
+    PyLearningHost py_host(options.quiet);
+    std::vector<std::size_t> sorted;
+    eval::FormedRules formed;
+    try {
+        nb::gil_scoped_release release;
+        formed = eval::formed_rules(Training_pos.set, options, py_host.host, sorted);
+    } catch (...) {
+        nb::error_scope keep;
+        try {
+            sort_host_lists(Training_pos.source, Training_pos.set, sorted);
+        } catch (...) {
+        }
+        throw;
+    }
+    sort_host_lists(Training_pos.source, Training_pos.set, sorted);
+    return {std::move(formed.rules), std::move(formed.rules_of_example)};
+}
+
+// (theory in Prolog form, whether selection had rules to choose from).
+std::tuple<std::vector<std::string>, bool> select_proved(const std::vector<std::string>& rules,
+                                                         const std::vector<Covered>& covered, std::size_t n_pos,
+                                                         std::size_t n_neg, learn::LearnOptions options) {
+    if (rules.size() != covered.size()) throw ValueError("rules and covered must have the same length");
+    learn::CoverageTable table{rules, proved_of(covered)};
     nb::gil_scoped_release release;
-    return learn::select_cover(proved, n_pos, n_neg, options);
+    learn::Selection chosen = learn::select_from_table(table, n_pos, n_neg, options.selection);
+    return {std::move(chosen.theory), chosen.announce};
 }
 
 }  // namespace
@@ -54,9 +80,11 @@ void bind_proving(nb::module_& m) {
     m.def("_prove_rules", &prove_rules, "rules"_a, "background"_a, "pos"_a, "neg"_a,
           "Covered positions of pos and neg for every rule as the engine proves them, with each "
           "rule's body length; and the number of goals that ran out of inferences.");
-    m.def("_select_cover", &select_cover, "rules"_a, "n_pos"_a, "n_neg"_a, "min_pos"_a, "max_neg"_a,
-          "min_precision"_a, "max_rules"_a, "eval_fn"_a,
-          "Indexes of the rules the greedy cover chooses, in the order they were added.");
+    m.def("_formed_rules", &formed_rules, "Training_pos"_a, "options"_a,
+          "The rules the positives' bottom clauses form with the candidates, and which positive "
+          "formed which.");
+    m.def("_select_proved", &select_proved, "rules"_a, "covered"_a, "n_pos"_a, "n_neg"_a, "options"_a,
+          "The theory the options' selection chooses from rules of known coverage.");
 }
 
 }  // namespace vantor::py

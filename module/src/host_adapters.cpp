@@ -271,6 +271,8 @@ struct OptionReader {
     }
     void operator()(const char* name, long long& field) const { field = count_from(get(name), name); }
     void operator()(const char* name, bool& field) const { field = truth_of(get(name)); }
+    void operator()(const char* name, std::string& field) const { field = text_from(get(name), name); }
+    void operator()(const char* name, double& field) const { field = nb::cast<double>(get(name)); }
     void operator()(const char* name, learn::KeySize& field) const { field = key_size_from(get(name)); }
 };
 

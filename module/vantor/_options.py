@@ -101,6 +101,53 @@ def _flag(name, value):
     return bool(value)
 
 
+def _one_of(*allowed):
+    def check(name, value):
+        if not isinstance(value, str):
+            raise _type_error(name, "a str", value)
+        if value not in allowed:
+            raise ValueError(f"{name} must be one of {', '.join(map(repr, allowed))}, got {value!r}")
+        return value
+    return check
+
+
+_COVER_SCORES = ("accuracy", "coverage", "compression")
+
+
+def _eval_fn(name, value, given):
+    """Any text with the greedy selection, which scores by accuracy whatever
+    the name; one of the cover scores with ``selection='cover'``."""
+    if given["selection"] != "cover":
+        return value if isinstance(value, str) else "accuracy"
+    return _one_of(*_COVER_SCORES)(name, value)
+
+
+def _fraction(name, value):
+    if isinstance(value, bool) or not isinstance(value, (int, float)):
+        raise _type_error(name, "a number between 0 and 1", value)
+    if not 0.0 <= value <= 1.0:
+        raise ValueError(f"{name} must be between 0 and 1, got {value!r}")
+    return float(value)
+
+
+def _max_rules(name, value):
+    if value is None:
+        return -1
+    count = _count(name, value)
+    if count < 1:
+        raise ValueError(f"{name} must be None (no limit) or at least 1, got {count}")
+    return count
+
+
+def _n_jobs(name, value):
+    """The joblib convention: a positive count, or -1 for every core (-2 all
+    but one, ...); 0 is refused."""
+    count = _count(name, value)
+    if count == 0:
+        raise ValueError(f"{name} must be a positive number of workers or negative (-1: all cores), got 0")
+    return count
+
+
 class _Option:
     __slots__ = ("name", "default", "annotation", "check", "field")
 
@@ -112,6 +159,10 @@ class _Option:
         # The record's field; None for a parameter that is accepted and unused.
         self.field = name if field is None and check is not None else field
 
+
+# The precision a rule needs in the cover selection; chosen by
+# cross-validation over the shared ILP data sets (benchmarks/quality.py).
+DEFAULT_MIN_PRECISION = 0.5
 
 _Texts = Optional[list[str]]
 _Number = Union[int, float]
@@ -127,22 +178,30 @@ _OPTIONS = (
     _Option("optimize", False, bool, _flag),
     # verbose is a quiet switch: true hides progress bars, theory and tables.
     _Option("verbose", False, bool, _flag, field="quiet"),
-    # Selection scores by accuracy whatever the name.
-    _Option("eval_fn", "accuracy", str, None),
+    # The greedy selection scores by accuracy whatever the name; the cover
+    # selection reads it.
+    _Option("eval_fn", "accuracy", str, _eval_fn),
     _Option("reduce_bc", False, bool, _flag),
     _Option("bc_count", 20, int, _bc_count),
     _Option("set_chain", False, bool, _flag),
     _Option("pi", False, bool, _flag),
     _Option("recursive", False, bool, _flag),
     _Option("rule_noise_check", False, bool, _flag),
+    _Option("coverage", "text", str, _one_of("text", "prolog")),
+    _Option("selection", "greedy", str, _one_of("greedy", "cover")),
+    _Option("min_precision", DEFAULT_MIN_PRECISION, float, _fraction),
+    _Option("max_rules", None, Optional[int], _max_rules),
+    _Option("n_jobs", 1, int, _n_jobs),
 )
-_NEEDS_ALL = {_bc_count}
+_NEEDS_ALL = {_bc_count, _eval_fn}
 
 
 class LearnOptions:
     """Every learning setting, checked and normalised; made by ``learn_options``."""
 
-    __slots__ = tuple(option.field for option in _OPTIONS if option.field)
+    # max_neg_fraction is derived: max_neg given as a fraction in (0, 1)
+    # with the cover selection (a share of the negatives), else -1.
+    __slots__ = tuple(option.field for option in _OPTIONS if option.field) + ("max_neg_fraction",)
 
     def __repr__(self):
         inner = ", ".join(f"{name}={getattr(self, name)!r}" for name in self.__slots__)
@@ -167,6 +226,9 @@ def learn_options(**given):
         else:
             value = option.check(option.name, value)
         setattr(record, option.field, value)
+    record.max_neg_fraction = -1.0
+    if record.selection == "cover" and isinstance(values["max_neg"], float) and 0 < values["max_neg"] < 1:
+        record.max_neg_fraction = values["max_neg"]
     return record
 
 

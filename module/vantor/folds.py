@@ -12,7 +12,7 @@ import random
 from collections.abc import Mapping
 from typing import Any, Union
 
-from . import _core
+from . import _core, _proved
 from ._files import load_stored, path_text
 from ._options import LearnOptions, takes_learn_options
 from .evaluate import Vantor
@@ -337,6 +337,8 @@ def _cross_validation_run(kfolds, file, k_fold, options):
                 % type(kfolds).__name__
             )
     count = _check_k_fold(kfolds, k_fold)
+    if options.coverage == "prolog":
+        return _proved.cross_validate_proved(kfolds, path_text(file, "file"), count, options)
     hypothesis, measures, time_learn, stats = _core._cross_validation(
         [kfolds.pos_fold[i] for i in range(count)], [kfolds.neg_fold[i] for i in range(count)],
         kfolds.pos_dict, kfolds.neg_dict, path_text(file, "file"), count, options,

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vantor::eval {
 
@@ -34,9 +35,33 @@ public:
     // parse or the goal raises.
     virtual Outcome prove(const std::string& goal_text, std::int64_t inference_limit) = 0;
 
+    // Many goals of one shape: `name` applied to each argument tuple given to
+    // set_goal_arguments ("(a,b)", or "" for none). The same outcomes as
+    // prove() on each goal text; an engine may read the tuples only once.
+    virtual void set_goal_arguments(const std::vector<std::string>& argument_texts) {
+        goal_arguments_ = argument_texts;
+    }
+    virtual std::vector<Outcome> prove_each(const std::string& name, std::int64_t inference_limit) {
+        std::vector<Outcome> out;
+        out.reserve(goal_arguments_.size());
+        for (const std::string& args : goal_arguments_) out.push_back(prove(name + args, inference_limit));
+        return out;
+    }
+    // The same for the tuples at `positions` (0-based, in that order) only.
+    virtual std::vector<Outcome> prove_some(const std::string& name, const std::vector<std::size_t>& positions,
+                                            std::int64_t inference_limit) {
+        std::vector<Outcome> out;
+        out.reserve(positions.size());
+        for (std::size_t p : positions) out.push_back(prove(name + goal_arguments_.at(p), inference_limit));
+        return out;
+    }
+
     // Drops the theory's clauses and every tabled answer; the background may
     // stay for the next theory.
     virtual void unload() = 0;
+
+private:
+    std::vector<std::string> goal_arguments_;
 };
 
 // The SWI-Prolog engine of the process. Not locked: callers serialise their

@@ -18,6 +18,7 @@
 #include "eval/evaluate.hpp"
 #include "eval/prolog_engine.hpp"
 #include "eval/prover.hpp"
+#include "eval/swi_batch.hpp"
 #include "eval/working_dir.hpp"
 
 namespace vantor::eval {
@@ -92,6 +93,19 @@ public:
 
     Outcome prove(const std::string& goal_text, std::int64_t inference_limit) override {
         return engine::prove(goal_text, inference_limit);
+    }
+
+    void set_goal_arguments(const std::vector<std::string>& argument_texts) override {
+        engine::set_goal_arguments(argument_texts);
+    }
+
+    std::vector<Outcome> prove_each(const std::string& name, std::int64_t inference_limit) override {
+        return engine::prove_each(name, inference_limit);
+    }
+
+    std::vector<Outcome> prove_some(const std::string& name, const std::vector<std::size_t>& positions,
+                                    std::int64_t inference_limit) override {
+        return engine::prove_some(name, positions, inference_limit);
     }
 
     void unload() override {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "host.hpp"
+#include "learn/selection.hpp"
 
 namespace vantor::learn {
 
@@ -92,6 +93,99 @@ std::vector<std::size_t> select_cover(const std::vector<ProvedRule>& rules, std:
         chosen.push_back(eligible[best]);
     }
     return chosen;
+}
+
+namespace {
+
+std::size_t body_literals(const std::string& rule) {
+    const std::size_t neck = rule.find(":-");
+    if (neck == std::string::npos) return 0;
+    std::size_t depth = 0, n = 1;
+    for (std::size_t i = neck + 2; i < rule.size(); ++i) {
+        const char c = rule[i];
+        if (c == '(' || c == '[') ++depth;
+        else if ((c == ')' || c == ']') && depth > 0) --depth;
+        else if (depth == 0 && (c == '&' || c == ',')) ++n;
+    }
+    return n;
+}
+
+CoverOptions cover_options(const SelectionOptions& o, std::size_t n_neg) {
+    CoverOptions c;
+    c.min_pos = o.min_pos;
+    c.max_neg = o.max_neg;
+    if (o.max_neg_fraction > 0) c.max_neg = static_cast<long long>(o.max_neg_fraction * static_cast<double>(n_neg));
+    c.min_precision = o.min_precision;
+    c.max_rules = o.max_rules;
+    c.score = o.eval_fn == "accuracy" ? CoverScore::coverage : cover_score_named(o.eval_fn);
+    return c;
+}
+
+std::vector<std::size_t> greedy_choice(const CoverageTable& table, std::size_t n_pos, std::size_t n_neg,
+                                       const SelectionOptions& o, std::vector<std::size_t>& kept) {
+    std::vector<std::vector<std::int64_t>> pos_of, neg_of;
+    for (std::size_t i = 0; i < table.rules.size(); ++i) {
+        const ProvedRule& r = table.covered[i];
+        if (static_cast<long long>(r.pos.size()) < o.min_pos) continue;
+        if (static_cast<long long>(r.neg.size()) > o.max_neg) continue;
+        kept.push_back(i);
+        pos_of.push_back(r.pos);
+        neg_of.push_back(r.neg);
+    }
+    std::vector<std::size_t> chosen;
+    for (std::size_t k : select_indexes(pos_of, neg_of, static_cast<long long>(n_pos), static_cast<long long>(n_neg))) {
+        chosen.push_back(kept[k]);
+    }
+    return chosen;
+}
+
+}  // namespace
+
+CoverageTable table_of_lists(const std::vector<std::vector<RuleId>>& pos_lists,
+                             const std::vector<std::vector<RuleId>>& neg_lists, const CoverageCache& cache) {
+    CoverageTable table;
+    std::vector<std::int64_t> row(cache.rule_count(), -1);
+    auto add = [&](const std::vector<std::vector<RuleId>>& lists, bool positive) {
+        for (std::size_t e = 0; e < lists.size(); ++e) {
+            for (RuleId id : lists[e]) {
+                if (row[id] < 0) {
+                    if (!positive) continue;
+                    row[id] = static_cast<std::int64_t>(table.rules.size());
+                    table.rules.push_back(cache.rule_text(id));
+                    table.covered.emplace_back();
+                    table.covered.back().body_length = body_literals(table.rules.back());
+                }
+                auto& positions = positive ? table.covered[row[id]].pos : table.covered[row[id]].neg;
+                if (positions.empty() || positions.back() != static_cast<std::int64_t>(e)) {
+                    positions.push_back(static_cast<std::int64_t>(e));
+                }
+            }
+        }
+    };
+    add(pos_lists, true);
+    add(neg_lists, false);
+    return table;
+}
+
+Selection select_from_table(const CoverageTable& table, std::size_t n_pos, std::size_t n_neg,
+                            const SelectionOptions& options) {
+    std::vector<std::size_t> chosen;
+    bool had_candidates = false;
+    if (options.mode == "cover") {
+        chosen = select_cover(table.covered, n_pos, n_neg, cover_options(options, n_neg));
+        had_candidates = !chosen.empty();
+    } else {
+        std::vector<std::size_t> kept;
+        chosen = greedy_choice(table, n_pos, n_neg, options, kept);
+        had_candidates = !kept.empty();
+    }
+    Selection out;
+    if (!had_candidates) return out;
+    std::vector<std::string> rules;
+    for (std::size_t i : chosen) rules.push_back(table.rules[i]);
+    out.theory = theory_output(rules, options.pi, options.recursive);
+    out.announce = true;
+    return out;
 }
 
 }  // namespace vantor::learn

@@ -12,8 +12,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
+
+#include "learn/driver.hpp"
+#include "learn/options.hpp"
 
 namespace vantor::learn {
 
@@ -45,5 +49,24 @@ struct CoverOptions {
 // earlier candidate, so the result depends only on the candidates' order.
 std::vector<std::size_t> select_cover(const std::vector<ProvedRule>& rules, std::size_t n_pos,
                                       std::size_t n_neg, const CoverOptions& options);
+
+// Candidates whose coverage is known (proved, or read off the coverage
+// lists), in candidate order.
+struct CoverageTable {
+    std::vector<std::string> rules;  // internal form (body joined by "&")
+    std::vector<ProvedRule> covered;
+};
+
+// The table of every rule in the coverage lists of the positives (in order of
+// first occurrence) with its positive and negative positions.
+CoverageTable table_of_lists(const std::vector<std::vector<RuleId>>& pos_lists,
+                             const std::vector<std::vector<RuleId>>& neg_lists, const CoverageCache& cache);
+
+// The theory chosen from `table` as `options.mode` says: "greedy" filters by
+// min_pos and max_neg and grows by training accuracy; "cover" runs
+// select_cover. Either way the result goes through the recursive or
+// predicate-invention rewriting the options ask for.
+Selection select_from_table(const CoverageTable& table, std::size_t n_pos, std::size_t n_neg,
+                            const SelectionOptions& options);
 
 }  // namespace vantor::learn

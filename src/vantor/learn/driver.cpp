@@ -5,6 +5,7 @@
 #include <numeric>
 
 #include "bottom/variables.hpp"
+#include "learn/cover_selection.hpp"
 #include "learn/selection.hpp"
 
 namespace vantor::learn {
@@ -92,6 +93,11 @@ Selection cover_and_select(const data::BottomClauseSet& pos, const data::BottomC
     t.negative_coverage = seconds_since(t0);
 
     t0 = Clock::now();
+    if (selection.mode == "cover") {
+        Selection out = select_from_table(table_of_lists(p.lists, q.lists, cache), pos.size(), neg.size(), selection);
+        t.selection = seconds_since(t0);
+        return out;
+    }
     const CoverMap pos_cover = filter_by_min_pos(p.lists, selection.min_pos, cache.rule_count());
     const CoverMap neg_cover = filter_by_max_neg(pos_cover, q.lists, selection.max_neg, cache.rule_count());
     Selection out;

@@ -31,9 +31,23 @@ struct SelectionOptions {
     long long max_neg = 0;
     bool pi = false;
     bool recursive = false;
+    // "greedy": growth by training accuracy over the candidates' coverage
+    // lists; "cover": the noise-tolerant set cover of cover_selection.hpp.
+    std::string mode = "greedy";
+    // Cover mode only: the score ("accuracy" and "coverage" rank alike,
+    // "compression" charges body literals), the precision a rule needs, the
+    // largest theory (negative: no limit), and max_neg as a share of the
+    // negatives when it was given as a fraction in (0, 1) (negative: not).
+    std::string eval_fn = "accuracy";
+    double min_precision = 0.0;
+    long long max_rules = -1;
+    double max_neg_fraction = -1.0;
 };
 
 struct LearnOptions {
+    // "text": a rule covers an example when its text comes out of the
+    // example's bottom clause; "prolog": when the engine proves it.
+    std::string coverage_mode = "text";
     text::ConstantSet constant_set;
     CandidateOptions candidates;
     CoverageOptions coverage;
@@ -70,6 +84,12 @@ void for_each_option(LearnOptions& o, Visit&& visit) {
     visit("pi", o.selection.pi);
     visit("recursive", o.selection.recursive);
     visit("rule_noise_check", o.coverage.rule_noise_check);
+    visit("coverage", o.coverage_mode);
+    visit("selection", o.selection.mode);
+    visit("eval_fn", o.selection.eval_fn);
+    visit("min_precision", o.selection.min_precision);
+    visit("max_rules", o.selection.max_rules);
+    visit("max_neg_fraction", o.selection.max_neg_fraction);
 }
 
 }  // namespace vantor::learn

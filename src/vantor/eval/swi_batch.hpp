@@ -1,0 +1,27 @@
+// Proving one goal name over many argument tuples in a single call into
+// SWI-Prolog: the arguments are read once (kept in a global variable of the
+// calling thread's engine), then every goal is built from them as a term, so
+// a batch costs one call and no text parsing per goal.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "eval/prover.hpp"
+
+namespace vantor::eval::engine {
+
+// Argument tuples as texts with their parentheses ("(a,b)"; "" for none).
+// Throws PrologError when one does not parse.
+void set_goal_arguments(const std::vector<std::string>& argument_texts);
+
+// Proves name(Args) in module user for every tuple of the last
+// set_goal_arguments call on this thread, each once under the limit.
+std::vector<Outcome> prove_each(const std::string& name, std::int64_t inference_limit);
+
+// The same for the tuples at `positions` (0-based, in that order) only.
+std::vector<Outcome> prove_some(const std::string& name, const std::vector<std::size_t>& positions,
+                                std::int64_t inference_limit);
+
+}  // namespace vantor::eval::engine
