@@ -182,16 +182,18 @@ class AtomicFile:
         else:
             self.stream = os.fdopen(fd, "w", encoding="utf-8", newline="")
 
-    def _failed_write(self, error):
-        """The error of a write that did not complete, naming the target."""
+    def _failed(self, error):
+        """Removes the file and raises the error of a write that did not
+        complete, naming the target."""
+        self.discard()
         if error.errno is None:
-            return error
-        return OSError(
+            raise error
+        raise OSError(
             error.errno,
             f"{error.strerror or os.strerror(error.errno)} (writing {self.parameter}; "
             "an earlier file of that name is left as it was)",
             self.path,
-        )
+        ) from error
 
     def write(self, text):
         """Writes ``text`` (bytes for a binary file)."""
@@ -202,8 +204,7 @@ class AtomicFile:
         try:
             writer(self.stream)
         except OSError as error:
-            self.discard()
-            raise self._failed_write(error) from error
+            self._failed(error)
         except BaseException:
             self.discard()
             raise
@@ -218,8 +219,7 @@ class AtomicFile:
             # mkstemp makes the file private to its owner.
             os.chmod(self.temporary, _mode_for(self.path))
         except OSError as error:
-            self.discard()
-            raise self._failed_write(error) from error
+            self._failed(error)
         except BaseException:
             self.discard()
             raise
