@@ -33,8 +33,9 @@ def vantor_abduction(Training_pos: Union[dict[str, list[str]], str, os.PathLike]
     """Propose facts for the abducible predicates and write "abduced_facts.txt".
 
     Training_pos: the positive bottom-clause dictionary (exactly a ``dict``), or
-        the name of the file in which one is stored (loaded with pickle; an
-        empty file holds no examples).
+        the name of the file in which one is stored (an empty file holds no
+        examples; a file holding anything but containers, texts and numbers
+        is refused with pickle.UnpicklingError, so loading it runs no code).
     abducible: list of abducible predicate names.
     positive_example_list: the example texts to use, in order; empty (the
         default, a fresh list on every call) means every key of the dictionary.
@@ -49,8 +50,9 @@ def vantor_abduction(Training_pos: Union[dict[str, list[str]], str, os.PathLike]
     Returns a dict from fact text to its count (or score), in order of first
     proposal. The file holds the header line "fact \\t coverage " and one line
     per fact, sorted by character code. Nothing is written when an error is
-    raised: a rule without exactly one abducible literal (ValueError) or an
-    example missing from the dictionary (KeyError).
+    raised: a rule without exactly one abducible literal (ValueError), an
+    example missing from the dictionary (KeyError), or a write that cannot
+    complete (OSError, a full disk say; an earlier file is left as it was).
     """
     positive_example_list = [] if positive_example_list is None else positive_example_list
     constant_set = [] if constant_set is None else constant_set
@@ -84,5 +86,5 @@ def vantor_abduction(Training_pos: Union[dict[str, list[str]], str, os.PathLike]
 
     coverage, text = _core._abduction(dictionary, example_ids, constant_set, meta_rule,
                                       abducible, metric)
-    replace_files({OUTPUT_FILE: text})
+    replace_files({OUTPUT_FILE: text}, {OUTPUT_FILE: "the abduction output " + OUTPUT_FILE})
     return coverage

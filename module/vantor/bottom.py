@@ -1,14 +1,11 @@
 """Bottom clauses of examples and example sets."""
-import errno
 import os
 import pickle
-import shutil
-import stat
 import sys
-import tempfile
 import warnings
 
 from ._core import _SetBuilder, bottom_clause, variabilise_example, variable_name
+from ._files import AtomicFile, path_text, replace_together
 from .data import read_example
 
 __all__ = [
@@ -22,147 +19,6 @@ __all__ = [
 _MEMORY_NOTICE = "-------- Assuming container as memory --------"
 
 
-def _target_path(name, parameter):
-    if isinstance(name, str):
-        return name
-    if isinstance(name, os.PathLike):
-        path = os.fspath(name)
-        if isinstance(path, str):
-            return path
-    raise TypeError(
-        f"{parameter} must be a file name (str or os.PathLike), not {type(name).__name__}"
-    )
-
-
-def _refuse_special_file(path, parameter):
-    """A directory, FIFO or device named as an output is an error, not a
-    file to replace: replacing it would remove the directory entry (of a
-    system device, say) and put a plain file in its place."""
-    try:
-        mode = os.stat(path).st_mode
-    except FileNotFoundError:
-        return
-    if stat.S_ISREG(mode):
-        return
-    if stat.S_ISDIR(mode):
-        raise IsADirectoryError(errno.EISDIR, f"{parameter} names a directory", path)
-    kind = "a FIFO" if stat.S_ISFIFO(mode) else "a device" if (
-        stat.S_ISCHR(mode) or stat.S_ISBLK(mode)) else "a socket or other special file"
-    raise FileExistsError(
-        errno.EEXIST, f"{parameter} names {kind}, not a regular file; it is left as it is", path
-    )
-
-
-class _AtomicPickle:
-    """A pickle file that replaces `path` only once it is complete.
-
-    The temporary file is created up front, beside the target, so that an
-    unwritable place is reported before any work is done; it is removed
-    again when anything fails, leaving an earlier file of that name as it
-    was.
-    """
-
-    def __init__(self, path, parameter):
-        if not path:
-            raise FileNotFoundError(2, "No such file or directory", path)
-        # Through a symbolic link, as writing the file in place would go.
-        self.path = os.path.realpath(path) if os.path.islink(path) else path
-        _refuse_special_file(self.path, parameter)
-        directory = os.path.dirname(os.path.abspath(self.path))
-        try:
-            fd, self.temporary = tempfile.mkstemp(
-                prefix="." + os.path.basename(self.path) + ".", suffix=".tmp", dir=directory
-            )
-        except FileNotFoundError:
-            raise FileNotFoundError(
-                2, f"No such directory for {parameter}", path
-            ) from None
-        self.stream = os.fdopen(fd, "wb")
-
-    def write(self, value):
-        """Writes the whole object to the temporary file; a short write
-        (a full disk) raises and removes it."""
-        try:
-            pickle.dump(value, self.stream)
-            self.stream.flush()
-            os.fsync(self.stream.fileno())
-            self.stream.close()
-            # mkstemp makes the file private to its owner; give it the mode
-            # the file had, or the one a plain open() would have given.
-            try:
-                mode = stat.S_IMODE(os.stat(self.path).st_mode)
-            except OSError:
-                umask = os.umask(0)
-                os.umask(umask)
-                mode = 0o666 & ~umask
-            os.chmod(self.temporary, mode)
-        except BaseException:
-            self.discard()
-            raise
-
-    def keep_old(self):
-        """A second name for the file being replaced (None when there is
-        none), so that the replacement can be undone."""
-        if not os.path.exists(self.path):
-            return None
-        backup = self.temporary + ".old"
-        try:
-            os.link(self.path, backup)
-        except OSError:
-            shutil.copy2(self.path, backup)
-        return backup
-
-    def replace(self):
-        os.replace(self.temporary, self.path)
-
-    def commit(self, value):
-        self.write(value)
-        try:
-            self.replace()
-        except BaseException:
-            self.discard()
-            raise
-
-    def discard(self):
-        self.stream.close()
-        try:
-            os.unlink(self.temporary)
-        except FileNotFoundError:
-            pass
-
-
-def _replace_together(targets):
-    """Puts every written temporary file in place, or, when one step fails,
-    none: the files already replaced get their earlier content back."""
-    backups = []
-    replaced = []  # (target, its backup or None when there was no file)
-    try:
-        for target in targets:
-            backup = target.keep_old()
-            if backup is not None:
-                backups.append(backup)
-            target.replace()
-            replaced.append((target, backup))
-    except BaseException:
-        for target, backup in reversed(replaced):
-            try:
-                if backup is None:
-                    os.unlink(target.path)
-                else:
-                    os.replace(backup, target.path)
-            except OSError:
-                pass
-        for target in targets:
-            target.discard()
-        raise
-    finally:
-        for backup in backups:
-            try:
-                os.unlink(backup)
-            except FileNotFoundError:
-                pass
-
-
 def _same_file(first, second):
     if os.path.realpath(first) == os.path.realpath(second):
         return True
@@ -170,6 +26,13 @@ def _same_file(first, second):
         return os.path.samefile(first, second)
     except OSError:
         return False
+
+
+def _store(target, dictionary):
+    """Writes ``dictionary`` with pickle into the AtomicFile ``target`` and
+    checks that all of it reached the disk."""
+    target.write_with(lambda stream: pickle.dump(dictionary, stream))
+    target.finish()
 
 
 def _example_list(example_set, parameter):
@@ -208,7 +71,7 @@ def bottom_clauses_for_set(file, constant_set, depth, example_set, dictionary_na
     builder = _SetBuilder(file, constant_set)
     target = None
     if container == "dict":
-        target = _AtomicPickle(_target_path(dictionary_name, "dictionary_name"), "dictionary_name")
+        target = AtomicFile(dictionary_name, "dictionary_name", binary=True)
     try:
         examples = _example_list(example_set, "example_set")
         dictionary = _build(builder, depth, examples, container, tqdm_disable, "example_set",
@@ -220,7 +83,8 @@ def bottom_clauses_for_set(file, constant_set, depth, example_set, dictionary_na
         raise
     if target is None:
         return dictionary
-    target.commit(dictionary)
+    _store(target, dictionary)
+    replace_together([target])
     return dictionary_name
 
 
@@ -263,7 +127,7 @@ def bottom_clause_generation(file="BK.pl", container="dict", positive_example="p
                      "negative_file_dictionary"))
     targets = []
     if container == "dict":
-        paths = [_target_path(name, parameter) for _, _, name, parameter in sets]
+        paths = [path_text(name, parameter) for _, _, name, parameter in sets]
         if len(paths) == 2 and _same_file(*paths):
             raise ValueError(
                 "positive_file_dictionary and negative_file_dictionary name the same file "
@@ -273,7 +137,7 @@ def bottom_clause_generation(file="BK.pl", container="dict", positive_example="p
     try:
         if container == "dict":
             for path, (_, _, _, parameter) in zip(paths, sets):
-                targets.append(_AtomicPickle(path, parameter))
+                targets.append(AtomicFile(path, parameter, binary=True))
         results = []
         for examples, parameter, _, _ in sets:
             results.append(_build(builder, depth, _example_list(examples, parameter), container,
@@ -282,8 +146,8 @@ def bottom_clause_generation(file="BK.pl", container="dict", positive_example="p
         if targets:
             # Both dictionaries are complete before either file is touched.
             for target, dictionary in zip(targets, results):
-                target.write(dictionary)
-            _replace_together(targets)
+                _store(target, dictionary)
+            replace_together(targets)
             results = [name for _, _, name, _ in sets]
     except BaseException:
         for target in targets:

@@ -15,8 +15,15 @@ def read_pickle(pos: Union[str, bytes, os.PathLike]) -> Any:
     mode are read back with this. A file that ends before a complete object
     (an empty or truncated file) gives an empty list; a file that is not a
     pickle raises pickle.UnpicklingError; a missing file FileNotFoundError.
+
+    Any pickle is loaded, whatever objects it holds, and loading a pickle
+    runs the code it names: a crafted file can do anything the calling
+    program may do. Read only files you made yourself or trust. The
+    functions that take the name of a stored dictionary (split_examples,
+    vantor_folds, vantor_abduction, ...) load only plain containers, texts
+    and numbers and refuse any other file.
     """
-    return load_stored(pos, if_empty=[])
+    return load_stored(pos, if_empty=[], any_object=True)
 
 
 def read_constants_bk(file: Union[str, os.PathLike, list[str]] = "BK.pl",
