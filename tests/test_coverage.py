@@ -63,9 +63,13 @@ def test_second_literal_linked_only_through_a_later_one_is_discarded():
     assert final == [[]]
 
 
-def test_reduce_bc_shorter_clause_names_example():
-    with pytest.raises(ValueError, match=r"f\(x,y\)"):
-        cover({"f(x,y)": ["p(A,B)"]}, ["f(A,B):-p(X,Y)"], reduce_bc=True, bc_count=3)
+def test_reduce_bc_keeps_a_bottom_clause_no_longer_than_bc_count():
+    # Nothing to reduce: the whole clause is used and nothing is drawn.
+    state = random.getstate()
+    final, _, _ = cover({"f(x,y)": ["p(A,B)", "q(B,C)"]}, ["f(A,B):-p(X,Y)"], reduce_bc=True, bc_count=3)
+    assert final == [["f(A,B):-p(A,B)"]] and random.getstate() == state
+    final, _, _ = cover({"f(x,y)": ["p(A,B)"]}, ["f(A,B):-p(X,Y)"], reduce_bc=True, bc_count=1)
+    assert final == [["f(A,B):-p(A,B)"]]
 
 
 def test_file_name_instead_of_dict():
@@ -163,10 +167,20 @@ def test_reduce_bc_draws_match_random_sample(seed):
     assert got == want
 
 
-def test_error_part_way_keeps_what_was_added():
-    BK = {"f(a,b)": ["p(A,C)", "q(C,B)", "p(A,B)"], "f(x,y)": ["p(A,B)"]}
+def test_error_part_way_keeps_what_was_added(monkeypatch):
+    BK = {"f(a,b)": ["p(A,C)", "q(C,B)", "p(A,B)"], "f(x,y)": ["p(A,B)", "q(A,B)", "p(B,A)"]}
     hypo, rules = {}, {}
     random.seed(1)
+    draws = []
+
+    def failing_second_draw(population, k):
+        draws.append(k)
+        if len(draws) == 2:
+            raise ValueError("drawing failed for f(x,y)")
+        return real_sample(population, k)
+
+    real_sample = random.sample
+    monkeypatch.setattr(random, "sample", failing_second_draw)
     with pytest.raises(ValueError, match=r"f\(x,y\)"):
         cover(BK, ["f(A,B):-p(X,Y)"], hypo, rules, reduce_bc=True, bc_count=2)
     assert list(hypo) == ["f(a,b)"] and rules

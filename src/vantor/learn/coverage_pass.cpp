@@ -81,12 +81,13 @@ private:
     void load_bottom_clause(const std::string& example, const std::vector<std::string>& stored,
                             RandomSource& rng) {
         bottom_.clear();
-        if (options_.reduce_bc) {
-            if (options_.bc_count < 0 || static_cast<std::size_t>(options_.bc_count) > stored.size()) {
-                throw ValueError("reduce_bc: the bottom clause of example " + example + " has " +
-                                 std::to_string(stored.size()) + " literals, fewer than bc_count=" +
-                                 std::to_string(options_.bc_count) +
-                                 " (Sample larger than population or is negative)");
+        // A bottom clause shorter than bc_count is kept whole: there is
+        // nothing to reduce, and stopping the whole run for it would make
+        // reduce_bc unusable on data with a few short bottom clauses.
+        if (options_.reduce_bc && (options_.bc_count < 0 || static_cast<std::size_t>(options_.bc_count) <= stored.size())) {
+            if (options_.bc_count < 0) {
+                throw ValueError("reduce_bc: bc_count must be at least 0, got " + std::to_string(options_.bc_count) +
+                                 " (example " + example + ")");
             }
             for (std::size_t p : rng.sample(stored.size(), static_cast<std::size_t>(options_.bc_count))) {
                 bottom_.push_back(state_.literal(stored[p]));
