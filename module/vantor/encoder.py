@@ -120,14 +120,15 @@ def _entropy_groups(distinct, counts, k):
 class _NumericColumn:
     """Cut points and the range texts of one discretised column."""
 
-    def __init__(self, cuts, texts, closed_texts):
-        self.cuts, self.texts, self.closed_texts = cuts, texts, closed_texts
+    def __init__(self, cuts, texts, text_of):
+        self.cuts, self.texts = cuts, texts
+        self.cut_texts = [text_of(c) for c in cuts]
 
     @classmethod
     def from_groups(cls, groups, text_of):
         cuts = [_midpoint(a[-1], b[0]) for a, b in zip(groups, groups[1:])]
         texts = [f"{text_of(g[0])}--{text_of(g[-1])}" for g in groups]
-        return cls(cuts, texts, [f"[{t}]" for t in texts])
+        return cls(cuts, texts, text_of)
 
     @classmethod
     def from_cuts(cls, cuts, low, high, text_of):
@@ -135,8 +136,7 @@ class _NumericColumn:
         are shown from the smallest and up to the largest training value."""
         ends = [min(low, cuts[0])] + list(cuts) + [max(high, cuts[-1])]
         texts = [f"{text_of(a)}--{text_of(b)}" for a, b in zip(ends, ends[1:])]
-        closed = [f"[{t})" for t in texts[:-1]] + [f"[{texts[-1]}]"]
-        return cls(list(cuts), texts, closed)
+        return cls(list(cuts), texts, text_of)
 
     def label(self, value):
         return "g" + str(bisect.bisect_right(self.cuts, value))
@@ -260,6 +260,8 @@ class TableEncoder:
     def _numeric_model(self, col, numbers, classes, k, narrow):
         """The ranges of a numeric column, or None to keep it categorical."""
         def text_of(x):
+            if isinstance(x, Fraction) and x.denominator != 1:
+                x = float(x)
             return _tab._float_text(x, narrow) if isinstance(x, float) else _cut_text(x)
 
         distinct = sorted(set(numbers))
@@ -369,8 +371,8 @@ class TableEncoder:
             encoding, name = self.encodings_[col], _tab._single_line(str(col))
             if isinstance(encoding, _NumericColumn):
                 out.append(f"Feature Name : {name}\t (Encoded) - {len(encoding.texts)}\n")
-                out.extend(f"\tg{i}\t{t}\n" for i, t in enumerate(encoding.closed_texts))
-                cuts = ", ".join(_cut_text(c) for c in encoding.cuts) or "none"
+                out.extend(f"\tg{i}\t[{t}]\n" for i, t in enumerate(encoding.texts))
+                cuts = ", ".join(encoding.cut_texts) or "none"
                 out.append(f"\t(Cuts) - {cuts} : range g<i> holds the values from cut i-1 "
                            "(included) to cut i (excluded); the first and last ranges are open\n")
             else:

@@ -81,11 +81,11 @@ def _kind(dtype):
 
 
 def _narrow_float(dtype):
-    """True for float columns narrower than 64 bits (float32, float16)."""
+    """"float32" or "float16" for float columns narrower than 64 bits, else None."""
     size = getattr(dtype, "itemsize", None)
-    if isinstance(size, int):
-        return size < 8
-    return isinstance(dtype, str) and dtype.lower() in ("float32", "float16")
+    if not isinstance(size, int) and isinstance(dtype, str):
+        size = {"float32": 4, "float16": 2}.get(dtype.lower())
+    return {4: "float32", 2: "float16"}.get(size)
 
 
 def _is_missing(value):
@@ -119,9 +119,9 @@ def _float_text(number, narrow):
     if narrow and math.isfinite(number):
         import numpy  # narrow float columns only come from numpy or pandas
 
-        # numpy writes a float32 in its shortest form; repr() of that text
-        # as a Python float gives the usual spelling (2.0, 1e-05, 1e+16).
-        return repr(float(str(numpy.float32(number))))
+        # numpy writes a narrow float in its shortest form; repr() of that
+        # text as a Python float gives the usual spelling (2.0, 1e-05, 1e+16).
+        return repr(float(str(getattr(numpy, narrow)(number))))
     return repr(number)
 
 
