@@ -134,7 +134,7 @@ def test_column_types_numbers_blanks_and_brackets():
     df = pd.DataFrame({
         "Income (USD)": [1.5, 2.0, 3.5, 4.0],
         "flag": [True, False, True, True],
-        "small": pd.Series([1, 2, 3, 4], dtype="int32"),
+        "small": pd.Series([1, 2, 3, 4], dtype="int32"),  # binned like int64
         "Colour": ["Light Blue", "red", "Light Blue", "Red"],
     })
     prepare_logic_rules(df, ["Income (USD)", "flag", "small", "Colour"])
@@ -142,7 +142,7 @@ def test_column_types_numbers_blanks_and_brackets():
     assert meta.splitlines()[:4] == ["Feature Name : Income (USD)\t (Encoded) - 3",
                                      "\tg0\t[1.5--2.0]", "\tg1\t[3.5--3.5]", "\tg2\t[4.0--4.0]"]
     assert "Feature Name : flag\t (Not Encoded) - 2\n\tTrue\n\tFalse\n" in meta
-    assert "Feature Name : small\t (Not Encoded) - 4\n" in meta
+    assert "Feature Name : small\t (Encoded) - 3\n\tg0\t[1--2]\n" in meta
     # Distinct values in order of first occurrence, unchanged.
     assert "Feature Name : Colour\t (Not Encoded) - 3\n\tLight Blue\n\tred\n\tRed\n" in meta
     facts = bk_args()
@@ -225,8 +225,6 @@ def test_bad_input_leaves_existing_files_alone():
     df = pd.DataFrame({"a": [1.0, 2.0, float("nan"), 4.0], "b": [1, 2, 3, 4]})
     with pytest.raises(KeyError, match="missing"):
         prepare_logic_rules(df, ["b", "missing"])
-    with pytest.raises(ValueError, match=r"column a, row 2"):
-        prepare_logic_rules(df, ["b", "a"])
     for bad in (0, -1):
         with pytest.raises(ValueError, match="default_div"):
             prepare_logic_rules(df, ["b"], default_div=bad)
@@ -244,12 +242,14 @@ def test_bad_input_leaves_existing_files_alone():
     assert sorted(os.listdir()) == ["BK.pl", "meta_data.info"]
 
 
-def test_nan_only_fails_where_a_column_is_discretised():
+def test_nan_gives_no_fact_whether_or_not_a_column_is_discretised():
     df = pd.DataFrame({"a": [1.0, float("nan"), 1.0]})
     prepare_logic_rules(df, ["a"])
-    assert bk_args()["a"][1] == ("e_1", "nan")
-    with pytest.raises(ValueError, match="row 1"):
-        discretise_numeric_column([1.0, float("nan"), 2.0, 3.0], "a", io.StringIO(), {}, 3)
+    assert bk_args()["a"] == [("e_0", "1.0"), ("e_2", "1.0")]
+    meta = io.StringIO()
+    facts = discretise_numeric_column([1.0, float("nan"), 2.0, 3.0], "a", meta, {}, 3)
+    assert facts == ["a(e_0,g0).", "a(e_2,g1).", "a(e_3,g2)."]
+    assert meta.getvalue().endswith("\t(Missing) - 1 cells without a value, written as no fact\n")
 
 
 # ------------------------------------------------------------------ examples
@@ -340,13 +340,16 @@ RANGES = {"Age": ["1--3", "5--7", "9--9"], "Colour": [], "Income_(USD)": ["1.5--
 
 
 @pytest.mark.parametrize("rule,decoded", [
-    ("target(A):-age(A,g1),colour(A,red)", "target(A):-age(A,B),inRange(B,5--7)"),
-    ("target(A):-age(A,g1)&colour(A,red)", "target(A):-age(A,B),inRange(B,5--7)"),
-    ("target(A):-colour(A,red)", "target(A):-"),
+    # Every condition is kept: categorical literals stay as they are.
+    ("target(A):-age(A,g1),colour(A,red)", "target(A):-age(A,B),inRange(B,5--7),colour(A,red)"),
+    ("target(A):-age(A,g1)&colour(A,red)", "target(A):-age(A,B),inRange(B,5--7),colour(A,red)"),
+    ("target(A):-colour(A,red)", "target(A):-colour(A,red)"),
+    ("target(A):-colour(A,green),colour(A,big)", "target(A):-colour(A,green),colour(A,big)"),
     ("h(A):-income_usd(A,g0)", "h(A):-income_usd(A,B),inRange(B,1.5--2.0)"),
-    ("h:-p(g0,g1)", "h:-p(A),inRange(A,0--1),p(A,B),inRange(B,2--3)"),
+    # A literal is written once, whole, followed by the range of each label.
+    ("h:-p(g0,g1)", "h:-p(A,B),inRange(A,0--1),inRange(B,2--3)"),
     # Fresh names skip names the rule already uses, in the body or the head.
-    ("h:-q(A,C),p(C,g1)", "h:-p(C,D),inRange(D,2--3)"),
+    ("h:-q(A,C),p(C,g1)", "h:-q(A,C),p(C,D),inRange(D,2--3)"),
     ("h(B):-age(A,g2)", "h(B):-age(A,C),inRange(C,9--9)"),
 ])
 def test_decode_rule(rule, decoded):
@@ -354,13 +357,19 @@ def test_decode_rule(rule, decoded):
 
 
 @pytest.mark.parametrize("rule,error", [
-    ("h(A):-weight(A,g0)", KeyError),
     ("h(A):-age(A,g3)", IndexError),
-    ("h(A):-colour(A,green)", ValueError),
+    ("h(A):-income_usd(A,g2)", IndexError),
 ])
 def test_decode_rule_errors(rule, error):
     with pytest.raises(error):
         decode_rule(rule, RANGES)
+
+
+@pytest.mark.parametrize("rule", ["h(A):-weight(A,g0)", "h(A):-colour(A,green)",
+                                  "h(A):-colour(A,g1)"])
+def test_labels_only_of_predicates_with_ranges(rule):
+    # weight is no feature and colour has no ranges: g0 and g1 are their values.
+    assert decode_rule(rule, RANGES) == rule
 
 
 def test_print_rules_round_trip():

@@ -51,7 +51,15 @@ nb::tuple column_result(const std::string& column_name, const tabular::ColumnEnc
         return nb::make_tuple(meta, str_of(tabular::background_lines(column_name, enc, host_lower())),
                               enc.encoded);
     }
-    return nb::make_tuple(meta, nb::cast(tabular::raw_facts(column_name, enc.labels)), enc.encoded);
+    return nb::make_tuple(meta, nb::cast(tabular::raw_facts(column_name, enc)), enc.encoded);
+}
+
+// The row numbers of the given cells: rows 0 .. count-1 unless listed.
+tabular::PresentRows present_rows(std::size_t count, const std::optional<std::vector<std::size_t>>& rows,
+                                  std::size_t missing) {
+    tabular::PresentRows out = rows ? tabular::PresentRows{*rows, 0} : tabular::PresentRows::all(count);
+    out.missing = missing;
+    return out;
 }
 
 tabular::RangeMap range_map_from(nb::handle ranges) {
@@ -80,24 +88,29 @@ nb::dict range_map_to_py(const tabular::RangeMap& map) {
 void bind_tabular(nb::module_& m) {
     m.def(
         "_tab_categorical",
-        [](Texts<"texts"> texts, Text<"column_name"> column_name, bool background) {
+        [](Texts<"texts"> texts, Text<"column_name"> column_name, bool background,
+           std::optional<std::vector<std::size_t>> rows, std::size_t missing) {
+            const tabular::PresentRows present = present_rows(texts.items.size(), rows, missing);
             return column_result(column_name.value,
-                                 tabular::encode_categorical(column_name.value, texts.items, host_lower()),
+                                 tabular::encode_categorical(column_name.value, texts.items, present,
+                                                             host_lower()),
                                  background);
         },
-        "texts"_a, "column_name"_a, "background"_a);
+        "texts"_a, "column_name"_a, "background"_a, "rows"_a = nb::none(), "missing"_a = 0);
     m.def(
         "_tab_numeric",
         [](nb::handle numbers, Texts<"texts"> texts, Text<"column_name"> column_name, long long default_div,
-           std::optional<long long> condition, bool background) {
+           std::optional<long long> condition, bool background,
+           std::optional<std::vector<std::size_t>> rows, std::size_t missing) {
             const std::string& column = column_name.value;
+            const tabular::PresentRows present = present_rows(texts.items.size(), rows, missing);
             return column_result(column,
                                  tabular::encode_numeric(column, numbers_from(numbers, column), texts.items,
-                                                         default_div, condition, host_lower()),
+                                                         present, default_div, condition, host_lower()),
                                  background);
         },
         "numbers"_a, "texts"_a, "column_name"_a, "default_div"_a, "condition"_a.none(),
-        "background"_a);
+        "background"_a, "rows"_a = nb::none(), "missing"_a = 0);
     m.def(
         "_tab_example_texts",
         [](Text<"example_label"> label, Text<"target_column"> target_name, Texts<"classes"> class_texts,

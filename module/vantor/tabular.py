@@ -6,14 +6,24 @@ name -> element type, compared with the texts "float64" and "int64") and
 ``data[column]`` giving one column's values in row order; a pandas DataFrame
 is the usual one. Only those two operations are used.
 
-Cells become texts the way Python writes them: integers plain, floats in
-their shortest round-trip form (``2.0``, ``0.1``, ``1e-05``). Every file is
-written completely or not at all: its text is built first, written to a
-temporary file beside it and then renamed over it.
+Numeric columns of any width (8- to 64-bit, signed or unsigned, float32,
+pandas' nullable integers and floats) are discretised; booleans and
+everything else are categorical. Cells become texts the way Python writes
+them: integers plain, floats in their shortest round-trip form (``2.0``,
+``0.1``, ``1e-05``; float32 and float16 columns in the shortest form of their
+own width). A missing cell (None, NaN, pandas' NA or NaT) gives no fact; the
+column's block in the meta-information file then ends with one
+``(Missing)`` note line, which the readers skip.
+
+Every file is written completely or not at all: its text is built first,
+written to a temporary file beside it and then renamed over it. The writers
+take a ``folder``: relative file names are then placed in that folder
+(made when missing) instead of the working directory.
 """
 import math
 import operator
 import os
+import re
 from typing import Any, Optional, Union
 
 from . import _core
@@ -28,6 +38,7 @@ __all__ = [
     "read_meta_information",
     "print_rules",
     "decode_rule",
+    "TableEncoder",
 ]
 
 Path = Union[str, os.PathLike]
@@ -46,12 +57,96 @@ def _column_values(data, column):
     return tolist() if callable(tolist) else list(values)
 
 
+# Type names of numeric columns given as texts (numpy's and pandas' own).
+_NUMERIC_NAME = re.compile(r"(u?int|U?Int|float|Float)(8|16|32|64)")
+
+
 def _kind(dtype):
+    """_INT or _FLOAT for a numeric column type, None for any other type.
+
+    Booleans are not numbers here: they stay categorical (True, False).
+    """
     if dtype == _FLOAT:
         return _FLOAT
     if dtype == _INT:
         return _INT
+    kind = getattr(dtype, "kind", None)
+    if isinstance(kind, str) and kind in ("i", "u", "f"):
+        return _FLOAT if kind == "f" else _INT
+    if isinstance(dtype, str):
+        match = _NUMERIC_NAME.fullmatch(dtype)
+        if match:
+            return _FLOAT if match.group(1).lower() == "float" else _INT
     return None
+
+
+def _narrow_float(dtype):
+    """"float32" or "float16" for float columns narrower than 64 bits, else None."""
+    size = getattr(dtype, "itemsize", None)
+    if not isinstance(size, int) and isinstance(dtype, str):
+        size = {"float32": 4, "float16": 2}.get(dtype.lower())
+    return {4: "float32", 2: "float16"}.get(size)
+
+
+def _is_missing(value):
+    """None, a NaN of any float type, pandas' NA and NaT."""
+    if value is None:
+        return True
+    if isinstance(value, float):
+        return value != value
+    name = type(value).__name__
+    if name in ("NAType", "NaTType"):
+        return True
+    if type(value).__module__ == "numpy" and getattr(getattr(value, "dtype", None), "kind", "") in "fcmM":
+        return bool(value != value)
+    return False
+
+
+def _present(values):
+    """The cells that hold a value and their row numbers, and the count of
+    missing cells."""
+    kept, rows = [], []
+    for row, v in enumerate(values):
+        if not _is_missing(v):
+            kept.append(v)
+            rows.append(row)
+    return kept, rows, len(values) - len(kept)
+
+
+def _float_text(number, narrow):
+    """A float as Python writes it, or for a narrow column the shortest
+    text that reads back to the same value of that width."""
+    if narrow and math.isfinite(number):
+        import numpy  # narrow float columns only come from numpy or pandas
+
+        # numpy writes a narrow float in its shortest form; repr() of that
+        # text as a Python float gives the usual spelling (2.0, 1e-05, 1e+16).
+        return repr(float(str(getattr(numpy, narrow)(number))))
+    return repr(number)
+
+
+def _numeric_cells(values, kind, narrow):
+    """Numbers and their texts for a column of a numeric type."""
+    if kind == _INT:
+        numbers = [operator.index(v) for v in values]
+        return numbers, [str(n) for n in numbers]
+    numbers = [float(v) for v in values]
+    return numbers, [_float_text(n, narrow) for n in numbers]
+
+
+def _single_line(text):
+    """A name or value as one line of the meta-information file."""
+    return text.replace("\n", " ").replace("\r", " ")
+
+
+def _in_folder(folder, name):
+    """A file name placed in ``folder`` (made when missing); unchanged
+    without a folder or for an absolute name."""
+    if folder is None:
+        return name
+    folder = os.fspath(folder)
+    os.makedirs(folder, exist_ok=True)
+    return os.path.join(folder, os.fspath(name))
 
 
 def _text(value):
@@ -111,7 +206,8 @@ def _same_file(a, b):
 
 
 def _read_text(path):
-    with open(path, encoding="utf-8") as handle:
+    # utf-8-sig: a byte-order mark that an editor put at the start is skipped.
+    with open(path, encoding="utf-8-sig") as handle:
         return handle.read()
 
 
@@ -120,20 +216,21 @@ def _read_text(path):
 
 def prepare_logic_rules(data: Any, column_list: list, file_name: Path = "BK.pl",
                         meta_information: Path = "meta_data.info", default_div: int = 3,
-                        conditions: Optional[dict[Any, int]] = None) -> None:
+                        conditions: Optional[dict[Any, int]] = None,
+                        folder: Optional[Path] = None) -> None:
     """Write the background file and the feature blocks of the meta-information file.
 
     Every cell becomes one fact ``column(e_<row>,value).``; numeric columns
-    ("float64", "int64") are discretised into ``default_div`` ranges (or
-    ``conditions[column]`` ranges; 1 keeps a column categorical) and their
-    facts name the range ``g0``, ``g1``, ... Predicates and values are lower
-    case with blanks as "_"; anything that is not then a plain Prolog atom or
-    number is quoted so that the file always consults.
+    are discretised into ``default_div`` ranges (or ``conditions[column]``
+    ranges; 1 keeps a column categorical) and their facts name the range
+    ``g0``, ``g1``, ... Predicates and values are lower case with blanks as
+    "_"; anything that is not then a plain Prolog atom or number is quoted so
+    that the file always consults. Missing cells give no fact.
 
     Both files are replaced only when all of their text has been built: a
-    missing column (KeyError), a NaN in a discretised column or a number of
-    ranges below 1 (ValueError) leave them untouched. ``conditions``
-    defaults to a new empty dict on every call.
+    missing column (KeyError) or a number of ranges below 1 (ValueError)
+    leave them untouched. ``conditions`` defaults to a new empty dict on
+    every call. With ``folder``, both files are written into that folder.
     """
     conditions = {} if conditions is None else conditions
     default_div = _check_count(default_div, "default_div")
@@ -141,6 +238,8 @@ def prepare_logic_rules(data: Any, column_list: list, file_name: Path = "BK.pl",
         _check_count(conditions[key], f"conditions[{key!r}]")
     if isinstance(column_list, (str, bytes)):
         raise TypeError("column_list must be a list of column names, not a single name")
+    file_name = _in_folder(folder, file_name)
+    meta_information = _in_folder(folder, meta_information)
     if _same_file(file_name, meta_information):
         raise ValueError(f"file_name and meta_information both name {file_name!r}")
     types = data.dtypes
@@ -150,20 +249,17 @@ def prepare_logic_rules(data: Any, column_list: list, file_name: Path = "BK.pl",
             raise KeyError(f"column {col!r} is not in the table")
     background, meta = [], []
     for col in columns:
-        values = _column_values(data, col)
+        values, rows, missing = _present(_column_values(data, col))
         name = str(col)
         kind = _kind(types[col])
         if kind is None:
-            block, lines, _ = _core._tab_categorical([_text(v) for v in values], name, True)
+            block, lines, _ = _core._tab_categorical([_text(v) for v in values], name, True,
+                                                     rows, missing)
         else:
-            if kind == _INT:
-                numbers = [operator.index(v) for v in values]
-                texts = [str(n) for n in numbers]
-            else:
-                numbers = [float(v) for v in values]
-                texts = [repr(n) for n in numbers]
+            numbers, texts = _numeric_cells(values, kind, _narrow_float(types[col]))
             block, lines, _ = _core._tab_numeric(numbers, texts, name, default_div,
-                                                 _condition_for(conditions, col), True)
+                                                 _condition_for(conditions, col), True,
+                                                 rows, missing)
         meta.append(block)
         background.append(lines)
     replace_files({file_name: "".join(background), meta_information: "".join(meta)})
@@ -177,13 +273,16 @@ def discretise_numeric_column(list_temp: list, column_name: Any, file_object: An
     The sorted distinct values are cut into k nearly equal chunks (k is
     ``conditions[column_name]`` when given, else ``default_div``); a column
     with two distinct values, fewer than k, or k = 1 is written as
-    categorical instead.
+    categorical instead. Missing cells give no fact (the list is then
+    shorter than the column).
     """
     default_div = _check_count(default_div, "default_div")
     condition = _condition_for(conditions, column_name)
     name = str(column_name)
-    numbers, texts = _numbers(list_temp, name)
-    block, facts, _ = _core._tab_numeric(numbers, texts, name, default_div, condition, False)
+    values, rows, missing = _present(list(list_temp))
+    numbers, texts = _numbers(values, name)
+    block, facts, _ = _core._tab_numeric(numbers, texts, name, default_div, condition, False,
+                                         rows, missing)
     file_object.write(block)
     return facts
 
@@ -191,8 +290,10 @@ def discretise_numeric_column(list_temp: list, column_name: Any, file_object: An
 def write_categorical_column(list_temp: list, column_name: Any, file_object: Any) -> list[str]:
     """One categorical column: writes its block (distinct values in order of
     first occurrence) to ``file_object`` and returns one fact text per row,
-    such as ``Colour(e_3,Light Blue).``."""
-    block, facts, _ = _core._tab_categorical([_text(v) for v in list_temp], str(column_name), False)
+    such as ``Colour(e_3,Light Blue).``; missing cells give no fact."""
+    values, rows, missing = _present(list(list_temp))
+    block, facts, _ = _core._tab_categorical([_text(v) for v in values], str(column_name), False,
+                                             rows, missing)
     file_object.write(block)
     return facts
 
@@ -203,23 +304,28 @@ def write_categorical_column(list_temp: list, column_name: Any, file_object: Any
 def prepare_examples(data: Any, target_column: Any, example_label: str = "target",
                      meta_information: Path = "meta_data.info",
                      positive_example: Path = "pos_example.f",
-                     negative_example: Path = "neg_example.n") -> list:
+                     negative_example: Path = "neg_example.n",
+                     folder: Optional[Path] = None) -> list:
     """Write one example file per class of ``target_column`` and append the
     target block to the meta-information file.
 
     The smallest class goes to ``positive_example``, the next to
     ``negative_example``, class r >= 2 to ``neg_example_<r>.n``. Row n
     becomes ``<example_label>(e_<n>).``. Returns the file names in class
-    order.
+    order. With ``folder``, every file (the meta-information file included)
+    is in that folder and the names returned include it.
     """
     values = _column_values(data, target_column)
+    meta_information = _in_folder(folder, meta_information)
+    positive_example = _in_folder(folder, positive_example)
+    negative_example = _in_folder(folder, negative_example)
     for name in (positive_example, negative_example):
         if _same_file(name, meta_information):
             raise ValueError(f"the example file {name!r} is the meta-information file")
     for row, v in enumerate(values):
-        if isinstance(v, float) and math.isnan(v):
+        if _is_missing(v):
             raise ValueError(
-                f"column {target_column}, row {row}: the class is not a number (NaN); "
+                f"column {target_column}, row {row}: the class is missing ({v!r}); "
                 "drop or fill missing classes first"
             )
     classes = sorted(set(values))
@@ -231,7 +337,7 @@ def prepare_examples(data: Any, target_column: Any, example_label: str = "target
         elif r == 1:
             names.append(negative_example)
         else:
-            names.append("neg_example_" + str(r) + ".n")
+            names.append(_in_folder(folder, "neg_example_" + str(r) + ".n"))
     block, texts = _core._tab_example_texts(
         example_label, str(target_column), [_text(c) for c in classes],
         [str(n) for n in names], [rank[v] for v in values])
@@ -283,16 +389,21 @@ def print_rules(rule_set: Optional[list[str]] = None,
     in input order. Nothing is printed. ``rule_set`` defaults to a new empty
     list on every call."""
     rule_set = [] if rule_set is None else rule_set
+    if isinstance(rule_set, (str, bytes)):
+        raise TypeError("rule_set must be a list of rule texts, not a single rule; "
+                        "use [rule] or decode_rule")
     dict_1 = read_meta_information(meta_information)
     return _core._tab_decode(list(rule_set), dict_1)
 
 
 def decode_rule(rule: str, dict_1: dict[str, list[str]]) -> str:
     """One rule (``h:-b1,b2`` or ``h:-b1&b2``) with its range labels replaced:
-    each literal with a label ``g<i>`` is written with a fresh variable in
-    its place, followed by ``inRange(Var,lo--hi)``. Literals without a range
-    label are left out. The fresh variable is the first name, counting from
-    the number of body variables seen, not used anywhere in the rule.
+    an argument ``g<digits>`` of a predicate with ranges is a range label:
+    the literal is written with a fresh variable in its place, followed by
+    ``inRange(Var,lo--hi)`` for each label. Every other literal and argument
+    (categorical values such as ``red`` or ``green``, predicates without
+    ranges) stays as it is. The fresh variable is the first name, counting
+    from the number of body variables seen, not used anywhere in the rule.
 
     ``dict_1`` is the map of ``read_meta_information``; a predicate matches
     its key either exactly or as the background file spells the column.
@@ -300,3 +411,6 @@ def decode_rule(rule: str, dict_1: dict[str, list[str]]) -> str:
     if not isinstance(rule, str):
         raise TypeError(f"rule must be a rule text, not {type(rule).__name__}")
     return _core._tab_decode([rule], dict_1)[0]
+
+
+from .encoder import TableEncoder  # noqa: E402  (the encoder builds on the helpers above)

@@ -10,34 +10,17 @@ namespace vantor::tabular {
 
 namespace {
 
-// The range number of a label such as g12: every "g" deleted, then read as
-// a decimal integer (optional sign, single underscores between digits).
+// The range number of a label: "g" followed by decimal digits and nothing
+// else. Anything else (green, big, g-1, g1a) is a constant of the rule.
 std::optional<long long> range_number(std::string_view arg) {
-    std::string s;
-    for (char c : arg) {
-        if (c != 'g') s.push_back(c);
-    }
-    std::string_view t = text::strip(s);
-    bool negative = false;
-    if (!t.empty() && (t[0] == '+' || t[0] == '-')) {
-        negative = t[0] == '-';
-        t.remove_prefix(1);
-    }
-    if (t.empty() || t.front() == '_' || t.back() == '_') return std::nullopt;
+    if (arg.size() < 2 || arg[0] != 'g') return std::nullopt;
     long long v = 0;
-    char prev = 0;
-    for (char c : t) {
-        if (c == '_') {
-            if (prev == '_') return std::nullopt;
-        } else if (c >= '0' && c <= '9') {
-            if (v > (1LL << 58)) return std::nullopt;  // far beyond any range count
-            v = v * 10 + (c - '0');
-        } else {
-            return std::nullopt;
-        }
-        prev = c;
+    for (char c : arg.substr(1)) {
+        if (c < '0' || c > '9') return std::nullopt;
+        if (v > (1LL << 58)) return v;  // far beyond any range count
+        v = v * 10 + (c - '0');
     }
-    return negative ? -v : v;
+    return v;
 }
 
 std::string arg_text(const text::Arg& a) {
@@ -62,14 +45,11 @@ RuleDecoder::RuleDecoder(RangeMap ranges, LowerFn lower)
     }
 }
 
-const std::vector<std::string>& RuleDecoder::ranges_of(const std::string& predicate,
-                                                       std::string_view literal) const {
+const std::vector<std::string>* RuleDecoder::ranges_of(const std::string& predicate) const {
     auto it = exact_.find(predicate);
-    if (it != exact_.end()) return ranges_[it->second].second;
-    it = normalised_.find(predicate);
-    if (it != normalised_.end()) return ranges_[it->second].second;
-    throw KeyError("predicate '" + predicate + "' of the literal " + std::string(literal) +
-                   " is not a feature of the meta-information file");
+    if (it == exact_.end()) it = normalised_.find(predicate);
+    if (it == normalised_.end() || ranges_[it->second].second.empty()) return nullptr;
+    return &ranges_[it->second].second;
 }
 
 namespace {
@@ -112,16 +92,6 @@ private:
     std::vector<std::string> named_;
 };
 
-// The range number of a range-label argument.
-long long range_label_number(const std::string& arg, const std::string& literal) {
-    const std::optional<long long> id = range_number(arg);
-    if (!id) {
-        throw ValueError("the argument '" + arg + "' of the literal " + literal +
-                         " is not a range label (g followed by a number)");
-    }
-    return *id;
-}
-
 const std::string& range_text(long long id, const std::string& literal, const std::vector<std::string>& ranges) {
     if (id < 0 || static_cast<unsigned long long>(id) >= ranges.size()) {
         throw IndexError("range g" + std::to_string(id) + " of the literal " + literal +
@@ -132,8 +102,10 @@ const std::string& range_text(long long id, const std::string& literal, const st
 
 }  // namespace
 
-// Each range argument becomes a fresh variable: the literal is written with
-// the arguments up to it, followed by inRange(variable, 'low--high').
+// Only literals of a predicate with ranges can hold range labels. Each label
+// becomes a fresh variable; the literal keeps all its other arguments and is
+// followed by one inRange(Variable,low--high) per label. Every other literal
+// stays as it is, so no condition of the rule is lost.
 std::string RuleDecoder::decode(std::string_view rule) const {
     const std::string replaced = text::replace(rule, "),", ")&", std::string::npos);
     const text::Meta meta(replaced);
@@ -142,20 +114,25 @@ std::string RuleDecoder::decode(std::string_view rule) const {
     std::vector<std::string> decoded;
     for (const std::string& literal : body) {
         const text::Clause clause(literal);
-        std::vector<std::string> args_so_far;
+        const std::vector<std::string>* ranges = ranges_of(clause.predicate);
+        std::vector<std::string> args, in_range;
         for (const text::Arg& a : clause.args()) {
             if (text::argument_kind(a) == text::ArgKind::Variable) {
-                args_so_far.push_back(variables.keep(a));
+                args.push_back(variables.keep(a));
                 continue;
             }
-            if (!text::contains(a.text, "g")) continue;
-            const long long id = range_label_number(a.text, literal);
-            const std::string& range = range_text(id, literal, ranges_of(clause.predicate, literal));
+            const std::optional<long long> id = ranges ? range_number(a.text) : std::nullopt;
+            if (!id) {
+                args.push_back(arg_text(a));
+                continue;
+            }
+            const std::string& range = range_text(*id, literal, *ranges);
             std::string fresh = variables.fresh();
-            args_so_far.push_back(fresh);
-            decoded.push_back(text::make_literal(clause.predicate, args_so_far));
-            decoded.push_back(text::make_literal("inRange", {fresh, range}));
+            args.push_back(fresh);
+            in_range.push_back(text::make_literal("inRange", {fresh, range}));
         }
+        decoded.push_back(in_range.empty() ? literal : text::make_literal(clause.predicate, args));
+        decoded.insert(decoded.end(), in_range.begin(), in_range.end());
     }
     return text::make_prolog_rule(meta.head, decoded);
 }

@@ -174,8 +174,34 @@ std::string predicate_term(std::string_view column_name, const LowerFn& lower) {
     return quoted(term);
 }
 
+PresentRows PresentRows::all(std::size_t count) {
+    PresentRows out;
+    out.rows.resize(count);
+    std::iota(out.rows.begin(), out.rows.end(), std::size_t{0});
+    return out;
+}
+
+namespace {
+
+// Checks that every cell has a row and notes the missing cells of the column
+// after its block; the readers of the file skip the note.
+void note_rows(std::string_view column_name, std::size_t cells, const PresentRows& present,
+               ColumnEncoding& enc) {
+    if (present.rows.size() != cells) {
+        throw ValueError("column " + std::string(column_name) + ": values and rows differ in length");
+    }
+    enc.rows = present.rows;
+    if (present.missing) {
+        enc.meta_block += "\t(Missing) - " + std::to_string(present.missing) +
+                          " cells without a value, written as no fact\n";
+    }
+}
+
+}  // namespace
+
 ColumnEncoding encode_categorical(std::string_view column_name,
-                                  const std::vector<std::string>& texts, const LowerFn& lower) {
+                                  const std::vector<std::string>& texts, const PresentRows& present,
+                                  const LowerFn& lower) {
     ColumnEncoding enc;
     std::unordered_map<std::string_view, std::size_t> seen;  // value -> distinct position
     std::vector<std::string_view> distinct;
@@ -197,6 +223,7 @@ ColumnEncoding encode_categorical(std::string_view column_name,
     enc.labels = texts;
     enc.bk_values.reserve(texts.size());
     for (std::size_t r = 0; r < texts.size(); ++r) enc.bk_values.push_back(terms[position[r]]);
+    note_rows(column_name, texts.size(), present, enc);
     return enc;
 }
 
@@ -283,34 +310,37 @@ ColumnEncoding encode_ranges(std::string_view column_name, const std::vector<std
 }  // namespace
 
 ColumnEncoding encode_numeric(std::string_view column_name, const std::vector<Number>& numbers,
-                              const std::vector<std::string>& texts, long long default_div,
-                              std::optional<long long> condition, const LowerFn& lower) {
+                              const std::vector<std::string>& texts, const PresentRows& present,
+                              long long default_div, std::optional<long long> condition,
+                              const LowerFn& lower) {
     if (numbers.size() != texts.size()) {
         throw ValueError("column " + std::string(column_name) +
                          ": numbers and texts differ in length");
     }
     const std::optional<std::size_t> ranges = ranges_asked(column_name, default_div, condition);
-    if (!ranges) return encode_categorical(column_name, texts, lower);
+    if (!ranges) return encode_categorical(column_name, texts, present, lower);
     const DistinctValues values = distinct_values(numbers);
     // Two values, or fewer than the ranges, read as categories.
     const std::size_t n = values.count();
-    if (n == 2 || n < *ranges) return encode_categorical(column_name, texts, lower);
+    if (n == 2 || n < *ranges) return encode_categorical(column_name, texts, present, lower);
     if (values.first_nan) {
         throw ValueError("column " + std::string(column_name) + ", row " +
                          std::to_string(*values.first_nan) +
                          ": not a number (NaN) cannot be placed in a range; drop or fill "
                          "missing values first");
     }
-    return encode_ranges(column_name, texts, values, *ranges);
+    ColumnEncoding enc = encode_ranges(column_name, texts, values, *ranges);
+    note_rows(column_name, texts.size(), present, enc);
+    return enc;
 }
 
-std::vector<std::string> raw_facts(std::string_view column_name,
-                                   const std::vector<std::string>& labels) {
+std::vector<std::string> raw_facts(std::string_view column_name, const ColumnEncoding& encoding) {
     const std::string predicate = remove_brackets(column_name);
     std::vector<std::string> out;
-    out.reserve(labels.size());
-    for (std::size_t r = 0; r < labels.size(); ++r) {
-        out.push_back(predicate + "(e_" + std::to_string(r) + "," + labels[r] + ").");
+    out.reserve(encoding.labels.size());
+    for (std::size_t i = 0; i < encoding.labels.size(); ++i) {
+        out.push_back(predicate + "(e_" + std::to_string(encoding.rows[i]) + "," +
+                      encoding.labels[i] + ").");
     }
     return out;
 }
@@ -319,12 +349,12 @@ std::string background_lines(std::string_view column_name, const ColumnEncoding&
                              const LowerFn& lower) {
     const std::string predicate = predicate_term(column_name, lower);
     std::string out;
-    for (std::size_t r = 0; r < encoding.bk_values.size(); ++r) {
+    for (std::size_t i = 0; i < encoding.bk_values.size(); ++i) {
         out += predicate;
         out += "(e_";
-        out += std::to_string(r);
+        out += std::to_string(encoding.rows[i]);
         out += ',';
-        out += encoding.bk_values[r];
+        out += encoding.bk_values[i];
         out += ").\n";
     }
     return out;

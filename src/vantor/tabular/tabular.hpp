@@ -44,30 +44,43 @@ struct Number {
 // Neither side may be NaN.
 int compare(const Number& a, const Number& b);
 
-// How one column was written.
+// The cells of a column that hold a value: their row numbers, in order, and
+// how many cells of the column were missing (they give no fact).
+struct PresentRows {
+    std::vector<std::size_t> rows;
+    std::size_t missing = 0;
+
+    // Rows 0 .. count-1, none missing.
+    static PresentRows all(std::size_t count);
+};
+
+// How one column was written; labels, bk_values and rows run over the
+// cells that hold a value.
 struct ColumnEncoding {
     bool encoded = false;                // discretised into ranges
     std::string meta_block;              // its block of the meta-information file
-    std::vector<std::string> labels;     // per row: the range label or the value text
-    std::vector<std::string> bk_values;  // per row: the label as written in the background file
+    std::vector<std::string> labels;     // per cell: the range label or the value text
+    std::vector<std::string> bk_values;  // per cell: the label as written in the background file
+    std::vector<std::size_t> rows;       // per cell: its row number
 };
 
 // Categorical column: distinct values in order of first occurrence.
 ColumnEncoding encode_categorical(std::string_view column_name,
-                                  const std::vector<std::string>& texts, const LowerFn& lower);
+                                  const std::vector<std::string>& texts, const PresentRows& present,
+                                  const LowerFn& lower);
 
 // Numeric column: ranges over its sorted distinct values, or categorical when
 // default_div or the column's condition is 1, or when it has two distinct
 // values or fewer than the number of ranges. A number of ranges below 1 and
 // a NaN in a column that is discretised raise ValueError.
 ColumnEncoding encode_numeric(std::string_view column_name, const std::vector<Number>& numbers,
-                              const std::vector<std::string>& texts, long long default_div,
-                              std::optional<long long> condition, const LowerFn& lower);
+                              const std::vector<std::string>& texts, const PresentRows& present,
+                              long long default_div, std::optional<long long> condition,
+                              const LowerFn& lower);
 
 // Fact texts as first built: the column name without brackets, "(e_", row,
 // ",", label, ")." (no rewriting).
-std::vector<std::string> raw_facts(std::string_view column_name,
-                                   const std::vector<std::string>& labels);
+std::vector<std::string> raw_facts(std::string_view column_name, const ColumnEncoding& encoding);
 
 // The lines of the background file for one column, each ended by "\n".
 std::string background_lines(std::string_view column_name, const ColumnEncoding& encoding,
@@ -118,7 +131,8 @@ RangeMap meta_information(const std::vector<MetaBlock>& blocks);
 std::vector<std::string> meta_constants(const std::vector<MetaBlock>& blocks,
                                         const LowerFn& lower);
 
-// Rule decoding against a range map; the lookup of predicates is built once
+// Rule decoding against a range map: an argument "g<digits>" of a predicate
+// with ranges is a range label, anything else is kept as it is. The lookup of predicates is built once
 // and serves every rule.
 class RuleDecoder {
 public:
@@ -126,8 +140,9 @@ public:
     std::string decode(std::string_view rule) const;
 
 private:
-    const std::vector<std::string>& ranges_of(const std::string& predicate,
-                                              std::string_view literal) const;
+    // The ranges of a predicate, matched exactly or as the background file
+    // spells the feature key; nullptr for a categorical or unknown one.
+    const std::vector<std::string>* ranges_of(const std::string& predicate) const;
 
     RangeMap ranges_;
     LowerFn lower_;
