@@ -307,7 +307,8 @@ class Learner:
 
         Sets ``theory_`` (the rules), ``rules_`` (a pandas DataFrame: rule,
         covered positives and negatives and precision of each rule proved
-        alone on the training examples), ``training_scores_`` (the five
+        alone, without the other rules, on the training examples; a
+        recursive step rule alone proves nothing), ``training_scores_`` (the five
         measures of the theory), ``time_learn_``, ``classes_`` and
         ``n_features_in_`` (1: one column of example texts).
         """
@@ -374,6 +375,20 @@ class Learner:
         scores = evaluate_theory_prolog(theory, self._background.path, [example], [], True)
         return scores.sensitivity == 1
 
+    def _proves_through(self, rule, example):
+        """Whether ``example`` is proved with ``rule`` as the last step and the
+        whole theory below it (so a recursive step rule counts): a copy of
+        the rule under a fresh head predicate is added to the theory and its
+        head is run as the goal."""
+        name = rule.split("(", 1)[0].strip()
+        example_name = example.split("(", 1)[0].strip()
+        if name != example_name or "(" not in example:
+            return False
+        probe = "vantor_probe_" + name
+        probe_rule = probe + rule.strip()[len(name):]
+        goal = probe + example.strip()[len(example_name):]
+        return self._proves(self.theory_ + [probe_rule], goal)
+
     def predict(self, X):
         """A numpy array of 0/1: 1 where the theory proves the example in the
         engine (one engine call per example)."""
@@ -390,17 +405,18 @@ class Learner:
         return sum(int(p) == t for p, t in zip(predicted, labels)) / len(labels)
 
     def proving_rule(self, x):
-        """The first rule of the theory that proves example ``x`` alone, or None."""
+        """The first rule of the theory that proves example ``x`` (as the last
+        step of a proof with the whole theory), or None."""
         self._fitted()
         text = example_texts([x], "x")[0]
         for rule in self.theory_:
-            if self._proves([rule], text):
+            if self._proves_through(rule, text):
                 return rule
         return None
 
     def explain(self, x):
-        """The rules that prove example ``x``, each proved alone in the engine,
-        as a list of ``{"rule": ..., "bindings": {variable: term}}``.
+        """The rules that prove example ``x`` (each as the last step of a proof
+        in the engine with the whole theory below it), as a list of ``{"rule": ..., "bindings": {variable: term}}``.
 
         The bindings are one proof's: the head's from ``x``, the body's found
         by matching the body against the background facts in rule order, a
@@ -413,7 +429,7 @@ class Learner:
         facts = self._background.facts()
         found = []
         for rule in self.theory_:
-            if not self._proves([rule], text):
+            if not self._proves_through(rule, text):
                 continue
             bindings = self._one_proof(rule, text, facts)
             variables = _rule_variables(rule)
@@ -491,14 +507,15 @@ class Learner:
 
     def coverage(self):
         """Which rule proves which training example: (rules, matrix) with one
-        row per rule and one 0/1 column per example, positives first. One
-        engine call per rule and example; computed once per fit."""
+        row per rule and one 0/1 column per example, positives first; a rule
+        proves an example when it is the last step of a proof with the whole
+        theory. One engine call per rule and example; computed once per fit."""
         self._fitted()
         if self._training is None:
             raise ValueError("a loaded theory has no training examples; fit the learner")
         if self._coverage is None:
             examples = self._training[0] + self._training[1]
-            self._coverage = [[int(self._proves([rule], x)) for x in examples]
+            self._coverage = [[int(self._proves_through(rule, x)) for x in examples]
                               for rule in self.theory_]
         return self.theory_, self._coverage
 
