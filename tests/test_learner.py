@@ -165,6 +165,10 @@ def test_save_and_load_predict_alike(fitted, family):
     assert list(loaded.predict(X)) == y
     with pytest.raises(ValueError, match="no training examples"):
         loaded.coverage()
+    # Loaded from elsewhere: the header's relative background is found beside the theory.
+    os.mkdir("elsewhere")
+    os.chdir("elsewhere")
+    assert list(Learner.load("../theory.pl").predict(X)) == y
 
 
 def test_pickled_learner_keeps_its_own_background(fitted, family):

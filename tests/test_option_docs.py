@@ -13,9 +13,9 @@ def test_every_option_says_what_it_does_and_its_default():
 @pytest.mark.parametrize("function", [vantor.vantor_learn, vantor.vantor_cross_validation])
 def test_wrapped_functions_list_the_learning_options(function):
     doc = function.__doc__
-    section = doc[doc.index("Learning options"):]
+    section = " ".join(doc[doc.index("Learning options"):].split())
     for option in _options._OPTIONS:
-        assert f"\n{option.name}: {option.doc}" in section
+        assert f" {option.name}: {' '.join(option.doc.split())}" in section
     # The function's own text comes first, unchanged.
     assert doc.startswith(function.__wrapped__.__doc__.strip().splitlines()[0])
 

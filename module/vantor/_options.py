@@ -16,6 +16,7 @@ Messages have one form: ``<name> must be <what it must be>, not <type>``
 import functools
 import inspect
 import operator
+import textwrap
 from collections.abc import Iterable
 from typing import Optional, Union
 
@@ -198,13 +199,15 @@ for _option in _OPTIONS:
 del _option
 
 
-def options_doc(indent="    "):
-    """The "Learning options" section: one entry per option, in order."""
+def options_doc(indent="    ", skip=()):
+    """The "Learning options" section: one wrapped entry per option, in
+    order (options named in ``skip`` left out)."""
     lines = ["Learning options", "----------------"]
     for option in _OPTIONS:
-        lines.append(f"{option.name}: {option.doc or 'not documented yet.'}")
-    text = "\n".join(lines)
-    return "\n".join(indent + line if line else line for line in text.splitlines())
+        if option.name not in skip:
+            lines += textwrap.wrap(f"{option.name}: {option.doc or 'not documented yet.'}",
+                                   width=76, subsequent_indent="    ")
+    return "\n".join(indent + line for line in lines)
 
 
 class LearnOptions:

@@ -17,6 +17,7 @@ import os
 import random
 import shutil
 import tempfile
+import textwrap
 import weakref
 from typing import Any, Optional
 
@@ -69,8 +70,9 @@ def _signature():
 
 def _parameters_doc():
     lines = ["Parameters", "----------"]
-    lines += [f"{name}: {text}" for name, _, text in _OWN]
-    return "\n".join(lines) + "\n\n" + options_doc(indent="")
+    for name, _, text in _OWN:
+        lines += textwrap.wrap(f"{name}: {text}", width=76, subsequent_indent="    ")
+    return "\n".join(lines) + "\n\n" + options_doc(indent="", skip=("verbose",))
 
 
 # ---------------------------------------------------------------- inputs
@@ -487,11 +489,17 @@ class Learner:
     def load(cls, path, background=None):
         """A learner predicting with the theory of file ``path``; its options
         come from the header, its background from ``background`` or else the
-        file named in the header. ``rules_`` is not set (no training examples)."""
+        file named in the header (a relative name missing from the working
+        directory is looked for beside the theory file). ``rules_`` is not
+        set (no training examples)."""
         header = read_theory_header(path)
         background = background if background is not None else header.get("background")
         if background is None:
             raise ValueError(f"{os.fsdecode(path)!r} names no background file; pass background=")
+        beside = os.path.join(os.path.dirname(os.fsdecode(path)), os.fsdecode(background))
+        if (isinstance(background, str) and not os.path.isabs(background)
+                and not os.path.exists(background) and os.path.exists(beside)):
+            background = beside  # a relative name from the header, next to the theory
         options = {k: v for k, v in (header.get("options") or {}).items() if k in _PARAMS}
         learner = cls(background, **options)
         learner._background = _Background.from_parameter(background)
