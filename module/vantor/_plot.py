@@ -51,7 +51,7 @@ def _folds_panel(ax, scores):
     if values:
         mean = sum(values) / len(values)
         ax.axhline(mean, color="black", linestyle="--", linewidth=1)
-        title += f" (mean {mean:.3f})"
+        title += f"\nmean accuracy {mean:.3f}"
     ax.set_ylim(0, 1.05)
     ax.set_xticks(range(1, len(values) + 1))
     ax.set_xlabel("fold")
