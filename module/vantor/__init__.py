@@ -14,5 +14,7 @@ from .evaluate import *  # noqa: F401,F403
 from .folds import *  # noqa: F401,F403
 from .abduce import *  # noqa: F401,F403
 from .tabular import *  # noqa: F401,F403
+from .theory_files import *  # noqa: F401,F403
+from .estimator import *  # noqa: F401,F403
 
 __version__ = "0.1.0"

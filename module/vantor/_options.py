@@ -16,6 +16,7 @@ Messages have one form: ``<name> must be <what it must be>, not <type>``
 import functools
 import inspect
 import operator
+import textwrap
 from collections.abc import Iterable
 from typing import Optional, Union
 
@@ -97,6 +98,15 @@ def _bc_count(name, value, given):
     return count
 
 
+def _body_size(name, value):
+    """0 is accepted (no template is generated, so nothing is learned); a
+    negative size is refused."""
+    count = _count(name, value)
+    if count < 0:
+        raise ValueError(f"{name} must be at least 0 (a number of body literals), got {count}")
+    return count
+
+
 def _flag(name, value):
     return bool(value)
 
@@ -149,13 +159,15 @@ def _n_jobs(name, value):
 
 
 class _Option:
-    __slots__ = ("name", "default", "annotation", "check", "field")
+    __slots__ = ("name", "default", "annotation", "check", "field", "doc")
 
-    def __init__(self, name, default, annotation, check, field=None):
+    def __init__(self, name, default, annotation, check, field=None, doc=None):
         self.name = name
         self.default = default
         self.annotation = annotation
         self.check = check
+        # What the option does and which values it takes (shown by help()).
+        self.doc = doc
         # The record's field; None for a parameter that is accepted and unused.
         self.field = name if field is None and check is not None else field
 
@@ -171,7 +183,7 @@ _OPTIONS = (
     _Option("meta_rule", None, _Texts, _texts),
     _Option("min_pos", 1, _Number, _threshold),
     _Option("max_neg", 0, _Number, _threshold),
-    _Option("max_literals", 2, int, _count),
+    _Option("max_literals", 2, int, _body_size),
     _Option("exact_literals", False, bool, _flag),
     _Option("key_size", None, Optional[_Number], _key_size),
     _Option("distinct", False, bool, _flag),
@@ -194,6 +206,65 @@ _OPTIONS = (
     _Option("n_jobs", 1, int, _n_jobs),
 )
 _NEEDS_ALL = {_bc_count, _eval_fn}
+
+# One text per option: what it does, its default and the values it takes.
+_DOCS = {
+    "constant_set": "terms (texts) that stay constants instead of becoming variables, in "
+                    "the head and in every rule; members that are no text are left out. "
+                    "Default: none.",
+    "meta_rule": "rule templates such as 'A(A,B):-B(A,C)&C(C,B)' (predicates as "
+                 "variables) to instantiate instead of generated ones. Default: none "
+                 "(templates are generated from sampled bottom clauses).",
+    "min_pos": "least number of covered positive examples a candidate rule needs. "
+               "Default 1; any number (a float is a threshold; values below 1 keep "
+               "every rule).",
+    "max_neg": "most covered negative examples a candidate rule may have; raise it for "
+               "noisy data. Default 0; any number (a float is a threshold).",
+    "max_literals": "most body literals of generated templates (exactly this many with "
+                    "exact_literals). Default 2; an int of at least 0 (0 generates no "
+                    "template); the work grows quickly above 3.",
+    "exact_literals": "generate only templates of exactly max_literals body literals. "
+                      "Default False.",
+    "key_size": "number of positive examples sampled for the arity table, the relation "
+                "chains and the templates; a false value (None, 0, []) samples a tenth "
+                "of the positives (at least one). Default None; at most the number of "
+                "positives (more raises ValueError).",
+    "distinct": "never use one predicate twice in a rule. Default False.",
+    "optimize": "narrow the literal choices of coverage by dropping variants of "
+                "literals already chosen (faster on large bottom clauses). Default False.",
+    "verbose": "a quiet switch: True hides the progress bars, the theory and the result "
+               "tables; False (default) shows them.",
+    "eval_fn": "name of a scoring function; accepted for compatibility, selection "
+               "always scores by training accuracy. Default 'accuracy'; any value.",
+    "reduce_bc": "sample every bottom clause down to bc_count literals before coverage "
+                 "(faster, less exact). Default False.",
+    "bc_count": "bottom-clause size kept by reduce_bc; read only when reduce_bc is set. "
+                "Default 20; an int of at least 0, at most the shortest bottom clause (a longer one raises ValueError).",
+    "set_chain": "link two body predicates in the relation chains only through a "
+                 "variable that is not in the head. Default False.",
+    "pi": "rewrite the selected rules with invented predicates (ignored when "
+          "recursive is set). Default False.",
+    "recursive": "rewrite the selected chain rules into recursive rules (a step rule "
+                 "calling the target and a base rule). Default False.",
+    "rule_noise_check": "reshape every covering rule into a chain from the head's first "
+                        "argument and drop rules that never reach its last argument. "
+                        "Default False.",
+}
+for _option in _OPTIONS:
+    if _option.doc is None:
+        _option.doc = _DOCS.get(_option.name)
+del _option
+
+
+def options_doc(indent="    ", skip=()):
+    """The "Learning options" section: one wrapped entry per option, in
+    order (options named in ``skip`` left out)."""
+    lines = ["Learning options", "----------------"]
+    for option in _OPTIONS:
+        if option.name not in skip:
+            lines += textwrap.wrap(f"{option.name}: {option.doc or 'not documented yet.'}",
+                                   width=76, subsequent_indent="    ")
+    return "\n".join(indent + line for line in lines)
 
 
 class LearnOptions:
@@ -254,6 +325,8 @@ def takes_learn_options(func):
         return func(**arguments, options=learn_options(**chosen))
 
     wrapper.__signature__ = signature
+    wrapper.__doc__ = (inspect.cleandoc(func.__doc__ or "") + "\n\n"
+                       + options_doc(indent=""))
     annotations = {p.name: p.annotation for p in signature.parameters.values()
                    if p.annotation is not inspect.Parameter.empty}
     if own.return_annotation is not inspect.Signature.empty:

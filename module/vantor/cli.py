@@ -1,0 +1,378 @@
+"""The ``vantor`` command: learn, cross-validate, predict, explain, build
+bottom clauses and convert tables from a shell.
+
+The learning flags are made from the options list, so every learning option
+has a flag (``--max-literals 3``, ``--recursive``/``--no-recursive``) with
+its documented meaning. Errors are one line on stderr with exit code 1
+(usage errors 2); ``--debug`` shows the traceback instead.
+"""
+import argparse
+import contextlib
+import json
+import math
+import random
+import sys
+import typing
+import warnings
+
+from ._options import _OPTIONS
+
+__all__ = ["main", "build_parser"]
+
+_PROG = "vantor"
+# Flags of their own: the library's verbose is a quiet switch (--quiet here),
+# and n_jobs is reached through --jobs.
+_OWN_FLAGS = {"verbose"}
+_FLAG_NAMES = {"n_jobs": "--jobs"}
+
+
+class _UsageError(Exception):
+    pass
+
+
+def _number(text):
+    try:
+        return int(text)
+    except ValueError:
+        pass
+    try:
+        return float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a number") from None
+
+
+def _optional(convert):
+    def parse(text):
+        return None if text.lower() == "none" else convert(text)
+    parse.__name__ = convert.__name__
+    return parse
+
+
+def _kind(annotation):
+    """(argparse keywords) for an option's annotation."""
+    optional = False
+    origin = typing.get_origin(annotation)
+    if origin is typing.Union:
+        members = [a for a in typing.get_args(annotation) if a is not type(None)]
+        optional = len(members) < len(typing.get_args(annotation))
+        annotation = members[0] if len(members) == 1 else typing.Union[tuple(members)]
+        origin = typing.get_origin(annotation)
+    if annotation is bool:
+        return {"action": argparse.BooleanOptionalAction}
+    if origin is list or annotation is list:
+        return {"nargs": "+", "metavar": "TEXT"}
+    if annotation is int:
+        convert, metavar = int, "N"
+    elif annotation is float:
+        convert, metavar = float, "X"
+    elif annotation is str:
+        convert, metavar = str, "TEXT"
+    else:  # a union of numbers, or anything else given as a number
+        convert, metavar = _number, "NUMBER"
+    return {"type": _optional(convert) if optional else convert,
+            "metavar": metavar + ("|none" if optional else "")}
+
+
+def _add_learning_flags(parser):
+    group = parser.add_argument_group("learning options")
+    names = {option.name for option in _OPTIONS}
+    for option in _OPTIONS:
+        if option.name in _OWN_FLAGS:
+            continue
+        flag = _FLAG_NAMES.get(option.name, "--" + option.name.replace("_", "-"))
+        group.add_argument(flag, dest=option.name, default=argparse.SUPPRESS,
+                           help=(option.doc or "").replace("%", "%%"), **_kind(option.annotation))
+    if "n_jobs" not in names:
+        group.add_argument("--jobs", dest="_jobs", type=int, default=None, metavar="N",
+                           help="accepted for scripts; learning here runs on one thread")
+
+
+def _common():
+    parent = argparse.ArgumentParser(add_help=False)
+    group = parent.add_argument_group("output")
+    group.add_argument("--json", action="store_true", help="machine-readable output")
+    group.add_argument("--quiet", action="store_true", help="no progress bars or warnings")
+    group.add_argument("--seed", type=int, default=None, metavar="N",
+                       help="seed Python's random generator (makes runs repeatable)")
+    group.add_argument("--debug", action="store_true", help="show tracebacks of errors")
+    return parent
+
+
+def _examples_command(sub, name, help_text, common, learning=True):
+    command = sub.add_parser(name, help=help_text, description=help_text, parents=[common])
+    command.add_argument("background", metavar="BK", help="background file (Prolog facts)")
+    command.add_argument("positives", metavar="POS", help="positive example file")
+    command.add_argument("negatives", metavar="NEG", help="negative example file")
+    command.add_argument("--depth", type=int, default=2,
+                         help="passes over the background for bottom clauses (default 2)")
+    if learning:
+        _add_learning_flags(command)
+    return command
+
+
+def build_parser():
+    common = _common()
+    parser = argparse.ArgumentParser(
+        prog=_PROG, description="Inductive logic programming: learn Horn-clause theories "
+        "from Prolog background facts and examples.")
+    sub = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
+
+    learn = _examples_command(sub, "learn", "learn a theory", common)
+    learn.add_argument("-o", "--output", metavar="THEORY", help="save the theory to this file")
+    learn.add_argument("--dataset", help="data set name written into the theory file")
+    learn.add_argument("--plot", metavar="FILE", help="draw rule coverage to FILE (PNG, SVG...)")
+
+    cv = _examples_command(sub, "cv", "k-fold cross-validation", common)
+    cv.add_argument("--folds", type=int, default=5, metavar="K", help="number of folds (5)")
+    cv.add_argument("--plot", metavar="FILE",
+                    help="draw rule coverage of a fit on all examples and the fold accuracies")
+
+    predict = sub.add_parser("predict", parents=[common],
+                             help="label examples with a saved theory",
+                             description="one line per example: example, 0/1, proving rule")
+    predict.add_argument("theory", metavar="THEORY")
+    predict.add_argument("background", metavar="BK")
+    predict.add_argument("examples", metavar="EXAMPLES", help="example file, one per line")
+
+    explain = sub.add_parser("explain", parents=[common],
+                             help="the rules proving examples, with one proof's bindings")
+    explain.add_argument("theory", metavar="THEORY")
+    explain.add_argument("background", metavar="BK")
+    explain.add_argument("example", metavar="EXAMPLE", nargs="+", help="example texts")
+
+    bottom = _examples_command(sub, "bottom", "build and store bottom clauses", common,
+                               learning=False)
+    bottom.add_argument("--pos-out", default="positive_bottom_clause", metavar="FILE")
+    bottom.add_argument("--neg-out", default="negative_bottom_clause", metavar="FILE")
+
+    tabular = sub.add_parser("tabular", parents=[common],
+                             help="background, example and meta files from a CSV table")
+    tabular.add_argument("table", metavar="TABLE.csv")
+    tabular.add_argument("--target", required=True, metavar="COLUMN", help="class column")
+    tabular.add_argument("--columns", nargs="+", metavar="COLUMN",
+                         help="feature columns (default: every column but the target)")
+    tabular.add_argument("--ranges", type=int, default=3, metavar="K",
+                         help="ranges per numeric column (default 3)")
+    tabular.add_argument("--label", default="target", help="example predicate (target)")
+    tabular.add_argument("--prefix", default="", metavar="DIR/",
+                         help="put the files under this path prefix")
+    return parser
+
+
+# -------------------------------------------------------------- commands
+
+
+def _learning(args):
+    return {o.name: getattr(args, o.name) for o in _OPTIONS if hasattr(args, o.name)}
+
+
+def _learner(args):
+    from .estimator import Learner
+
+    verbose = 1 if (not args.quiet and sys.stderr.isatty()) else 0
+    return Learner(args.background, depth=args.depth, verbose=verbose,
+                   random_state=args.seed, **_learning(args))
+
+
+def _scores_line(scores):
+    return "  ".join(f"{k} {_fmt(v)}" for k, v in scores.items())
+
+
+def _fmt(value):
+    return "-" if value is None else f"{value:.4g}" if isinstance(value, float) else str(value)
+
+
+def _clean(value):
+    """NaN is no JSON value; write null."""
+    if isinstance(value, float) and math.isnan(value):
+        return None
+    return value
+
+
+def _run_learn(args, out):
+    learner = _learner(args).fit_files(args.positives, args.negatives)
+    if args.output:
+        learner.save(args.output, dataset=args.dataset)
+    if args.plot:
+        learner.plot(path=args.plot)
+    rules = [{k: _clean(v) for k, v in row.items()}
+             for row in learner.rules_.to_dict(orient="records")]
+    if args.json:
+        return {"theory": learner.theory_, "training": learner.training_scores_,
+                "rules": rules, "time_learn": learner.time_learn_, "saved": args.output}
+    for row in rules:
+        print(f"{row['rule']}.   % positives {row['positives']}, negatives "
+              f"{row['negatives']}", file=out)
+    if not rules:
+        print("% no theory: no rule passed the filters (try a larger --max-neg or "
+              "--max-literals)", file=out)
+    print("% training: " + _scores_line(learner.training_scores_), file=out)
+    if args.output:
+        print(f"% saved to {args.output}", file=out)
+    return None
+
+
+def _run_cv(args, out):
+    from .data import read_example
+
+    positives, negatives = read_example(args.positives), read_example(args.negatives)
+    X, y = positives + negatives, [1] * len(positives) + [0] * len(negatives)
+    learner = _learner(args)
+    scores = learner.cross_validate(X, y, folds=args.folds)
+    if args.plot:
+        learner.fit(X, y)
+        learner.cv_scores_ = scores
+        learner.plot(path=args.plot)
+    given = [s for s in scores if s is not None]
+    mean = sum(given) / len(given) if given else None
+    if args.json:
+        return {"accuracy": scores, "mean_accuracy": mean}
+    for fold, score in enumerate(scores):
+        print(f"fold {fold}: accuracy {_fmt(score)}", file=out)
+    print(f"mean accuracy {_fmt(mean)}", file=out)
+    return None
+
+
+def _loaded(args):
+    from .estimator import Learner
+
+    return Learner.load(args.theory, background=args.background)
+
+
+def _run_predict(args, out):
+    from ._lint import warn_file
+    from .data import read_example
+
+    learner = _loaded(args)
+    warn_file(args.examples)
+    rows = []
+    for example in read_example(args.examples):
+        rule = learner.proving_rule(example)
+        rows.append({"example": example, "label": int(rule is not None), "rule": rule})
+    if args.json:
+        return rows
+    for row in rows:
+        print(f"{row['example']}\t{row['label']}\t{row['rule'] or ''}", file=out)
+    return None
+
+
+def _run_explain(args, out):
+    learner = _loaded(args)
+    found = {example: learner.explain(example) for example in args.example}
+    if args.json:
+        return found
+    for example, proofs in found.items():
+        print(f"{example}: {'proved' if proofs else 'not proved'}", file=out)
+        for proof in proofs:
+            bound = ", ".join(f"{k}={v}" for k, v in sorted(proof["bindings"].items()))
+            print(f"  {proof['rule']}   with {bound}", file=out)
+    return None
+
+
+def _run_bottom(args, out):
+    from ._lint import warn_file
+    from .bottom import bottom_clause_generation
+    from .data import read_pickle
+
+    for path in (args.background, args.positives, args.negatives):
+        warn_file(path)
+    show = not args.quiet and sys.stderr.isatty()
+    names = bottom_clause_generation(
+        file=args.background, positive_example=args.positives, negative_example=args.negatives,
+        depth=args.depth, positive_file_dictionary=args.pos_out,
+        negative_file_dictionary=args.neg_out, tqdm_disable=not show)
+    summary = {}
+    for name in names:
+        stored = read_pickle(name)
+        sizes = [len(clause) for clause in stored.values()]
+        summary[name] = {"examples": len(sizes), "longest": max(sizes, default=0)}
+    if args.json:
+        return summary
+    for name, facts in summary.items():
+        print(f"{name}: {facts['examples']} bottom clauses, longest {facts['longest']} "
+              "literals", file=out)
+    return None
+
+
+def _run_tabular(args, out):
+    try:
+        import pandas
+    except ImportError:
+        raise RuntimeError("the tabular command needs pandas: pip install pandas") from None
+    from .tabular import prepare_examples, prepare_logic_rules
+
+    table = pandas.read_csv(args.table)
+    if args.target not in table.columns:
+        raise KeyError(f"column {args.target!r} is not in {args.table!r} (columns: "
+                       f"{', '.join(map(str, table.columns))})")
+    columns = args.columns or [c for c in table.columns if c != args.target]
+    files = {name: args.prefix + name for name in
+             ("BK.pl", "meta_data.info", "pos_example.f", "neg_example.n")}
+    prepare_logic_rules(table, columns, file_name=files["BK.pl"],
+                        meta_information=files["meta_data.info"], default_div=args.ranges)
+    written = prepare_examples(table, args.target, example_label=args.label,
+                               meta_information=files["meta_data.info"],
+                               positive_example=files["pos_example.f"],
+                               negative_example=files["neg_example.n"])
+    result = {"background": files["BK.pl"], "meta_information": files["meta_data.info"],
+              "examples": [str(name) for name in written]}
+    if args.json:
+        return result
+    print(f"background {result['background']}, meta-information "
+          f"{result['meta_information']}", file=out)
+    print("examples " + ", ".join(result["examples"]), file=out)
+    return None
+
+
+_COMMANDS = {"learn": _run_learn, "cv": _run_cv, "predict": _run_predict,
+             "explain": _run_explain, "bottom": _run_bottom, "tabular": _run_tabular}
+
+
+def _message(error):
+    if isinstance(error, KeyError) and error.args:
+        return str(error.args[0])
+    if isinstance(error, OSError) and error.filename is not None and error.strerror:
+        return f"{error.filename}: {error.strerror}"
+    return str(error) or type(error).__name__
+
+
+def _show_warning(message, category, filename, lineno, file=None, line=None):
+    print(f"{_PROG}: warning: {message}", file=sys.stderr)
+
+
+def main(argv=None):
+    """Run the command line; returns the exit code."""
+    parser = build_parser()
+    args = parser.parse_args(argv)  # exits with 2 on a usage error
+    out = sys.stdout
+    try:
+        with warnings.catch_warnings():
+            if args.quiet:
+                warnings.simplefilter("ignore")
+            else:
+                warnings.showwarning = _show_warning
+            if args.seed is not None:
+                random.seed(args.seed)
+            # The library's own printing is not part of this command's output.
+            with contextlib.redirect_stdout(sys.stderr if args.debug else _Null()):
+                result = _COMMANDS[args.command](args, out)
+        if args.json:
+            json.dump(result, out, indent=2, default=str)
+            out.write("\n")
+        return 0
+    except KeyboardInterrupt:
+        print(f"{_PROG}: interrupted", file=sys.stderr)
+        return 130
+    except Exception as error:  # one line for the user; --debug shows all of it
+        if args.debug:
+            raise
+        print(f"{_PROG}: error: {_message(error)}", file=sys.stderr)
+        return 1
+
+
+class _Null:
+    def write(self, text):
+        return len(text)
+
+    def flush(self):
+        pass
