@@ -164,7 +164,7 @@ def test_save_and_load_predict_alike(fitted, family):
     assert loaded.theory_ == fitted.theory_ and loaded.max_literals == 2
     assert list(loaded.predict(X)) == y
     with pytest.raises(ValueError, match="no training examples"):
-        loaded.coverage()
+        loaded.rule_coverage()
     # Loaded from elsewhere: the header's relative background is found beside the theory.
     os.mkdir("elsewhere")
     os.chdir("elsewhere")
@@ -193,7 +193,7 @@ def test_cross_validate_and_plot(family):
     scores = learner.cross_validate(X, y, folds=4)
     assert len(scores) == 4 and all(0 <= s <= 1 for s in scores)
     learner.fit(X, y)
-    rules, matrix = learner.coverage()
+    rules, matrix = learner.rule_coverage()
     assert matrix == [y]
     pytest.importorskip("matplotlib")
     figure = learner.plot(path="coverage.png")

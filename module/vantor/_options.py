@@ -234,12 +234,14 @@ _DOCS = {
                 "literals already chosen (faster on large bottom clauses). Default False.",
     "verbose": "a quiet switch: True hides the progress bars, the theory and the result "
                "tables; False (default) shows them.",
-    "eval_fn": "name of a scoring function; accepted for compatibility, selection "
-               "always scores by training accuracy. Default 'accuracy'; any value.",
+    "eval_fn": "the score of selection='cover': 'coverage' (new positives minus new "
+               "negatives; 'accuracy', the default, ranks alike) or 'compression' (that, "
+               "minus the rule's body length, plus one). The greedy selection accepts any "
+               "value and always scores by training accuracy.",
     "reduce_bc": "sample every bottom clause down to bc_count literals before coverage "
                  "(faster, less exact). Default False.",
     "bc_count": "bottom-clause size kept by reduce_bc; read only when reduce_bc is set. "
-                "Default 20; an int of at least 0, at most the shortest bottom clause (a longer one raises ValueError).",
+                "Default 20; an int of at least 0 (a bottom clause shorter than it is kept whole).",
     "set_chain": "link two body predicates in the relation chains only through a "
                  "variable that is not in the head. Default False.",
     "pi": "rewrite the selected rules with invented predicates (ignored when "
@@ -249,6 +251,24 @@ _DOCS = {
     "rule_noise_check": "reshape every covering rule into a chain from the head's first "
                         "argument and drop rules that never reach its last argument. "
                         "Default False.",
+    "coverage": "how a candidate's covered examples are found: 'text' (default) counts "
+                "an example when the rule's text comes out of its bottom clause; 'prolog' "
+                "proves every candidate in the engine against every training example, so "
+                "selection sees what evaluation will see (slower, much better theories on "
+                "real data).",
+    "selection": "how the theory is chosen: 'greedy' (default) grows it while training "
+                 "accuracy rises; 'cover' adds, one at a time, the rule with the best "
+                 "eval_fn score on the examples not yet covered, among rules with at least "
+                 "min_pos positives, at most max_neg negatives (a fraction in (0, 1) is a "
+                 "share of the negatives) and precision at least min_precision, until no "
+                 "rule scores above zero or max_rules is reached.",
+    "min_precision": "least precision (covered positives over covered examples) a rule "
+                     "needs with selection='cover'. Default 0.5; a number in [0, 1].",
+    "max_rules": "largest theory with selection='cover'. Default None (no limit); an int "
+                 "of at least 1.",
+    "n_jobs": "engines proving candidates at once with coverage='prolog' (joblib's "
+              "convention: 1 is serial, -1 all cores; a joblib backend such as Dask "
+              "runs them on a cluster). Results never depend on it. Default 1.",
 }
 for _option in _OPTIONS:
     if _option.doc is None:

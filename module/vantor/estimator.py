@@ -513,7 +513,7 @@ class Learner:
 
     # ------------------------------------------------------------ picture
 
-    def coverage(self):
+    def rule_coverage(self):
         """Which rule proves which training example: (rules, matrix) with one
         row per rule and one 0/1 column per example, positives first; a rule
         proves an example when it is the last step of a proof with the whole
@@ -534,7 +534,7 @@ class Learner:
         Returns the figure."""
         from ._plot import draw
 
-        rules, matrix = self.coverage()
+        rules, matrix = self.rule_coverage()
         return draw(rules, matrix, len(self._training[0]), len(self._training[1]),
                     getattr(self, "cv_scores_", None), path=path)
 
