@@ -121,7 +121,9 @@ def test_learning_parameters_in_help_order():
     learn_names = list(inspect.signature(vantor.vantor_learn).parameters)
     assert learn_names[:3] == ["Training_pos", "Training_neg", "file"]
     # The specified parameters keep their positions; newer options follow.
-    assert names[3:] == learn_names[3:]
+    assert names[3:-1] == learn_names[3:] and names[-1] == "candidates_per_fold"
+    assert inspect.signature(vantor.vantor_cross_validation).parameters[
+        "candidates_per_fold"].kind == inspect.Parameter.KEYWORD_ONLY
     assert names[3:20] == [
         "constant_set", "meta_rule", "min_pos", "max_neg", "max_literals", "exact_literals",
         "key_size", "distinct", "optimize", "verbose", "eval_fn", "reduce_bc", "bc_count",

@@ -188,3 +188,27 @@ def test_dask_cluster_gives_the_serial_result(family):
             clustered = learn(pos, neg, FAMILY, coverage="prolog", selection="cover", n_jobs=2)
     assert clustered.hypothesis == serial.hypothesis
     assert clustered.accuracy == serial.accuracy
+
+
+@pytest.mark.parametrize("coverage", ["text", "prolog"])
+def test_candidates_per_fold(family, coverage):
+    pos, neg = family
+    background = os.path.join(FAMILY, "BK.pl")
+    random.seed(5)
+    cv = vantor.vantor_cross_validation(folds_of(pos, neg), file=background, k_fold=3, verbose=True,
+                                        coverage=coverage, candidates_per_fold=True)
+    assert cv.accuracy == [1.0, 1.0, 1.0] and len(cv.theories) == 3
+    # A fold whose training part holds no positive has no head to learn.
+    one = dict(list(pos.items())[:1])
+    folds = vantor.VantorFold({0: one, 1: {}}, {0: {}, 1: dict(neg)}, one, dict(neg))
+    with pytest.raises(IndexError, match="no training positive"):
+        vantor.vantor_cross_validation(folds, file=background, k_fold=2, verbose=True,
+                                       coverage=coverage, candidates_per_fold=True)
+
+
+def test_cross_validation_keeps_every_fold_theory(family):
+    pos, neg = family
+    cv = vantor.vantor_cross_validation(folds_of(pos, neg), file=os.path.join(FAMILY, "BK.pl"),
+                                        k_fold=3, verbose=True)
+    assert len(cv.theories) == 3 and cv.theories[-1] == cv.hypothesis
+    assert all(t == ["grandparent(A,B):-parent(A,C),parent(C,B)"] for t in cv.theories)

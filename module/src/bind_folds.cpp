@@ -120,6 +120,9 @@ nb::tuple result_tuple(const eval::CrossValidationResult& result, double time_le
     stats["coverage_reused"] = result.coverage_reused;
     stats["candidates"] = result.candidates;
     stats["prolog_evaluations"] = result.prolog_evaluations;
+    nb::list theories;
+    for (const std::vector<std::string>& theory : result.theories) theories.append(list_of(theory));
+    stats["theories"] = theories;
     return nb::make_tuple(list_of(result.hypothesis),
                           nb::make_tuple(accuracy, precision, sensitivity, specificity, fscore),
                           time_learn, stats);
@@ -128,10 +131,10 @@ nb::tuple result_tuple(const eval::CrossValidationResult& result, double time_le
 // (theory of the last fold, five per-fold measure lists, seconds, work done).
 nb::tuple cross_validation_py(nb::list pos_folds, nb::list neg_folds, nb::handle pos_dict,
                               nb::handle neg_dict, PathText<"file"> file, long long k_fold,
-                              learn::LearnOptions learn_options) {
+                              learn::LearnOptions learn_options, bool candidates_per_fold) {
     const auto tic = std::chrono::steady_clock::now();
     eval::FoldData folds = fold_data_from(pos_folds, neg_folds, pos_dict, neg_dict);
-    const eval::CrossValidationOptions options{std::move(learn_options), file.value};
+    const eval::CrossValidationOptions options{std::move(learn_options), file.value, candidates_per_fold};
     eval::CrossValidationResult result = run_cross_validation(folds, pos_dict, k_fold, options);
     // The whole call, conversions included.
     const double time_learn =
@@ -159,7 +162,7 @@ void bind_folds(nb::module_& m) {
     m.def("_fold_sizes", &data::fold_sizes, "n"_a, "folds"_a,
           "Sizes of the consecutive chunks that cut n ids into folds.");
     m.def("_cross_validation", &cross_validation_py, "pos_folds"_a, "neg_folds"_a, "pos_dict"_a,
-          "neg_dict"_a, "file"_a, "k_fold"_a, "options"_a,
+          "neg_dict"_a, "file"_a, "k_fold"_a, "options"_a, "candidates_per_fold"_a = false,
           "k-fold cross-validation: (theory, five per-fold measure lists, seconds, work done).");
 }
 

@@ -326,15 +326,20 @@ def learn_options(**given):
 def takes_learn_options(func):
     """Decorator: ``func(..., options)`` becomes ``func(..., <every learning
     parameter>)``, positional or by name, in the order of ``_OPTIONS``; the
-    values reach ``func`` as one ``LearnOptions``."""
+    values reach ``func`` as one ``LearnOptions``. Keyword-only parameters
+    of ``func`` other than ``options`` come after the learning parameters,
+    so they never shift the learning parameters' positions."""
     own = inspect.signature(func)
-    leading = [p for p in own.parameters.values() if p.name != "options"]
+    leading = [p for p in own.parameters.values()
+               if p.name != "options" and p.kind != inspect.Parameter.KEYWORD_ONLY]
+    trailing = [p for p in own.parameters.values()
+                if p.name != "options" and p.kind == inspect.Parameter.KEYWORD_ONLY]
     added = [
         inspect.Parameter(option.name, inspect.Parameter.POSITIONAL_OR_KEYWORD,
                           default=option.default, annotation=option.annotation)
         for option in _OPTIONS
     ]
-    signature = own.replace(parameters=leading + added)
+    signature = own.replace(parameters=leading + added + trailing)
     names = [option.name for option in _OPTIONS]
 
     @functools.wraps(func)

@@ -89,44 +89,78 @@ def learn_proved(pos, neg, background, options):
     return record, work
 
 
-def _fold_selection(rules, covered, formed_by, pos_index, neg_index, train_pos, train_neg, options):
-    """A fold's candidates (the rules its training positives form, in order
-    of first occurrence) with their proved coverage restricted to its
-    training examples, renumbered in training order."""
+def _fold_tables(rules, formed_by, train_pos):
+    """A fold's candidates: the rules its training positives form, in order
+    of first occurrence (indexes into ``rules``)."""
     chosen, seen = [], set()
     for example in train_pos:
-        for r in formed_by[pos_index[example]]:
+        for r in formed_by[example]:
             if r not in seen:
                 seen.add(r)
                 chosen.append(r)
-    pos_at = {pos_index[e]: i for i, e in enumerate(train_pos)}
-    neg_at = {neg_index[e]: i for i, e in enumerate(train_neg)}
-    fold_covered = []
-    for r in chosen:
-        p, n, length = covered[r]
-        fold_covered.append(([pos_at[x] for x in p if x in pos_at], [neg_at[x] for x in n if x in neg_at], length))
-    return [rules[r] for r in chosen], fold_covered
+    return chosen
 
 
-def cross_validate_proved(kfolds, background, count, options):
-    """``vantor_cross_validation`` with proved coverage. Every candidate is
-    proved once over all examples; each fold then selects from the rules its
-    training positives form, scored on its training examples only."""
+def _restricted(covered, pos_at, neg_at):
+    """Proved coverage over all examples, renumbered to one fold's training
+    examples (positions outside it dropped)."""
+    p, n, length = covered
+    return ([pos_at[x] for x in p if x in pos_at], [neg_at[x] for x in n if x in neg_at], length)
+
+
+def _fold_candidates(kfolds, count, options, per_fold):
+    """(rule texts, for each fold the indexes of its candidates). Shared
+    candidates come from every positive; per-fold ones from each fold's
+    training positives alone."""
+    texts, index = [], {}
+
+    def intern(rules):
+        out = []
+        for rule in rules:
+            if rule not in index:
+                index[rule] = len(texts)
+                texts.append(rule)
+            out.append(index[rule])
+        return out
+
+    folds = []
+    if not per_fold:
+        rules, formed = _core._formed_rules(kfolds.pos_dict, options)
+        ids = intern(rules)
+        formed_by = {e: [ids[r] for r in formed[i]] for i, e in enumerate(kfolds.pos_dict)}
+        for fold in range(count):
+            train = [e for j in range(count) if j != fold for e in kfolds.pos_fold[j]]
+            folds.append(_fold_tables(texts, formed_by, train))
+        return texts, folds
+    for fold in range(count):
+        train = {e: kfolds.pos_dict[e] for j in range(count) if j != fold for e in kfolds.pos_fold[j]}
+        if not train:
+            raise IndexError("a fold has no training positive: the head is taken from the first one")
+        rules, _ = _core._formed_rules(train, options)
+        folds.append(intern(rules))
+    return texts, folds
+
+
+def cross_validate_proved(kfolds, background, count, options, candidates_per_fold=False):
+    """``vantor_cross_validation`` with proved coverage. Every candidate of
+    any fold is proved once over all examples; each fold then selects from
+    its own candidates, scored on its training examples only."""
     tic = time.time()
-    pos_dict, neg_dict = kfolds.pos_dict, kfolds.neg_dict
-    rules, formed_by = _core._formed_rules(pos_dict, options)
-    all_pos, all_neg = list(pos_dict), list(neg_dict)
-    covered = prove_covered(rules, background, all_pos, all_neg, options.n_jobs)
+    texts, fold_rules = _fold_candidates(kfolds, count, options, candidates_per_fold)
+    all_pos, all_neg = list(kfolds.pos_dict), list(kfolds.neg_dict)
+    covered = prove_covered(texts, background, all_pos, all_neg, options.n_jobs)
     pos_index = {e: i for i, e in enumerate(all_pos)}
     neg_index = {e: i for i, e in enumerate(all_neg)}
     theories, results = [], []
     for fold in range(count):
         train_pos = [e for j in range(count) if j != fold for e in kfolds.pos_fold[j]]
         train_neg = [e for j in range(count) if j != fold for e in kfolds.neg_fold[j]]
-        fold_rules, fold_covered = _fold_selection(rules, covered, formed_by, pos_index, neg_index,
-                                                   train_pos, train_neg, options)
-        theory, announce = _core._select_proved(fold_rules, fold_covered, len(train_pos),
-                                                len(train_neg), options)
+        pos_at = {pos_index[e]: i for i, e in enumerate(train_pos)}
+        neg_at = {neg_index[e]: i for i, e in enumerate(train_neg)}
+        chosen = fold_rules[fold]
+        theory, announce = _core._select_proved(
+            [texts[r] for r in chosen], [_restricted(covered[r], pos_at, neg_at) for r in chosen],
+            len(train_pos), len(train_neg), options)
         if announce and not options.quiet:
             _print_theory(theory)
         if not options.quiet:
@@ -137,4 +171,5 @@ def cross_validate_proved(kfolds, background, count, options):
     measures = [[getattr(r, name) for r in results]
                 for name in ("accuracy", "precision", "sensitivity", "specificity", "fscore")]
     record = Vantor(theories[-1] if theories else [], *measures, time.time() - tic)
-    return record, {"candidates": len(rules), "theories": theories}
+    record.theories = theories
+    return record, {"candidates": len(texts)}

@@ -25,7 +25,9 @@ class Vantor:
     and the seconds it took.
     """
 
-    __slots__ = _FIELDS
+    # theories: every fold's theory after a cross-validation (None
+    # otherwise); not one of the compared fields.
+    __slots__ = _FIELDS + ("theories",)
     __hash__ = None
 
     def __init__(self, H, accuracy, precision, sensitivity, specificity, fscore, time_learn):
@@ -36,6 +38,7 @@ class Vantor:
         self.specificity = specificity
         self.fscore = fscore
         self.time_learn = time_learn
+        self.theories = None
 
     def _values(self):
         return tuple(getattr(self, f) for f in _FIELDS)

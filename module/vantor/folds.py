@@ -300,11 +300,15 @@ def _check_k_fold(kfolds, k_fold):
 
 @takes_learn_options
 def vantor_cross_validation(kfolds: VantorFold, file: Union[str, os.PathLike] = "BK.pl",
-                            k_fold: int = 10, *, options: LearnOptions) -> Vantor:
+                            k_fold: int = 10, *, candidates_per_fold: bool = False,
+                            options: LearnOptions) -> Vantor:
     """k-fold cross-validation of the learner on the folds of ``vantor_folds``.
 
     The candidate rules are built once from all positive examples
-    (``kfolds.pos_dict``; the head is its first example); then, for each fold
+    (``kfolds.pos_dict``; the head is its first example), so held-out
+    positives shape them too; with ``candidates_per_fold=True`` (a
+    keyword-only option) each fold builds its own from its training
+    positives alone, and held-out examples shape nothing. Then, for each fold
     i from 0 to ``k_fold - 1``, a theory is learned on the other folds and
     scored in the Prolog engine on fold i. Coverage caches are shared by all
     folds, so each example's coverage is computed once. Unless ``verbose``,
@@ -324,11 +328,12 @@ def vantor_cross_validation(kfolds: VantorFold, file: Union[str, os.PathLike] = 
     fscores, time_learn)``: ``H`` is the last fold's theory, the five measure
     fields are lists with one test value per fold, and ``time_learn`` is the
     whole call's wall-clock time in seconds, Prolog evaluations included.
+    The record's ``theories`` holds every fold's theory, in fold order.
     """
-    return _cross_validation_run(kfolds, file, k_fold, options)[0]
+    return _cross_validation_run(kfolds, file, k_fold, options, candidates_per_fold)[0]
 
 
-def _cross_validation_run(kfolds, file, k_fold, options):
+def _cross_validation_run(kfolds, file, k_fold, options, candidates_per_fold=False):
     """The cross-validation record and a breakdown of the work (for benchmarks)."""
     for name in ("pos_fold", "neg_fold", "pos_dict", "neg_dict"):
         if not hasattr(kfolds, name):
@@ -338,17 +343,22 @@ def _cross_validation_run(kfolds, file, k_fold, options):
             )
     count = _check_k_fold(kfolds, k_fold)
     if options.coverage == "prolog":
-        return _proved.cross_validate_proved(kfolds, path_text(file, "file"), count, options)
+        return _proved.cross_validate_proved(kfolds, path_text(file, "file"), count, options,
+                                             bool(candidates_per_fold))
     hypothesis, measures, time_learn, stats = _core._cross_validation(
         [kfolds.pos_fold[i] for i in range(count)], [kfolds.neg_fold[i] for i in range(count)],
         kfolds.pos_dict, kfolds.neg_dict, path_text(file, "file"), count, options,
+        bool(candidates_per_fold),
     )
-    return Vantor(hypothesis, *measures, time_learn), stats
+    record = Vantor(hypothesis, *measures, time_learn)
+    record.theories = stats.pop("theories")
+    return record, stats
 
 
 @takes_learn_options
 def _cross_validation(kfolds: VantorFold, file: Union[str, os.PathLike] = "BK.pl",
-                      k_fold: int = 10, *, options: LearnOptions) -> tuple[Vantor, dict[str, Any]]:
+                      k_fold: int = 10, *, candidates_per_fold: bool = False,
+                      options: LearnOptions) -> tuple[Vantor, dict[str, Any]]:
     """vantor_cross_validation's record and a breakdown of the work (for
     benchmarks and tests)."""
-    return _cross_validation_run(kfolds, file, k_fold, options)
+    return _cross_validation_run(kfolds, file, k_fold, options, candidates_per_fold)

@@ -84,6 +84,10 @@ learn::Candidates candidates_of_all(FoldData& folds, const learn::LearnOptions& 
     return candidates;
 }
 
+struct FoldSets;
+learn::Candidates candidates_of_fold(const FoldSets& sets, const learn::LearnOptions& options,
+                                     RandomSource& rng);
+
 struct FoldSets {
     data::BottomClauseSet pos_train, neg_train, pos_test, neg_test;
 };
@@ -97,6 +101,20 @@ FoldSets fold_sets(const FoldData& folds, std::size_t k, std::size_t i) {
     const std::vector<std::size_t> held_out{i};
     return {merge_parts(folds, folds.pos_fold, others), merge_parts(folds, folds.neg_fold, others),
             merge_parts(folds, folds.pos_fold, held_out), merge_parts(folds, folds.neg_fold, held_out)};
+}
+
+// Candidates from one fold's training positives alone, in instantiation
+// order as for the shared ones. The arity table sorts this fold's copies of
+// the bottom clauses, never the caller's.
+learn::Candidates candidates_of_fold(const FoldSets& sets, const learn::LearnOptions& options,
+                                     RandomSource& rng) {
+    if (sets.pos_train.keys.empty()) {
+        throw IndexError("a fold has no training positive: the head is taken from the first one");
+    }
+    data::BottomClauseSet pos = sets.pos_train;
+    learn::CandidateOptions candidate_options = options.candidates;
+    candidate_options.sort_by_length = false;
+    return learn::build_candidates(pos, options.constant_set, candidate_options, rng);
 }
 
 // Coverage, filters and selection on one fold's training sets, over the
@@ -142,17 +160,27 @@ CrossValidationResult cross_validation(FoldData& folds, long long k_fold,
     CrossValidationResult result;
     double prolog = 0.0;
     host.interrupt.check();
-    const learn::Candidates candidates = candidates_of_all(folds, options.learn, host.rng);
-    result.candidates = candidates.theory.size();
+    const learn::Candidates shared =
+        options.candidates_per_fold ? learn::Candidates{} : candidates_of_all(folds, options.learn, host.rng);
+    result.candidates = shared.theory.size();
 
     // One cache for every fold: an example's coverage depends only on its
-    // bottom clause and the candidates, which all folds share.
+    // bottom clause and the candidates, which all folds share (a fold with
+    // candidates of its own gets a cache of its own).
     learn::CoverageCache cache(options.learn.constant_set);
     const auto k = static_cast<std::size_t>(k_fold);
     for (std::size_t i = 0; i < k; ++i) {
         host.interrupt.check();
         const FoldSets sets = fold_sets(folds, k, i);
-        result.hypothesis = learn_fold(sets, candidates, options.learn, cache, host, result);
+        if (options.candidates_per_fold) {
+            const learn::Candidates own = candidates_of_fold(sets, options.learn, host.rng);
+            result.candidates += own.theory.size();
+            learn::CoverageCache fold_cache(options.learn.constant_set);
+            result.hypothesis = learn_fold(sets, own, options.learn, fold_cache, host, result);
+        } else {
+            result.hypothesis = learn_fold(sets, shared, options.learn, cache, host, result);
+        }
+        result.theories.push_back(result.hypothesis);
         host.interrupt.check();
         const auto eval_start = Clock::now();
         result.folds.push_back(evaluate_fold(sets, result.hypothesis, options, host, result));

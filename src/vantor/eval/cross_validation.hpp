@@ -42,10 +42,15 @@ struct FoldData {
 struct CrossValidationOptions {
     learn::LearnOptions learn;
     std::string file = "BK.pl";
+    // Build each fold's candidates from its training positives only (no
+    // held-out example shapes them); by default they are built once from
+    // every positive.
+    bool candidates_per_fold = false;
 };
 
 struct CrossValidationResult {
     std::vector<std::string> hypothesis;  // theory of the last fold
+    std::vector<std::vector<std::string>> theories;  // every fold's theory, fold order
     std::vector<EvalResult> folds;        // test evaluations, fold order
     double time_learn = 0.0;              // whole call, evaluations included
     // Where the time went, for benchmarks: everything but the Prolog
