@@ -57,3 +57,25 @@ def test_clean_file_and_lines_give_no_warning(tmp_path):
 def test_line_lists_are_named_by_the_caller():
     with pytest.warns(UserWarning, match=r"^X, line 3 "):
         _lint.warn_file(["t(a).", "t(b).", "t(C)."], name="X")
+
+
+def test_bottom_clause_generation_warns_once_per_file(tmp_path):
+    import warnings as w
+
+    import vantor
+
+    bk = tmp_path / "BK.pl"
+    bk.write_text("edge(a,b).\nedge(b,C).\nedge(D,e).\n")
+    pos = tmp_path / "pos.f"
+    pos.write_text("path(a,b).\n")
+    neg = tmp_path / "neg.n"
+    neg.write_text("path(b,a).\n")
+    with w.catch_warnings(record=True) as caught:
+        w.simplefilter("always")
+        vantor.bottom_clause_generation(file=str(bk), container="memory", positive_example=str(pos),
+                                        negative_example=str(neg), tqdm_disable=True)
+        vantor.bottom_clause_generation(file=str(bk), container="memory", positive_example=str(pos),
+                                        negative_example=str(neg), tqdm_disable=True, check_input=False)
+    messages = [str(c.message) for c in caught if c.category is UserWarning]
+    assert len(messages) == 1 and "line 2 ('edge(b,C).')" in messages[0]
+    assert caught[0].filename == __file__

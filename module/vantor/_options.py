@@ -174,7 +174,7 @@ class _Option:
 
 # The precision a rule needs in the cover selection; chosen by
 # cross-validation over the shared ILP data sets (benchmarks/quality.py).
-DEFAULT_MIN_PRECISION = 0.5
+DEFAULT_MIN_PRECISION = 0.7
 
 _Texts = Optional[list[str]]
 _Number = Union[int, float]
@@ -263,7 +263,7 @@ _DOCS = {
                  "share of the negatives) and precision at least min_precision, until no "
                  "rule scores above zero or max_rules is reached.",
     "min_precision": "least precision (covered positives over covered examples) a rule "
-                     "needs with selection='cover'. Default 0.5; a number in [0, 1].",
+                     "needs with selection='cover'. Default 0.7; a number in [0, 1].",
     "max_rules": "largest theory with selection='cover'. Default None (no limit); an int "
                  "of at least 1.",
     "n_jobs": "engines proving candidates at once with coverage='prolog' (joblib's "

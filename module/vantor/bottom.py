@@ -6,6 +6,7 @@ import warnings
 
 from ._core import _SetBuilder, bottom_clause, variabilise_example, variable_name
 from ._files import AtomicFile, path_text, replace_together
+from ._lint import warn_file
 from .data import read_example
 
 __all__ = [
@@ -114,7 +115,8 @@ def bottom_clause_generation(file="BK.pl", container="dict", positive_example="p
                              negative_example="neg_example.n", constant_set=None, depth=2,
                              positive_file_dictionary="positive_bottom_clause",
                              negative_file_dictionary="negative_bottom_clause", no_const=False,
-                             tqdm_disable=False, size_limit=None, size_warning=10000):
+                             tqdm_disable=False, size_limit=None, size_warning=10000, *,
+                             check_input=True):
     del no_const
     if constant_set is None:
         constant_set = []
@@ -134,6 +136,13 @@ def bottom_clause_generation(file="BK.pl", container="dict", positive_example="p
                 f"({paths[0]!r}); the negative dictionary would overwrite the positive one"
             )
     builder = _SetBuilder(file, constant_set)
+    if check_input:
+        for source in [file] + [examples for examples, _, _, _ in sets]:
+            if isinstance(source, (str, os.PathLike)):
+                try:
+                    warn_file(source, stacklevel=2)
+                except OSError:
+                    pass  # the builder reports an unreadable file when it needs it
     try:
         if container == "dict":
             for path, (_, _, _, parameter) in zip(paths, sets):
@@ -181,6 +190,10 @@ bottom_clause_generation.__doc__ = """Bottom clauses of the positive and the neg
     no_const: accepted and ignored.
     tqdm_disable: true hides the progress bars.
     """ + _SIZE_DOC + """
+    check_input (keyword only): True (default) gives one UserWarning per
+        background or example file that holds a line Prolog reads differently
+        from the learner (a capitalised or quote-needing constant, a rule, a
+        directive), naming the first such line.
 
     Returns (positive result, negative result); positives are built first.
     Read stored dictionaries back with read_pickle.

@@ -280,7 +280,7 @@ def _run_bottom(args, out):
     names = bottom_clause_generation(
         file=args.background, positive_example=args.positives, negative_example=args.negatives,
         depth=args.depth, positive_file_dictionary=args.pos_out,
-        negative_file_dictionary=args.neg_out, tqdm_disable=not show)
+        negative_file_dictionary=args.neg_out, tqdm_disable=not show, check_input=False)
     summary = {}
     for name in names:
         stored = read_pickle(name)

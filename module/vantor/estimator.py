@@ -285,7 +285,7 @@ class Learner:
             file=self._background.path, container="memory", positive_example=positives,
             negative_example=negatives, constant_set=constants, depth=self.depth,
             tqdm_disable=self.verbose < 1, size_limit=self.size_limit,
-            size_warning=self.size_warning)
+            size_warning=self.size_warning, check_input=False)
         return pos, (neg or {})
 
     def _prepare(self, X, y):
