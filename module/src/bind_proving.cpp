@@ -5,6 +5,7 @@
 #include "eval/proved_learning.hpp"
 #include "eval/rule_coverage.hpp"
 #include "learn/cover_selection.hpp"
+#include "learn/recursive_candidates.hpp"
 
 using namespace nb::literals;
 
@@ -17,12 +18,13 @@ using Covered = std::tuple<std::vector<std::int64_t>, std::vector<std::int64_t>,
 std::tuple<std::vector<Covered>, std::size_t> prove_rules(const std::vector<std::string>& rules,
                                                           const std::string& background,
                                                           const std::vector<std::string>& pos,
-                                                          const std::vector<std::string>& neg) {
+                                                          const std::vector<std::string>& neg,
+                                                          const std::vector<std::string>& known_facts) {
     eval::RuleProofs proofs;
     {
         PyInterrupt interrupt;
         nb::gil_scoped_release release;
-        proofs = eval::prove_rules(rules, background, pos, neg, interrupt);
+        proofs = eval::prove_rules(rules, background, pos, neg, interrupt, known_facts);
     }
     std::vector<Covered> out;
     out.reserve(proofs.rules.size());
@@ -78,8 +80,12 @@ std::tuple<std::vector<std::string>, bool> select_proved(const std::vector<std::
 
 void bind_proving(nb::module_& m) {
     m.def("_prove_rules", &prove_rules, "rules"_a, "background"_a, "pos"_a, "neg"_a,
+          "known_facts"_a = std::vector<std::string>(),
           "Covered positions of pos and neg for every rule as the engine proves them, with each "
           "rule's body length; and the number of goals that ran out of inferences.");
+    m.def("_recursive_variants", &learn::recursive_variants, "rules"_a,
+          "Recursive variants of rules: one body literal of the head's arity becomes a call of "
+          "the target.");
     m.def("_formed_rules", &formed_rules, "Training_pos"_a, "options"_a,
           "The rules the positives' bottom clauses form with the candidates, and which positive "
           "formed which.");

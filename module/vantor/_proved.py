@@ -6,6 +6,7 @@ over ``n_jobs`` engines with joblib, so that a cluster backend of joblib
 (Dask, Ray) runs it as well as local processes. Proving is deterministic, so
 the result never depends on ``n_jobs`` or the backend.
 """
+import copy
 import os
 import time
 import warnings
@@ -16,10 +17,10 @@ from .evaluate import Vantor, evaluate_theory_prolog, evaluate_theory_prolog_tra
 __all__ = ["prove_covered", "learn_proved", "cross_validate_proved"]
 
 
-def _prove_chunk(rules, background, pos, neg):
+def _prove_chunk(rules, background, pos, neg, known_facts):
     """One worker's share: the covered positions of each rule (module level,
     so that process and cluster backends can send it)."""
-    return _core._prove_rules(rules, background, pos, neg)
+    return _core._prove_rules(rules, background, pos, neg, known_facts)
 
 
 def _chunks(items, count):
@@ -35,10 +36,12 @@ def _chunks(items, count):
     return out
 
 
-def prove_covered(rules, background, pos, neg, n_jobs=1):
+def prove_covered(rules, background, pos, neg, n_jobs=1, known_facts=()):
     """For every rule, (covered positions of ``pos``, of ``neg``, body
-    length), proved in the engine over ``n_jobs`` workers. Goals that run out
-    of inferences count as not proved, with one RuntimeWarning per call."""
+    length), proved in the engine over ``n_jobs`` workers; ``known_facts``
+    answer a recursive rule's calls of the target. Goals that run out of
+    inferences count as not proved, with one RuntimeWarning per call."""
+    known_facts = list(known_facts)
     background = os.path.abspath(background)
     workers = 1
     if n_jobs != 1 and len(rules) > 1:
@@ -46,12 +49,13 @@ def prove_covered(rules, background, pos, neg, n_jobs=1):
 
         workers = min(joblib.effective_n_jobs(n_jobs), len(rules))
     if workers <= 1:
-        covered, over = _prove_chunk(rules, background, pos, neg)
+        covered, over = _prove_chunk(rules, background, pos, neg, known_facts)
     else:
         import joblib
 
         parts = joblib.Parallel(n_jobs=workers)(
-            joblib.delayed(_prove_chunk)(chunk, background, pos, neg) for chunk in _chunks(rules, workers))
+            joblib.delayed(_prove_chunk)(chunk, background, pos, neg, known_facts)
+            for chunk in _chunks(rules, workers))
         covered = [rule for part, _ in parts for rule in part]
         over = sum(count for _, count in parts)
     if over:
@@ -68,15 +72,36 @@ def _print_theory(theory):
     print(repr(theory), file=sys.stdout)
 
 
+def _selection_options(options):
+    """The options selection reads: with proved coverage, ``recursive``
+    means recursive candidates, never the rewriting of a selected theory."""
+    if not options.recursive:
+        return options
+    chosen = copy.copy(options)
+    chosen.recursive = False
+    return chosen
+
+
+def _with_recursion(rules, options):
+    return rules + _core._recursive_variants(rules) if options.recursive else rules
+
+
+def _select(rules, covered, n_pos, n_neg, options):
+    return _core._select_proved(rules, covered, n_pos, n_neg, _selection_options(options))
+
+
 def learn_proved(pos, neg, background, options):
     """``vantor_learn`` with proved coverage: the ``Vantor`` record and the
-    seconds of each stage."""
+    seconds of each stage. With ``recursive``, rules calling the target are
+    candidates too; during the search the target is the training positives."""
     tic = time.time()
     rules, _ = _core._formed_rules(pos, options)
+    rules = _with_recursion(rules, options)
     formed = time.time()
-    covered = prove_covered(rules, background, list(pos), list(neg), options.n_jobs)
+    known = list(pos) if options.recursive else ()
+    covered = prove_covered(rules, background, list(pos), list(neg), options.n_jobs, known)
     proved = time.time()
-    theory, announce = _core._select_proved(rules, covered, len(pos), len(neg), options)
+    theory, announce = _select(rules, covered, len(pos), len(neg), options)
     if announce and not options.quiet:
         _print_theory(theory)
     learned = time.time()
@@ -148,19 +173,26 @@ def cross_validate_proved(kfolds, background, count, options, candidates_per_fol
     tic = time.time()
     texts, fold_rules = _fold_candidates(kfolds, count, options, candidates_per_fold)
     all_pos, all_neg = list(kfolds.pos_dict), list(kfolds.neg_dict)
-    covered = prove_covered(texts, background, all_pos, all_neg, options.n_jobs)
+    # Proofs of non-recursive rules hold for every fold: each is proved once.
+    # A recursive candidate's proofs depend on the fold's positives.
+    covered = None if options.recursive else prove_covered(texts, background, all_pos, all_neg,
+                                                           options.n_jobs)
     pos_index = {e: i for i, e in enumerate(all_pos)}
     neg_index = {e: i for i, e in enumerate(all_neg)}
     theories, results = [], []
     for fold in range(count):
         train_pos = [e for j in range(count) if j != fold for e in kfolds.pos_fold[j]]
         train_neg = [e for j in range(count) if j != fold for e in kfolds.neg_fold[j]]
-        pos_at = {pos_index[e]: i for i, e in enumerate(train_pos)}
-        neg_at = {neg_index[e]: i for i, e in enumerate(train_neg)}
-        chosen = fold_rules[fold]
-        theory, announce = _core._select_proved(
-            [texts[r] for r in chosen], [_restricted(covered[r], pos_at, neg_at) for r in chosen],
-            len(train_pos), len(train_neg), options)
+        if covered is None:
+            fold_texts = _with_recursion([texts[r] for r in fold_rules[fold]], options)
+            fold_covered = prove_covered(fold_texts, background, train_pos, train_neg,
+                                         options.n_jobs, train_pos)
+        else:
+            pos_at = {pos_index[e]: i for i, e in enumerate(train_pos)}
+            neg_at = {neg_index[e]: i for i, e in enumerate(train_neg)}
+            fold_texts = [texts[r] for r in fold_rules[fold]]
+            fold_covered = [_restricted(covered[r], pos_at, neg_at) for r in fold_rules[fold]]
+        theory, announce = _select(fold_texts, fold_covered, len(train_pos), len(train_neg), options)
         if announce and not options.quiet:
             _print_theory(theory)
         if not options.quiet:

@@ -131,8 +131,13 @@ Plan plan_of(const std::vector<std::string>& rules) {
 std::string rule_name(std::size_t i) { return "vantor_candidate_" + std::to_string(i); }
 std::string literal_name(std::size_t i) { return "vantor_literal_" + std::to_string(i); }
 
-std::string program_text(const Plan& plan) {
-    std::string out = ":- style_check(-singleton).\n";
+std::string program_text(const Plan& plan, const std::vector<std::string>& known_facts) {
+    std::string out = ":- style_check(-singleton).\n:- style_check(-discontiguous).\n";
+    for (const std::string& fact : known_facts) {
+        std::string_view f = fact;
+        while (!f.empty() && (f.back() == '.' || f.back() == ' ')) f.remove_suffix(1);
+        out += std::string(f) + ".\n";
+    }
     for (std::size_t i = 0; i < plan.rules.size(); ++i) {
         const ParsedRule& r = plan.rules[i];
         out += rule_name(i) + r.head_arguments + ":-";
@@ -220,13 +225,13 @@ std::size_t body_length(const std::string& rule) {
 
 RuleProofs prove_rules(const std::vector<std::string>& rules, const std::string& background,
                        const std::vector<std::string>& pos, const std::vector<std::string>& neg,
-                       Interrupt& interrupt) {
+                       Interrupt& interrupt, const std::vector<std::string>& known_facts) {
     RuleProofs out;
     const Plan plan = plan_of(rules);
     out.rules.resize(rules.size());
     for (std::size_t i = 0; i < rules.size(); ++i) out.rules[i].body_length = plan.rules[i].literals.size();
     if (rules.empty()) return out;
-    const std::string text = program_text(plan);
+    const std::string text = program_text(plan, known_facts);
     const std::string path = absolute_background(background);
     with_process_prover([&](Prover& prover) {
         PrivateDir workdir;

@@ -26,11 +26,14 @@ struct RuleProofs {
 };
 
 // Rules in either text form (body joined by "&" or ","); examples are the
-// target's ground literals. Throws ValueError for a rule without ":-",
-// PrologError when the engine cannot load the rules or a goal raises.
+// target's ground literals. `known_facts` (texts such as "p(a,b)") are
+// loaded beside the rules: a recursive candidate's calls of the target are
+// answered by the training positives given here. Throws ValueError for a
+// rule without ":-", PrologError when the engine cannot load the rules or a
+// goal raises.
 RuleProofs prove_rules(const std::vector<std::string>& rules, const std::string& background,
                        const std::vector<std::string>& pos, const std::vector<std::string>& neg,
-                       Interrupt& interrupt);
+                       Interrupt& interrupt, const std::vector<std::string>& known_facts = {});
 
 // The body literals of a rule text, counted at the top level.
 std::size_t body_length(const std::string& rule);
