@@ -41,7 +41,7 @@ namespace {
 constexpr const char* kHelperSource = R"PL(
 :- module(vantor_eval, []).
 :- thread_local collecting/0, collected/1, guarded/0, halt_refused/0.
-:- thread_local sandboxing/1, sandbox_checked/1.
+:- thread_local sandboxing/1, sandbox_checked/1, loading_bounded/2, load_stopped/1.
 :- dynamic loaded/2.            % loaded(Role, File): theory or background
 :- dynamic defined_in/2.        % defined_in(File, Name/Arity)
 :- dynamic baseline/1.          % predicates of user before any evaluation
@@ -122,6 +122,63 @@ bounded(Goal, Seconds, Outcome) :-
     ;   Outcome = error(E)
     ).
 
+% Loading runs a file's directives with the engine's signals held back, so
+% no stop could reach them: each directive that is a goal (not a
+% declaration the reader or compiler needs in place) runs in a thread of
+% its own under the time bound while the load waits for it. Its failure or
+% error is reported in the load as before; a stop ends the load.
+user:term_expansion(Term, Out) :-
+    vantor_eval:loading_bounded(File, Seconds),
+    prolog_load_context(source, File),
+    vantor_eval:expand(Term, Seconds, Out).
+
+expand(Term, _, []) :-
+    sandboxing(Origin),
+    refusal(Term, Why), !,
+    refuse(Term, Why, Origin).
+expand((:- G), Seconds, Out) :-
+    \+ in_place(G), !,
+    stop_or_run(G, Seconds, Out).
+
+stop_or_run(_, _, []) :- load_stopped(_), !.
+stop_or_run(initialization(G), Seconds, (:- initialization(vantor_eval:run_directive(G, Seconds)))) :- !.
+stop_or_run(initialization(G, When), Seconds, (:- initialization(vantor_eval:run_directive(G, Seconds), When))) :- !.
+stop_or_run(G, Seconds, (:- vantor_eval:run_directive(G, Seconds))).
+
+in_place(G) :- var(G), !.
+in_place(G) :-
+    callable(G),
+    functor(G, Name, _),
+    memberchk(Name, [dynamic, discontiguous, multifile, table, thread_local, op, set_prolog_flag,
+                     style_check, module, use_module, ensure_loaded, include, encoding, meta_predicate,
+                     public, license, expects_dialect, vantor_eval:run_directive]).
+
+run_directive(_, _) :- load_stopped(_), !.
+run_directive(G, Seconds) :-
+    thread_self(Loader),
+    thread_create(directive_worker(G, Seconds, Loader), Id, []),
+    thread_get_message(Loader, vantor_directive(Id, Outcome, Halted)),
+    thread_join(Id, _),
+    (   Halted == true
+    ->  assertz(halt_refused)
+    ;   true
+    ),
+    (   Outcome = stopped(Why)
+    ->  assertz(load_stopped(Why))
+    ;   Outcome = error(E)
+    ->  throw(E)
+    ;   Outcome == true
+    ).
+
+directive_worker(G, Seconds, Loader) :-
+    thread_self(Me),
+    guarded(bounded(user:G, Seconds, Outcome)),
+    (   halt_refused
+    ->  Halted = true
+    ;   Halted = false
+    ),
+    thread_send_message(Loader, vantor_directive(Me, Outcome, Halted)).
+
 % A stop sent just as the goal ended is still queued for this thread: it is
 % taken here, not in whatever this thread runs next.
 absorb_stop :-
@@ -136,13 +193,14 @@ absorb_stop :-
 load(Role, File, Origin, Seconds, Sandbox, Result) :-
     unload(Role),
     retractall(collected(_)),
+    retractall(load_stopped(_)),
     setup_call_cleanup(
-        ( assertz(collecting), sandbox_on(Sandbox, File, Origin) ),
-        bounded(guarded(load_files(user:File, [if(true)])), Seconds, Outcome),
-        ( retractall(collecting), retractall(sandboxing(_)) )),
-    (   Outcome = error(E)
-    ->  print_message_text(E)
-    ;   true
+        ( assertz(collecting), assertz(loading_bounded(File, Seconds)), sandbox_on(Sandbox, Origin) ),
+        catch(guarded(load_files(user:File, [if(true)])), E, print_message_text(E)),
+        ( retractall(collecting), retractall(sandboxing(_)), retractall(loading_bounded(_, _)) )),
+    (   retract(load_stopped(Why))
+    ->  Outcome = stopped(Why)
+    ;   Outcome = done
     ),
     assertz(loaded(Role, File)),
     record_definitions(File),
@@ -160,10 +218,10 @@ print_message_text(E) :-
     error_text(E, Text),
     assertz(collected(Text)).
 
-sandbox_on(true, File, Origin) :- !,
+sandbox_on(true, Origin) :- !,
     use_module(library(sandbox), []),
-    assertz(sandboxing(source(File, Origin))).
-sandbox_on(_, _, _).
+    assertz(sandboxing(Origin)).
+sandbox_on(_, _).
 
 % unload_file/1 alone leaves a predicate that has been called answering
 % with its old clauses; abolishing what the file defined removes them. A
@@ -201,18 +259,6 @@ clause_head(Head, Head).
 % a declaration of the file's own predicates or a goal library(sandbox)
 % accepts, and no clause may go into another module or extend a hook.
 % Refused terms are dropped and reported as load errors naming their line.
-user:term_expansion(Term, Out) :-
-    vantor_eval:sandboxing(source(File, Origin)),
-    prolog_load_context(source, File),
-    vantor_eval:sandbox_term(Term, Origin, Out).
-
-sandbox_term(Term, Origin, Out) :-
-    (   refusal(Term, Why)
-    ->  refuse(Term, Why, Origin),
-        Out = []
-    ;   Out = Term
-    ).
-
 refusal((:- D), Why) :- !, directive_refusal(D, Why).
 refusal((?- D), Why) :- !, directive_refusal(D, Why).
 refusal((Head :- _), Why) :- !, head_refusal(Head, Why).
@@ -492,6 +538,7 @@ public:
         }
         read_fd_ = fds[0];
         wake_write_fd.store(fds[1]);
+        install_kick_handler();
         std::thread([this] { run(); }).detach();
     }
 
@@ -501,6 +548,7 @@ public:
             armed_ = true;
             fired_ = false;
             target_ = target;
+            target_thread_ = pthread_self();
             bounded_ = seconds > 0 && std::isfinite(seconds);
             if (bounded_) {
                 deadline_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(
@@ -566,9 +614,30 @@ private:
                                     PL_predicate("thread_signal", 2, "system"), a);
         if (!ok) PL_clear_exception();
         PL_discard_foreign_frame(frame);
+        // The engine takes the stop at its next inference; a thread blocked
+        // in a system call (sleep/1, a read) is woken by a signal, after
+        // which the engine looks at its pending stops.
+        if (ok && kick_signal_ > 0) pthread_kill(target_thread_, kick_signal_);
+    }
+
+    // A real-time signal nobody else uses, with a handler that does nothing
+    // and without SA_RESTART, so that it interrupts the call it lands in.
+    void install_kick_handler() {
+        int candidate = SIGRTMIN + 6;
+        if (candidate > SIGRTMAX) return;
+        struct sigaction current {};
+        if (sigaction(candidate, nullptr, &current) != 0) return;
+        if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler != SIG_DFL) return;
+        struct sigaction kick {};
+        kick.sa_handler = [](int) {};
+        sigemptyset(&kick.sa_mask);
+        kick.sa_flags = 0;
+        if (sigaction(candidate, &kick, nullptr) == 0) kick_signal_ = candidate;
     }
 
     std::mutex mutex_;
+    pthread_t target_thread_{};
+    int kick_signal_ = 0;
     int read_fd_ = -1;
     bool armed_ = false, fired_ = false, bounded_ = false;
     record_t target_ = 0;
