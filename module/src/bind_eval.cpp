@@ -161,7 +161,7 @@ void bind_eval(nb::module_& m) {
         "rounded to 3 decimals as round(x, 3) does; a measure whose denominator is 0 is None.");
 
     m.def("_evaluate_theory", &evaluate, "theory"_a, "file_1"_a, "pos"_a, "neg"_a, "quiet"_a,
-          "training"_a, "time_limit"_a = eval::kDefaultTimeLimit, "sandbox"_a = false);
+          "training"_a, "time_limit"_a.none() = eval::kDefaultTimeLimit, "sandbox"_a = false);
     m.attr("_DEFAULT_TIME_LIMIT") = eval::kDefaultTimeLimit;
     m.def(
         "_theory_file_text",

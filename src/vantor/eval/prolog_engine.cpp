@@ -204,6 +204,10 @@ load(Role, File, Origin, Seconds, Sandbox, Result) :-
     ),
     assertz(loaded(Role, File)),
     record_definitions(File),
+    (   Sandbox == true
+    ->  refuse_defined_hooks(File, Origin)
+    ;   true
+    ),
     findall(T, retract(collected(T)), Errors0),
     (   halt_refused
     ->  refused_text(H), append(Errors0, [H], Errors)
@@ -213,6 +217,18 @@ load(Role, File, Origin, Seconds, Sandbox, Result) :-
     ->  Result = Why
     ;   Result = Errors
     ).
+
+% Clauses for hooks can slip past term expansion (the engine reads some of
+% them itself); under the sandbox a file that defined one is refused.
+refuse_defined_hooks(File, Origin) :-
+    (   Origin = origin(Name, _)
+    ->  true
+    ;   Name = File
+    ),
+    forall(( defined_in(File, PI), PI = N/A, functor(Head, N, A),
+             predicate_property(user:Head, multifile) ),
+           ( format(string(Text), "~w: the sandbox refuses clauses for the hook ~q", [Name, PI]),
+             assertz(collected(Text)) )).
 
 print_message_text(E) :-
     error_text(E, Text),
