@@ -41,7 +41,7 @@ namespace {
 constexpr const char* kHelperSource = R"PL(
 :- module(vantor_eval, []).
 :- thread_local collecting/0, collected/1, guarded/0, halt_refused/0.
-:- thread_local sandboxing/1, sandbox_checked/1, loading_bounded/2, load_stopped/1.
+:- thread_local sandboxing/1, sandbox_checked/1, example_checked/2, loading_bounded/2, load_stopped/1.
 :- dynamic loaded/2.            % loaded(Role, File): theory or background
 :- dynamic defined_in/2.        % defined_in(File, Name/Arity)
 :- dynamic baseline/1.          % predicates of user before any evaluation
@@ -434,6 +434,15 @@ read_terms(S, Terms) :-
 example_problem(Goal, _) :- var(Goal), !, fail.   % the engine reports it
 example_problem(Goal, _) :- \+ callable(Goal), !, fail.
 example_problem(_:_, "it names a module; examples are plain atoms") :- !.
+example_problem(Goal, _) :-
+    functor(Goal, Name, Arity),
+    example_checked(Name, Arity), !,
+    fail.
+example_problem(Goal, _) :-
+    \+ predicate_property(user:Goal, imported_from(_)), !,
+    functor(Goal, Name, Arity),
+    assertz(example_checked(Name, Arity)),
+    fail.
 example_problem(Goal, Problem) :-
     predicate_property(user:Goal, imported_from(_)),
     functor(Goal, Name, Arity),
@@ -453,7 +462,10 @@ sandbox_problem(Goal, _) :-
     assertz(sandbox_checked(Name/Arity)),
     fail.
 
-forget_sandbox_checks :- retractall(sandbox_checked(_)).
+% Checks hold for one theory (and its background) only.
+forget_sandbox_checks :-
+    retractall(sandbox_checked(_)),
+    retractall(example_checked(_, _)).
 
 prove(Text, Limit, Seconds, Sandbox, Result) :-
     catch(guarded(prove_(Text, Limit, Seconds, Sandbox, Result0)), E,
@@ -558,7 +570,11 @@ public:
         std::thread([this] { run(); }).detach();
     }
 
+    // Waking the watchdog costs two thread switches, too much for every
+    // goal: while evaluations run it looks every tick on its own, and only
+    // an idle watchdog is woken.
     void arm(record_t target, double seconds) {
+        bool wake = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             armed_ = true;
@@ -570,14 +586,17 @@ public:
                 deadline_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                std::chrono::duration<double>(seconds));
             }
+            wake = idle_;
+            idle_ = false;
         }
-        wake_watchdog();
+        if (wake) wake_watchdog();
     }
 
     // True when a stop was sent to the armed thread.
     bool disarm() {
         std::lock_guard<std::mutex> lock(mutex_);
         armed_ = false;
+        last_armed_ = Clock::now();
         if (target_) PL_erase(target_);
         target_ = 0;
         return fired_;
@@ -604,19 +623,24 @@ private:
     // Stops the armed goal when due; returns how long to sleep (-1: until woken).
     int check() {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!armed_ || fired_) return -1;
+        if (!armed_) {
+            // Idle after a second without goals: sleep until armed.
+            if (Clock::now() - last_armed_ > std::chrono::seconds(1)) {
+                idle_ = true;
+                return -1;
+            }
+            return kTickMs;
+        }
+        if (fired_) return kTickMs;
         if (stop_requested.exchange(false)) {
             fire("interrupt");
-            return -1;
+            return kTickMs;
         }
-        if (!bounded_) return -1;
-        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
-        if (left <= 0) {
-            fire("time");
-            return -1;
-        }
-        return static_cast<int>(std::min<long long>(left, 1000 * 60 * 60));
+        if (bounded_ && Clock::now() >= deadline_) fire("time");
+        return kTickMs;
     }
+
+    static constexpr int kTickMs = 50;
 
     void fire(const char* why) {
         fired_ = true;
@@ -655,7 +679,8 @@ private:
     pthread_t target_thread_{};
     int kick_signal_ = 0;
     int read_fd_ = -1;
-    bool armed_ = false, fired_ = false, bounded_ = false;
+    bool armed_ = false, fired_ = false, bounded_ = false, idle_ = true;
+    Clock::time_point last_armed_{};
     record_t target_ = 0;
     Clock::time_point deadline_{};
 };
