@@ -71,7 +71,10 @@ def test_written_files_are_the_theory_and_then_the_background(shares_a_predicate
     reader = ("text(F,T):-nth_clause(text(_,_),1,R),clause_property(R,file(L)),file_directory_name(L,D),"
               "atomic_list_concat([D,'/',F],P),whole(P,T)")
     whole = "whole(P,T):-setup_call_cleanup(open(P,read,S),read_string(S,_,T),close(S))"
-    theory = ["t(X):-p(X)&q(X)", "t(X):-q(X),p(X).", reader, whole] + (["q(zz)"] if shares_a_predicate else [])
+    # Examples are atoms of the theory's predicates, so the checks run
+    # through holds/1.
+    theory = ["t(X):-p(X)&q(X)", "t(X):-q(X),p(X).", reader, whole, "holds(G):-call(G)"] + (
+        ["q(zz)"] if shares_a_predicate else [])
     copy_text = _theory_file_text(theory)
     quoted = copy_text.replace("\\", "\\\\").replace("\n", "\\n")
     # Only a theory that defines a background predicate is loaded in one file
@@ -79,9 +82,9 @@ def test_written_files_are_the_theory_and_then_the_background(shares_a_predicate
     loaded = "string_concat(C,B,S)" if shares_a_predicate else "S==C"
     bk = workdir / "bk.pl"
     pos = [
-        f"text('copy_bk.pl',S),S==\"{quoted}\"",
-        f"text('test_bk.pl',S),text('copy_bk.pl',C),whole('{bk}',B),{loaded}",
-        "\\+exists_file('copy_bk.pl'),\\+exists_file('test_bk.pl')",
+        f"holds((text('copy_bk.pl',S),S==\"{quoted}\"))",
+        f"holds((text('test_bk.pl',S),text('copy_bk.pl',C),whole('{bk}',B),{loaded}))",
+        "holds((\\+exists_file('copy_bk.pl'),\\+exists_file('test_bk.pl')))",
         "t(b)",
     ]
     r = evaluate_theory_prolog(theory, "bk.pl", pos, ["t(a)"], True)

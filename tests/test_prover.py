@@ -138,8 +138,8 @@ def test_a_theory_does_not_answer_in_the_next_evaluation():
     first = evaluate_theory_prolog(["t(X):-p(X)", "u(X):-q(X)"], "bk.pl", ["t(a)", "u(b)"], [], True)
     assert first == expected(2, 0, 0, 0)
     # Only the second theory's clauses answer: neither t/1 nor u/1 of the first.
-    probe = ["catch(t(a),_,fail)", "catch(u(b),_,fail)"]
-    second = evaluate_theory_prolog(["s(X):-p(X)"], "bk.pl", ["s(a)"], probe, True)
+    probe = ["probe(t(a))", "probe(u(b))"]
+    second = evaluate_theory_prolog(["s(X):-p(X)", "probe(G):-catch(G,_,fail)"], "bk.pl", ["s(a)"], probe, True)
     assert second == expected(1, 2, 0, 0)
 
 

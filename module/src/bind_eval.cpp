@@ -5,6 +5,7 @@
 
 #include "bindings.hpp"
 #include "eval/evaluate.hpp"
+#include "eval/prolog_engine.hpp"
 
 using namespace nb::literals;
 
@@ -61,22 +62,55 @@ nb::tuple metrics_tuple(const eval::Metrics& m) {
                           measure(m.specificity), measure(m.fscore));
 }
 
+bool on_main_thread() {
+    nb::module_ threading = nb::module_::import_("threading");
+    return threading.attr("current_thread")().is(threading.attr("main_thread")());
+}
+
+eval::EvalSettings settings_from(nb::handle time_limit, bool sandbox) {
+    eval::EvalSettings settings;
+    settings.sandbox = sandbox;
+    if (time_limit.is_none()) {
+        settings.time_limit = 0;
+    } else {
+        if (nb::isinstance<nb::bool_>(time_limit) ||
+            !(nb::isinstance<nb::float_>(time_limit) || nb::isinstance<nb::int_>(time_limit))) {
+            raise_type_error("time_limit", "a number of seconds or None", time_limit);
+        }
+        double seconds = nb::cast<double>(time_limit);
+        if (!(seconds > 0)) throw ValueError("time_limit must be a positive number of seconds or None");
+        settings.time_limit = seconds;
+    }
+    return settings;
+}
+
 nb::dict evaluate(nb::handle theory, const std::string& file_1, nb::handle pos, nb::handle neg,
-                  bool quiet, bool training) {
+                  bool quiet, bool training, nb::handle time_limit, bool sandbox) {
     auto t0 = std::chrono::steady_clock::now();
     std::vector<std::string> rules = rule_texts(theory);
     std::vector<std::string> positives = example_texts(pos, "pos");
     std::vector<std::string> negatives = example_texts(neg, "neg");
     double convert = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 
+    eval::EvalSettings settings = settings_from(time_limit, sandbox);
     PyStdout out;
     PyInterrupt interrupt;
     eval::EvalResult r;
-    {
+    try {
+        // Ctrl-C reaches Python's handler on the main thread only; there it
+        // also stops the engine's goal.
+        std::optional<eval::engine::SigintStopsEngine> stops;
+        if (on_main_thread()) stops.emplace();
         nb::gil_scoped_release release;
         r = eval::evaluate_theory(rules, file_1, positives, negatives, quiet,
                                   training ? eval::kTrainingBanner : eval::kTestingBanner, out,
-                                  inference_limit_warning(), &interrupt);
+                                  inference_limit_warning(), &interrupt, nullptr, settings);
+    } catch (const eval::Interrupted&) {
+        // The chained handler has run Python's: its KeyboardInterrupt (or
+        // whatever a custom handler raises) is pending.
+        if (PyErr_CheckSignals() < 0) throw nb::python_error();
+        PyErr_SetNone(PyExc_KeyboardInterrupt);
+        throw nb::python_error();
     }
     nb::dict d;
     d["empty"] = r.empty_theory;
@@ -101,7 +135,20 @@ eval::LimitWarning inference_limit_warning() {
 }
 
 void bind_eval(nb::module_& m) {
-    nb::exception<eval::PrologError>(m, "PrologError");
+    nb::exception<eval::PrologError> prolog_error(m, "PrologError");
+    // Refused input is a bad value and, as before, an error the engine's
+    // caller sees as PrologError.
+    static PyObject* input_error = PyErr_NewException(
+        "vantor._core.PrologInputError", nb::make_tuple(prolog_error, nb::handle(PyExc_ValueError)).ptr(), nullptr);
+    if (!input_error) throw nb::python_error();
+    m.attr("PrologInputError") = nb::handle(input_error);
+    nb::register_exception_translator([](const std::exception_ptr& p, void*) {
+        try {
+            std::rethrow_exception(p);
+        } catch (const eval::RefusedInput& e) {
+            PyErr_SetString(input_error, e.what());
+        }
+    });
     nb::exception<eval::PrologUnavailable>(m, "PrologUnavailableError", PyExc_RuntimeError);
 
     m.def(
@@ -114,7 +161,8 @@ void bind_eval(nb::module_& m) {
         "rounded to 3 decimals as round(x, 3) does; a measure whose denominator is 0 is None.");
 
     m.def("_evaluate_theory", &evaluate, "theory"_a, "file_1"_a, "pos"_a, "neg"_a, "quiet"_a,
-          "training"_a);
+          "training"_a, "time_limit"_a.none() = eval::kDefaultTimeLimit, "sandbox"_a = false);
+    m.attr("_DEFAULT_TIME_LIMIT") = eval::kDefaultTimeLimit;
     m.def(
         "_theory_file_text",
         [](nb::handle theory) { return eval::theory_file_text(rule_texts(theory)); }, "theory"_a);

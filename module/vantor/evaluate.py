@@ -2,11 +2,12 @@
 a theory in the embedded SWI-Prolog engine."""
 import os
 
-from ._core import PrologError, PrologUnavailableError, compute_metrics
-from ._core import _evaluate_theory
+from ._core import PrologError, PrologInputError, PrologUnavailableError, compute_metrics
+from ._core import _DEFAULT_TIME_LIMIT, _evaluate_theory
 
 __all__ = [
     "PrologError",
+    "PrologInputError",
     "PrologUnavailableError",
     "Vantor",
     "compute_metrics",
@@ -53,18 +54,20 @@ class Vantor:
         return f"Vantor({inner})"
 
 
-def _evaluate(theory, file_1, pos, neg, quiet, training):
+def _evaluate(theory, file_1, pos, neg, quiet, training, time_limit, sandbox):
     if isinstance(theory, (list, tuple)) and not theory:
         return Vantor([], 0, 0, 0, 0, 0, [])
     if isinstance(file_1, os.PathLike):
         file_1 = os.fspath(file_1)
-    d = _evaluate_theory(theory, file_1, pos, neg, bool(quiet), training)
+    d = _evaluate_theory(theory, file_1, pos, neg, bool(quiet), training,
+                         time_limit=time_limit, sandbox=bool(sandbox))
     if d["empty"]:
         return Vantor([], 0, 0, 0, 0, 0, [])
     return Vantor([], *d["metrics"], [])
 
 
-def evaluate_theory_prolog_training(theory, file_1, pos, neg, verbose):
+def evaluate_theory_prolog_training(theory, file_1, pos, neg, verbose, *,
+                                    time_limit=_DEFAULT_TIME_LIMIT, sandbox=False):
     """Score `theory` on training examples in SWI-Prolog.
 
     Loads the theory together with the background file `file_1`, proves
@@ -75,19 +78,30 @@ def evaluate_theory_prolog_training(theory, file_1, pos, neg, verbose):
     The working files "copy_bk.pl" and "test_bk.pl" are written into a
     temporary directory of the call's own, never the working directory. The
     engine keeps the background loaded while its file is unchanged (same
-    path, size and modification time). Ctrl-C raises KeyboardInterrupt
-    between two examples.
+    path, size and modification time); nothing an evaluation asserts
+    outlives it. Ctrl-C stops a running goal or load and raises
+    KeyboardInterrupt.
     An empty theory returns integer zeros without touching disk or engine.
+    Each rule text must read as exactly one clause, and an example must not
+    call a built-in or library predicate: otherwise PrologInputError (a
+    ValueError and a PrologError) names the rule or the example.
     Rules calling their own predicate are tabled; a goal that runs out of
-    inferences counts as not proved with a RuntimeWarning. Load and goal
-    errors raise PrologError with the engine's message.
+    inferences counts as not proved with a RuntimeWarning. Loading the
+    background and each goal are bounded by `time_limit` seconds (None: no
+    bound): a goal past it counts as not proved (one RuntimeWarning per
+    call), a load past it raises PrologError naming the file. With
+    `sandbox` true the background loads under SWI-Prolog's library(sandbox):
+    unsafe directives and clauses are refused with PrologError naming the
+    line, and every goal must be safe. Load and goal errors raise
+    PrologError with the engine's message; a full disk raises OSError.
     """
-    return _evaluate(theory, file_1, pos, neg, verbose, True)
+    return _evaluate(theory, file_1, pos, neg, verbose, True, time_limit, sandbox)
 
 
-def evaluate_theory_prolog(theory, file_1, pos, neg, verbose):
+def evaluate_theory_prolog(theory, file_1, pos, neg, verbose, *,
+                           time_limit=_DEFAULT_TIME_LIMIT, sandbox=False):
     """Score `theory` on held-out examples in SWI-Prolog.
 
     Same as evaluate_theory_prolog_training, with the "Testing" banner.
     """
-    return _evaluate(theory, file_1, pos, neg, verbose, False)
+    return _evaluate(theory, file_1, pos, neg, verbose, False, time_limit, sandbox)

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <sstream>
 #include <system_error>
 #include <utility>
 #include <unordered_set>
@@ -167,6 +168,31 @@ std::vector<std::string> self_calling(const std::vector<std::string>& rules) {
     return out;
 }
 
+// Characters that glue into one symbol token with the neck ":-" (":-\\+"
+// would read as a single atom).
+bool symbol_char(char c) { return std::string_view("+-*/\\^<>=~:.?@#&$").find(c) != std::string_view::npos; }
+
+// A rule as the theory file holds it: "&" read as ",", a blank after the
+// neck when the body starts with a symbol character, a final ".".
+std::string written_rule(const std::string& rule) {
+    std::string r = rule;
+    std::replace(r.begin(), r.end(), '&', ',');
+    std::size_t neck = std::string::npos;
+    scan_top_level(r, [&](std::size_t i) {
+        if (r[i] == ':' && i + 1 < r.size() && r[i + 1] == '-') {
+            neck = i;
+            return false;
+        }
+        return true;
+    });
+    if (neck != std::string::npos && neck + 2 < r.size() && symbol_char(r[neck + 2]) &&
+        (neck == 0 || !symbol_char(r[neck - 1]))) {
+        r.insert(neck + 2, 1, ' ');
+    }
+    if (r.back() != '.') r += '.';
+    return r;
+}
+
 using Clock = std::chrono::steady_clock;
 
 double seconds_since(Clock::time_point start) {
@@ -213,22 +239,51 @@ struct UnloadOnExit {
 
 struct ExampleRun {
     Prover& prover;
+    const EvalSettings& settings;
     const LimitWarning& on_limit;
     Interrupt& interrupt;
     EvalResult& result;
 
-    // Whether `goal` is proved; a goal out of inferences is not, with a warning.
-    bool proved(const std::string& goal) {
+    // Whether `goal` is proved; a goal out of inferences is not, with a
+    // warning; past the time bound or out of table space it is not either
+    // (one warning for the whole call, see warn_about_bounds).
+    bool proved(const std::string& goal, const char* collection, std::size_t index) {
         interrupt.check();
-        Outcome outcome = prover.prove(goal, kInferenceLimit);
+        Outcome outcome;
+        try {
+            outcome = prover.prove(goal, kInferenceLimit, settings);
+        } catch (const RefusedInput& e) {
+            throw RefusedInput(std::string(collection) + "[" + std::to_string(index) + "]: " + e.what());
+        }
         if (outcome == Outcome::limit_exceeded) {
             result.limit_exceeded.push_back(goal);
             if (on_limit) {
                 on_limit("inference limit (" + std::to_string(kInferenceLimit) +
                          ") exceeded while proving example '" + goal + "'; counted as not proved");
             }
+        } else if (outcome == Outcome::time_exceeded) {
+            result.time_exceeded.push_back(goal);
+        } else if (outcome == Outcome::space_exceeded) {
+            result.space_exceeded.push_back(goal);
         }
         return outcome == Outcome::proved;
+    }
+
+    void warn_about_bounds() const {
+        if (!on_limit) return;
+        std::string message;
+        if (!result.time_exceeded.empty()) {
+            std::ostringstream seconds;
+            seconds << settings.time_limit;
+            message = std::to_string(result.time_exceeded.size()) + " example(s) ran past the time bound of " +
+                      seconds.str() + " s (first: '" + result.time_exceeded.front() + "')";
+        }
+        if (!result.space_exceeded.empty()) {
+            if (!message.empty()) message += "; ";
+            message += std::to_string(result.space_exceeded.size()) +
+                       " example(s) ran out of table space (first: '" + result.space_exceeded.front() + "')";
+        }
+        if (!message.empty()) on_limit(message + "; counted as not proved");
     }
 };
 
@@ -236,26 +291,45 @@ struct ExampleRun {
 // example once, in order, filling the counts and timings of `result`.
 void score_examples(Prover& prover, const std::string& theory_text, const std::string& background,
                     const std::vector<std::string>& pos, const std::vector<std::string>& neg,
-                    const LimitWarning& on_limit, Interrupt& interrupt, EvalResult& result) {
+                    const EvalSettings& settings, const LimitWarning& on_limit, Interrupt& interrupt,
+                    EvalResult& result) {
     auto start = Clock::now();
     PrivateDir workdir;
     result.write_seconds = seconds_since(start);
 
     start = Clock::now();
     UnloadOnExit unload{prover};
-    prover.load_background(background);
-    prover.load_theory(theory_text, workdir.path());
+    prover.load_background(background, settings);
+    prover.load_theory(theory_text, workdir.path(), settings);
     result.load_seconds = seconds_since(start);
 
     start = Clock::now();
-    ExampleRun run{prover, on_limit, interrupt, result};
-    for (const std::string& k : pos)
-        if (run.proved(k)) ++result.tp;
-    for (const std::string& l : neg)
-        if (!run.proved(l)) ++result.tn;
+    ExampleRun run{prover, settings, on_limit, interrupt, result};
+    for (std::size_t i = 0; i < pos.size(); ++i)
+        if (run.proved(pos[i], "pos", i)) ++result.tp;
+    for (std::size_t i = 0; i < neg.size(); ++i)
+        if (!run.proved(neg[i], "neg", i)) ++result.tn;
     result.query_seconds = seconds_since(start);
     result.fp = static_cast<std::int64_t>(neg.size()) - result.tn;
     result.fn = static_cast<std::int64_t>(pos.size()) - result.tp;
+    run.warn_about_bounds();
+}
+
+// Each rule must be read by the engine as exactly one clause: a text that
+// holds a second clause or a directive would otherwise run it.
+// The message names the rule's line in the loaded file.
+void check_rules(const std::vector<std::string>& theory) {
+    std::vector<std::string> written;
+    for (const std::string& rule : theory) written.push_back(written_rule(rule));
+    // The file starts with an empty line, two style checks and the tables.
+    std::size_t line = 4 + self_calling(written).size();
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        if (auto problem = engine::rule_problem(written[i])) {
+            throw RefusedInput("theory[" + std::to_string(i) + "] '" + theory[i] + "' (test_bk.pl:" +
+                               std::to_string(line) + ") is not one clause: " + *problem);
+        }
+        line += static_cast<std::size_t>(std::count(written[i].begin(), written[i].end(), '\n')) + 1;
+    }
 }
 
 }  // namespace
@@ -285,18 +359,10 @@ std::string theory_file_text(const std::vector<std::string>& theory) {
     }
     std::vector<std::string> rules;
     rules.reserve(theory.size());
-    for (const std::string& rule : theory) {
-        std::string r = rule;
-        std::replace(r.begin(), r.end(), '&', ',');
-        rules.push_back(std::move(r));
-    }
+    for (const std::string& rule : theory) rules.push_back(written_rule(rule));
     std::string out = "\n:- style_check(-singleton).\n:-style_check(-discontiguous).\n";
     for (const std::string& pred : self_calling(rules)) out += ":- table " + pred + ".\n";
-    for (const std::string& r : rules) {
-        out += r;
-        if (r.back() != '.') out += '.';
-        out += '\n';
-    }
+    for (const std::string& r : rules) out += r + '\n';
     return out;
 }
 
@@ -318,7 +384,7 @@ std::string metrics_table(const Metrics& m) {
 EvalResult evaluate_theory(const std::vector<std::string>& theory, const std::string& file_1,
                            const std::vector<std::string>& pos, const std::vector<std::string>& neg,
                            bool quiet, const char* banner, Output& out, const LimitWarning& on_limit,
-                           Interrupt* interrupt, Prover* prover) {
+                           Interrupt* interrupt, Prover* prover, const EvalSettings& settings) {
     EvalResult result;
     if (theory.empty()) {
         result.empty_theory = true;
@@ -329,10 +395,11 @@ EvalResult evaluate_theory(const std::vector<std::string>& theory, const std::st
     NoInterrupt never;
     Interrupt& stop = interrupt ? *interrupt : never;
     if (prover) {
-        score_examples(*prover, theory_text, background, pos, neg, on_limit, stop, result);
+        score_examples(*prover, theory_text, background, pos, neg, settings, on_limit, stop, result);
     } else {
         with_process_prover([&](Prover& p) {
-            score_examples(p, theory_text, background, pos, neg, on_limit, stop, result);
+            check_rules(theory);
+            score_examples(p, theory_text, background, pos, neg, settings, on_limit, stop, result);
         });
     }
     if (!quiet) {

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "eval/prover.hpp"
 #include "host.hpp"
 
 namespace vantor::eval {
@@ -41,6 +42,13 @@ struct PrologError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Input the evaluator refuses before the engine runs it: a rule text that
+// is not exactly one clause, an example that calls a built-in or library
+// predicate. The host raises it as both a ValueError and a PrologError.
+struct RefusedInput : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 // The engine could not be started (shared library or its home missing).
 struct PrologUnavailable : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -54,6 +62,9 @@ struct EvalResult {
     Metrics metrics;
     // Examples whose goal ran out of inferences (counted as not proved).
     std::vector<std::string> limit_exceeded;
+    // Examples whose goal ran past the time bound or out of table space
+    // (counted as not proved; one warning for all of them).
+    std::vector<std::string> time_exceeded, space_exceeded;
     // Where the time went: writing the working files (ours), loading them
     // and proving the examples (the engine's).
     double write_seconds = 0, load_seconds = 0, query_seconds = 0;
@@ -66,8 +77,6 @@ using LimitWarning = std::function<void(const std::string& message)>;
 inline constexpr const char* kTrainingBanner = "+----------+ Training +----------+";
 inline constexpr const char* kTestingBanner = "+----------+ Testing +----------+";
 
-class Prover;
-
 // Loads the background file and the theory into a prover, proves every
 // example once (pos first, then neg), prints the banner and the two tables
 // to `out` unless `quiet`, and returns the counts and measures. The working
@@ -75,14 +84,17 @@ class Prover;
 // and removed on every way out, never into the current directory.
 // `interrupt` is checked before every example; what it throws passes
 // through. Without a `prover` the process's engine is used, one evaluation
-// at a time, with the calling thread given an engine for the call.
-// Throws FileNotFound or OSError (file_1), ValueError (an empty rule),
-// PrologError, PrologUnavailable.
+// at a time, with the calling thread given an engine for the call, and
+// every rule must read as exactly one clause. `settings` bound the time of
+// the load and of each goal and may put the background in a sandbox.
+// Throws FileNotFound or OSError (file_1, the working files), ValueError
+// (an empty rule), RefusedInput (a rule that is not one clause, an example
+// calling a built-in), PrologError, PrologUnavailable, Interrupted.
 EvalResult evaluate_theory(const std::vector<std::string>& theory, const std::string& file_1,
                            const std::vector<std::string>& pos, const std::vector<std::string>& neg,
                            bool quiet, const char* banner, Output& out,
                            const LimitWarning& on_limit = {}, Interrupt* interrupt = nullptr,
-                           Prover* prover = nullptr);
+                           Prover* prover = nullptr, const EvalSettings& settings = {});
 
 // The text of "copy_bk.pl" for a theory (exposed for tests and benchmarks).
 // Throws ValueError for an empty rule.

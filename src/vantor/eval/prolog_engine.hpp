@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,13 +33,32 @@ private:
 // unloads the file that played it before.
 enum class Role { theory, background };
 
-// Loads (or reloads) a source file into module user for `role`. Returns the
-// error messages the load reported (empty when it loaded cleanly); warnings
-// are dropped.
-std::vector<std::string> load_source(Role role, const std::string& absolute_path);
+// Where the text of a combined file comes from: after its first `skip`
+// lines it is the user's file `name` (sandbox refusals name that file's line).
+struct Origin {
+    std::string name;
+    int skip = 0;
+};
+
+struct LoadResult {
+    // The error messages the load reported (warnings are dropped).
+    std::vector<std::string> errors;
+    // The load ran past the time bound (and was stopped).
+    bool timed_out = false;
+};
+
+// Loads (or reloads) a source file into module user for `role`, bounded by
+// `settings`. Throws Interrupted.
+LoadResult load_source(Role role, const std::string& absolute_path, const EvalSettings& settings,
+                       const std::optional<Origin>& origin = std::nullopt);
 
 // Removes the clauses of the file that plays `role`, if any.
 void unload_source(Role role);
+
+// Removes every predicate of module user that was not there when the
+// engine started and is not the loaded background's: what directives and
+// goals asserted, so no later evaluation sees it.
+void sweep_user_module();
 
 // The file holds clauses only: reading it runs no directive. False too when
 // it cannot be read or parsed.
@@ -56,10 +76,35 @@ bool separable_theory(const std::string& absolute_path);
 // Drops every tabled answer, so no theory sees another's tables.
 void abolish_tables();
 
+// Why a rule text (as written to the theory file, final "." included) is
+// not exactly one clause, or nothing when it is.
+std::optional<std::string> rule_problem(const std::string& rule_text);
 
 // Reads `goal_text` as a term and runs it once in module user under an
-// inference limit. Throws PrologError with the engine's message when the
-// text does not parse or the goal raises.
-Outcome prove(const std::string& goal_text, std::int64_t inference_limit);
+// inference limit and the time bound. Throws ValueError when the example
+// calls a built-in or library predicate, PrologError with the engine's
+// message when the text does not parse, the goal raises or the sandbox
+// refuses it, Interrupted when the host interrupts it.
+Outcome prove(const std::string& goal_text, std::int64_t inference_limit, const EvalSettings& settings);
+
+// While an object lives (on the thread that takes Ctrl-C, the host's main
+// thread), SIGINT also stops the engine's current load or goal: a handler
+// chained in front of the host's records it and wakes the watchdog, which
+// stops the goal, then calls the host's handler as before. A pending stop
+// from an earlier call is forgotten when it is made.
+class SigintStopsEngine {
+public:
+    SigintStopsEngine();
+    ~SigintStopsEngine();
+    SigintStopsEngine(const SigintStopsEngine&) = delete;
+    SigintStopsEngine& operator=(const SigintStopsEngine&) = delete;
+
+private:
+    bool installed_ = false;
+};
+
+// Asks the engine to stop its current load or goal, or the next one armed
+// (async-signal-safe).
+void request_stop() noexcept;
 
 }  // namespace vantor::eval::engine

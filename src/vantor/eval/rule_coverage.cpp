@@ -175,7 +175,7 @@ public:
         prover_.set_goal_arguments(arguments_);
         for (std::size_t i = 0; i < plan.literal_keys.size(); ++i) {
             interrupt.check();
-            literal_allows_.push_back(possible(prover_.prove_each(literal_name(i), kInferenceLimit)));
+            literal_allows_.push_back(possible(prover_.prove_each(literal_name(i), kInferenceLimit, settings_)));
         }
     }
 
@@ -187,7 +187,7 @@ public:
             if (allowed) examples.push_back(e);
         }
         if (examples.empty()) return;
-        const std::vector<Outcome> outcomes = prover_.prove_some(rule_name(r), examples, kInferenceLimit);
+        const std::vector<Outcome> outcomes = prover_.prove_some(rule_name(r), examples, kInferenceLimit, settings_);
         for (std::size_t k = 0; k < outcomes.size(); ++k) {
             if (outcomes[k] == Outcome::limit_exceeded) ++out_.over_limit;
             if (outcomes[k] != Outcome::proved) continue;
@@ -203,6 +203,7 @@ private:
     RuleProofs& out_;
     std::vector<std::string> arguments_;
     std::vector<std::vector<char>> literal_allows_;
+    EvalSettings settings_;
 };
 
 struct UnloadOnExit {
@@ -235,8 +236,9 @@ RuleProofs prove_rules(const std::vector<std::string>& rules, const std::string&
     const std::string path = absolute_background(background);
     with_process_prover([&](Prover& prover) {
         PrivateDir workdir;
-        prover.load_background(path);
-        prover.load_theory(text, workdir.path());
+        const EvalSettings settings;
+        prover.load_background(path, settings);
+        prover.load_theory(text, workdir.path(), settings);
         UnloadOnExit unload{prover};
         RuleProver proving(prover, pos, neg, out);
         proving.prove_literals(plan, interrupt);

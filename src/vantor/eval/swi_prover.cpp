@@ -10,7 +10,9 @@
 // tables of its own predicates. In every other case the theory and the bytes
 // of the background are written into one file and loaded together, as
 // before, and nothing is kept.
+#include <algorithm>
 #include <cstring>
+#include <sstream>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -44,13 +46,14 @@ bool may_load_alone(const std::string& path) {
 struct BackgroundVersion {
     std::string path;
     FileStamp stamp;
+    bool sandboxed = false;  // loaded under the sandbox's checks
     bool operator==(const BackgroundVersion&) const = default;
 };
 
 class SwiProver final : public Prover {
 public:
-    void load_background(const std::string& path) override {
-        current_ = BackgroundVersion{path, readable_file_stamp(path)};
+    void load_background(const std::string& path, const EvalSettings& settings) override {
+        current_ = BackgroundVersion{path, readable_file_stamp(path), settings.sandbox};
         if (resident_ == current_ || combined_only_ == current_) return;
         forget_background();
         // A theory still loaded (say, a combined file holding an older copy
@@ -60,7 +63,9 @@ public:
             combined_only_ = current_;
             return;
         }
-        bool clean = engine::load_source(engine::Role::background, path).empty() && engine::plain_background();
+        engine::LoadResult load = load_or_unload(engine::Role::background, path, settings);
+        if (load.timed_out) throw_timed_out(settings);
+        bool clean = load.errors.empty() && engine::plain_background();
         // An edit during the load would leave a mixture under the old stamp.
         if (!clean || readable_file_stamp(path) != current_.stamp) {
             engine::unload_source(engine::Role::background);
@@ -70,7 +75,8 @@ public:
         resident_ = current_;
     }
 
-    void load_theory(const std::string& theory_text, const fs::path& workdir) override {
+    void load_theory(const std::string& theory_text, const fs::path& workdir,
+                     const EvalSettings& settings) override {
         const fs::path copy = workdir / "copy_bk.pl";
         const fs::path loaded = workdir / "test_bk.pl";
         write_file(copy, theory_text);
@@ -78,42 +84,80 @@ public:
         engine::abolish_tables();
         const bool alone = resident_ == current_ && engine::separable_theory(copy.string());
         write_file(loaded, theory_text);
+        std::optional<engine::Origin> origin;
         if (!alone) {
             forget_background();
             append_file_bytes(loaded, current_.path);
+            origin = engine::Origin{current_.path, line_count(theory_text)};
         }
-        std::vector<std::string> errors = engine::load_source(engine::Role::theory, loaded.string());
-        if (!errors.empty()) {
+        engine::LoadResult load = load_or_unload(engine::Role::theory, loaded.string(), settings, origin);
+        if (load.timed_out) {
+            engine::abolish_tables();
+            throw_timed_out(settings);
+        }
+        if (!load.errors.empty()) {
             std::string message = "loading the theory file failed:";
-            for (const std::string& e : errors) message += "\n" + e;
+            for (const std::string& e : load.errors) message += "\n" + e;
             engine::abolish_tables();
             throw PrologError(message);
         }
     }
 
-    Outcome prove(const std::string& goal_text, std::int64_t inference_limit) override {
-        return engine::prove(goal_text, inference_limit);
+    Outcome prove(const std::string& goal_text, std::int64_t inference_limit,
+                  const EvalSettings& settings) override {
+        return engine::prove(goal_text, inference_limit, settings);
     }
 
     void set_goal_arguments(const std::vector<std::string>& argument_texts) override {
         engine::set_goal_arguments(argument_texts);
     }
 
-    std::vector<Outcome> prove_each(const std::string& name, std::int64_t inference_limit) override {
+    // Batches run one Prolog call under the inference limit per goal; the
+    // wall-clock bound and the sandbox of `settings` apply to prove() only.
+    std::vector<Outcome> prove_each(const std::string& name, std::int64_t inference_limit,
+                                    const EvalSettings&) override {
         return engine::prove_each(name, inference_limit);
     }
 
     std::vector<Outcome> prove_some(const std::string& name, const std::vector<std::size_t>& positions,
-                                    std::int64_t inference_limit) override {
+                                    std::int64_t inference_limit, const EvalSettings&) override {
         return engine::prove_some(name, positions, inference_limit);
     }
 
     void unload() override {
         engine::unload_source(engine::Role::theory);
         engine::abolish_tables();
+        engine::sweep_user_module();
     }
 
 private:
+    // A load the host interrupted leaves nothing of the file behind.
+    static engine::LoadResult load_or_unload(engine::Role role, const std::string& path,
+                                             const EvalSettings& settings,
+                                             const std::optional<engine::Origin>& origin = std::nullopt) {
+        try {
+            engine::LoadResult load = engine::load_source(role, path, settings, origin);
+            if (load.timed_out) engine::unload_source(role);
+            return load;
+        } catch (const Interrupted&) {
+            engine::unload_source(role);
+            engine::abolish_tables();
+            throw;
+        }
+    }
+
+    [[noreturn]] void throw_timed_out(const EvalSettings& settings) {
+        forget_background();
+        std::ostringstream seconds;
+        seconds << settings.time_limit;
+        throw PrologError("loading the background file '" + current_.path + "' ran past the time bound of " +
+                          seconds.str() + " s; it was stopped (raise time_limit if it needs longer)");
+    }
+
+    static int line_count(const std::string& text) {
+        return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+    }
+
     void forget_background() {
         if (!resident_) return;
         engine::unload_source(engine::Role::background);

@@ -45,12 +45,58 @@ PrivateDir::~PrivateDir() {
     fs::remove_all(path_, ignored);
 }
 
+namespace {
+
+// A file being written with plain system calls, so that every short or
+// failed write is seen (a full disk, a file-size limit). Unless committed,
+// the file is removed again: nothing half-written is ever left to be loaded.
+class CheckedWriter {
+public:
+    CheckedWriter(const fs::path& path, int flags) : path_(path) {
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0644);
+        if (fd_ < 0) throw_os_error(errno, path_.string(), "cannot write");
+    }
+    ~CheckedWriter() {
+        if (fd_ >= 0) ::close(fd_);
+        if (!committed_) ::unlink(path_.c_str());
+    }
+    CheckedWriter(const CheckedWriter&) = delete;
+    CheckedWriter& operator=(const CheckedWriter&) = delete;
+
+    void write(std::string_view bytes) {
+        while (!bytes.empty()) {
+            ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+            if (n < 0 && errno == EINTR) continue;
+            // write() returning 0 for a non-empty buffer means no space.
+            if (n <= 0) fail(n < 0 ? errno : ENOSPC);
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+        }
+    }
+
+    // Closing reports errors some file systems defer until then.
+    void commit() {
+        int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0) fail(errno);
+        committed_ = true;
+    }
+
+private:
+    [[noreturn]] void fail(int error) {
+        throw_os_error(error, path_.string(), "writing a working file failed");
+    }
+
+    fs::path path_;
+    int fd_ = -1;
+    bool committed_ = false;
+};
+
+}  // namespace
+
 void write_file(const fs::path& path, std::string_view text) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    if (!f) throw_os_error(errno ? errno : EIO, path.string(), "cannot write");
-    f.write(text.data(), static_cast<std::streamsize>(text.size()));
-    f.close();
-    if (!f) throw_os_error(errno ? errno : EIO, path.string(), "cannot write");
+    CheckedWriter out(path, O_TRUNC);
+    out.write(text);
+    out.commit();
 }
 
 void append_file_bytes(const fs::path& target, const fs::path& source) {
@@ -67,11 +113,14 @@ void append_file_bytes(const fs::path& target, const fs::path& source) {
         in.clear();
         in.seekg(0);
     }
-    std::ofstream out(target, std::ios::binary | std::ios::app);
-    if (!out) throw_os_error(errno ? errno : EIO, target.string(), "cannot write");
-    if (in.peek() != std::char_traits<char>::eof()) out << in.rdbuf();
-    out.close();
-    if (!out) throw_os_error(errno ? errno : EIO, target.string(), "cannot write");
+    CheckedWriter out(target, O_APPEND);
+    std::vector<char> buffer(1 << 16);
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        out.write(std::string_view(buffer.data(), static_cast<std::size_t>(in.gcount())));
+    }
+    if (in.bad()) throw_os_error(EIO, source.string(), "cannot read");
+    out.commit();
 }
 
 FileStamp readable_file_stamp(const std::string& path) {
