@@ -47,7 +47,7 @@ SETS = {
 }
 
 # One setting for every set.
-PROVED = {"coverage": "prolog", "selection": "cover", "min_pos": 5, "max_neg": 0.25,
+PROVED = {"coverage": "prolog", "selection": "cover", "min_pos": 0.05, "max_neg": 0.25,
           "min_precision": 0.7}
 
 

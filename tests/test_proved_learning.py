@@ -137,6 +137,9 @@ def test_cover_selection_stops_when_no_rule_adds_anything():
     assert select(rows, 4, 2, max_rules=1) == ["t(A):-r0(A)"]
     # min_pos counts a rule's positives in all, not only the new ones.
     assert select(rows, 4, 2, min_pos=3) == ["t(A):-r0(A)"]
+    # A share of the positives: 0.6 of 4 rounds up to 3; a tiny share is one.
+    assert select(rows, 4, 2, min_pos=0.6) == ["t(A):-r0(A)"]
+    assert select(rows, 4, 2, min_pos=0.01) == ["t(A):-r0(A)", "t(A):-r1(A)"]
 
 
 def test_cover_selection_precision_negatives_and_compression():

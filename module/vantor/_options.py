@@ -217,9 +217,11 @@ _DOCS = {
                  "(templates are generated from sampled bottom clauses).",
     "min_pos": "least number of covered positive examples a candidate rule needs. "
                "Default 1; any number (a float is a threshold; values below 1 keep "
-               "every rule).",
+               "every rule), except that with selection='cover' a fraction in (0, 1) is a "
+               "share of the positives (at least one).",
     "max_neg": "most covered negative examples a candidate rule may have; raise it for "
-               "noisy data. Default 0; any number (a float is a threshold).",
+               "noisy data. Default 0; any number (a float is a threshold), except that "
+               "with selection='cover' a fraction in (0, 1) is a share of the negatives.",
     "max_literals": "most body literals of generated templates (exactly this many with "
                     "exact_literals). Default 2; an int of at least 0 (0 generates no "
                     "template); the work grows quickly above 3.",
@@ -290,9 +292,10 @@ def options_doc(indent="    ", skip=()):
 class LearnOptions:
     """Every learning setting, checked and normalised; made by ``learn_options``."""
 
-    # max_neg_fraction is derived: max_neg given as a fraction in (0, 1)
-    # with the cover selection (a share of the negatives), else -1.
-    __slots__ = tuple(option.field for option in _OPTIONS if option.field) + ("max_neg_fraction",)
+    # Derived: max_neg / min_pos given as a fraction in (0, 1) with the
+    # cover selection (a share of the negatives / positives), else -1.
+    __slots__ = tuple(option.field for option in _OPTIONS if option.field) + (
+        "max_neg_fraction", "min_pos_fraction")
 
     def __repr__(self):
         inner = ", ".join(f"{name}={getattr(self, name)!r}" for name in self.__slots__)
@@ -317,9 +320,12 @@ def learn_options(**given):
         else:
             value = option.check(option.name, value)
         setattr(record, option.field, value)
-    record.max_neg_fraction = -1.0
-    if record.selection == "cover" and isinstance(values["max_neg"], float) and 0 < values["max_neg"] < 1:
-        record.max_neg_fraction = values["max_neg"]
+    record.max_neg_fraction = record.min_pos_fraction = -1.0
+    if record.selection == "cover":
+        if isinstance(values["max_neg"], float) and 0 < values["max_neg"] < 1:
+            record.max_neg_fraction = values["max_neg"]
+        if isinstance(values["min_pos"], float) and 0 < values["min_pos"] < 1:
+            record.min_pos_fraction = values["min_pos"]
     return record
 
 

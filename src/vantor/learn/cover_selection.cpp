@@ -1,6 +1,8 @@
 #include "learn/cover_selection.hpp"
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <limits>
 #include <string>
 
@@ -110,9 +112,12 @@ std::size_t body_literals(const std::string& rule) {
     return n;
 }
 
-CoverOptions cover_options(const SelectionOptions& o, std::size_t n_neg) {
+CoverOptions cover_options(const SelectionOptions& o, std::size_t n_pos, std::size_t n_neg) {
     CoverOptions c;
     c.min_pos = o.min_pos;
+    if (o.min_pos_fraction > 0) {
+        c.min_pos = std::max(1LL, static_cast<long long>(std::ceil(o.min_pos_fraction * static_cast<double>(n_pos))));
+    }
     c.max_neg = o.max_neg;
     if (o.max_neg_fraction > 0) c.max_neg = static_cast<long long>(o.max_neg_fraction * static_cast<double>(n_neg));
     c.min_precision = o.min_precision;
@@ -172,7 +177,7 @@ Selection select_from_table(const CoverageTable& table, std::size_t n_pos, std::
     std::vector<std::size_t> chosen;
     bool had_candidates = false;
     if (options.mode == "cover") {
-        chosen = select_cover(table.covered, n_pos, n_neg, cover_options(options, n_neg));
+        chosen = select_cover(table.covered, n_pos, n_neg, cover_options(options, n_pos, n_neg));
         had_candidates = !chosen.empty();
     } else {
         std::vector<std::size_t> kept;

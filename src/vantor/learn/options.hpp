@@ -37,11 +37,13 @@ struct SelectionOptions {
     // Cover mode only: the score ("accuracy" and "coverage" rank alike,
     // "compression" charges body literals), the precision a rule needs, the
     // largest theory (negative: no limit), and max_neg as a share of the
-    // negatives when it was given as a fraction in (0, 1) (negative: not).
+    // negatives when it was given as a fraction in (0, 1) (negative: not),
+    // and min_pos alike as a share of the positives.
     std::string eval_fn = "accuracy";
     double min_precision = 0.0;
     long long max_rules = -1;
     double max_neg_fraction = -1.0;
+    double min_pos_fraction = -1.0;  // min_pos as a share of the positives, or negative
 };
 
 struct LearnOptions {
@@ -90,6 +92,7 @@ void for_each_option(LearnOptions& o, Visit&& visit) {
     visit("min_precision", o.selection.min_precision);
     visit("max_rules", o.selection.max_rules);
     visit("max_neg_fraction", o.selection.max_neg_fraction);
+    visit("min_pos_fraction", o.selection.min_pos_fraction);
 }
 
 }  // namespace vantor::learn
