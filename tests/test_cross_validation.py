@@ -156,11 +156,14 @@ def test_background_file_as_path(family):
 def test_single_fold_learns_nothing(family):
     pos, neg = family
     kfolds = vantor_folds(1, False, pos, neg)
-    result, _ = cv(kfolds, 1)
+    with pytest.warns(RuntimeWarning, match="no candidate rule passed the filters"):
+        result, _ = cv(kfolds, 1)
     assert result.hypothesis == []
-    for field in ("accuracy", "precision", "sensitivity", "specificity", "fscore"):
-        value = getattr(result, field)
-        assert value == [0] and type(value[0]) is int
+    # The empty theory predicts "no" for every held-out example.
+    n_pos, n_neg = len(kfolds.pos_fold[0]), len(kfolds.neg_fold[0])
+    assert result.accuracy == [round(n_neg / (n_pos + n_neg), 3)]
+    assert (result.precision, result.sensitivity, result.specificity, result.fscore) == (
+        [None], [0.0], [1.0], [0.0])
 
 
 def test_lists_have_one_entry_per_fold_and_extra_folds_are_ignored(family):

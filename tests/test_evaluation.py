@@ -39,10 +39,11 @@ def expected(tp, tn, fp, fn):
     return Vantor([], *compute_metrics(tp, tn, fp, fn), [])
 
 
-def test_empty_theory_touches_nothing(workdir, capsys):
-    r = evaluate_theory_prolog_training([], "no_such_file.pl", ["t(a)"], ["t(b)"], False)
-    assert r == Vantor([], 0, 0, 0, 0, 0, [])
-    assert all(type(getattr(r, f)) is int for f in ("accuracy", "precision", "sensitivity", "specificity", "fscore"))
+def test_empty_theory_proves_nothing_and_touches_nothing(workdir, capsys):
+    # Scored as refusing every example, not as all-zero measures.
+    r = evaluate_theory_prolog_training([], "no_such_file.pl", ["t(a)"], ["t(b)", "t(c)"], False)
+    assert r == Vantor([], 0.667, None, 0.0, 1.0, 0.0, [])
+    assert evaluate_theory_prolog([], "no_such_file.pl", [], ["t(b)"], True).accuracy == 1.0
     assert capsys.readouterr() == ("", "")
     assert sorted(os.listdir(workdir)) == ["bk.pl"]
 

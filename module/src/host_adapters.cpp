@@ -303,7 +303,6 @@ PyLearningHost::PyLearningHost(bool quiet)
 
 nb::tuple measures_of(const eval::EvalResult& result) {
     auto measure = [&](const std::optional<double>& value) -> nb::object {
-        if (result.empty_theory) return nb::int_(0);
         return value ? nb::object(nb::float_(*value)) : nb::none();
     };
     const eval::Metrics& m = result.metrics;

@@ -87,7 +87,12 @@ def _with_recursion(rules, options):
 
 
 def _select(rules, covered, n_pos, n_neg, options):
-    return _core._select_proved(rules, covered, n_pos, n_neg, _selection_options(options))
+    theory, announce = _core._select_proved(rules, covered, n_pos, n_neg, _selection_options(options))
+    if not theory:
+        warnings.warn("no candidate rule passed the filters (min_pos, max_neg, min_precision): the "
+                      "theory is empty and predicts no example; loosen the filters or give more "
+                      "examples", RuntimeWarning, stacklevel=4)
+    return theory, announce
 
 
 def learn_proved(pos, neg, background, options):

@@ -56,13 +56,12 @@ class Vantor:
 
 def _evaluate(theory, file_1, pos, neg, quiet, training, time_limit, sandbox):
     if isinstance(theory, (list, tuple)) and not theory:
-        return Vantor([], 0, 0, 0, 0, 0, [])
+        # No rule proves nothing: all negatives refused, all positives missed.
+        return Vantor([], *compute_metrics(0, len(neg), 0, len(pos)), [])
     if isinstance(file_1, os.PathLike):
         file_1 = os.fspath(file_1)
     d = _evaluate_theory(theory, file_1, pos, neg, bool(quiet), training,
                          time_limit=time_limit, sandbox=bool(sandbox))
-    if d["empty"]:
-        return Vantor([], 0, 0, 0, 0, 0, [])
     return Vantor([], *d["metrics"], [])
 
 
@@ -81,7 +80,9 @@ def evaluate_theory_prolog_training(theory, file_1, pos, neg, verbose, *,
     path, size and modification time); nothing an evaluation asserts
     outlives it. Ctrl-C stops a running goal or load and raises
     KeyboardInterrupt.
-    An empty theory returns integer zeros without touching disk or engine.
+    An empty theory proves nothing: its measures are those of refusing
+    every example (accuracy = negatives / all, sensitivity 0, specificity 1,
+    no precision, F1 0), found without touching disk or engine.
     Each rule text must read as exactly one clause, and an example must not
     call a built-in or library predicate: otherwise PrologInputError (a
     ValueError and a PrologError) names the rule or the example.

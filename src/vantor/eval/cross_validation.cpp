@@ -180,6 +180,7 @@ CrossValidationResult cross_validation(FoldData& folds, long long k_fold,
         } else {
             result.hypothesis = learn_fold(sets, shared, options.learn, cache, host, result);
         }
+        if (result.hypothesis.empty()) warn_empty_theory(host);
         result.theories.push_back(result.hypothesis);
         host.interrupt.check();
         const auto eval_start = Clock::now();

@@ -387,7 +387,12 @@ EvalResult evaluate_theory(const std::vector<std::string>& theory, const std::st
                            Interrupt* interrupt, Prover* prover, const EvalSettings& settings) {
     EvalResult result;
     if (theory.empty()) {
+        // A theory without rules proves nothing: every positive is missed and
+        // every negative rightly refused. No engine or file is needed for that.
         result.empty_theory = true;
+        result.tn = static_cast<std::int64_t>(neg.size());
+        result.fn = static_cast<std::int64_t>(pos.size());
+        result.metrics = compute_metrics(result.tp, result.tn, result.fp, result.fn);
         return result;
     }
     const std::string theory_text = theory_file_text(theory);

@@ -55,8 +55,8 @@ struct PrologUnavailable : std::runtime_error {
 };
 
 struct EvalResult {
-    // An empty theory is not evaluated: its record carries integer zeros
-    // (not 0.0) in all five measures, and the counts below are all zero.
+    // An empty theory is not run in the engine: it proves nothing, so its
+    // counts are all negatives refused and all positives missed.
     bool empty_theory = false;
     std::int64_t tp = 0, tn = 0, fp = 0, fn = 0;
     Metrics metrics;

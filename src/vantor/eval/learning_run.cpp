@@ -28,6 +28,13 @@ void CheckedProgress::advance(std::size_t steps) {
 
 void CheckedProgress::finish() { shown_->finish(); }
 
+void warn_empty_theory(const LearningHost& host) {
+    if (host.on_limit) {
+        host.on_limit("no candidate rule passed the filters (min_pos, max_neg, min_precision): the theory "
+                      "is empty and predicts no example; loosen the filters or give more examples");
+    }
+}
+
 LearnedTheory learn_stages(data::BottomClauseSet& pos, const data::BottomClauseSet& neg,
                            const learn::LearnOptions& options, const LearningHost& host,
                            std::vector<std::size_t>& sorted_positions) {
@@ -58,6 +65,7 @@ LearningResult learning_run(data::BottomClauseSet& pos, const data::BottomClause
     result.times = learned.times;
     result.candidates = learned.candidates;
     if (learned.selection.announce && !options.quiet && host.announce) host.announce(result.hypothesis);
+    if (result.hypothesis.empty()) warn_empty_theory(host);
     result.time_learn = seconds_since(tic);
 
     host.interrupt.check();

@@ -58,6 +58,9 @@ private:
     Interrupt& interrupt_;
 };
 
+// One RuntimeWarning (through host.on_limit) that no rule passed the filters.
+void warn_empty_theory(const LearningHost& host);
+
 struct LearnedTheory {
     learn::Selection selection;
     learn::StageTimes times;
