@@ -62,11 +62,6 @@ nb::tuple metrics_tuple(const eval::Metrics& m) {
                           measure(m.specificity), measure(m.fscore));
 }
 
-bool on_main_thread() {
-    nb::module_ threading = nb::module_::import_("threading");
-    return threading.attr("current_thread")().is(threading.attr("main_thread")());
-}
-
 eval::EvalSettings settings_from(nb::handle time_limit, bool sandbox) {
     eval::EvalSettings settings;
     settings.sandbox = sandbox;

@@ -7,6 +7,7 @@
 #include <nanobind/stl/string_view.h>
 #include <nanobind/stl/vector.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "data/bottom_clause_set.hpp"
 #include "eval/evaluate.hpp"
 #include "eval/learning_run.hpp"
+#include "eval/prolog_engine.hpp"
 #include "host.hpp"
 #include "text/clause.hpp"
 #include "text/substitution.hpp"
@@ -88,7 +90,11 @@ struct PyLearningHost {
     PyStdout out;
     PyInterrupt interrupt;
     eval::LearningHost host;
+    std::optional<eval::engine::SigintStopsEngine> stops;
 };
+
+// Whether the calling thread is Python's main thread (the one signals reach).
+bool on_main_thread();
 
 // The banner "+----------+ Hypothesis +----------+" and the theory in list
 // notation, through sys.stdout. Takes the GIL.

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "bindings.hpp"
+#include "eval/prover.hpp"
 
 using namespace nb::literals;
 
@@ -292,6 +293,11 @@ void print_theory(const std::vector<std::string>& theory) {
     out.print(text_from(listed, "theory"));
 }
 
+bool on_main_thread() {
+    nb::module_ threading = nb::module_::import_("threading");
+    return threading.attr("current_thread")().is(threading.attr("main_thread")());
+}
+
 PyLearningHost::PyLearningHost(bool quiet)
     : host{rng, out, interrupt,
            [quiet]() -> std::unique_ptr<Progress> { return std::make_unique<TqdmProgress>(quiet); },
@@ -299,7 +305,11 @@ PyLearningHost::PyLearningHost(bool quiet)
            [](const std::string& message) {
                nb::gil_scoped_acquire gil;
                if (PyErr_WarnEx(PyExc_RuntimeWarning, message.c_str(), 3) < 0) throw nb::python_error();
-           }} {}
+           }} {
+    // Ctrl-C reaches Python's handler on the main thread only; there it also
+    // stops a running goal of the engine.
+    if (on_main_thread()) stops.emplace();
+}
 
 nb::tuple measures_of(const eval::EvalResult& result) {
     auto measure = [&](const std::optional<double>& value) -> nb::object {
@@ -336,6 +346,10 @@ void bind_errors(nb::module_& m) {
             nb::object err = nb::handle(PyExc_FileNotFoundError)(
                 ENOENT, std::strerror(ENOENT), nb::str(e.path.c_str(), e.path.size()));
             PyErr_SetObject(PyExc_FileNotFoundError, err.ptr());
+        } catch (const eval::Interrupted&) {
+            // The chained SIGINT handler has run Python's: its
+            // KeyboardInterrupt (or a custom handler's exception) is pending.
+            if (PyErr_CheckSignals() == 0 && !PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
         } catch (const OSError& e) {
             // OSError(errno, text, path) picks the fitting subclass.
             nb::object err = nb::handle(PyExc_OSError)(

@@ -149,6 +149,17 @@ def _max_rules(name, value):
     return count
 
 
+def _seconds(name, value):
+    """A positive number of seconds, or None for no bound (0 in the record)."""
+    if value is None:
+        return 0.0
+    if isinstance(value, bool) or not isinstance(value, (int, float)):
+        raise _type_error(name, "a number of seconds or None", value)
+    if not value > 0:
+        raise ValueError(f"{name} must be a positive number of seconds or None, got {value!r}")
+    return float(value)
+
+
 def _n_jobs(name, value):
     """The joblib convention: a positive count, or -1 for every core (-2 all
     but one, ...); 0 is refused."""
@@ -204,6 +215,8 @@ _OPTIONS = (
     _Option("min_precision", DEFAULT_MIN_PRECISION, float, _fraction),
     _Option("max_rules", None, Optional[int], _max_rules),
     _Option("n_jobs", 1, int, _n_jobs),
+    _Option("time_limit", 300.0, Optional[float], _seconds),
+    _Option("sandbox", False, bool, _flag),
 )
 _NEEDS_ALL = {_bc_count, _eval_fn}
 
@@ -268,6 +281,14 @@ _DOCS = {
                      "needs with selection='cover'. Default 0.7; a number in [0, 1].",
     "max_rules": "largest theory with selection='cover'. Default None (no limit); an int "
                  "of at least 1.",
+    "time_limit": "seconds the engine may spend loading the background and on each goal "
+                  "while scoring; a goal past it counts as not proved (one RuntimeWarning per "
+                  "call), a load past it raises PrologError naming the file. Default 300 (no "
+                  "ordinary data set comes near it); a positive number, or None for no bound.",
+    "sandbox": "load the background under SWI-Prolog's sandbox rules: directives and goals "
+               "that could touch the host (shell, files, threads, halt, other modules) are "
+               "refused with an error naming the line. Use it for backgrounds you did not "
+               "write. Default False (a background file is a program and runs as one).",
     "n_jobs": "engines proving candidates at once with coverage='prolog' (joblib's "
               "convention: 1 is serial, -1 all cores; a joblib backend such as Dask "
               "runs them on a cluster). Results never depend on it. Default 1.",

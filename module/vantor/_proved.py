@@ -72,6 +72,11 @@ def _print_theory(theory):
     print(repr(theory), file=sys.stdout)
 
 
+def _evaluation(options):
+    """The evaluators' settings from the learning options (0 means no bound)."""
+    return {"time_limit": options.time_limit or None, "sandbox": options.sandbox}
+
+
 def _selection_options(options):
     """The options selection reads: with proved coverage, ``recursive``
     means recursive candidates, never the rewriting of a selected theory."""
@@ -110,7 +115,8 @@ def learn_proved(pos, neg, background, options):
     if announce and not options.quiet:
         _print_theory(theory)
     learned = time.time()
-    test = evaluate_theory_prolog_training(theory, background, pos, neg, options.quiet)
+    test = evaluate_theory_prolog_training(theory, background, pos, neg, options.quiet,
+                                           **_evaluation(options))
     time_learn = learned - tic
     work = {"candidates": len(rules), "rules formed": formed - tic, "proving": proved - formed,
             "selection": learned - proved, "prolog evaluation": time.time() - learned}
@@ -201,9 +207,11 @@ def cross_validate_proved(kfolds, background, count, options, candidates_per_fol
         if announce and not options.quiet:
             _print_theory(theory)
         if not options.quiet:
-            evaluate_theory_prolog_training(theory, background, train_pos, train_neg, False)
+            evaluate_theory_prolog_training(theory, background, train_pos, train_neg, False,
+                                            **_evaluation(options))
         results.append(evaluate_theory_prolog(theory, background, list(kfolds.pos_fold[fold]),
-                                              list(kfolds.neg_fold[fold]), options.quiet))
+                                              list(kfolds.neg_fold[fold]), options.quiet,
+                                              **_evaluation(options)))
         theories.append(theory)
     measures = [[getattr(r, name) for r in results]
                 for name in ("accuracy", "precision", "sensitivity", "specificity", "fscore")]

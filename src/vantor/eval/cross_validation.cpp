@@ -140,14 +140,15 @@ EvalResult evaluate_fold(const FoldSets& sets, const std::vector<std::string>& t
                          const CrossValidationOptions& options, const LearningHost& host,
                          CrossValidationResult& result) {
     const bool quiet = options.learn.quiet;
+    const EvalSettings settings = evaluation_settings(options.learn);
     if (!quiet) {
         ++result.prolog_evaluations;
         evaluate_theory(theory, options.file, sets.pos_train.keys, sets.neg_train.keys, quiet,
-                        kTrainingBanner, host.out, host.on_limit);
+                        kTrainingBanner, host.out, host.on_limit, &host.interrupt, nullptr, settings);
     }
     ++result.prolog_evaluations;
     return evaluate_theory(theory, options.file, sets.pos_test.keys, sets.neg_test.keys, quiet,
-                           kTestingBanner, host.out, host.on_limit);
+                           kTestingBanner, host.out, host.on_limit, &host.interrupt, nullptr, settings);
 }
 
 }  // namespace

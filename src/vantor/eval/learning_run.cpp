@@ -28,6 +28,13 @@ void CheckedProgress::advance(std::size_t steps) {
 
 void CheckedProgress::finish() { shown_->finish(); }
 
+EvalSettings evaluation_settings(const learn::LearnOptions& options) {
+    EvalSettings settings;
+    settings.time_limit = options.time_limit;
+    settings.sandbox = options.sandbox;
+    return settings;
+}
+
 void warn_empty_theory(const LearningHost& host) {
     if (host.on_limit) {
         host.on_limit("no candidate rule passed the filters (min_pos, max_neg, min_precision): the theory "
@@ -71,7 +78,8 @@ LearningResult learning_run(data::BottomClauseSet& pos, const data::BottomClause
     host.interrupt.check();
     const auto evaluation = Clock::now();
     result.training = evaluate_theory(result.hypothesis, file, pos.keys, neg.keys, options.quiet,
-                                      kTrainingBanner, host.out, host.on_limit);
+                                      kTrainingBanner, host.out, host.on_limit, &host.interrupt, nullptr,
+                                      evaluation_settings(options));
     result.seconds_prolog = seconds_since(evaluation);
     return result;
 }

@@ -18,6 +18,7 @@
 
 #include "data/bottom_clause_set.hpp"
 #include "eval/evaluate.hpp"
+#include "eval/prover.hpp"
 #include "host.hpp"
 #include "learn/driver.hpp"
 #include "learn/options.hpp"
@@ -57,6 +58,9 @@ private:
     std::unique_ptr<Progress> shown_;
     Interrupt& interrupt_;
 };
+
+// The evaluation settings (time bound, sandbox) of a learning run.
+EvalSettings evaluation_settings(const learn::LearnOptions& options);
 
 // One RuntimeWarning (through host.on_limit) that no rule passed the filters.
 void warn_empty_theory(const LearningHost& host);

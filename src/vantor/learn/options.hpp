@@ -56,6 +56,10 @@ struct LearnOptions {
     SelectionOptions selection;
     // No progress bars, theory or tables (the host's `verbose`, which means quiet).
     bool quiet = false;
+    // Evaluation in the engine: seconds for the background's load and for
+    // each goal (zero or less: no bound), and the sandboxed load.
+    double time_limit = 300.0;
+    bool sandbox = false;
 };
 
 // A count compared with a number of covered examples. A host may give it as
@@ -93,6 +97,8 @@ void for_each_option(LearnOptions& o, Visit&& visit) {
     visit("max_rules", o.selection.max_rules);
     visit("max_neg_fraction", o.selection.max_neg_fraction);
     visit("min_pos_fraction", o.selection.min_pos_fraction);
+    visit("time_limit", o.time_limit);
+    visit("sandbox", o.sandbox);
 }
 
 }  // namespace vantor::learn
