@@ -220,8 +220,13 @@ void Background::finish() {
     std::vector<std::uint32_t>().swap(line_pred_);
     std::vector<std::uint32_t>().swap(line_begin_);
     std::vector<std::uint32_t>().swap(entries_);
-    std::vector<std::uint8_t>().swap(kinds_);
+    kinds_.shrink_to_fit();
     late_ = by_findable([](Fact f) { return !(f.first() & kFindable); });
+}
+
+const LineIndex& Background::all_by_findable() const {
+    if (!all_) all_ = std::make_unique<LineIndex>(by_findable([](Fact) { return true; }));
+    return *all_;
 }
 
 }  // namespace vantor::bottom
