@@ -22,11 +22,14 @@ of a star (centre -> x_i -> y_i) that gives it 10^3, 10^4 or 10^5 literals
 at depth 2; the time per literal should stay flat as the size grows.
 
 With --follow any, facts are reached through any argument position (a
-parent fact through the child as well as the parent), so bottom clauses hold
-more facts; the "per fact" column (time per literal found) compares the two
-rules on equal terms.
+parent fact through the child as well as the parent). In this graph that
+reaches the giant connected component within one pass: every example would
+collect nearly the whole background (10^6 literals each, gigabytes for the
+1,000 examples). --size-limit N caps every bottom clause at N literals (the
+first N found), which makes the two rules comparable; the "per fact" column
+(time per literal found) compares them on equal terms.
 
-Usage: PYTHONPATH=module python benchmarks/bottom_clauses.py [--follow any] [sizes...]
+Usage: PYTHONPATH=module python benchmarks/bottom_clauses.py [--follow any] [--size-limit N] [sizes...]
        PYTHONPATH=module python benchmarks/bottom_clauses.py --large [literals...]
 """
 import os
@@ -94,7 +97,7 @@ def peak_kb():
     return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
 
 
-def measure(directory, follow="first"):
+def measure(directory, follow="first", size_limit=None):
     """Runs in a fresh process, inside `directory`; prints one result line."""
     import vantor
 
@@ -108,7 +111,8 @@ def measure(directory, follow="first"):
 
     start = time.perf_counter()
     pos, neg = vantor.bottom_clause_generation(container="memory", depth=DEPTH, tqdm_disable=True,
-                                               follow=follow, size_warning=None)
+                                               follow=follow, size_warning=None,
+                                               size_limit=size_limit)
     total = time.perf_counter() - start
     peak = peak_kb()
     count = len(pos) + len(neg)
@@ -116,8 +120,8 @@ def measure(directory, follow="first"):
     print(parse, total, count, literals / max(count, 1), before, after_parse, peak)
 
 
-def main(sizes, follow="first"):
-    print(f"follow={follow}")
+def main(sizes, follow="first", size_limit=None):
+    print(f"follow={follow} size_limit={size_limit}")
     print(f"{'facts':>9} {'file MB':>8} {'parse s':>8} {'total s':>8} {'per-example':>12} "
           f"{'avg facts':>10} {'per fact':>10} {'parse MB':>8} {'peak MB':>8} {'run MB':>7} "
           f"{'peak/file':>9}")
@@ -128,7 +132,8 @@ def main(sizes, follow="first"):
             runs = []
             for _ in range(REPEATS):
                 out = subprocess.run(
-                    [sys.executable, os.path.abspath(__file__), "--measure", directory, follow],
+                    [sys.executable, os.path.abspath(__file__), "--measure", directory, follow,
+                     str(size_limit)],
                     check=True, capture_output=True, text=True,
                 ).stdout.split()
                 runs.append(tuple(map(float, out)))
@@ -185,13 +190,18 @@ def main_large(sizes):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) == 4 and sys.argv[1] == "--measure":
-        measure(sys.argv[2], sys.argv[3])
+    if len(sys.argv) == 5 and sys.argv[1] == "--measure":
+        measure(sys.argv[2], sys.argv[3], None if sys.argv[4] == "None" else int(sys.argv[4]))
     elif len(sys.argv) == 3 and sys.argv[1] == "--measure-large":
         measure_large(sys.argv[2])
     elif len(sys.argv) >= 2 and sys.argv[1] == "--large":
         main_large([int(s) for s in sys.argv[2:]] or [10**3, 10**4, 10**5])
-    elif len(sys.argv) >= 3 and sys.argv[1] == "--follow":
-        main([int(s) for s in sys.argv[3:]] or [10**4, 10**5, 10**6], sys.argv[2])
     else:
-        main([int(s) for s in sys.argv[1:]] or [10**4, 10**5, 10**6])
+        args, follow, limit = sys.argv[1:], "first", None
+        while args and args[0] in ("--follow", "--size-limit"):
+            if args[0] == "--follow":
+                follow = args[1]
+            else:
+                limit = int(args[1])
+            args = args[2:]
+        main([int(s) for s in args] or [10**4, 10**5, 10**6], follow, limit)

@@ -66,6 +66,13 @@ struct LineIndex {
                            const std::vector<std::pair<std::uint32_t, std::uint32_t>>& pairs);
 };
 
+// Every fact by every findable argument: fact offsets and, in parallel, the
+// facts' line numbers.
+struct AnyPositionIndex {
+    LineIndex facts;
+    LineIndex lines;
+};
+
 class Background {
 public:
     // One argument of a parsed line: term id plus flags.
@@ -123,7 +130,7 @@ public:
     // Every fact by every findable argument: the facts a newly known term
     // reaches when any argument position may connect a fact. Built on first
     // use, since the first-argument rule never needs it.
-    const LineIndex& all_by_findable() const;
+    const AnyPositionIndex& all_by_findable() const;
 
     // Facts by every findable argument (each fact once per term); `keep`
     // selects the facts (a per-call choice such as "first argument is a
@@ -159,7 +166,7 @@ private:
     std::vector<std::uint32_t> first_;  // per term: offset of its first fact; size terms + 1
     std::vector<std::uint32_t> fact_of_line_;
     LineIndex late_;
-    mutable std::unique_ptr<LineIndex> all_;
+    mutable std::unique_ptr<AnyPositionIndex> all_;
 };
 
 // Each findable term of a fact, once.

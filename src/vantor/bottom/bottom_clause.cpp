@@ -109,6 +109,7 @@ void BottomClauseBuilder::prepare() {
     if (state_) return;
     background_ = source_.path ? Background::from_file(*source_.path)
                                : Background::from_lines(std::move(source_.lines));
+    if (reach_.follow == Follow::Any) background_->all_by_findable();
     state_ = std::make_unique<State>(*background_, constant_);
 }
 
@@ -164,7 +165,9 @@ private:
     // in this pass or, at or before `at`, in the next one. Only the first
     // such moment counts: a line's literal is fixed by its first visit.
     void schedule(Background::Fact f, std::uint32_t offset, std::uint64_t pass, std::uint32_t at) {
-        const std::uint32_t line = f.line();
+        schedule_line(f.line(), offset, pass, at);
+    }
+    void schedule_line(std::uint32_t line, std::uint32_t offset, std::uint64_t pass, std::uint32_t at) {
         if (st_.line_mark[line] == st_.mark) return;
         st_.line_mark[line] = st_.mark;
         const std::uint64_t when = (at == kBeforeFirstLine || line > at) ? pass : pass + 1;
@@ -188,8 +191,15 @@ private:
     // argument known already), those led by a constant-set member.
     void open_facts_of(std::uint32_t term, std::uint64_t pass, std::uint32_t at) {
         if (any_position_) {
-            // Holding the known term in any findable position is enough.
-            for (std::uint32_t offset : bg_.all_by_findable().of(term)) schedule(bg_.fact(offset), offset, pass, at);
+            // Holding the known term in any findable position is enough. The
+            // index carries each fact's line: a fact already decided costs
+            // no visit to the fact table.
+            const AnyPositionIndex& all = bg_.all_by_findable();
+            const LineIndex::Range facts = all.facts.of(term);
+            const std::uint32_t* line = all.lines.of(term).begin();
+            for (const std::uint32_t* f = facts.begin(); f != facts.end(); ++f, ++line) {
+                schedule_line(*line, *f, pass, at);
+            }
             return;
         }
         const auto [first, last] = bg_.facts_by_first(term);
