@@ -14,7 +14,11 @@ coverage, selection; the Prolog evaluation is not in it), the number of
 literals of the longest bottom clause, and the learned theory. Each setting
 is run in a fresh process three times; the fastest run is shown.
 
-Usage: PYTHONPATH=module python benchmarks/long_clauses.py [max_literals...]
+--facts N grows the background (more distractors, longer bottom clauses):
+coverage then dominates, growing with the product of the literals each body
+position may take.
+
+Usage: PYTHONPATH=module python benchmarks/long_clauses.py [--facts N] [max_literals...]
 """
 import os
 import random
@@ -30,7 +34,7 @@ CHAIN = 5
 REPEATS = 3
 
 
-def write_task(directory, seed=0):
+def write_task(directory, seed=0, facts_wanted=FACTS):
     rng = random.Random(seed)
     facts = []
     serial = iter(range(10**6))
@@ -54,7 +58,7 @@ def write_task(directory, seed=0):
     # the same relations (other paths of other lengths), and two unrelated
     # predicates, until the background holds about FACTS facts.
     nodes = sorted({a for f in facts for a in f[f.index("(") + 1:-2].split(",")})
-    while len(facts) < FACTS:
+    while len(facts) < facts_wanted:
         node, roll = rng.choice(nodes), rng.random()
         fresh = f"x{next(serial)}"
         if roll < 0.5:
@@ -87,10 +91,10 @@ def measure(directory, max_literals):
     print(bottom, result.time_learn, longest, result.accuracy, theory or "-")
 
 
-def main(settings):
+def main(settings, facts_wanted=FACTS):
     print(f"{'max_literals':>12} {'bottom s':>9} {'learn s':>8} {'longest BC':>10} {'accuracy':>8}  theory")
     with tempfile.TemporaryDirectory() as directory:
-        write_task(directory)
+        write_task(directory, facts_wanted=facts_wanted)
         for max_literals in settings:
             runs = []
             for _ in range(REPEATS):
@@ -106,5 +110,7 @@ def main(settings):
 if __name__ == "__main__":
     if len(sys.argv) == 4 and sys.argv[1] == "--measure":
         measure(sys.argv[2], int(sys.argv[3]))
+    elif len(sys.argv) >= 3 and sys.argv[1] == "--facts":
+        main([int(s) for s in sys.argv[3:]] or [2, 3, 4, 5], int(sys.argv[2]))
     else:
         main([int(s) for s in sys.argv[1:]] or [2, 3, 4, 5])
