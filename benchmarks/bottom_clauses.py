@@ -21,7 +21,15 @@ A second table measures large bottom clauses: 8 examples, each the centre
 of a star (centre -> x_i -> y_i) that gives it 10^3, 10^4 or 10^5 literals
 at depth 2; the time per literal should stay flat as the size grows.
 
-Usage: PYTHONPATH=module python benchmarks/bottom_clauses.py [sizes...]
+With --follow any, facts are reached through any argument position (a
+parent fact through the child as well as the parent). In this graph that
+reaches the giant connected component within one pass: every example would
+collect nearly the whole background (10^6 literals each, gigabytes for the
+1,000 examples). --size-limit N caps every bottom clause at N literals (the
+first N found), which makes the two rules comparable; the "per fact" column
+(time per literal found) compares them on equal terms.
+
+Usage: PYTHONPATH=module python benchmarks/bottom_clauses.py [--follow any] [--size-limit N] [sizes...]
        PYTHONPATH=module python benchmarks/bottom_clauses.py --large [literals...]
 """
 import os
@@ -89,7 +97,7 @@ def peak_kb():
     return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
 
 
-def measure(directory):
+def measure(directory, follow="first", size_limit=None):
     """Runs in a fresh process, inside `directory`; prints one result line."""
     import vantor
 
@@ -97,12 +105,14 @@ def measure(directory):
     before = peak_kb()
     start = time.perf_counter()
     # Parse cost: one example whose terms occur nowhere (nothing to collect).
-    vantor.bottom_clause("BK.pl", "grandparent(nobody,noone)", DEPTH, [])
+    vantor.bottom_clause("BK.pl", "grandparent(nobody,noone)", DEPTH, [], follow=follow)
     parse = time.perf_counter() - start
     after_parse = peak_kb()
 
     start = time.perf_counter()
-    pos, neg = vantor.bottom_clause_generation(container="memory", depth=DEPTH, tqdm_disable=True)
+    pos, neg = vantor.bottom_clause_generation(container="memory", depth=DEPTH, tqdm_disable=True,
+                                               follow=follow, size_warning=None,
+                                               size_limit=size_limit)
     total = time.perf_counter() - start
     peak = peak_kb()
     count = len(pos) + len(neg)
@@ -110,9 +120,11 @@ def measure(directory):
     print(parse, total, count, literals / max(count, 1), before, after_parse, peak)
 
 
-def main(sizes):
+def main(sizes, follow="first", size_limit=None):
+    print(f"follow={follow} size_limit={size_limit}")
     print(f"{'facts':>9} {'file MB':>8} {'parse s':>8} {'total s':>8} {'per-example':>12} "
-          f"{'avg facts':>10} {'parse MB':>8} {'peak MB':>8} {'run MB':>7} {'peak/file':>9}")
+          f"{'avg facts':>10} {'per fact':>10} {'parse MB':>8} {'peak MB':>8} {'run MB':>7} "
+          f"{'peak/file':>9}")
     for facts in sizes:
         with tempfile.TemporaryDirectory() as directory:
             size = write_data(directory, facts)
@@ -120,7 +132,8 @@ def main(sizes):
             runs = []
             for _ in range(REPEATS):
                 out = subprocess.run(
-                    [sys.executable, os.path.abspath(__file__), "--measure", directory],
+                    [sys.executable, os.path.abspath(__file__), "--measure", directory, follow,
+                     str(size_limit)],
                     check=True, capture_output=True, text=True,
                 ).stdout.split()
                 runs.append(tuple(map(float, out)))
@@ -129,7 +142,8 @@ def main(sizes):
             # example; per-example time excludes that parse.
             per = (total - parse) / count
             print(f"{facts:>9} {size / 1e6:>8.2f} {parse:>8.3f} {total:>8.3f} "
-                  f"{per * 1e6:>9.1f} us {avg:>10.1f} {(after_parse - before) / 1024:>8.1f} "
+                  f"{per * 1e6:>9.1f} us {avg:>10.1f} {per / max(avg, 1) * 1e9:>7.0f} ns "
+                  f"{(after_parse - before) / 1024:>8.1f} "
                   f"{peak / 1024:>8.1f} "
                   f"{(peak - before) / 1024:>7.1f} {peak * 1024 / size:>9.1f}")
 
@@ -176,11 +190,18 @@ def main_large(sizes):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) == 3 and sys.argv[1] == "--measure":
-        measure(sys.argv[2])
+    if len(sys.argv) == 5 and sys.argv[1] == "--measure":
+        measure(sys.argv[2], sys.argv[3], None if sys.argv[4] == "None" else int(sys.argv[4]))
     elif len(sys.argv) == 3 and sys.argv[1] == "--measure-large":
         measure_large(sys.argv[2])
     elif len(sys.argv) >= 2 and sys.argv[1] == "--large":
         main_large([int(s) for s in sys.argv[2:]] or [10**3, 10**4, 10**5])
     else:
-        main([int(s) for s in sys.argv[1:]] or [10**4, 10**5, 10**6])
+        args, follow, limit = sys.argv[1:], "first", None
+        while args and args[0] in ("--follow", "--size-limit"):
+            if args[0] == "--follow":
+                follow = args[1]
+            else:
+                limit = int(args[1])
+            args = args[2:]
+        main([int(s) for s in args] or [10**4, 10**5, 10**6], follow, limit)

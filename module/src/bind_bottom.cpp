@@ -1,6 +1,7 @@
 #include <Python.h>
 
 #include <climits>
+#include <initializer_list>
 
 #include "bindings.hpp"
 #include "bottom/bottom_clause.hpp"
@@ -59,6 +60,35 @@ std::string example_from(nb::handle example, const char* parameter) {
         throw ValueError(std::string(parameter) + " is an empty text; an example is a literal such as 'p(a,b).'");
     }
     return text;
+}
+
+// A choice among named values: the index of `value` in `allowed`. Any
+// other value is an error that lists the allowed ones.
+std::size_t choice_from(nb::handle value, const char* parameter, std::initializer_list<const char*> allowed) {
+    std::string names;
+    for (const char* name : allowed) names += std::string(names.empty() ? "" : ", ") + "'" + name + "'";
+    if (!nb::isinstance<nb::str>(value)) {
+        raise_type_error(parameter, ("one of the texts " + names).c_str(), value);
+    }
+    const std::string text = nb::cast<std::string>(value);
+    std::size_t index = 0;
+    for (const char* name : allowed) {
+        if (text == name) return index;
+        ++index;
+    }
+    throw ValueError(std::string(parameter) + " must be one of " + names + ", not '" + text + "'");
+}
+
+// follow: which facts a known term reaches; numbers: whether numeric
+// arguments are values to share (variables) or stay as written.
+bottom::ReachOptions reach_from(nb::handle follow, nb::handle numbers) {
+    bottom::ReachOptions reach;
+    reach.follow = choice_from(follow, "follow", {"first", "any"}) == 0 ? bottom::Follow::First
+                                                                        : bottom::Follow::Any;
+    reach.numbers = choice_from(numbers, "numbers", {"constant", "variable"}) == 0
+                        ? bottom::Numbers::Constant
+                        : bottom::Numbers::Variable;
+    return reach;
 }
 
 // size_limit: None (no limit) or a count of literals.
@@ -136,8 +166,9 @@ private:
 // example sets of one bottom_clause_generation call.
 class SetBuilder {
 public:
-    SetBuilder(nb::handle file, nb::handle constant_set)
-        : builder_(background_from(file, "file"), constant_set_from(constant_set, "constant_set")) {}
+    SetBuilder(nb::handle file, nb::handle constant_set, nb::handle follow, nb::handle numbers)
+        : builder_(background_from(file, "file"), constant_set_from(constant_set, "constant_set"),
+                   reach_from(follow, numbers)) {}
 
     // The dictionary of one example list. Bottom clauses longer than
     // `size_warning` are counted across the builds of this object and
@@ -213,9 +244,11 @@ void bind_bottom(nb::module_& m) {
     m.def(
         "bottom_clause",
         [](nb::handle file_name, nb::handle example, nb::handle depth, nb::handle constant,
-           nb::handle size_limit, nb::handle size_warning) -> nb::object {
+           nb::handle size_limit, nb::handle size_warning, nb::handle follow,
+           nb::handle numbers) -> nb::object {
             bottom::BottomClauseBuilder builder(background_from(file_name, "file_name"),
-                                                constant_set_from(constant, "constant"));
+                                                constant_set_from(constant, "constant"),
+                                                reach_from(follow, numbers));
             const std::string text = example_from(example, "example");
             const long long d = depth_from(depth);
             const std::size_t limit = size_limit_from(size_limit);
@@ -232,9 +265,11 @@ void bind_bottom(nb::module_& m) {
         },
         nb::sig("def bottom_clause(file_name: str | os.PathLike[str] | list[str], example: str, "
                 "depth: int, constant: list[str] | None, size_limit: int | None = None, "
-                "size_warning: int | None = 10000) -> list[str] | str"),
+                "size_warning: int | None = 10000, follow: str = 'first', "
+                "numbers: str = 'constant') -> list[str] | str"),
         "file_name"_a, "example"_a, "depth"_a, "constant"_a.none(), "size_limit"_a.none() = nb::none(),
-        "size_warning"_a.none() = kDefaultSizeWarning,
+        "size_warning"_a.none() = kDefaultSizeWarning, "follow"_a.none() = "first",
+        "numbers"_a.none() = "constant",
         "The bottom clause of one example: the background facts connected to the\n"
         "example's terms, with their constants turned into variables.\n\n"
         "file_name: background file name, or a list of fact texts (used unchanged).\n"
@@ -246,10 +281,17 @@ void bind_bottom(nb::module_& m) {
         "size_limit: the most literals the bottom clause keeps (the first ones found;\n"
         "the scan stops there); None (default) keeps all.\n"
         "size_warning: a bottom clause of more literals than this gives a\n"
-        "RuntimeWarning naming the example (default 10000); None never warns.");
+        "RuntimeWarning naming the example (default 10000); None never warns.\n"
+        "follow: 'first' (default) takes a fact when its first argument is known\n"
+        "(or a constant) and it holds a known term; 'any' takes a fact when any of\n"
+        "its arguments is a known term (teaches(course,ann) for an example about ann).\n"
+        "numbers: 'constant' (default) keeps numeric arguments as written; 'variable'\n"
+        "turns them into variables like other terms, so literals can share a value\n"
+        "(size(A,C), small(C) rather than size(A,0.3)).");
 
     nb::class_<SetBuilder>(m, "_SetBuilder")
-        .def(nb::init<nb::handle, nb::handle>(), "file"_a, "constant_set"_a.none())
+        .def(nb::init<nb::handle, nb::handle, nb::handle, nb::handle>(), "file"_a, "constant_set"_a.none(),
+             "follow"_a.none() = "first", "numbers"_a.none() = "constant")
         .def("build", &SetBuilder::build, "examples"_a, "depth"_a, "tqdm_disable"_a, "parameter"_a,
              "size_limit"_a.none() = nb::none(), "size_warning"_a.none() = kDefaultSizeWarning)
         .def("oversize_message", &SetBuilder::oversize_message);

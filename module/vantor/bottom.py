@@ -64,12 +64,23 @@ _SIZE_DOC = """size_limit: the most literals one bottom clause keeps (the first 
         found; building stops there); None (default) keeps all of them.
     size_warning: a bottom clause of more literals than this (default 10000)
         gives one RuntimeWarning per call, naming the first such example and
-        suggesting a smaller depth; None never warns."""
+        suggesting a smaller depth; None never warns.
+    follow: 'first' (default) takes a fact when its first argument is known
+        (or in the constant set) and it holds a known term; 'any' takes a
+        fact when any of its arguments is a known term, so that facts such
+        as teaches(course,ann) reach an example about ann. Passes, depth and
+        the order of literals follow the same rules either way.
+    numbers: 'constant' (default) keeps numeric arguments as written;
+        'variable' turns them into variables like other terms (and makes
+        them known terms), so that literals can share a value: size(A,C)
+        and small(C) rather than size(A,0.3).
+    Any other value of follow or numbers raises ValueError."""
 
 
 def bottom_clauses_for_set(file, constant_set, depth, example_set, dictionary_name, container,
-                           tqdm_disable, size_limit=None, size_warning=10000):
-    builder = _SetBuilder(file, constant_set)
+                           tqdm_disable, size_limit=None, size_warning=10000, follow="first",
+                           numbers="constant"):
+    builder = _SetBuilder(file, constant_set, follow, numbers)
     target = None
     if container == "dict":
         target = AtomicFile(dictionary_name, "dictionary_name", binary=True)
@@ -115,8 +126,8 @@ def bottom_clause_generation(file="BK.pl", container="dict", positive_example="p
                              negative_example="neg_example.n", constant_set=None, depth=2,
                              positive_file_dictionary="positive_bottom_clause",
                              negative_file_dictionary="negative_bottom_clause", no_const=False,
-                             tqdm_disable=False, size_limit=None, size_warning=10000, *,
-                             check_input=True):
+                             tqdm_disable=False, size_limit=None, size_warning=10000,
+                             follow="first", numbers="constant", *, check_input=True):
     del no_const
     if constant_set is None:
         constant_set = []
@@ -135,7 +146,7 @@ def bottom_clause_generation(file="BK.pl", container="dict", positive_example="p
                 "positive_file_dictionary and negative_file_dictionary name the same file "
                 f"({paths[0]!r}); the negative dictionary would overwrite the positive one"
             )
-    builder = _SetBuilder(file, constant_set)
+    builder = _SetBuilder(file, constant_set, follow, numbers)
     if check_input:
         for source in [file] + [examples for examples, _, _, _ in sets]:
             if isinstance(source, (str, os.PathLike)):

@@ -220,8 +220,25 @@ void Background::finish() {
     std::vector<std::uint32_t>().swap(line_pred_);
     std::vector<std::uint32_t>().swap(line_begin_);
     std::vector<std::uint32_t>().swap(entries_);
-    std::vector<std::uint8_t>().swap(kinds_);
+    kinds_.shrink_to_fit();
     late_ = by_findable([](Fact f) { return !(f.first() & kFindable); });
+}
+
+const AnyPositionIndex& Background::all_by_findable() const {
+    if (all_) return *all_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> offsets, lines;
+    for (std::uint32_t line = 0; line < line_count(); ++line) {
+        const std::uint32_t offset = fact_of_line_[line];
+        if (offset == kNoFact) continue;
+        for_each_findable(fact(offset), [&](std::uint32_t term) {
+            offsets.emplace_back(term, offset);
+            lines.emplace_back(term, line);
+        });
+    }
+    all_ = std::make_unique<AnyPositionIndex>();
+    all_->facts = LineIndex::build(terms_.size(), offsets);
+    all_->lines = LineIndex::build(terms_.size(), lines);
+    return *all_;
 }
 
 }  // namespace vantor::bottom

@@ -66,6 +66,13 @@ struct LineIndex {
                            const std::vector<std::pair<std::uint32_t, std::uint32_t>>& pairs);
 };
 
+// Every fact by every findable argument: fact offsets and, in parallel, the
+// facts' line numbers.
+struct AnyPositionIndex {
+    LineIndex facts;
+    LineIndex lines;
+};
+
 class Background {
 public:
     // One argument of a parsed line: term id plus flags.
@@ -99,6 +106,10 @@ public:
 
     std::size_t line_count() const { return fact_of_line_.size(); }
     const Interner& terms() const { return terms_; }
+    // The term reads as a number (digits or a floating-point text).
+    bool numeric(std::uint32_t id) const {
+        return kinds_[id] == static_cast<std::uint8_t>(text::ArgKind::Numeric);
+    }
     std::string_view predicate(std::uint32_t id) const { return predicates_.text(id); }
 
     Fact fact(std::uint32_t offset) const { return Fact{facts_.data() + offset}; }
@@ -115,6 +126,11 @@ public:
     // argument (fact offsets): they need their first argument known and
     // another argument known, in either order.
     const LineIndex& late_by_findable() const { return late_; }
+
+    // Every fact by every findable argument: the facts a newly known term
+    // reaches when any argument position may connect a fact. Built on first
+    // use, since the first-argument rule never needs it.
+    const AnyPositionIndex& all_by_findable() const;
 
     // Facts by every findable argument (each fact once per term); `keep`
     // selects the facts (a per-call choice such as "first argument is a
@@ -138,7 +154,7 @@ private:
     void place_facts(std::size_t total);
 
     Interner terms_;
-    std::vector<std::uint8_t> kinds_;
+    std::vector<std::uint8_t> kinds_;  // per term: its text::ArgKind
     Interner predicates_;
 
     // Parsed lines, in file order, until finish() regroups them.
@@ -150,6 +166,7 @@ private:
     std::vector<std::uint32_t> first_;  // per term: offset of its first fact; size terms + 1
     std::vector<std::uint32_t> fact_of_line_;
     LineIndex late_;
+    mutable std::unique_ptr<AnyPositionIndex> all_;
 };
 
 // Each findable term of a fact, once.

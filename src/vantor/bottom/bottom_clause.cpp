@@ -99,8 +99,9 @@ struct BottomClauseBuilder::State {
     }
 };
 
-BottomClauseBuilder::BottomClauseBuilder(BackgroundSource source, text::ConstantSet constant)
-    : source_(std::move(source)), constant_(std::move(constant)) {}
+BottomClauseBuilder::BottomClauseBuilder(BackgroundSource source, text::ConstantSet constant,
+                                         ReachOptions reach)
+    : source_(std::move(source)), constant_(std::move(constant)), reach_(reach) {}
 
 BottomClauseBuilder::~BottomClauseBuilder() = default;
 
@@ -108,6 +109,7 @@ void BottomClauseBuilder::prepare() {
     if (state_) return;
     background_ = source_.path ? Background::from_file(*source_.path)
                                : Background::from_lines(std::move(source_.lines));
+    if (reach_.follow == Follow::Any) background_->all_by_findable();
     state_ = std::make_unique<State>(*background_, constant_);
 }
 
@@ -115,8 +117,10 @@ void BottomClauseBuilder::prepare() {
 // literals found so far.
 class BottomClauseBuilder::Scan {
 public:
-    Scan(State& st, const Background& bg, long long depth, std::size_t limit)
-        : st_(st), bg_(bg), passes_(static_cast<std::uint64_t>(depth)), limit_(limit), seen_(clauses_) {
+    Scan(State& st, const Background& bg, ReachOptions reach, long long depth, std::size_t limit)
+        : st_(st), bg_(bg), any_position_(reach.follow == Follow::Any),
+          numbers_as_terms_(reach.numbers == Numbers::Variable),
+          passes_(static_cast<std::uint64_t>(depth)), limit_(limit), seen_(clauses_) {
         st_.next_example();
     }
 
@@ -161,7 +165,9 @@ private:
     // in this pass or, at or before `at`, in the next one. Only the first
     // such moment counts: a line's literal is fixed by its first visit.
     void schedule(Background::Fact f, std::uint32_t offset, std::uint64_t pass, std::uint32_t at) {
-        const std::uint32_t line = f.line();
+        schedule_line(f.line(), offset, pass, at);
+    }
+    void schedule_line(std::uint32_t line, std::uint32_t offset, std::uint64_t pass, std::uint32_t at) {
         if (st_.line_mark[line] == st_.mark) return;
         st_.line_mark[line] = st_.mark;
         const std::uint64_t when = (at == kBeforeFirstLine || line > at) ? pass : pass + 1;
@@ -184,6 +190,18 @@ private:
     // stands first in, those it is a findable later argument of (first
     // argument known already), those led by a constant-set member.
     void open_facts_of(std::uint32_t term, std::uint64_t pass, std::uint32_t at) {
+        if (any_position_) {
+            // Holding the known term in any findable position is enough. The
+            // index carries each fact's line: a fact already decided costs
+            // no visit to the fact table.
+            const AnyPositionIndex& all = bg_.all_by_findable();
+            const LineIndex::Range facts = all.facts.of(term);
+            const std::uint32_t* line = all.lines.of(term).begin();
+            for (const std::uint32_t* f = facts.begin(); f != facts.end(); ++f, ++line) {
+                schedule_line(*line, *f, pass, at);
+            }
+            return;
+        }
         const auto [first, last] = bg_.facts_by_first(term);
         for (std::uint32_t offset = first; offset < last;) {
             const Background::Fact f = bg_.fact(offset);
@@ -209,14 +227,15 @@ private:
             first_arg = false;
             if (!(a & Background::kList) && st_.is_constant[id]) {
                 literal_ += bg_.terms().text(id);
-            } else if (a & (Background::kList | Background::kConstant)) {
+            } else if ((a & (Background::kList | Background::kConstant)) ||
+                       (numbers_as_terms_ && bg_.numeric(id))) {
                 if (!st_.known(id)) {
                     st_.learn(id, known_count_++);
                     fresh_.push_back(id);
                 }
                 literal_ += st_.name(st_.terms[id].pos);
             } else {
-                literal_ += bg_.terms().text(id);  // numbers and upper-case texts stay
+                literal_ += bg_.terms().text(id);  // numbers (by default) and upper-case texts stay
             }
         }
         literal_ += ')';
@@ -224,6 +243,8 @@ private:
 
     State& st_;
     const Background& bg_;
+    const bool any_position_;
+    const bool numbers_as_terms_;
     const std::uint64_t passes_;
     const std::size_t limit_;
     std::priority_queue<Visit, std::vector<Visit>, std::greater<Visit>> pending_;
@@ -239,7 +260,7 @@ std::vector<std::string> BottomClauseBuilder::build(std::string_view example, lo
     if (depth == 0) return {variabilise_example(example, constant_)};
     if (depth < 0 || limit == 0) return {};
     prepare();
-    Scan scan(*state_, *background_, depth, limit);
+    Scan scan(*state_, *background_, reach_, depth, limit);
     scan.seed(example);
     return scan.run();
 }

@@ -3,8 +3,10 @@
 // The result is exactly that of the plain scan: `depth` passes over the
 // background lines in file order; a line is taken when one of the known
 // terms occurs in it as a substring AND equals one of its arguments, and its
-// first argument is known or a constant-set member; taking a line turns its
-// constants into variables and makes its unknown constants known.
+// first argument is known or a constant-set member (under Follow::Any that
+// last condition is dropped); taking a line turns its constants (and, under
+// Numbers::Variable, its numbers) into variables and makes the unknown ones
+// known.
 //
 // Instead of scanning, the builder notes the moment (pass, line) at which
 // each line first becomes takeable (conditions only ever become true, since
@@ -28,6 +30,22 @@
 
 namespace vantor::bottom {
 
+// Which facts a known term reaches. First: a fact whose first argument is
+// known (or a constant-set member) and that holds the term. Any: a fact that
+// holds the term in any argument position.
+enum class Follow { First, Any };
+
+// How numeric arguments enter a bottom clause. Constant: they stay as
+// written and are never known terms (unless the example holds them).
+// Variable: they are variabilised and become known like any other term, so
+// that literals can share a measured value.
+enum class Numbers { Constant, Variable };
+
+struct ReachOptions {
+    Follow follow = Follow::First;
+    Numbers numbers = Numbers::Constant;
+};
+
 // A background file name or the background lines themselves.
 struct BackgroundSource {
     std::optional<std::string> path;  // set: read this file
@@ -39,7 +57,7 @@ struct BackgroundSource {
 // it), then reused for every example.
 class BottomClauseBuilder {
 public:
-    BottomClauseBuilder(BackgroundSource source, text::ConstantSet constant);
+    BottomClauseBuilder(BackgroundSource source, text::ConstantSet constant, ReachOptions reach = {});
     ~BottomClauseBuilder();
 
     static constexpr std::size_t kNoLimit = static_cast<std::size_t>(-1);
@@ -66,6 +84,7 @@ private:
 
     BackgroundSource source_;
     text::ConstantSet constant_;
+    ReachOptions reach_;
     std::unique_ptr<Background> background_;
     std::unique_ptr<State> state_;
 };
