@@ -69,67 +69,146 @@ std::vector<std::string> head_variables(const std::string& head_arguments) {
     return out;
 }
 
-// A body literal on its own, its variables outside the head renamed in order
-// of appearance: two literals that differ only in those names say the same
-// about an example. Empty when the literal mentions no head variable (it
-// then says nothing about one example rather than another).
-std::string literal_key(const std::string& literal, const std::vector<std::string>& head_vars) {
+// The variables of a literal that are not head variables.
+std::vector<std::string> inner_variables(const std::string& literal, const std::vector<std::string>& head_vars) {
+    std::vector<std::string> out;
     const std::string_view args = arguments_of(literal);
-    if (args.size() < 2) return {};
-    std::vector<std::string_view> renamed_from;
-    std::string key = literal.substr(0, literal.find('(')) + "(";
-    bool first = true, linked = false;
+    if (args.size() < 2) return out;
     split_top_level(args.substr(1, args.size() - 2), ",", [&](std::string_view term) {
-        if (!first) key += ',';
-        first = false;
-        const bool in_head = std::find(head_vars.begin(), head_vars.end(), term) != head_vars.end();
-        linked = linked || in_head;
-        if (!is_variable(term) || in_head) {
-            key += term;
-            return;
+        if (is_variable(term) && std::find(head_vars.begin(), head_vars.end(), term) == head_vars.end()) {
+            out.emplace_back(term);
         }
-        auto at = std::find(renamed_from.begin(), renamed_from.end(), term);
-        if (at == renamed_from.end()) at = renamed_from.insert(renamed_from.end(), term);
-        key += "V_" + std::to_string(at - renamed_from.begin());
     });
-    return linked ? key + ")" : std::string();
+    return out;
 }
 
-// The goals a run loads: every candidate rule and every distinct body literal
-// that mentions a head variable, each under a head name of its own.
+// Literals (in rule order) with their variables outside the head renamed in
+// order of appearance: two groups that differ only in those names say the
+// same about an example.
+std::string canonical_key(const std::vector<const std::string*>& literals, const std::vector<std::string>& head_vars) {
+    std::vector<std::string_view> renamed_from;
+    std::string key;
+    for (const std::string* literal : literals) {
+        if (!key.empty()) key += ',';
+        const std::string_view args = arguments_of(*literal);
+        if (args.size() < 2) {
+            key += *literal;
+            continue;
+        }
+        key += literal->substr(0, literal->find('(')) + "(";
+        bool first = true;
+        split_top_level(args.substr(1, args.size() - 2), ",", [&](std::string_view term) {
+            if (!first) key += ',';
+            first = false;
+            if (!is_variable(term) || std::find(head_vars.begin(), head_vars.end(), term) != head_vars.end()) {
+                key += term;
+                return;
+            }
+            auto at = std::find(renamed_from.begin(), renamed_from.end(), term);
+            if (at == renamed_from.end()) at = renamed_from.insert(renamed_from.end(), term);
+            key += "V_" + std::to_string(at - renamed_from.begin());
+        });
+        key += ")";
+    }
+    return key;
+}
+
+// A rule's body cut into parts that share no variable outside the head. Once
+// an example fixes the head, the parts hold or fail independently, so the
+// rule holds exactly where every part holds: each distinct part is proved
+// once for all rules that contain it.
+std::vector<std::vector<std::size_t>> independent_parts(const ParsedRule& rule, const std::vector<std::string>& head_vars) {
+    const std::size_t n = rule.literals.size();
+    std::vector<std::size_t> group(n);
+    for (std::size_t i = 0; i < n; ++i) group[i] = i;
+    auto root = [&](std::size_t i) {
+        while (group[i] != i) i = group[i] = group[group[i]];
+        return i;
+    };
+    std::unordered_map<std::string, std::size_t> first_with;
+    for (std::size_t i = 0; i < n; ++i) {
+        for (const std::string& v : inner_variables(rule.literals[i], head_vars)) {
+            auto [at, fresh] = first_with.try_emplace(v, i);
+            if (!fresh) group[root(i)] = root(at->second);
+        }
+    }
+    std::vector<std::vector<std::size_t>> parts;
+    std::unordered_map<std::size_t, std::size_t> part_of_root;
+    for (std::size_t i = 0; i < n; ++i) {
+        auto [at, fresh] = part_of_root.try_emplace(root(i), parts.size());
+        if (fresh) parts.emplace_back();
+        parts[at->second].push_back(i);
+    }
+    return parts;
+}
+
+// The goals a run loads, each under a head name of its own: every distinct
+// body literal that mentions a head variable (proved over every example, it
+// bounds where the parts containing it can hold) and every distinct part of
+// more than one literal, or of none that mentions a head variable.
 struct Plan {
-    std::vector<ParsedRule> rules;
-    std::vector<std::string> literal_heads;  // head arguments of each literal goal
-    std::vector<std::string> literal_keys;
-    std::vector<std::vector<std::size_t>> literals_of_rule;
+    struct Goal {
+        std::string head_arguments, body;
+        std::vector<std::size_t> literals;  // literal goals that bound it (parts only)
+    };
+    std::vector<Goal> literal_goals, part_goals;
+    // Per rule: its parts, as ("is a literal goal", index).
+    std::vector<std::vector<std::pair<bool, std::size_t>>> parts_of_rule;
+    std::vector<std::size_t> body_lengths;
 };
 
-Plan plan_of(const std::vector<std::string>& rules) {
+class Planner {
+public:
     Plan plan;
-    std::unordered_map<std::string, std::size_t> index;
-    for (const std::string& text : rules) {
-        ParsedRule rule = parse_rule(text);
-        std::vector<std::size_t> used;
-        const std::vector<std::string> head_vars = head_variables(rule.head_arguments);
-        for (const std::string& literal : rule.literals) {
-            std::string key = literal_key(literal, head_vars);
-            if (key.empty()) continue;
-            std::string full = rule.head_arguments + ":-" + key;
-            auto [at, fresh] = index.try_emplace(full, plan.literal_keys.size());
-            if (fresh) {
-                plan.literal_keys.push_back(key);
-                plan.literal_heads.push_back(rule.head_arguments);
-            }
-            used.push_back(at->second);
-        }
-        plan.literals_of_rule.push_back(std::move(used));
-        plan.rules.push_back(std::move(rule));
-    }
-    return plan;
-}
 
-std::string rule_name(std::size_t i) { return "vantor_candidate_" + std::to_string(i); }
+    void add(const std::string& text) {
+        const ParsedRule rule = parse_rule(text);
+        const std::vector<std::string> head_vars = head_variables(rule.head_arguments);
+        std::vector<std::pair<bool, std::size_t>> parts;
+        for (const std::vector<std::size_t>& part : independent_parts(rule, head_vars)) {
+            std::vector<std::size_t> bounding;
+            for (std::size_t i : part) {
+                if (!mentions_any(rule.literals[i], head_vars)) continue;
+                bounding.push_back(goal(literals_, plan.literal_goals, rule, {i}, head_vars, {}));
+            }
+            if (part.size() == 1 && !bounding.empty()) {
+                parts.emplace_back(true, bounding.front());
+            } else {
+                parts.emplace_back(false, goal(parts_, plan.part_goals, rule, part, head_vars, bounding));
+            }
+        }
+        plan.parts_of_rule.push_back(std::move(parts));
+        plan.body_lengths.push_back(rule.literals.size());
+    }
+
+private:
+    static bool mentions_any(const std::string& literal, const std::vector<std::string>& head_vars) {
+        const std::string_view args = arguments_of(literal);
+        bool found = false;
+        if (args.size() >= 2) {
+            split_top_level(args.substr(1, args.size() - 2), ",", [&](std::string_view term) {
+                found = found || std::find(head_vars.begin(), head_vars.end(), term) != head_vars.end();
+            });
+        }
+        return found;
+    }
+
+    static std::size_t goal(std::unordered_map<std::string, std::size_t>& index, std::vector<Plan::Goal>& goals,
+                            const ParsedRule& rule, const std::vector<std::size_t>& literal_positions,
+                            const std::vector<std::string>& head_vars, std::vector<std::size_t> bounding) {
+        std::vector<const std::string*> literals;
+        for (std::size_t i : literal_positions) literals.push_back(&rule.literals[i]);
+        std::string body = canonical_key(literals, head_vars);
+        auto [at, fresh] = index.try_emplace(rule.head_arguments + ":-" + body, goals.size());
+        if (fresh) goals.push_back({rule.head_arguments, std::move(body), std::move(bounding)});
+        return at->second;
+    }
+
+    std::unordered_map<std::string, std::size_t> literals_, parts_;
+};
+
 std::string literal_name(std::size_t i) { return "vantor_literal_" + std::to_string(i); }
+std::string part_name(std::size_t i) { return "vantor_part_" + std::to_string(i); }
 
 std::string program_text(const Plan& plan, const std::vector<std::string>& known_facts) {
     std::string out = ":- style_check(-singleton).\n:- style_check(-discontiguous).\n";
@@ -138,25 +217,18 @@ std::string program_text(const Plan& plan, const std::vector<std::string>& known
         while (!f.empty() && (f.back() == '.' || f.back() == ' ')) f.remove_suffix(1);
         out += std::string(f) + ".\n";
     }
-    for (std::size_t i = 0; i < plan.rules.size(); ++i) {
-        const ParsedRule& r = plan.rules[i];
-        out += rule_name(i) + r.head_arguments + ":-";
-        for (std::size_t k = 0; k < r.literals.size(); ++k) out += (k ? "," : "") + r.literals[k];
-        out += ".\n";
+    for (std::size_t i = 0; i < plan.literal_goals.size(); ++i) {
+        out += literal_name(i) + plan.literal_goals[i].head_arguments + ":-" + plan.literal_goals[i].body + ".\n";
     }
-    for (std::size_t i = 0; i < plan.literal_keys.size(); ++i) {
-        out += literal_name(i) + plan.literal_heads[i] + ":-" + plan.literal_keys[i] + ".\n";
+    for (std::size_t i = 0; i < plan.part_goals.size(); ++i) {
+        out += part_name(i) + plan.part_goals[i].head_arguments + ":-" + plan.part_goals[i].body + ".\n";
     }
     return out;
 }
 
-// Which examples (positions over pos then neg) a goal name may hold for: a
-// proof, or a proof cut short by the inference limit.
-std::vector<char> possible(const std::vector<Outcome>& outcomes) {
-    std::vector<char> out(outcomes.size());
-    for (std::size_t e = 0; e < outcomes.size(); ++e) out[e] = outcomes[e] != Outcome::not_proved;
-    return out;
-}
+// Per example (positions over pos then neg): 1 proved, 2 cut short by the
+// inference limit, 0 not proved.
+using Answers = std::vector<char>;
 
 class RuleProver {
 public:
@@ -167,42 +239,58 @@ public:
         for (const std::string& e : neg) arguments_.emplace_back(arguments_of(e));
     }
 
-    // A literal on its own holds for a superset of the examples any rule
-    // using it holds for (dropping a condition only widens a rule), so each
-    // distinct literal is proved once over every example and a rule only on
-    // the examples all of its literals allow.
-    void prove_literals(const Plan& plan, Interrupt& interrupt) {
+    void prove_goals(const Plan& plan, Interrupt& interrupt) {
         prover_.set_goal_arguments(arguments_);
-        for (std::size_t i = 0; i < plan.literal_keys.size(); ++i) {
+        for (std::size_t i = 0; i < plan.literal_goals.size(); ++i) {
             interrupt.check();
-            literal_allows_.push_back(possible(prover_.prove_each(literal_name(i), kInferenceLimit, settings_)));
+            literals_.push_back(answers(prover_.prove_each(literal_name(i), kInferenceLimit, settings_), nullptr));
+        }
+        for (std::size_t i = 0; i < plan.part_goals.size(); ++i) {
+            interrupt.check();
+            parts_.push_back(prove_part(i, plan.part_goals[i]));
         }
     }
 
-    void prove_rule(const Plan& plan, std::size_t r, learn::ProvedRule& result) {
-        std::vector<std::size_t> examples;
+    void collect(const Plan& plan, std::size_t r, learn::ProvedRule& result) const {
         for (std::size_t e = 0; e < arguments_.size(); ++e) {
-            bool allowed = true;
-            for (std::size_t l : plan.literals_of_rule[r]) allowed = allowed && literal_allows_[l][e];
-            if (allowed) examples.push_back(e);
-        }
-        if (examples.empty()) return;
-        const std::vector<Outcome> outcomes = prover_.prove_some(rule_name(r), examples, kInferenceLimit, settings_);
-        for (std::size_t k = 0; k < outcomes.size(); ++k) {
-            if (outcomes[k] == Outcome::limit_exceeded) ++out_.over_limit;
-            if (outcomes[k] != Outcome::proved) continue;
-            const std::size_t e = examples[k];
+            bool holds = true;
+            for (const auto& [is_literal, i] : plan.parts_of_rule[r]) {
+                holds = holds && (is_literal ? literals_[i][e] : parts_[i][e]) == 1;
+            }
+            if (!holds) continue;
             if (e < n_pos_) result.pos.push_back(static_cast<std::int64_t>(e));
             else result.neg.push_back(static_cast<std::int64_t>(e - n_pos_));
         }
     }
 
 private:
+    Answers answers(const std::vector<Outcome>& outcomes, const std::vector<std::size_t>* at) {
+        Answers out(arguments_.size(), 0);
+        for (std::size_t k = 0; k < outcomes.size(); ++k) {
+            const std::size_t e = at ? (*at)[k] : k;
+            if (outcomes[k] == Outcome::limit_exceeded) ++out_.over_limit;
+            out[e] = outcomes[k] == Outcome::proved ? 1 : outcomes[k] == Outcome::limit_exceeded ? 2 : 0;
+        }
+        return out;
+    }
+
+    // A part is tried only where each of its head-linked literals holds alone.
+    Answers prove_part(std::size_t i, const Plan::Goal& part) {
+        std::vector<std::size_t> examples;
+        for (std::size_t e = 0; e < arguments_.size(); ++e) {
+            bool allowed = true;
+            for (std::size_t l : part.literals) allowed = allowed && literals_[l][e] != 0;
+            if (allowed) examples.push_back(e);
+        }
+        if (examples.empty()) return Answers(arguments_.size(), 0);
+        return answers(prover_.prove_some(part_name(i), examples, kInferenceLimit, settings_), &examples);
+    }
+
     Prover& prover_;
     std::size_t n_pos_;
     RuleProofs& out_;
     std::vector<std::string> arguments_;
-    std::vector<std::vector<char>> literal_allows_;
+    std::vector<Answers> literals_, parts_;
     EvalSettings settings_;
 };
 
@@ -228,9 +316,11 @@ RuleProofs prove_rules(const std::vector<std::string>& rules, const std::string&
                        const std::vector<std::string>& pos, const std::vector<std::string>& neg,
                        Interrupt& interrupt, const std::vector<std::string>& known_facts) {
     RuleProofs out;
-    const Plan plan = plan_of(rules);
+    Planner planner;
+    for (const std::string& rule : rules) planner.add(rule);
+    const Plan& plan = planner.plan;
     out.rules.resize(rules.size());
-    for (std::size_t i = 0; i < rules.size(); ++i) out.rules[i].body_length = plan.rules[i].literals.size();
+    for (std::size_t i = 0; i < rules.size(); ++i) out.rules[i].body_length = plan.body_lengths[i];
     if (rules.empty()) return out;
     const std::string text = program_text(plan, known_facts);
     const std::string path = absolute_background(background);
@@ -241,11 +331,8 @@ RuleProofs prove_rules(const std::vector<std::string>& rules, const std::string&
         prover.load_theory(text, workdir.path(), settings);
         UnloadOnExit unload{prover};
         RuleProver proving(prover, pos, neg, out);
-        proving.prove_literals(plan, interrupt);
-        for (std::size_t r = 0; r < rules.size(); ++r) {
-            interrupt.check();
-            proving.prove_rule(plan, r, out.rules[r]);
-        }
+        proving.prove_goals(plan, interrupt);
+        for (std::size_t r = 0; r < rules.size(); ++r) proving.collect(plan, r, out.rules[r]);
     });
     return out;
 }
