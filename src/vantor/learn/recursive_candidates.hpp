@@ -5,6 +5,11 @@
 // one body literal with as many arguments as the head is replaced by a call
 // of the target over the same arguments (path(A,B):-edge(A,C)&edge(C,B)
 // gives path(A,B):-path(A,C)&edge(C,B) and path(A,B):-edge(A,C)&path(C,B)).
+// For a binary target, two binary literals joined only through a variable
+// of their own are replaced by one call over their other arguments as well
+// (same_generation(A,B):-child(A,C)&child(B,D)&child(C,E)&child(D,E) gives
+// same_generation(A,B):-child(A,C)&child(B,D)&same_generation(C,D)): a step
+// that takes two literals, which no single replacement can reach.
 // Base and recursive rules then compete in one selection.
 #pragma once
 
