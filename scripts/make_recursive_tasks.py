@@ -97,6 +97,12 @@ def updown_task(rng):
         model = grown
 
 
+# The options that learn each theory exactly from all examples (bottom
+# clauses at depth 2; vantor_learn with recursive=True, coverage="prolog",
+# selection="cover", the other options at their defaults: min_pos=1,
+# max_neg=0).
+OPTIONS = {"ancestor": "max_literals=2", "same_generation": "max_literals=4", "updown": "max_literals=3"}
+
 TASKS = {
     "ancestor": (ancestor_task, "ancestor", [
         "ancestor(A,B):-parent(A,B).",
@@ -143,6 +149,9 @@ def write_task(out, name, seed=1):
               "- Positives: every atom of two distinct constants the known theory proves over the "
               "background; negatives: a seeded sample of the other pairs of distinct constants.",
               "- Known theory:", "", "```prolog", *theory, "```", "",
+              "- Learned exactly (tests/test_recursive_tasks.py) from bottom clauses at depth 2 with "
+              f"`vantor_learn(..., recursive=True, coverage=\"prolog\", selection=\"cover\", "
+              f"{OPTIONS[name]})`, min_pos=1 and max_neg=0 (the defaults).",
               f"- Licence: {LICENCE}."]
     with open(os.path.join(folder, "README.md"), "w") as f:
         f.write("\n".join(readme) + "\n")

@@ -62,6 +62,22 @@ bool mentions(std::string_view text, std::string_view name) {
     return false;
 }
 
+// Whether every variable of the call at body position `at` occurs in the
+// head or in another kept literal. A variable of the call alone
+// (path(A,B):-edge(A,C)&path(D,B)) only asks whether some positive ends in
+// B, which the positives answer for nearly every example during the search.
+bool call_is_linked(std::string_view call, std::string_view head, const std::vector<std::string_view>& body,
+                    std::size_t at, std::size_t dropped) {
+    for (std::string_view term : arguments_of(call)) {
+        if (!is_variable(term) || mentions(head, term)) continue;
+        bool elsewhere = false;
+        for (std::size_t i = 0; i < body.size() && !elsewhere; ++i)
+            elsewhere = i != at && i != dropped && mentions(body[i], term);
+        if (!elsewhere) return false;
+    }
+    return true;
+}
+
 struct Rule {
     std::string_view head, target;
     std::size_t arity;
@@ -87,7 +103,8 @@ void single_variants(const Rule& rule, std::vector<std::string>& out) {
         const std::string_view literal = rule.body[k];
         if (name_of(literal) == rule.target || arity_of(literal) != rule.arity) continue;
         std::string call = std::string(rule.target) + std::string(literal.substr(name_of(literal).size()));
-        if (call != rule.head) out.push_back(join_rule(rule, k, call, rule.body.size()));
+        if (call != rule.head && call_is_linked(call, rule.head, rule.body, k, rule.body.size()))
+            out.push_back(join_rule(rule, k, call, rule.body.size()));
     }
 }
 
@@ -131,7 +148,7 @@ void pair_variants(const Rule& rule, std::vector<std::string>& out) {
             if (mentions(rule.head, outer.first) && mentions(rule.head, outer.second)) continue;
             std::string call = std::string(rule.target) + "(" + std::string(outer.first) + "," +
                                std::string(outer.second) + ")";
-            out.push_back(join_rule(rule, j, call, k));
+            if (call_is_linked(call, rule.head, rule.body, j, k)) out.push_back(join_rule(rule, j, call, k));
         }
     }
 }

@@ -19,8 +19,8 @@
 namespace vantor::learn {
 
 // The variants of every rule (internal form), in order, each text once and
-// none already among `rules`; a variant whose body would repeat its head is
-// left out.
+// none already among `rules`; a variant whose body would repeat its head, or
+// whose call holds a variable found nowhere else in the rule, is left out.
 std::vector<std::string> recursive_variants(const std::vector<std::string>& rules);
 
 }  // namespace vantor::learn
