@@ -15,6 +15,14 @@ accuracy, mean number of rules, and seconds per fold (bottom clauses of the
 fold's share of the examples plus learning, training evaluation included),
 then the peer's (Aleph's) figures over the same folds.
 
+The recursive tasks (RECURSIVE below) run the same way: the generated ones
+from tests/data, path from the shared data sets. Their proved setting adds
+recursive candidates (rules calling the target, answered by the training
+positives during the search, the final theory evaluated tabled); the
+default setting is the library's defaults as for every set. The depth/follow
+column gives the bottom-clause depth and how facts are followed from known
+terms ("first": through their first argument, the library's rule).
+
 Usage: python benchmarks/quality.py [--sets a,b,...] [--jobs N]
 """
 import argparse
@@ -45,6 +53,20 @@ SETS = {
     "mutagenesis188": ({}, 0.803, 0.872, 3.0, 7.6),
     "carcinogenesis": ({}, 0.570, 0.795, 16.6, 7.1),
 }
+
+# Recursive tasks: name: (data folder, extra options for both settings, extra
+# options of the proved setting). None for a folder means the shared data
+# set of that name.
+RECURSIVE = {
+    "path (recursive)": (None, {}, {"recursive": True, "max_neg": 0, "key_size": 10}),
+    "ancestor": (os.path.join(REPO, "tests", "data", "ancestor"), {}, {"recursive": True, "max_neg": 0}),
+    "same_generation": (os.path.join(REPO, "tests", "data", "same_generation"), {"max_literals": 4},
+                        {"recursive": True, "max_neg": 0}),
+    "updown": (os.path.join(REPO, "tests", "data", "updown"), {"max_literals": 3}, {"recursive": True, "max_neg": 0}),
+}
+
+# Bottom clauses of every set.
+BOTTOM = {"depth": 2}
 
 # One setting for every set.
 PROVED = {"coverage": "prolog", "selection": "cover", "min_pos": 0.05, "max_neg": 0.25,
@@ -82,8 +104,8 @@ def run_cv(background, pos_dict, neg_dict, pos_folds, neg_folds, options, per_fo
     return (sum(train) / 5, sum(test) / 5, sum(len(t) for t in cv.theories) / 5, seconds)
 
 
-def run_set(name, options, jobs):
-    folder = os.path.join(DATASETS, name)
+def run_set(name, options, jobs, folder=None, proved_extra=None):
+    folder = folder or os.path.join(DATASETS, name)
     background = os.path.join(folder, "BK.pl")
     pos, neg = lines(os.path.join(folder, "pos_example.f")), lines(os.path.join(folder, "neg_example.n"))
     rnd = random.Random(1)
@@ -92,11 +114,12 @@ def run_set(name, options, jobs):
     tic = time.perf_counter()
     pos_dict, neg_dict = vantor.bottom_clause_generation(
         file=background, container="memory", positive_example=pos, negative_example=neg,
-        tqdm_disable=True)
+        tqdm_disable=True, **BOTTOM)
     bottom_seconds = time.perf_counter() - tic
     pos_folds, neg_folds = folds_of(pos), folds_of(neg)
     rows = {}
-    for label, extra, per_fold in (("default", {}, False), ("proved", dict(PROVED, n_jobs=jobs), True)):
+    proved = dict(PROVED, n_jobs=jobs, **(proved_extra or {}))
+    for label, extra, per_fold in (("default", {}, False), ("proved", proved, True)):
         random.seed(0)
         train, test, rules, seconds = run_cv(background, pos_dict, neg_dict, pos_folds, neg_folds,
                                              dict(options, **extra), per_fold)
@@ -106,23 +129,36 @@ def run_set(name, options, jobs):
     return rows
 
 
+def label(name, options):
+    return name if not options else "%s (%s)" % (name, ", ".join("%s=%s" % kv for kv in options.items()))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--sets", default=",".join(SETS))
+    parser.add_argument("--sets", default=",".join(list(SETS) + list(RECURSIVE)))
     parser.add_argument("--jobs", type=int, default=1)
     args = parser.parse_args()
-    if DATASETS is None:
+    names = args.sets.split(",")
+    if DATASETS is None and any(n in SETS or RECURSIVE.get(n, (0,))[0] is None for n in names):
         sys.exit("no ../shared/datasets folder next to the repository")
-    print("data set | default: train | test | rules | s/fold | proved: train | test | rules | s/fold"
-          " | peer: test | train | clauses | s/fold")
-    for name in args.sets.split(","):
-        options, peer_test, peer_train, peer_rules, peer_seconds = SETS[name]
+    print("data set | depth/follow | default: train | test | rules | s/fold | proved: train | test | rules"
+          " | s/fold | peer: test | train | clauses | s/fold")
+    depth = "%s/%s" % (BOTTOM["depth"], BOTTOM.get("follow", "first"))
+    for name in names:
         random.seed(0)
+        if name in RECURSIVE:
+            folder, options, proved_extra = RECURSIVE[name]
+            rows = run_set(name.split(" ")[0], options, args.jobs, folder, proved_extra)
+            peer = SETS.get(name.split(" ")[0]) if folder is None else None
+            peer_figures = "%.3f | %.3f | %.1f | %.1f" % peer[1:] if peer else "- | - | - | -"
+            print("%s | %s | %s | %s | %s" % (label(name, dict(options, **proved_extra)), depth,
+                                              rows["default"], rows["proved"], peer_figures), flush=True)
+            continue
+        options, peer_test, peer_train, peer_rules, peer_seconds = SETS[name]
         rows = run_set(name, options, args.jobs)
-        print("%s | %s | %s | %.3f | %.3f | %.1f | %.1f" % (
-            name if not options else "%s (%s)" % (name, ", ".join("%s=%s" % kv for kv in options.items())),
-            rows["default"], rows["proved"], peer_test, peer_train, peer_rules, peer_seconds),
-            flush=True)
+        print("%s | %s | %s | %s | %.3f | %.3f | %.1f | %.1f" % (
+            label(name, options), depth, rows["default"], rows["proved"], peer_test, peer_train,
+            peer_rules, peer_seconds), flush=True)
 
 
 if __name__ == "__main__":
