@@ -91,8 +91,29 @@ def _with_recursion(rules, options):
     return rules + _core._recursive_variants(rules) if options.recursive else rules
 
 
+def _calls_own_predicate(rule):
+    head, _, body = rule.partition(":-")
+    name = head.split("(", 1)[0]
+    return any(literal.startswith(name + "(") for literal in body.replace("&", ",").split(","))
+
+
+def _with_base_case(theory, rules, covered, n_pos, n_neg, options):
+    """A theory of recursive rules only proves nothing once the positives no
+    longer stand in for the target: add the best rule that does not call it."""
+    if not theory or not all(_calls_own_predicate(rule) for rule in theory):
+        return theory
+    base = [i for i, rule in enumerate(rules) if not _calls_own_predicate(rule)]
+    chosen = copy.copy(_selection_options(options))
+    chosen.max_rules = 1
+    first, _ = _core._select_proved([rules[i] for i in base], [covered[i] for i in base], n_pos, n_neg,
+                                    chosen)
+    return first + theory
+
+
 def _select(rules, covered, n_pos, n_neg, options):
     theory, announce = _core._select_proved(rules, covered, n_pos, n_neg, _selection_options(options))
+    if options.recursive:
+        theory = _with_base_case(theory, rules, covered, n_pos, n_neg, options)
     if not theory:
         warnings.warn("no candidate rule passed the filters (min_pos, max_neg, min_precision): the "
                       "theory is empty and predicts no example; loosen the filters or give more "
