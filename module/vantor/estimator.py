@@ -928,6 +928,20 @@ Learner.__doc__ = (
     either proves an example or not, and no score between carries a
     calibrated meaning.
 
+    Tables: ``fit(df, y)`` or ``fit(df, target="column", positive=value)``
+    with a pandas DataFrame encodes it with a ``TableEncoder`` fitted on
+    those rows alone (``encoder_strategy``, ``n_ranges``), learns with the
+    encoding's range labels and category values as constants, and sets
+    ``encoder_``, ``theories_`` (class -> rules) and ``rules_`` with each
+    rule as conditions on the columns (``age in [65, 75] and smoker =
+    yes``). ``predict(df)`` gives one label per row. Two classes: one theory
+    for ``positive`` (default the larger label). More classes: one theory
+    per class against the rest; a row proved by several gets the class of
+    the proving rule with the best training precision (then the more
+    frequent class), a row proved by none the most frequent class; with
+    ``positive`` given the labels become 1 (that class) and 0. The
+    ``background`` parameter adds facts (its default file name is not read).
+
     """ + _parameters_doc().replace("\n", "\n    ")
 )
 
