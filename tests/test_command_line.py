@@ -6,10 +6,12 @@ import sys
 
 import pytest
 
+import vantor
 from vantor import _options, cli
 
 FAMILY = os.path.join(os.path.dirname(__file__), "..", "examples", "family")
-MODULE = os.path.join(os.path.dirname(__file__), "..", "module")
+# Where the imported package lives (the work tree or an installed copy).
+MODULE = os.path.dirname(os.path.dirname(os.path.abspath(vantor.__file__)))
 RULE = "grandparent(A,B):-parent(A,C),parent(C,B)"
 
 

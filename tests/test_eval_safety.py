@@ -12,9 +12,11 @@ from pathlib import Path
 
 import pytest
 
+import vantor
 from vantor import PrologError, PrologInputError, Vantor, compute_metrics, evaluate_theory_prolog
 
-MODULE = Path(__file__).resolve().parent.parent / "module"
+# Where the imported package lives (the work tree or an installed copy).
+MODULE = Path(vantor.__file__).resolve().parent.parent
 BK = "p(a).\np(b).\nq(b).\n"
 
 
