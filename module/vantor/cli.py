@@ -105,6 +105,11 @@ def _examples_command(sub, name, help_text, common, learning=True):
     command.add_argument("negatives", metavar="NEG", help="negative example file")
     command.add_argument("--depth", type=int, default=2,
                          help="passes over the background for bottom clauses (default 2)")
+    command.add_argument("--follow", choices=("first", "any"), default="first",
+                         help="facts taken into bottom clauses: by their first argument (default) "
+                              "or by any argument")
+    command.add_argument("--numbers", choices=("constant", "variable"), default="constant",
+                         help="numeric arguments stay constants (default) or become variables")
     if learning:
         _add_learning_flags(command)
     return command
@@ -170,7 +175,8 @@ def _learner(args):
     from .estimator import Learner
 
     verbose = 1 if (not args.quiet and sys.stderr.isatty()) else 0
-    return Learner(args.background, depth=args.depth, verbose=verbose,
+    return Learner(args.background, depth=args.depth, follow=args.follow, numbers=args.numbers,
+                   verbose=verbose,
                    random_state=args.seed, **_learning(args))
 
 
@@ -279,7 +285,8 @@ def _run_bottom(args, out):
     show = not args.quiet and sys.stderr.isatty()
     names = bottom_clause_generation(
         file=args.background, positive_example=args.positives, negative_example=args.negatives,
-        depth=args.depth, positive_file_dictionary=args.pos_out,
+        depth=args.depth, follow=args.follow, numbers=args.numbers,
+        positive_file_dictionary=args.pos_out,
         negative_file_dictionary=args.neg_out, tqdm_disable=not show, check_input=False)
     summary = {}
     for name in names:

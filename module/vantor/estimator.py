@@ -48,6 +48,11 @@ _OWN = (
      "where the class changes); see TableEncoder."),
     ("n_ranges", 3, "number of ranges of a table's numeric columns (for 'entropy' the "
      "largest number) when X is a DataFrame. Default 3; an int of at least 1."),
+    ("follow", "first", "which facts bottom clauses take: 'first' (default) those whose first "
+     "argument is a known term, 'any' those with a known term in any argument."),
+    ("numbers", "constant", "numeric arguments in bottom clauses: 'constant' (default) keeps "
+     "them as they are, 'variable' turns them into variables like other terms so that "
+     "literals can share a measured value."),
     ("size_limit", None, "most literals a bottom clause keeps; None (default) keeps all."),
     ("size_warning", 10000, "a bottom clause longer than this gives a RuntimeWarning; None "
      "never warns. Default 10000."),
@@ -453,7 +458,8 @@ class Learner:
             file=self._background.path, container="memory", positive_example=positives,
             negative_example=negatives, constant_set=constants, depth=self.depth,
             tqdm_disable=self.verbose < 1, size_limit=self.size_limit,
-            size_warning=self.size_warning, check_input=False)
+            size_warning=self.size_warning, follow=self.follow, numbers=self.numbers,
+            check_input=False)
         return pos, (neg or {})
 
     def _prepare(self, X, y):
@@ -609,7 +615,8 @@ class Learner:
             file=self._background.path, container="memory", positive_example=texts,
             negative_example=[], constant_set=constants, depth=self.depth,
             tqdm_disable=self.verbose < 1, size_limit=self.size_limit,
-            size_warning=self.size_warning, check_input=False)
+            size_warning=self.size_warning, follow=self.follow, numbers=self.numbers,
+            check_input=False)
         return [bottoms[f"target({row})."] for row in rows]
 
     def _learn_classes(self, task, rows, bottoms, learning):
