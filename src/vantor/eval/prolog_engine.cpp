@@ -184,6 +184,14 @@ directive_worker(G, Seconds, Loader) :-
 absorb_stop :-
     catch(forall(between(1, 3, _), sleep(0)), vantor_stop(_), true).
 
+% Facts of one predicate spread over a file are the rule in backgrounds
+% written from tables; the warning the engine composes for each of them (and
+% the hook then drops) would double the time of a large load.
+load_quietly(File) :-
+    setup_call_cleanup(style_check(-discontiguous),
+                       load_files(user:File, [if(true)]),
+                       style_check(+discontiguous)).
+
 % Loads File into module user as the source of Role, replacing the file
 % that held that role before. Unloading first, even when the file name is
 % the same, makes the load fresh: reloading over a tabled predicate leaves
@@ -196,7 +204,7 @@ load(Role, File, Origin, Seconds, Sandbox, Result) :-
     retractall(load_stopped(_)),
     setup_call_cleanup(
         ( assertz(collecting), assertz(loading_bounded(File, Seconds)), sandbox_on(Sandbox, Origin) ),
-        catch(guarded(load_files(user:File, [if(true)])), E, print_message_text(E)),
+        catch(guarded(load_quietly(File)), E, print_message_text(E)),
         ( retractall(collecting), retractall(sandboxing(_)), retractall(loading_bounded(_, _)) )),
     (   retract(load_stopped(Why))
     ->  Outcome = stopped(Why)
