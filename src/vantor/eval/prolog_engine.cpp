@@ -308,11 +308,11 @@ goal_refusal(G, Why) :-
 
 declaration(style_check(_)).
 declaration(D) :-
-    D =.. [Kind, Spec],
+    D =.. [Kind, Indicators],
     memberchk(Kind, [dynamic, discontiguous, table]),
-    own_indicators(Spec).
+    own_indicators(Indicators).
 
-own_indicators(Spec) :- var(Spec), !, fail.
+own_indicators(Indicators) :- var(Indicators), !, fail.
 own_indicators((A, B)) :- !, own_indicators(A), own_indicators(B).
 own_indicators([]) :- !.
 own_indicators([H|T]) :- !, own_indicators(H), own_indicators(T).
@@ -810,78 +810,86 @@ int start_in_keeper_thread(int argc, char** argv) {
 
 }  // namespace
 
+namespace {
+
+// Starts the engine itself. The engine keeps argv; the host keeps its
+// signal handlers and terminal, and nothing is printed at start.
+void initialise_engine() {
+    static char exe[] = VANTOR_SWIPL_EXECUTABLE;
+    static char quiet[] = "-q";
+    static char no_signals[] = "--no-signals";
+    static char no_tty[] = "--no-tty";
+    static char no_packs[] = "--no-packs";
+    static char no_pce[] = "--no-pce";
+    static char* args[] = {exe, quiet, no_signals, no_tty, no_packs, no_pce, nullptr};
+    if (!std::filesystem::exists(exe)) {
+        // The library finds its home without the executable; argv[0]
+        // must still name something.
+        static char fallback[] = "swipl";
+        args[0] = fallback;
+    }
+    // The engine may set the C locale from the environment; the host's
+    // number formatting must not change under it.
+    std::string saved_locale = std::setlocale(LC_ALL, nullptr) ? std::setlocale(LC_ALL, nullptr) : "C";
+    int ok = start_in_keeper_thread(6, args);
+    std::setlocale(LC_ALL, saved_locale.c_str());
+    if (!ok) {
+        start_failure = unavailable_message("PL_initialise failed");
+        throw PrologUnavailable(start_failure);
+    }
+}
+
+void look_up_helpers() {
+    p_load = PL_predicate("load", 6, "vantor_eval");
+    p_unload = PL_predicate("unload", 1, "vantor_eval");
+    p_sweep = PL_predicate("sweep_user", 0, "vantor_eval");
+    p_free_of_directives = PL_predicate("free_of_directives", 1, "vantor_eval");
+    p_plain_background = PL_predicate("plain_background", 0, "vantor_eval");
+    p_separable_theory = PL_predicate("separable_theory", 1, "vantor_eval");
+    p_forget_sandbox_checks = PL_predicate("forget_sandbox_checks", 0, "vantor_eval");
+    p_rule_problem = PL_predicate("rule_problem", 2, "vantor_eval");
+    p_prove = PL_predicate("prove", 5, "vantor_eval");
+    p_error_text = PL_predicate("error_text", 2, "vantor_eval");
+    p_abolish = PL_predicate("abolish_all_tables", 0, "user");
+    a_true = PL_new_atom("true");
+    a_false = PL_new_atom("false");
+    a_limit = PL_new_atom("limit");
+    a_time = PL_new_atom("time");
+    a_interrupt = PL_new_atom("interrupt");
+    a_table_space = PL_new_atom("table_space");
+    f_error1 = PL_new_functor(PL_new_atom("error"), 1);
+    f_refused1 = PL_new_functor(PL_new_atom("refused"), 1);
+    f_unsafe1 = PL_new_functor(PL_new_atom("unsafe"), 1);
+    PL_register_foreign_in_module("vantor_eval", "vantor_arm", 2, reinterpret_cast<pl_function_t>(pl_arm), 0);
+    PL_register_foreign_in_module("vantor_eval", "vantor_disarm", 1, reinterpret_cast<pl_function_t>(pl_disarm), 0);
+}
+
+// The helper module, its predicates and the engine-wide settings, loaded
+// once with an engine attached to the calling thread.
+void prepare_helpers() {
+    ThreadEngine attach;
+    try {
+        load_helper();
+        look_up_helpers();
+        call_text("vantor_eval:record_baseline");
+        call_text("set_prolog_flag(table_space, " + std::to_string(kTableSpaceBytes) + ")");
+        watchdog.start();
+    } catch (const PrologUnavailable& e) {
+        start_failure = e.what();
+        throw;
+    }
+}
+
+}  // namespace
+
 void ensure_started() {
     std::lock_guard<std::mutex> lock(start_mutex);
     if (started) return;
     if (!start_failure.empty()) throw PrologUnavailable(start_failure);
     int argc = 0;
     char** argv = nullptr;
-    if (!PL_is_initialised(&argc, &argv)) {
-        // The engine keeps argv; the host keeps its signal handlers and
-        // terminal, and nothing is printed at start.
-        static char exe[] = VANTOR_SWIPL_EXECUTABLE;
-        static char quiet[] = "-q";
-        static char no_signals[] = "--no-signals";
-        static char no_tty[] = "--no-tty";
-        static char no_packs[] = "--no-packs";
-        static char no_pce[] = "--no-pce";
-        static char* args[] = {exe, quiet, no_signals, no_tty, no_packs, no_pce, nullptr};
-        if (!std::filesystem::exists(exe)) {
-            // The library finds its home without the executable; argv[0]
-            // must still name something.
-            static char fallback[] = "swipl";
-            args[0] = fallback;
-        }
-        // The engine may set the C locale from the environment; the host's
-        // number formatting must not change under it.
-        std::string saved_locale = std::setlocale(LC_ALL, nullptr) ? std::setlocale(LC_ALL, nullptr) : "C";
-        int ok = start_in_keeper_thread(6, args);
-        std::setlocale(LC_ALL, saved_locale.c_str());
-        if (!ok) {
-            start_failure = unavailable_message("PL_initialise failed");
-            throw PrologUnavailable(start_failure);
-        }
-    }
-    {
-        ThreadEngine attach;
-        try {
-            load_helper();
-        } catch (const PrologUnavailable& e) {
-            start_failure = e.what();
-            throw;
-        }
-        p_load = PL_predicate("load", 6, "vantor_eval");
-        p_unload = PL_predicate("unload", 1, "vantor_eval");
-        p_sweep = PL_predicate("sweep_user", 0, "vantor_eval");
-        p_free_of_directives = PL_predicate("free_of_directives", 1, "vantor_eval");
-        p_plain_background = PL_predicate("plain_background", 0, "vantor_eval");
-        p_separable_theory = PL_predicate("separable_theory", 1, "vantor_eval");
-        p_forget_sandbox_checks = PL_predicate("forget_sandbox_checks", 0, "vantor_eval");
-        p_rule_problem = PL_predicate("rule_problem", 2, "vantor_eval");
-        p_prove = PL_predicate("prove", 5, "vantor_eval");
-        p_error_text = PL_predicate("error_text", 2, "vantor_eval");
-        p_abolish = PL_predicate("abolish_all_tables", 0, "user");
-        a_true = PL_new_atom("true");
-        a_false = PL_new_atom("false");
-        a_limit = PL_new_atom("limit");
-        a_time = PL_new_atom("time");
-        a_interrupt = PL_new_atom("interrupt");
-        a_table_space = PL_new_atom("table_space");
-        f_error1 = PL_new_functor(PL_new_atom("error"), 1);
-        f_refused1 = PL_new_functor(PL_new_atom("refused"), 1);
-        f_unsafe1 = PL_new_functor(PL_new_atom("unsafe"), 1);
-        PL_register_foreign_in_module("vantor_eval", "vantor_arm", 2, reinterpret_cast<pl_function_t>(pl_arm), 0);
-        PL_register_foreign_in_module("vantor_eval", "vantor_disarm", 1,
-                                      reinterpret_cast<pl_function_t>(pl_disarm), 0);
-        try {
-            call_text("vantor_eval:record_baseline");
-            call_text("set_prolog_flag(table_space, " + std::to_string(kTableSpaceBytes) + ")");
-            watchdog.start();
-        } catch (const PrologUnavailable& e) {
-            start_failure = e.what();
-            throw;
-        }
-    }
+    if (!PL_is_initialised(&argc, &argv)) initialise_engine();
+    prepare_helpers();
     started = true;
 }
 
