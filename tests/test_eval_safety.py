@@ -251,3 +251,16 @@ def test_halt_from_a_prolog_thread_does_not_end_the_process(workdir):
     """, workdir)
     assert out.returncode == 0, out.stderr
     assert out.stdout.split() == ["alive", "1.0"]
+
+
+def test_what_prolog_prints_goes_through_sys_stdout(tmp_path, monkeypatch):
+    import contextlib
+    import io
+
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "bk.pl").write_text('p(a).\np(b).\n:- format("loaded~n").\n')
+    printed = io.StringIO()
+    with contextlib.redirect_stdout(printed):
+        r = evaluate_theory_prolog(["t(X):-write(seen(X)),nl,p(X)"], "bk.pl", ["t(a)"], ["t(c)"], True)
+    assert r.accuracy == 1.0
+    assert printed.getvalue() == "loaded\nseen(a)\nseen(c)\n"

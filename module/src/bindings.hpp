@@ -79,6 +79,7 @@ eval::LimitWarning inference_limit_warning();
 class PyStdout final : public Output {
 public:
     void print(std::string_view text) override;
+    void write(std::string_view text) override;
 };
 
 // Learning runs over the host: Python's random module, sys.stdout, Ctrl-C,

@@ -87,6 +87,11 @@ void PyInterrupt::check() {
     if (PyErr_CheckSignals() != 0) throw nb::python_error();
 }
 
+void PyStdout::write(std::string_view text) {
+    nb::gil_scoped_acquire gil;
+    nb::module_::import_("sys").attr("stdout").attr("write")(nb::str(text.data(), text.size()));
+}
+
 void PyStdout::print(std::string_view text) {
     nb::gil_scoped_acquire gil;
     nb::object out = nb::module_::import_("sys").attr("stdout");

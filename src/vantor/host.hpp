@@ -40,6 +40,12 @@ public:
     virtual ~Output() = default;
     // Prints one text followed by a line break.
     virtual void print(std::string_view text) = 0;
+    // Writes a text as it is (output of programs the core runs, which
+    // brings its own line breaks).
+    virtual void write(std::string_view text) {
+        if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+        print(text);
+    }
 };
 
 // Lets a long call notice the user's interrupt (Ctrl-C, a notebook's stop

@@ -10,11 +10,13 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <system_error>
 #include <utility>
 #include <unordered_set>
 
+#include "eval/output_capture.hpp"
 #include "eval/prolog_engine.hpp"
 #include "eval/prover.hpp"
 #include "eval/working_dir.hpp"
@@ -292,13 +294,15 @@ struct ExampleRun {
 void score_examples(Prover& prover, const std::string& theory_text, const std::string& background,
                     const std::vector<std::string>& pos, const std::vector<std::string>& neg,
                     const EvalSettings& settings, const LimitWarning& on_limit, Interrupt& interrupt,
-                    EvalResult& result) {
+                    EvalResult& result, Output* out) {
     auto start = Clock::now();
     PrivateDir workdir;
     result.write_seconds = seconds_since(start);
 
     start = Clock::now();
     UnloadOnExit unload{prover};
+    std::optional<engine::OutputCapture> printed;
+    if (out) printed.emplace(workdir.file("output.txt").string());
     prover.load_background(background, settings);
     prover.load_theory(theory_text, workdir.path(), settings);
     result.load_seconds = seconds_since(start);
@@ -312,6 +316,7 @@ void score_examples(Prover& prover, const std::string& theory_text, const std::s
     result.query_seconds = seconds_since(start);
     result.fp = static_cast<std::int64_t>(neg.size()) - result.tn;
     result.fn = static_cast<std::int64_t>(pos.size()) - result.tp;
+    if (printed) printed->finish(*out);
     run.warn_about_bounds();
 }
 
@@ -400,11 +405,11 @@ EvalResult evaluate_theory(const std::vector<std::string>& theory, const std::st
     NoInterrupt never;
     Interrupt& stop = interrupt ? *interrupt : never;
     if (prover) {
-        score_examples(*prover, theory_text, background, pos, neg, settings, on_limit, stop, result);
+        score_examples(*prover, theory_text, background, pos, neg, settings, on_limit, stop, result, nullptr);
     } else {
         with_process_prover([&](Prover& p) {
             check_rules(theory);
-            score_examples(p, theory_text, background, pos, neg, settings, on_limit, stop, result);
+            score_examples(p, theory_text, background, pos, neg, settings, on_limit, stop, result, &out);
         });
     }
     if (!quiet) {

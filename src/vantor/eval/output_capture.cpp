@@ -1,0 +1,83 @@
+#include "eval/output_capture.hpp"
+
+#include <SWI-Prolog.h>
+
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+
+namespace vantor::eval::engine {
+
+namespace {
+
+constexpr int kFlags = PL_Q_NODEBUG | PL_Q_CATCH_EXCEPTION;
+
+// user_output and current_output are the calling thread's own streams.
+constexpr const char* kClauses[] = {
+    "begin(Path) :- open(Path, write, S, [encoding(utf8)]), "
+    "stream_property(Old, alias(user_output)), current_output(Current), "
+    "nb_setval(vantor_capture, c(Path, S, Old, Current)), "
+    "set_stream(S, alias(user_output)), set_output(S)",
+    "end :- nb_getval(vantor_capture, c(_, S, Old, Current)), "
+    "set_stream(Old, alias(user_output)), set_output(Current), close(S), "
+    "nb_setval(vantor_capture, none)",
+};
+
+std::once_flag defined;
+predicate_t p_begin, p_end;
+
+void define() {
+    fid_t frame = PL_open_foreign_frame();
+    predicate_t term_string = PL_predicate("term_string", 2, "system");
+    predicate_t assertz = PL_predicate("assertz", 1, "system");
+    for (const char* clause : kClauses) {
+        term_t a = PL_new_term_refs(2);
+        term_t module = PL_new_term_ref();
+        term_t qualified = PL_new_term_ref();
+        PL_put_chars(a + 1, PL_STRING | REP_UTF8, static_cast<size_t>(-1), clause);
+        PL_call_predicate(nullptr, kFlags, term_string, a);
+        PL_put_atom_chars(module, "vantor_capture");
+        PL_cons_functor(qualified, PL_new_functor(PL_new_atom(":"), 2), module, a);
+        PL_call_predicate(nullptr, kFlags, assertz, qualified);
+    }
+    PL_discard_foreign_frame(frame);
+    p_begin = PL_predicate("begin", 1, "vantor_capture");
+    p_end = PL_predicate("end", 0, "vantor_capture");
+}
+
+// Restores the thread's output; true when the capture file is complete.
+bool end_capture() {
+    fid_t frame = PL_open_foreign_frame();
+    const bool ok = PL_call_predicate(nullptr, kFlags, p_end, PL_new_term_refs(0));
+    PL_clear_exception();
+    PL_discard_foreign_frame(frame);
+    return ok;
+}
+
+}  // namespace
+
+OutputCapture::OutputCapture(const std::string& path) : path_(path) {
+    std::call_once(defined, define);
+    fid_t frame = PL_open_foreign_frame();
+    term_t a = PL_new_term_ref();
+    active_ = PL_put_chars(a, PL_ATOM | REP_UTF8, path.size(), path.data()) &&
+              PL_call_predicate(nullptr, kFlags, p_begin, a);
+    PL_clear_exception();
+    PL_discard_foreign_frame(frame);
+}
+
+OutputCapture::~OutputCapture() {
+    if (active_) end_capture();
+}
+
+void OutputCapture::finish(Output& out) {
+    if (!active_) return;
+    active_ = false;
+    if (!end_capture()) return;
+    std::ifstream in(path_, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!text.empty()) out.write(text);
+}
+
+}  // namespace vantor::eval::engine
