@@ -85,7 +85,7 @@ def test_generation_passes_both_switches_to_both_sets(tmp_path, monkeypatch):
 @pytest.mark.parametrize("parameter, value, allowed", [
     ("follow", "all", "'first', 'any'"),
     ("follow", "First", "'first', 'any'"),
-    ("numbers", "compare", "'constant', 'variable'"),
+    ("numbers", "threshold", "'constant', 'variable', 'compare'"),
     ("numbers", "", "'constant', 'variable'"),
 ])
 def test_values_outside_the_sets_are_refused(parameter, value, allowed, tmp_path, monkeypatch):

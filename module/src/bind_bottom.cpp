@@ -85,7 +85,9 @@ bottom::ReachOptions reach_from(nb::handle follow, nb::handle numbers) {
     bottom::ReachOptions reach;
     reach.follow = choice_from(follow, "follow", {"first", "any"}) == 0 ? bottom::Follow::First
                                                                         : bottom::Follow::Any;
-    reach.numbers = choice_from(numbers, "numbers", {"constant", "variable"}) == 0
+    // "compare" builds bottom clauses as "variable" does; the learner adds
+    // the threshold tests.
+    reach.numbers = choice_from(numbers, "numbers", {"constant", "variable", "compare"}) == 0
                         ? bottom::Numbers::Constant
                         : bottom::Numbers::Variable;
     return reach;

@@ -6,6 +6,8 @@
 #include "eval/rule_coverage.hpp"
 #include "learn/cover_selection.hpp"
 #include "learn/recursive_candidates.hpp"
+#include "learn/threshold_candidates.hpp"
+#include "data/files.hpp"
 
 using namespace nb::literals;
 
@@ -86,6 +88,18 @@ void bind_proving(nb::module_& m) {
     m.def("_recursive_variants", &learn::recursive_variants, "rules"_a,
           "Recursive variants of rules: one body literal of the head's arity becomes a call of "
           "the target.");
+    m.def(
+        "_threshold_variants",
+        [](const std::vector<std::string>& rules, const std::string& background, std::size_t per_position) {
+            const std::string text = data::read_text_file(background);
+            const learn::Thresholds thresholds =
+                learn::numeric_thresholds(data::background_lines(text), per_position);
+            nb::gil_scoped_release release;
+            return learn::threshold_variants(rules, thresholds);
+        },
+        "rules"_a, "background"_a, "per_position"_a = 8,
+        "Variants of rules with one threshold test (>=, =<) on a variable at a numeric argument "
+        "position of the background.");
     m.def("_formed_rules", &formed_rules, "Training_pos"_a, "options"_a,
           "The rules the positives' bottom clauses form with the candidates, and which positive "
           "formed which.");

@@ -215,6 +215,7 @@ _OPTIONS = (
     _Option("min_precision", DEFAULT_MIN_PRECISION, float, _fraction),
     _Option("max_rules", None, Optional[int], _max_rules),
     _Option("n_jobs", 1, int, _n_jobs),
+    _Option("numbers", "constant", str, _one_of("constant", "variable", "compare")),
     _Option("time_limit", 300.0, Optional[float], _seconds),
     _Option("sandbox", False, bool, _flag),
 )
@@ -281,6 +282,11 @@ _DOCS = {
                      "needs with selection='cover'. Default 0.7; a number in [0, 1].",
     "max_rules": "largest theory with selection='cover'. Default None (no limit); an int "
                  "of at least 1.",
+    "numbers": "numeric arguments: 'constant' (default) and 'variable' are read by "
+               "bottom-clause generation (the Learner and the command line pass them on); "
+               "'compare' builds bottom clauses as 'variable' does and, with "
+               "coverage='prolog', adds candidates that test a measured value against a "
+               "threshold (>=(B,v), =<(B,v)) taken from the values in the background.",
     "time_limit": "seconds the engine may spend loading the background and on each goal "
                   "while scoring; a goal past it counts as not proved (one RuntimeWarning per "
                   "call), a load past it raises PrologError naming the file. Default 300 (no "

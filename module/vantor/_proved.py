@@ -87,8 +87,14 @@ def _selection_options(options):
     return chosen
 
 
-def _with_recursion(rules, options):
-    return rules + _core._recursive_variants(rules) if options.recursive else rules
+def _with_variants(rules, options, background):
+    """The candidates with their recursive variants (``recursive``) and their
+    threshold tests (``numbers="compare"``)."""
+    if options.recursive:
+        rules = rules + _core._recursive_variants(rules)
+    if options.numbers == "compare":
+        rules = rules + _core._threshold_variants(rules, background)
+    return rules
 
 
 def _calls_own_predicate(rule):
@@ -127,7 +133,7 @@ def learn_proved(pos, neg, background, options):
     candidates too; during the search the target is the training positives."""
     tic = time.time()
     rules, _ = _core._formed_rules(pos, options)
-    rules = _with_recursion(rules, options)
+    rules = _with_variants(rules, options, background)
     formed = time.time()
     known = list(pos) if options.recursive else ()
     covered = prove_covered(rules, background, list(pos), list(neg), options.n_jobs, known)
@@ -156,6 +162,18 @@ def _fold_tables(rules, formed_by, train_pos):
                 seen.add(r)
                 chosen.append(r)
     return chosen
+
+
+def _with_thresholds(chosen, texts):
+    """A fold's candidate indexes with those of their threshold variants
+    (the texts that extend one of its rules by a test)."""
+    own = {texts[r] for r in chosen}
+    out = list(chosen)
+    for i, text in enumerate(texts):
+        base, _, test = text.rpartition("&")
+        if base in own and (test.startswith(">=(") or test.startswith("=<(")):
+            out.append(i)
+    return out
 
 
 def _restricted(covered, pos_at, neg_at):
@@ -207,6 +225,9 @@ def cross_validate_proved(kfolds, background, count, options, candidates_per_fol
     all_pos, all_neg = list(kfolds.pos_dict), list(kfolds.neg_dict)
     # Proofs of non-recursive rules hold for every fold: each is proved once.
     # A recursive candidate's proofs depend on the fold's positives.
+    if options.numbers == "compare" and not options.recursive:
+        texts = _with_variants(texts, options, background)
+        fold_rules = [_with_thresholds(chosen, texts) for chosen in fold_rules]
     covered = None if options.recursive else prove_covered(texts, background, all_pos, all_neg,
                                                            options.n_jobs)
     pos_index = {e: i for i, e in enumerate(all_pos)}
@@ -216,7 +237,7 @@ def cross_validate_proved(kfolds, background, count, options, candidates_per_fol
         train_pos = [e for j in range(count) if j != fold for e in kfolds.pos_fold[j]]
         train_neg = [e for j in range(count) if j != fold for e in kfolds.neg_fold[j]]
         if covered is None:
-            fold_texts = _with_recursion([texts[r] for r in fold_rules[fold]], options)
+            fold_texts = _with_variants([texts[r] for r in fold_rules[fold]], options, background)
             fold_covered = prove_covered(fold_texts, background, train_pos, train_neg,
                                          options.n_jobs, train_pos)
         else:

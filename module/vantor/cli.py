@@ -108,8 +108,10 @@ def _examples_command(sub, name, help_text, common, learning=True):
     command.add_argument("--follow", choices=("first", "any"), default="first",
                          help="facts taken into bottom clauses: by their first argument (default) "
                               "or by any argument")
-    command.add_argument("--numbers", choices=("constant", "variable"), default="constant",
-                         help="numeric arguments stay constants (default) or become variables")
+    if not learning:
+        command.add_argument("--numbers", choices=("constant", "variable", "compare"),
+                             default="constant",
+                             help="numeric arguments stay constants (default) or become variables")
     if learning:
         _add_learning_flags(command)
     return command
@@ -175,8 +177,7 @@ def _learner(args):
     from .estimator import Learner
 
     verbose = 1 if (not args.quiet and sys.stderr.isatty()) else 0
-    return Learner(args.background, depth=args.depth, follow=args.follow, numbers=args.numbers,
-                   verbose=verbose,
+    return Learner(args.background, depth=args.depth, follow=args.follow, verbose=verbose,
                    random_state=args.seed, **_learning(args))
 
 

@@ -50,9 +50,6 @@ _OWN = (
      "largest number) when X is a DataFrame. Default 3; an int of at least 1."),
     ("follow", "first", "which facts bottom clauses take: 'first' (default) those whose first "
      "argument is a known term, 'any' those with a known term in any argument."),
-    ("numbers", "constant", "numeric arguments in bottom clauses: 'constant' (default) keeps "
-     "them as they are, 'variable' turns them into variables like other terms so that "
-     "literals can share a measured value."),
     ("size_limit", None, "most literals a bottom clause keeps; None (default) keeps all."),
     ("size_warning", 10000, "a bottom clause longer than this gives a RuntimeWarning; None "
      "never warns. Default 10000."),
