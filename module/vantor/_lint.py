@@ -105,17 +105,26 @@ def lint_lines(lines, name):
 # commas, full stops and blanks; any other character, or a term that starts
 # with a capital letter or "_", marks a line worth the full check.
 _ODD_CHARACTER = re.compile(r"[^a-z0-9_(),.\s]")
-_CAPITAL_TERM = re.compile(r"[(,\n]\s*[A-Z_]")
+# A term that starts with "_" (the only capital-free way to write a variable).
+_UNDERSCORE_STARTS = ("(_", ",_", " _", "\n_")
+
+
+def _positions(content, needle):
+    at = content.find(needle)
+    while at >= 0:
+        yield at
+        at = content.find(needle, at + 1)
 
 
 def _suspect_positions(content):
-    """Positions of marks, ascending: the two scans run apart (each alone is
-    a fast character search) and are merged."""
+    """Positions of marks, ascending: any character plain facts never hold
+    (capitals, quotes, operators; one fast scan) and terms that start with
+    "_" (plain substring searches), merged."""
     odd = (m.start() for m in _ODD_CHARACTER.finditer(content))
-    capital = (m.start() for m in _CAPITAL_TERM.finditer(content))
-    if content[:1].isupper() or content[:1] == "_":
+    underscores = [_positions(content, needle) for needle in _UNDERSCORE_STARTS]
+    if content[:1] == "_":
         yield 0
-    yield from heapq.merge(odd, capital)
+    yield from heapq.merge(odd, *underscores)
 
 
 def lint_file(path):
