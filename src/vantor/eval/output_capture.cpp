@@ -7,6 +7,8 @@
 #include <mutex>
 #include <string>
 
+#include "eval/swi_batch.hpp"
+
 namespace vantor::eval::engine {
 
 namespace {
@@ -28,20 +30,8 @@ std::once_flag defined;
 predicate_t p_begin, p_end;
 
 void define() {
-    fid_t frame = PL_open_foreign_frame();
-    predicate_t term_string = PL_predicate("term_string", 2, "system");
-    predicate_t assertz = PL_predicate("assertz", 1, "system");
-    for (const char* clause : kClauses) {
-        term_t a = PL_new_term_refs(2);
-        term_t module = PL_new_term_ref();
-        term_t qualified = PL_new_term_ref();
-        PL_put_chars(a + 1, PL_STRING | REP_UTF8, static_cast<size_t>(-1), clause);
-        PL_call_predicate(nullptr, kFlags, term_string, a);
-        PL_put_atom_chars(module, "vantor_capture");
-        PL_cons_functor(qualified, PL_new_functor(PL_new_atom(":"), 2), module, a);
-        PL_call_predicate(nullptr, kFlags, assertz, qualified);
-    }
-    PL_discard_foreign_frame(frame);
+    define_clauses("vantor_capture", {std::begin(kClauses), std::end(kClauses)},
+                   "could not define the output capture");
     p_begin = PL_predicate("begin", 1, "vantor_capture");
     p_end = PL_predicate("end", 0, "vantor_capture");
 }
@@ -58,7 +48,13 @@ bool end_capture() {
 }  // namespace
 
 OutputCapture::OutputCapture(const std::string& path) : path_(path) {
-    std::call_once(defined, define);
+    // Capturing is a courtesy: without it the engine's output goes where it
+    // always went, and the evaluation goes on.
+    try {
+        std::call_once(defined, define);
+    } catch (const std::exception&) {
+        return;
+    }
     fid_t frame = PL_open_foreign_frame();
     term_t a = PL_new_term_ref();
     active_ = PL_put_chars(a, PL_ATOM | REP_UTF8, path.size(), path.data()) &&

@@ -2,6 +2,7 @@
 
 #include <SWI-Prolog.h>
 
+#include <iterator>
 #include <mutex>
 
 #include "eval/evaluate.hpp"
@@ -38,32 +39,36 @@ std::string pending_error(const char* what) {
 }
 
 void define_helpers() {
-    fid_t frame = PL_open_foreign_frame();
-    predicate_t term_string = PL_predicate("term_string", 2, "system");
-    predicate_t assertz = PL_predicate("assertz", 1, "system");
-    for (const char* clause : kClauses) {
-        term_t a = PL_new_term_refs(2);
-        term_t module = PL_new_term_ref();
-        term_t qualified = PL_new_term_ref();
-        // term_string(Clause, Text), assertz(vantor_batch:Clause)
-        const bool ok = PL_put_chars(a + 1, PL_STRING | REP_UTF8, static_cast<size_t>(-1), clause) &&
-                        PL_call_predicate(nullptr, kFlags, term_string, a) &&
-                        PL_put_atom_chars(module, "vantor_batch") &&
-                        PL_cons_functor(qualified, PL_new_functor(PL_new_atom(":"), 2), module, a) &&
-                        PL_call_predicate(nullptr, kFlags, assertz, qualified);
-        if (!ok) {
-            std::string message = pending_error("could not define the batch prover");
-            PL_discard_foreign_frame(frame);
-            throw PrologError(message);
-        }
-    }
-    PL_discard_foreign_frame(frame);
+    define_clauses("vantor_batch", {std::begin(kClauses), std::end(kClauses)}, "could not define the batch prover");
     p_set_args = PL_predicate("set_args", 1, "vantor_batch");
     p_prove_each = PL_predicate("prove_each", 3, "vantor_batch");
     p_prove_some = PL_predicate("prove_some", 4, "vantor_batch");
 }
 
 }  // namespace
+
+void define_clauses(const char* module_name, const std::vector<const char*>& clauses, const char* what) {
+    fid_t frame = PL_open_foreign_frame();
+    predicate_t term_string = PL_predicate("term_string", 2, "system");
+    predicate_t assertz = PL_predicate("assertz", 1, "system");
+    for (const char* clause : clauses) {
+        term_t a = PL_new_term_refs(2);
+        term_t module = PL_new_term_ref();
+        term_t qualified = PL_new_term_ref();
+        // term_string(Clause, Text), assertz(Module:Clause)
+        const bool ok = PL_put_chars(a + 1, PL_STRING | REP_UTF8, static_cast<size_t>(-1), clause) &&
+                        PL_call_predicate(nullptr, kFlags, term_string, a) &&
+                        PL_put_atom_chars(module, module_name) &&
+                        PL_cons_functor(qualified, PL_new_functor(PL_new_atom(":"), 2), module, a) &&
+                        PL_call_predicate(nullptr, kFlags, assertz, qualified);
+        if (!ok) {
+            std::string message = pending_error(what);
+            PL_discard_foreign_frame(frame);
+            throw PrologError(message);
+        }
+    }
+    PL_discard_foreign_frame(frame);
+}
 
 void set_goal_arguments(const std::vector<std::string>& argument_texts) {
     std::call_once(defined, define_helpers);

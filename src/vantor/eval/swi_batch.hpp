@@ -12,6 +12,10 @@
 
 namespace vantor::eval::engine {
 
+// Asserts the clause texts into `module` (a helper module of ours). Throws
+// PrologError, prefixed with `what`, when one does not read or assert.
+void define_clauses(const char* module, const std::vector<const char*>& clauses, const char* what);
+
 // Argument tuples as texts with their parentheses ("(a,b)"; "" for none).
 // Throws PrologError when one does not parse.
 void set_goal_arguments(const std::vector<std::string>& argument_texts);
