@@ -58,11 +58,13 @@ SETS = {
 # options of the proved setting). None for a folder means the shared data
 # set of that name.
 RECURSIVE = {
-    "path (recursive)": (None, {}, {"recursive": True, "max_neg": 0, "key_size": 10}),
-    "ancestor": (os.path.join(REPO, "tests", "data", "ancestor"), {}, {"recursive": True, "max_neg": 0}),
+    "path (recursive)": (None, {}, {"recursive": True, "max_neg": 0, "key_size": 10, "eval_fn": "compression"}),
+    "ancestor": (os.path.join(REPO, "tests", "data", "ancestor"), {},
+                 {"recursive": True, "max_neg": 0, "eval_fn": "compression"}),
     "same_generation": (os.path.join(REPO, "tests", "data", "same_generation"), {"max_literals": 4},
-                        {"recursive": True, "max_neg": 0}),
-    "updown": (os.path.join(REPO, "tests", "data", "updown"), {"max_literals": 3}, {"recursive": True, "max_neg": 0}),
+                        {"recursive": True, "max_neg": 0, "eval_fn": "compression"}),
+    "updown": (os.path.join(REPO, "tests", "data", "updown"), {"max_literals": 3},
+               {"recursive": True, "max_neg": 0, "eval_fn": "compression"}),
 }
 
 # Bottom clauses of every set.
