@@ -71,8 +71,8 @@ RECURSIVE = {
 BOTTOM = {"depth": 2}
 
 # One setting for every set.
-PROVED = {"coverage": "prolog", "selection": "cover", "min_pos": 0.05, "max_neg": 0.25,
-          "min_precision": 0.7}
+PROVED = {"coverage": "prolog", "selection": "cover", "min_pos": 0.05, "max_neg": 0.3,
+          "min_precision": 0.65, "eval_fn": "compression"}
 
 
 def lines(path):

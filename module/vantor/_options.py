@@ -185,7 +185,7 @@ class _Option:
 
 # The precision a rule needs in the cover selection; chosen by
 # cross-validation over the shared ILP data sets (benchmarks/quality.py).
-DEFAULT_MIN_PRECISION = 0.7
+DEFAULT_MIN_PRECISION = 0.65
 
 _Texts = Optional[list[str]]
 _Number = Union[int, float]
@@ -279,7 +279,7 @@ _DOCS = {
                  "share of the negatives) and precision at least min_precision, until no "
                  "rule scores above zero or max_rules is reached.",
     "min_precision": "least precision (covered positives over covered examples) a rule "
-                     "needs with selection='cover'. Default 0.7; a number in [0, 1].",
+                     "needs with selection='cover'. Default 0.65; a number in [0, 1].",
     "max_rules": "largest theory with selection='cover'. Default None (no limit); an int "
                  "of at least 1.",
     "numbers": "numeric arguments: 'constant' (default) and 'variable' are read by "
