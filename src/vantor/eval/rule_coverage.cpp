@@ -6,6 +6,7 @@
 #include "eval/evaluate.hpp"
 #include "eval/prover.hpp"
 #include "eval/working_dir.hpp"
+#include "text/clause.hpp"
 
 namespace vantor::eval {
 
@@ -24,20 +25,10 @@ std::string_view arguments_of(std::string_view literal) {
     return open == std::string_view::npos ? std::string_view() : literal.substr(open);
 }
 
-// Calls f(begin, end) for every top-level piece of `text` cut at `separators`.
+// Calls f(piece) for every top-level piece of `text` cut at `separators`.
 template <class F>
 void split_top_level(std::string_view text, std::string_view separators, F&& f) {
-    std::size_t depth = 0, start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '(' || c == '[') ++depth;
-        else if ((c == ')' || c == ']') && depth > 0) --depth;
-        else if (depth == 0 && separators.find(c) != std::string_view::npos) {
-            f(text.substr(start, i - start));
-            start = i + 1;
-        }
-    }
-    f(text.substr(start));
+    for (std::string_view piece : text::split_top_level(text, separators)) f(piece);
 }
 
 bool is_variable(std::string_view term) {
@@ -306,11 +297,6 @@ struct UnloadOnExit {
 
 }  // namespace
 
-std::size_t body_length(const std::string& rule) {
-    std::size_t n = 0;
-    split_top_level(std::string_view(rule).substr(neck_of(rule) + 2), "&,", [&](std::string_view) { ++n; });
-    return n;
-}
 
 RuleProofs prove_rules(const std::vector<std::string>& rules, const std::string& background,
                        const std::vector<std::string>& pos, const std::vector<std::string>& neg,

@@ -35,7 +35,4 @@ RuleProofs prove_rules(const std::vector<std::string>& rules, const std::string&
                        const std::vector<std::string>& pos, const std::vector<std::string>& neg,
                        Interrupt& interrupt, const std::vector<std::string>& known_facts = {});
 
-// The body literals of a rule text, counted at the top level.
-std::size_t body_length(const std::string& rule);
-
 }  // namespace vantor::eval

@@ -8,6 +8,7 @@
 
 #include "host.hpp"
 #include "learn/selection.hpp"
+#include "text/clause.hpp"
 
 namespace vantor::learn {
 
@@ -102,14 +103,7 @@ namespace {
 std::size_t body_literals(const std::string& rule) {
     const std::size_t neck = rule.find(":-");
     if (neck == std::string::npos) return 0;
-    std::size_t depth = 0, n = 1;
-    for (std::size_t i = neck + 2; i < rule.size(); ++i) {
-        const char c = rule[i];
-        if (c == '(' || c == '[') ++depth;
-        else if ((c == ')' || c == ']') && depth > 0) --depth;
-        else if (depth == 0 && (c == '&' || c == ',')) ++n;
-    }
-    return n;
+    return text::split_top_level(std::string_view(rule).substr(neck + 2), "&,").size();
 }
 
 CoverOptions cover_options(const SelectionOptions& o, std::size_t n_pos, std::size_t n_neg) {

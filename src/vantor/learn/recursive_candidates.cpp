@@ -4,38 +4,20 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "text/clause.hpp"
+
 namespace vantor::learn {
 
 namespace {
 
-// Top-level pieces of a body joined by "&" or ",".
 std::vector<std::string_view> body_literals(std::string_view body) {
-    std::vector<std::string_view> out;
-    std::size_t depth = 0, start = 0;
-    for (std::size_t i = 0; i < body.size(); ++i) {
-        const char c = body[i];
-        if (c == '(' || c == '[') ++depth;
-        else if ((c == ')' || c == ']') && depth > 0) --depth;
-        else if (depth == 0 && (c == '&' || c == ',')) {
-            out.push_back(body.substr(start, i - start));
-            start = i + 1;
-        }
-    }
-    out.push_back(body.substr(start));
-    return out;
+    return text::split_top_level(body, "&,");
 }
 
 std::size_t arity_of(std::string_view literal) {
     const std::size_t open = literal.find('(');
-    if (open == std::string_view::npos) return 0;
-    std::size_t depth = 0, n = 1;
-    for (std::size_t i = open + 1; i + 1 < literal.size(); ++i) {
-        const char c = literal[i];
-        if (c == '(' || c == '[') ++depth;
-        else if ((c == ')' || c == ']') && depth > 0) --depth;
-        else if (depth == 0 && c == ',') ++n;
-    }
-    return n;
+    if (open == std::string_view::npos || literal.size() < open + 2) return 0;
+    return text::split_top_level(literal.substr(open + 1, literal.size() - open - 2), ",").size();
 }
 
 std::string_view name_of(std::string_view literal) { return literal.substr(0, literal.find('(')); }

@@ -4,25 +4,14 @@
 #include <cstdlib>
 #include <unordered_set>
 
+#include "text/clause.hpp"
+
 namespace vantor::learn {
 
 namespace {
 
-// Top-level pieces of `text` cut at any of `separators`.
 std::vector<std::string_view> pieces(std::string_view text, std::string_view separators) {
-    std::vector<std::string_view> out;
-    std::size_t depth = 0, start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '(' || c == '[') ++depth;
-        else if ((c == ')' || c == ']') && depth > 0) --depth;
-        else if (depth == 0 && separators.find(c) != std::string_view::npos) {
-            out.push_back(text.substr(start, i - start));
-            start = i + 1;
-        }
-    }
-    out.push_back(text.substr(start));
-    return out;
+    return text::split_top_level(text, separators);
 }
 
 // Name and arguments of "p(a,b)" (the text may end in "."), or false.

@@ -39,6 +39,22 @@ Clause::Clause(std::string_view mode) {
     for (std::string_view piece : split(strip(rest), ")")) body.emplace_back(piece);
 }
 
+std::vector<std::string_view> split_top_level(std::string_view text, std::string_view separators) {
+    std::vector<std::string_view> out;
+    std::size_t depth = 0, start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '(' || c == '[') ++depth;
+        else if ((c == ')' || c == ']') && depth > 0) --depth;
+        else if (depth == 0 && separators.find(c) != std::string_view::npos) {
+            out.push_back(text.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    out.push_back(text.substr(start));
+    return out;
+}
+
 std::vector<std::string> split_term(std::string_view var) {
     const std::size_t close = var.find(']');
     std::vector<std::string> result;

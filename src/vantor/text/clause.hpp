@@ -46,6 +46,12 @@ public:
 std::string predicate_of(std::string_view literal);
 
 std::vector<std::string> split_term(std::string_view var);
+
+// The pieces of `text` between the separators that stand outside every
+// bracket ("p(a,b)&q(b)" at "&," gives "p(a,b)" and "q(b)"); the views point
+// into `text`. Used for rule bodies and argument lists written by the
+// library itself (no quoted atoms).
+std::vector<std::string_view> split_top_level(std::string_view text, std::string_view separators);
 std::vector<Arg> argument_positions(const std::vector<std::string>& args);
 
 // A rule in internal form, cut at its first ":-".
