@@ -198,3 +198,14 @@ def test_ctrl_c_stops_a_long_evaluation_promptly_and_the_next_one_works():
 def test_negative_counts_are_refused(counts, name):
     with pytest.raises(ValueError, match=f"{name} must be a non-negative count, not -"):
         compute_metrics(*counts)
+
+
+def test_each_example_outcome_in_one_call(tmp_path):
+    from vantor import _core
+
+    (tmp_path / "bk.pl").write_text(BK)
+    out = _core._evaluate_theory(["t(X):-q(X)"], str(tmp_path / "bk.pl"), ["t(a)", "t(b)"], ["t(c)"],
+                                 True, False, each=True)
+    assert out["proved"] == [False, True, False] and out["counts"] == (1, 1, 0, 1)
+    assert _core._evaluate_theory([], str(tmp_path / "bk.pl"), ["t(a)"], [], True, False,
+                                  each=True)["proved"] == [False]

@@ -80,7 +80,7 @@ eval::EvalSettings settings_from(nb::handle time_limit, bool sandbox) {
 }
 
 nb::dict evaluate(nb::handle theory, const std::string& file_1, nb::handle pos, nb::handle neg,
-                  bool quiet, bool training, nb::handle time_limit, bool sandbox) {
+                  bool quiet, bool training, nb::handle time_limit, bool sandbox, bool each) {
     auto t0 = std::chrono::steady_clock::now();
     std::vector<std::string> rules = rule_texts(theory);
     std::vector<std::string> positives = example_texts(pos, "pos");
@@ -88,6 +88,7 @@ nb::dict evaluate(nb::handle theory, const std::string& file_1, nb::handle pos, 
     double convert = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 
     eval::EvalSettings settings = settings_from(time_limit, sandbox);
+    settings.keep_each = each;
     PyStdout out;
     PyInterrupt interrupt;
     eval::EvalResult r;
@@ -111,6 +112,11 @@ nb::dict evaluate(nb::handle theory, const std::string& file_1, nb::handle pos, 
     d["empty"] = r.empty_theory;
     d["metrics"] = metrics_tuple(r.metrics);
     d["counts"] = nb::make_tuple(r.tp, r.tn, r.fp, r.fn);
+    if (each) {
+        nb::list proved;
+        for (char p : r.proved) proved.append(p != 0);
+        d["proved"] = proved;
+    }
     nb::dict seconds;
     seconds["convert"] = convert;
     seconds["write"] = r.write_seconds;
@@ -156,7 +162,8 @@ void bind_eval(nb::module_& m) {
         "rounded to 3 decimals as round(x, 3) does; a measure whose denominator is 0 is None.");
 
     m.def("_evaluate_theory", &evaluate, "theory"_a, "file_1"_a, "pos"_a, "neg"_a, "quiet"_a,
-          "training"_a, "time_limit"_a.none() = eval::kDefaultTimeLimit, "sandbox"_a = false);
+          "training"_a, "time_limit"_a.none() = eval::kDefaultTimeLimit, "sandbox"_a = false,
+          "each"_a = false);
     m.attr("_DEFAULT_TIME_LIMIT") = eval::kDefaultTimeLimit;
     m.def(
         "_theory_file_text",

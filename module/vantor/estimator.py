@@ -21,6 +21,7 @@ import textwrap
 import weakref
 from typing import Any, Optional
 
+from . import _core
 from ._lint import _split_arguments, first_problem, warn_file
 from ._options import _OPTIONS, learn_options, options_doc
 from .bottom import bottom_clause_generation
@@ -744,8 +745,17 @@ class Learner:
             raise _not_fitted()
 
     def _proves(self, theory, example):
-        scores = evaluate_theory_prolog(theory, self._background.path, [example], [], True)
-        return scores.sensitivity == 1
+        return self._proved_each(theory, [example])[0]
+
+    def _proved_each(self, theory, examples):
+        """Whether the theory proves each example, in one engine call."""
+        if not theory:
+            return [False] * len(examples)
+        time_limit = self.time_limit if self.time_limit is not None else None
+        outcome = _core._evaluate_theory(theory, self._background.path, examples, [], True, False,
+                                         time_limit=time_limit, sandbox=bool(self.sandbox),
+                                         each=True)
+        return outcome["proved"]
 
     def _proves_through(self, rule, example):
         """Whether ``example`` is proved with ``rule`` as the last step and the
@@ -763,7 +773,7 @@ class Learner:
 
     def predict(self, X):
         """A numpy array of 0/1: 1 where the theory proves the example in the
-        engine (one engine call per example). For a learner fitted on a
+        engine (all examples in one engine call). For a learner fitted on a
         table, ``X`` is a table of the same columns and the array holds one
         class per row."""
         self._fitted()
@@ -773,7 +783,7 @@ class Learner:
             raise ValueError("this Learner was fitted on a table; predict takes a DataFrame "
                              "of the same columns")
         texts = example_texts(X)
-        return _array([int(self._proves(self.theory_, text)) for text in texts])
+        return _array([int(p) for p in self._proved_each(self.theory_, texts)])
 
     def score(self, X, y=None):
         """Accuracy of ``predict(X)`` against ``y`` (for a table fitted with

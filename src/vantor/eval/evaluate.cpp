@@ -309,10 +309,14 @@ void score_examples(Prover& prover, const std::string& theory_text, const std::s
 
     start = Clock::now();
     ExampleRun run{prover, settings, on_limit, interrupt, result};
+    auto keep = [&](bool proved) {
+        if (settings.keep_each) result.proved.push_back(proved ? 1 : 0);
+        return proved;
+    };
     for (std::size_t i = 0; i < pos.size(); ++i)
-        if (run.proved(pos[i], "pos", i)) ++result.tp;
+        if (keep(run.proved(pos[i], "pos", i))) ++result.tp;
     for (std::size_t i = 0; i < neg.size(); ++i)
-        if (!run.proved(neg[i], "neg", i)) ++result.tn;
+        if (!keep(run.proved(neg[i], "neg", i))) ++result.tn;
     result.query_seconds = seconds_since(start);
     result.fp = static_cast<std::int64_t>(neg.size()) - result.tn;
     result.fn = static_cast<std::int64_t>(pos.size()) - result.tp;
@@ -398,6 +402,7 @@ EvalResult evaluate_theory(const std::vector<std::string>& theory, const std::st
         result.tn = static_cast<std::int64_t>(neg.size());
         result.fn = static_cast<std::int64_t>(pos.size());
         result.metrics = compute_metrics(result.tp, result.tn, result.fp, result.fn);
+        if (settings.keep_each) result.proved.assign(pos.size() + neg.size(), 0);
         return result;
     }
     const std::string theory_text = theory_file_text(theory);

@@ -60,6 +60,8 @@ struct EvalResult {
     bool empty_theory = false;
     std::int64_t tp = 0, tn = 0, fp = 0, fn = 0;
     Metrics metrics;
+    // With EvalSettings::keep_each: 1 where the example was proved, pos then neg.
+    std::vector<char> proved;
     // Examples whose goal ran out of inferences (counted as not proved).
     std::vector<std::string> limit_exceeded;
     // Examples whose goal ran past the time bound or out of table space

@@ -35,6 +35,8 @@ struct EvalSettings {
     // that could touch the host (shell, files, threads, halt, other
     // modules, hooks) are refused, and every goal must be safe.
     bool sandbox = false;
+    // Keep each example's outcome in EvalResult::proved (for predictions).
+    bool keep_each = false;
 };
 
 // The host's interrupt (Ctrl-C) stopped a load or a goal. The caller turns
