@@ -225,6 +225,18 @@ def test_the_sandbox_refuses_unsafe_lines_naming_them(workdir, line, refused):
     assert not (workdir / "made_by_background").exists()
 
 
+def test_the_sandbox_refuses_clauses_for_an_engine_hook(workdir):
+    # term_expansion/2 rewrites every later load; the engine reads its
+    # clauses without expanding them, so it is refused once loaded.
+    (workdir / "untrusted.pl").write_text("p(a).\nterm_expansion(a, b).\n")
+    with pytest.raises(PrologError, match="sandbox refuses clauses for the hook term_expansion/2"):
+        evaluate_theory_prolog(["t(X):-p(X)"], "untrusted.pl", ["t(a)"], [], True, sandbox=True)
+    # Nothing of it is left: the fact a loads as a.
+    (workdir / "plain.pl").write_text("p(a).\n")
+    r = evaluate_theory_prolog(["a", "b:-fail"], "plain.pl", ["a"], ["b"], True)
+    assert r == expected(1, 1, 0, 0)
+
+
 def test_the_sandbox_refuses_a_goal_that_reaches_an_unsafe_call(workdir):
     (workdir / "untrusted.pl").write_text("p(a).\nrun(X) :- shell(X).\n")
     with pytest.raises(PrologError, match="sandbox refuses example 't\\(a\\)'"):

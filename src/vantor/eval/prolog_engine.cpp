@@ -234,7 +234,7 @@ refuse_defined_hooks(File, Origin) :-
     ;   Name = File
     ),
     forall(( defined_in(File, PI), PI = N/A, functor(Head, N, A),
-             predicate_property(user:Head, multifile) ),
+             ( predicate_property(user:Head, multifile) ; engine_hook(N, A) ) ),
            ( format(string(Text), "~w: the sandbox refuses clauses for the hook ~q", [Name, PI]),
              assertz(collected(Text)) )).
 
@@ -294,7 +294,29 @@ head_refusal(_:_, "it adds a clause to another module") :- !.
 head_refusal(Head, "it adds a clause to a hook or system predicate") :-
     (   predicate_property(user:Head, multifile)
     ;   predicate_property(system:Head, defined)
+    ;   functor(Head, Name, Arity), engine_hook(Name, Arity)
     ), !.
+
+% Hooks the engine calls by name in module user, whether or not a library
+% has declared them yet (an undeclared one has no properties to test).
+engine_hook(term_expansion, 2).
+engine_hook(term_expansion, 4).
+engine_hook(goal_expansion, 2).
+engine_hook(goal_expansion, 4).
+engine_hook(message_hook, 3).
+engine_hook(portray, 1).
+engine_hook(prolog_load_file, 2).
+engine_hook(exception, 3).
+engine_hook(file_search_path, 2).
+engine_hook(library_directory, 1).
+engine_hook(prolog_file_type, 2).
+engine_hook(resource, 3).
+engine_hook(expand_query, 4).
+engine_hook(expand_answer, 2).
+engine_hook(message_property, 2).
+engine_hook(prolog_exception_hook, 4).
+engine_hook(prolog_exception_hook, 5).
+engine_hook(prolog_trace_interception, 4).
 
 directive_refusal(D, "it is not a goal") :- \+ callable(D), !.
 directive_refusal(D, _) :- declaration(D), !, fail.
