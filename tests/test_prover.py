@@ -13,29 +13,9 @@ from pathlib import Path
 import pytest
 
 import vantor
-from vantor import PrologError, Vantor, compute_metrics, evaluate_theory_prolog
+from vantor import PrologError, compute_metrics, evaluate_theory_prolog
 
-# Where the imported package lives (the work tree or an installed copy).
-MODULE = Path(vantor.__file__).resolve().parent.parent
-BK = "p(a).\np(b).\nq(b).\n"
-
-
-def expected(tp, tn, fp, fn):
-    return Vantor([], *compute_metrics(tp, tn, fp, fn), [])
-
-
-@pytest.fixture(autouse=True)
-def workdir(tmp_path, monkeypatch):
-    work = tmp_path / "work"
-    work.mkdir()
-    monkeypatch.chdir(work)
-    (work / "bk.pl").write_text(BK)
-    # Working files go under TMPDIR; each test sees that it is left empty.
-    private = tmp_path / "private"
-    private.mkdir()
-    monkeypatch.setenv("TMPDIR", str(private))
-    yield work
-    assert os.listdir(private) == []
+from engine_support import BK, MODULE, expected, workdir  # noqa: F401 (workdir: autouse fixture)
 
 
 def run_python(code, cwd, timeout=120, **kwargs):
