@@ -15,6 +15,8 @@ _OWN = (
      "('parent(ann,bob).'), or a pandas DataFrame whose rows are (predicate, argument, "
      "...) with missing trailing arguments left empty. A list or DataFrame is written to "
      "a private temporary file the learner owns. Default 'BK.pl'."),
+    ("auto", True, "True (default): every parameter left at None is chosen from the training "
+     "examples alone (see 'Choosing the setting' above); False: each takes its plain default."),
     ("depth", 2, "passes over the background when building bottom clauses. Default 2; an "
      "int of at least 0."),
     ("encoder_strategy", "equal_count", "how a table's numeric columns are cut into ranges "
@@ -32,10 +34,17 @@ _OWN = (
     ("random_state", None, "an int seeds Python's random generator (the library's only "
      "one) before fitting, making a fit repeatable; None (default) leaves it as it is."),
 )
-_PARAMS = tuple(name for name, _, _ in _OWN[:4]) + _LEARNING_NAMES + tuple(
-    name for name, _, _ in _OWN[4:])
+_PARAMS = tuple(name for name, _, _ in _OWN[:5]) + _LEARNING_NAMES + tuple(
+    name for name, _, _ in _OWN[5:])
 _DEFAULTS = {name: default for name, default, _ in _OWN}
 _DEFAULTS.update({option.name: option.default for option in _LEARNING})
+# Parameters whose default is None, "choose": from the training examples
+# with auto=True, else their plain default. None survives get_params and
+# scikit-learn's clone, so a value the user gave stays given in every copy.
+_CHOSEN = ("coverage", "selection", "max_literals", "recursive", "follow", "numbers", "min_pos",
+           "max_neg", "min_precision", "eval_fn", "encoder_strategy", "n_ranges")
+_PLAIN = {name: _DEFAULTS[name] for name in _CHOSEN}
+_DEFAULTS.update({name: None for name in _CHOSEN})
 _MEASURES = ("accuracy", "precision", "sensitivity", "specificity", "fscore")
 
 

@@ -180,12 +180,12 @@ class _TableFitting:
             self.__dict__.pop(name, None)
 
     def _check_table_parameters(self):
-        if self.encoder_strategy not in _TABLE_STRATEGIES:
+        strategy, n_ranges = self._resolved("encoder_strategy"), self._resolved("n_ranges")
+        if strategy not in _TABLE_STRATEGIES:
             raise ValueError(f"encoder_strategy must be one of {', '.join(_TABLE_STRATEGIES)}, "
-                             f"got {self.encoder_strategy!r}")
-        if (isinstance(self.n_ranges, bool) or not isinstance(self.n_ranges, int)
-                or self.n_ranges < 1):
-            raise ValueError(f"n_ranges must be an int of at least 1, got {self.n_ranges!r}")
+                             f"got {strategy!r}")
+        if isinstance(n_ranges, bool) or not isinstance(n_ranges, int) or n_ranges < 1:
+            raise ValueError(f"n_ranges must be an int of at least 1, got {n_ranges!r}")
 
     def _extra_background(self):
         """Facts the ``background`` parameter adds to a table's encoding; the
@@ -202,8 +202,9 @@ class _TableFitting:
         self._check_table_parameters()
         table, labels = _table_parts(X, y, target)
         task = _TableTask(labels, positive)
-        encoder = TableEncoder(n_ranges=self.n_ranges, strategy=self.encoder_strategy)
-        encoder.fit(table, labels if self.encoder_strategy == "entropy" else None)
+        strategy, n_ranges = self._table_encoding(table, task)
+        encoder = TableEncoder(n_ranges=n_ranges, strategy=strategy)
+        encoder.fit(table, labels if strategy == "entropy" else None)
         self._extra = self._extra_background()
         self._training_facts = encoder.transform(table)
         self._background = _Background("\n".join(self._training_facts) + "\n" + self._extra,
@@ -229,7 +230,8 @@ class _TableFitting:
             file=self._background.path, container="memory", positive_example=texts,
             negative_example=[], constant_set=constants, depth=self.depth,
             tqdm_disable=self.verbose < 1, size_limit=self.size_limit,
-            size_warning=self.size_warning, follow=self.follow, numbers=self.numbers,
+            size_warning=self.size_warning, follow=self._resolved("follow"),
+            numbers=self._resolved("numbers"),
             check_input=False)
         return [bottoms[f"target({row})."] for row in rows]
 
@@ -242,7 +244,8 @@ class _TableFitting:
             if not pos:
                 theories[label] = []
                 continue
-            result = vantor_learn(pos, neg, file=self._background.path, **learning)
+            options = self._class_setting(pos, neg, learning)
+            result = vantor_learn(pos, neg, file=self._background.path, **options)
             theories[label] = list(result.hypothesis)
             seconds += result.time_learn or 0.0
         return theories, seconds

@@ -15,6 +15,7 @@ in ``_learner_explain``, the parameters in ``_learner_params``.
 import os
 import random
 
+from ._learner_auto import _Choosing
 from ._learner_explain import _Explaining
 from ._learner_inputs import (_Background, _array, _input_tags, _labels, _library_output,
                               _not_fitted, example_texts)
@@ -33,7 +34,7 @@ from .theory_files import load_theory, read_theory_header, save_theory
 __all__ = ["Learner"]
 
 
-class Learner(_TableFitting, _Explaining):
+class Learner(_Choosing, _TableFitting, _Explaining):
     def __init__(self, background="BK.pl", **params):
         unknown = set(params) - set(_PARAMS)
         if unknown:
@@ -75,7 +76,7 @@ class Learner(_TableFitting, _Explaining):
     # ------------------------------------------------------------ fitting
 
     def _check_parameters(self):
-        learning = {name: getattr(self, name) for name in _LEARNING_NAMES}
+        learning = self._plain_learning()
         learn_options(**learning)  # TypeError / ValueError naming the option
         if isinstance(self.depth, bool) or not isinstance(self.depth, int) or self.depth < 0:
             raise ValueError(f"depth must be an int of at least 0, got {self.depth!r}")
@@ -85,13 +86,13 @@ class Learner(_TableFitting, _Explaining):
             raise ValueError(f"random_state must be None or an int, got {self.random_state!r}")
         return learning
 
-    def _bottom_clauses(self, positives, negatives):
+    def _bottom_clauses(self, positives, negatives, follow, numbers):
         constants = list(self.constant_set or [])
         pos, neg = bottom_clause_generation(
             file=self._background.path, container="memory", positive_example=positives,
             negative_example=negatives, constant_set=constants, depth=self.depth,
             tqdm_disable=self.verbose < 1, size_limit=self.size_limit,
-            size_warning=self.size_warning, follow=self.follow, numbers=self.numbers,
+            size_warning=self.size_warning, follow=follow, numbers=numbers,
             check_input=False)
         return pos, (neg or {})
 
@@ -134,7 +135,7 @@ class Learner(_TableFitting, _Explaining):
             raise ValueError("fit needs y, the 0/1 labels of the example texts")
         learning, positives, negatives = self._prepare(X, y)
         with _library_output(self.verbose):
-            pos, neg = self._bottom_clauses(positives, negatives)
+            learning, pos, neg = self._choose(positives, negatives, learning)
             result = vantor_learn(pos, neg, file=self._background.path, **learning)
         self._forget_table()
         self.theory_ = list(result.hypothesis)
@@ -167,9 +168,13 @@ class Learner(_TableFitting, _Explaining):
         and shuffled with ``random_state``."""
         if is_table(X, target):
             return self._cross_validate_table(X, y, folds, shuffle, target, positive)
+        if self.auto:
+            return self._cross_validate_nested(example_texts(X), _labels(y, len(example_texts(X))),
+                                               folds, shuffle)
         learning, positives, negatives = self._prepare(X, y)
         with _library_output(self.verbose):
-            pos, neg = self._bottom_clauses(positives, negatives)
+            pos, neg = self._bottom_clauses(positives, negatives, self._resolved("follow"),
+                                            learning["numbers"])
             kfolds = vantor_folds(folds=folds, shuffle=bool(shuffle),
                                   positive_file_dictionary=pos, negative_file_dictionary=neg)
             result = vantor_cross_validation(kfolds, file=self._background.path, k_fold=folds,
@@ -230,10 +235,12 @@ class Learner(_TableFitting, _Explaining):
         """Write the theory to ``path`` (see ``save_theory``) with the
         learning options and training scores in its header."""
         self._fitted()
-        options = {name: getattr(self, name) for name in _LEARNING_NAMES + ("depth",)}
+        options = {name: self._resolved(name) for name in _LEARNING_NAMES + ("depth",)}
+        options.update(getattr(self, "chosen_", {}).get("options", {}))
         source = self._background.name
         save_theory(self.theory_, path, options=options, dataset=dataset,
-                    scores=self.training_scores_, background=source)
+                    scores=self.training_scores_, background=source,
+                    chosen=self._choice_line() or None)
 
     @classmethod
     def load(cls, path, background=None):

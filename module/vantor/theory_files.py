@@ -13,7 +13,7 @@ __all__ = ["save_theory", "load_theory", "read_theory_header"]
 
 _MAGIC = "% Vantor theory"
 # Header keys, in the order they are written; each value is one JSON text.
-_KEYS = ("dataset", "background", "options", "training")
+_KEYS = ("dataset", "background", "options", "chosen", "training")
 Path = Union[str, os.PathLike]
 
 
@@ -51,12 +51,13 @@ def recursive_predicates(theory):
 
 def save_theory(theory: list[str], path: Path, *, options: Optional[dict] = None,
                 dataset: Optional[str] = None, scores: Optional[dict] = None,
-                background: Optional[str] = None) -> None:
+                background: Optional[str] = None, chosen: Optional[str] = None) -> None:
     """Write ``theory`` (rule texts, body joined by "," or "&") to ``path``.
 
     The file starts with comment lines holding ``dataset`` (a name),
     ``background`` (the background file it was learned with), ``options``
-    (the learning settings) and ``scores`` (training measures), each as JSON,
+    (the learning settings), ``chosen`` (which of them the learner chose
+    and which were given) and ``scores`` (training measures), each as JSON,
     then the directives that silence singleton and discontiguous warnings,
     a ``table`` directive for every predicate that calls itself, and one
     clause per line. The file is replaced only once it is complete.
@@ -65,7 +66,7 @@ def save_theory(theory: list[str], path: Path, *, options: Optional[dict] = None
     target = path_text(path, "path")
     clauses = [_prolog_rule(rule) for rule in theory]
     header = {"dataset": dataset, "background": background, "options": options,
-              "training": scores}
+              "chosen": chosen, "training": scores}
     lines = [_MAGIC]
     for key in _KEYS:
         if header[key] is not None:
@@ -104,7 +105,7 @@ def load_theory(path: Path) -> list[str]:
 
 def read_theory_header(path: Path) -> dict[str, Any]:
     """The header values of a theory file (``dataset``, ``background``,
-    ``options``, ``training``); keys the file lacks are absent."""
+    ``options``, ``chosen``, ``training``); keys the file lacks are absent."""
     header = {}
     with open(path_text(path, "path"), encoding="utf-8") as stream:
         for line in stream:

@@ -1,0 +1,317 @@
+"""Choosing the learning setting from the training examples alone.
+
+The default learner proves candidates in the engine and selects with the
+cover selection; what remains to choose is the structure of the rules
+(``max_literals``, ``recursive``, how bottom clauses follow facts and read
+numbers) and the selection thresholds (``min_pos``, ``max_neg``,
+``min_precision``, ``eval_fn``). Both are chosen by a stratified inner
+cross-validation on the training examples, seeded, so held-out examples of
+an outer validation never shape the choice.
+
+Proofs are made once: every candidate of a structure is proved over all the
+training examples, and each inner fold selects from those proofs restricted
+to its training part and is scored on its held-out part by reading the same
+proofs (a theory covers an example when one of its rules does). The
+selection thresholds therefore cost only selections; each structure costs
+one pass of forming and proving. Structures are tried simplest first, and a
+more complex one only while it helps: ``max_literals`` grows by one while
+the inner accuracy rises and the next level's forming is predicted to stay
+cheap; recursion, numbers as variables and following facts by any argument
+are tried only when the data can use them and the simpler structure is not
+already perfect. Ties go to the simpler setting.
+"""
+import math
+import random
+import re
+import time
+import warnings
+from itertools import product
+
+from . import _core, _proved
+from ._options import learn_options
+from .evaluate import evaluate_theory_prolog
+
+__all__ = ["Choice", "choose_setting", "inner_folds", "SELECTION_GRID"]
+
+# What the default learner always does (unless the user says otherwise).
+METHOD = {"coverage": "prolog", "selection": "cover"}
+
+# The selection thresholds tried, the README's noisy-data setting first so
+# that it wins ties. Shares (floats in (0, 1)) scale with the examples.
+SELECTION_GRID = tuple(
+    dict(zip(("min_pos", "max_neg", "min_precision", "eval_fn"), values))
+    for values in ((0.05, 0.3, 0.65, "compression"),) + tuple(product(
+        (1, 0.05), (0, 0.1, 0.3), (0.5, 0.65, 0.8, 0.95), ("coverage", "compression"))))
+
+# The plain structure and the settings a structure may change.
+BASE_STRUCTURE = {"max_literals": 1, "recursive": False, "follow": "first", "numbers": "constant"}
+MAX_LITERALS = 4
+# Seconds the next level's forming may be predicted to take.
+FORMING_BUDGET = 1.0
+INNER_FOLDS = 5
+
+
+class Choice:
+    """The chosen setting: ``options`` (every learning option the fit uses,
+    with ``follow``), ``chosen`` (names chosen here, the rest were given or
+    fixed), the inner accuracy, the bottom clauses of the chosen structure
+    and the seconds spent choosing."""
+
+    def __init__(self, options, chosen, score, bottoms, seconds):
+        self.options, self.chosen, self.score = options, chosen, score
+        self.bottoms, self.seconds = bottoms, seconds
+
+
+def inner_folds(n_pos, n_neg, seed, k=INNER_FOLDS):
+    """Stratified folds: for each, (held-out positive positions, held-out
+    negative positions), shuffled by ``seed``; [] when either class has
+    fewer than two examples."""
+    k = min(k, n_pos, n_neg)
+    if k < 2:
+        return []
+    rnd = random.Random(seed)
+    pos, neg = list(range(n_pos)), list(range(n_neg))
+    rnd.shuffle(pos)
+    rnd.shuffle(neg)
+    return [(set(pos[f::k]), set(neg[f::k])) for f in range(k)]
+
+
+def _predicted_forming(seconds, lengths, level):
+    """Seconds of forming at ``level + 1`` from those at ``level``: the
+    literal choices grow as the binomial sums over the bottom clauses."""
+    now = sum(math.comb(n, level) for n in lengths) or 1
+    nxt = sum(math.comb(n, level + 1) for n in lengths)
+    return seconds * nxt / now
+
+
+def _numeric_arguments(bottoms):
+    number = re.compile(r"[(,]-?\d+(\.\d+)?(e-?\d+)?[,)]")
+    return any(number.search(lit) for body in bottoms.values() for lit in body)
+
+
+def _terms(example):
+    inner = example.strip().rstrip(".")
+    inner = inner[inner.find("(") + 1:inner.rfind(")")] if "(" in inner else ""
+    return [t.strip() for t in inner.split(",") if t.strip()]
+
+
+def _unreached_terms(positives, background_text):
+    """Whether some positive has a term that no background fact holds as
+    its first argument but some fact holds elsewhere: following facts by
+    their first argument alone would not reach it."""
+    first = set(re.findall(r"^\s*[a-z]\w*\(\s*([^,()\s]+)", background_text, re.M))
+    for example in positives:
+        for term in _terms(example):
+            if term not in first and re.search(r"[(,]\s*" + re.escape(term) + r"\s*[,)]",
+                                               background_text):
+                return True
+    return False
+
+
+class _Trial:
+    """Inner validation of the structures tried on one set of training
+    examples; proofs are cached by rule text per bottom-clause setting."""
+
+    def __init__(self, background, fixed, bottoms_of, seed):
+        self.background, self.fixed, self.bottoms_of = background, fixed, bottoms_of
+        self.bottoms, self.proofs = {}, {}
+        # Positions are those of the bottom-clause dictionaries (a repeated
+        # example counts once).
+        pos, neg = self.bottom_clauses(fixed.get("follow", "first"),
+                                       fixed.get("numbers", "constant"))
+        self.positives, self.negatives = list(pos), list(neg)
+        self.folds = inner_folds(len(pos), len(neg), seed)
+        grid = [{**g, **{n: fixed[n] for n in g if n in fixed}} for g in SELECTION_GRID]
+        self.grid = [dict(t) for t in dict.fromkeys(tuple(sorted(g.items())) for g in grid)]
+
+    def bottom_clauses(self, follow, numbers):
+        key = (follow, numbers)
+        if key not in self.bottoms:
+            self.bottoms[key] = self.bottoms_of(follow, numbers)
+        return self.bottoms[key]
+
+    def _options(self, structure, selection):
+        given = {n: v for n, v in self.fixed.items() if n != "follow"}
+        given.update({n: v for n, v in structure.items() if n != "follow"})
+        given.update(selection)
+        given.update(METHOD, verbose=True)
+        return learn_options(**given)
+
+    def prove(self, key, rules):
+        """Proofs over all training examples, each rule proved once."""
+        cache = self.proofs.setdefault(key, {})
+        pos, neg = self.bottom_clauses(*key)
+        new = [r for r in rules if r not in cache]
+        if new:
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore", RuntimeWarning)
+                proved = _proved.prove_covered(new, self.background, list(pos), list(neg),
+                                               self.fixed.get("n_jobs", 1))
+            cache.update(zip(new, proved))
+        return [cache[r] for r in rules]
+
+    def level(self, structure):
+        """(inner accuracy, selection, seconds of forming, bottom lengths)
+        of one structure."""
+        key = (structure["follow"], structure["numbers"])
+        pos, _ = self.bottom_clauses(*key)
+        tic = time.perf_counter()
+        rules, formed = _core._formed_rules(dict(pos), self._options(structure, {}))
+        forming = time.perf_counter() - tic
+        lengths = [len(body) for body in pos.values()]
+        if structure["recursive"]:
+            score, selection = self._recursive_score(structure, key, rules)
+        else:
+            score, selection = self._score(structure, rules, self.prove(key, rules), formed)
+        return score, selection, forming, lengths
+
+    def _score(self, structure, rules, covered, formed):
+        """Best pooled held-out accuracy over the grid (first best wins)."""
+        at = {r.replace("&", ","): i for i, r in enumerate(rules)}
+        correct = [0] * len(self.grid)
+        for test_pos, test_neg in self.folds:
+            train_pos = [i for i in range(len(self.positives)) if i not in test_pos]
+            train_neg = [i for i in range(len(self.negatives)) if i not in test_neg]
+            mine = sorted({r for i in train_pos for r in formed[i]})
+            pos_at = {x: j for j, x in enumerate(train_pos)}
+            neg_at = {x: j for j, x in enumerate(train_neg)}
+            texts = [rules[r] for r in mine]
+            fold_covered = [_proved._restricted(covered[r], pos_at, neg_at) for r in mine]
+            seen = {}
+            for g, selection in enumerate(self.grid):
+                options = self._options(structure, selection)
+                theory, _ = _core._select_proved(texts, fold_covered, len(train_pos),
+                                                 len(train_neg), options)
+                if tuple(theory) not in seen:
+                    seen[tuple(theory)] = self._held_out(theory, at, covered, test_pos, test_neg)
+                correct[g] += seen[tuple(theory)]
+        best = max(range(len(self.grid)), key=lambda g: (correct[g], -g))
+        return correct[best] / (len(self.positives) + len(self.negatives)), self.grid[best]
+
+    @staticmethod
+    def _held_out(theory, at, covered, test_pos, test_neg):
+        """Correct predictions on the held-out examples, read off the proofs."""
+        hit_pos, hit_neg = set(), set()
+        for rule in theory:
+            p, n, _ = covered[at[rule]]  # selection returns candidates as they are
+            hit_pos.update(p)
+            hit_neg.update(n)
+        return len(test_pos & hit_pos) + len(test_neg - hit_neg)
+
+    def _recursive_score(self, structure, key, rules):
+        """Recursive candidates answer calls of the target from the training
+        positives, which differ per fold: each fold proves its own, and its
+        theories are scored in the engine, tabled."""
+        pos, neg = self.bottom_clauses(*key)
+        pos, neg = list(pos), list(neg)
+        variants = _core._recursive_variants(rules)
+        base = self.prove(key, rules)
+        correct = [0] * len(self.grid)
+        for test_pos, test_neg in self.folds:
+            train_pos = [e for i, e in enumerate(pos) if i not in test_pos]
+            train_neg = [e for i, e in enumerate(neg) if i not in test_neg]
+            pos_at = {i: j for j, i in enumerate(i for i in range(len(pos)) if i not in test_pos)}
+            neg_at = {i: j for j, i in enumerate(i for i in range(len(neg)) if i not in test_neg)}
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore", RuntimeWarning)
+                proved = _proved.prove_covered(variants, self.background, train_pos, train_neg,
+                                               self.fixed.get("n_jobs", 1), train_pos)
+            texts = rules + variants
+            fold_covered = [_proved._restricted(c, pos_at, neg_at) for c in base] + proved
+            seen = {}
+            for g, selection in enumerate(self.grid):
+                options = self._options(structure, selection)
+                with warnings.catch_warnings():
+                    warnings.simplefilter("ignore", RuntimeWarning)
+                    theory, _ = _proved._select(texts, fold_covered, len(train_pos),
+                                                len(train_neg), options)
+                if tuple(theory) not in seen:
+                    held_pos = [pos[i] for i in sorted(test_pos)]
+                    held_neg = [neg[i] for i in sorted(test_neg)]
+                    seen[tuple(theory)] = _engine_correct(theory, self.background, held_pos,
+                                                          held_neg)
+                correct[g] += seen[tuple(theory)]
+        best = max(range(len(self.grid)), key=lambda g: (correct[g], -g))
+        return correct[best] / (len(pos) + len(neg)), self.grid[best]
+
+
+def _engine_correct(theory, background, pos, neg):
+    if not theory:
+        return len(neg)
+    result = evaluate_theory_prolog(theory, background, pos, neg, True)
+    found = round((result.sensitivity or 0) * len(pos))
+    rejected = round((result.specificity or 0) * len(neg)) if neg else 0
+    return found + rejected
+
+
+def _deepen(trial, structure, given):
+    """The best level of ``max_literals`` for a structure, by iterative
+    deepening: one literal more while the inner accuracy does not fall, the
+    theory is not perfect and the next level's forming stays affordable (a
+    level too short to say anything scores like the next one); the best
+    level wins, the shorter on ties. Returns (score, structure, selection)."""
+    best = previous = None
+    levels = [given["max_literals"]] if "max_literals" in given else range(1, MAX_LITERALS + 1)
+    for level in levels:
+        current = dict(structure, max_literals=level)
+        score, selection, forming, lengths = trial.level(current)
+        if previous is not None and score < previous:
+            break
+        if best is None or score > best[0]:
+            best = (score, current, selection)
+        previous = score
+        if score >= 1.0 or _predicted_forming(forming, lengths, level) > FORMING_BUDGET:
+            break
+    return best
+
+
+def _alternatives(trial, given, target_arity, background_text):
+    """The structures worth trying beyond the plain one, simplest first."""
+    out = []
+    pos, _ = trial.bottom_clauses(given.get("follow", "first"), given.get("numbers", "constant"))
+    if "numbers" not in given and _numeric_arguments(pos):
+        out.append({"numbers": "variable"})
+    if "follow" not in given and _unreached_terms(trial.positives, background_text):
+        out.append({"follow": "any"})
+    if "recursive" not in given and target_arity >= 2:
+        out.append({"recursive": True})
+    return out
+
+
+def choose_setting(background, given, bottoms_of, seed):
+    """The ``Choice`` for these training examples. ``given`` holds the
+    options the user set (kept as given, never searched over) and the fixed
+    ones (verbose, n_jobs, ...); ``bottoms_of(follow, numbers)`` builds the
+    bottom clauses of the training examples."""
+    tic = time.perf_counter()
+    searched = {n for n in ("max_literals", "recursive", "follow", "numbers", "min_pos",
+                            "max_neg", "min_precision", "eval_fn") if n not in given}
+    trial = _Trial(background, given, bottoms_of, seed)
+    plain = {n: given.get(n, v) for n, v in BASE_STRUCTURE.items()}
+    if not trial.folds:  # too few examples to validate: the plain structure, noisy setting
+        selection = {n: given.get(n, v) for n, v in SELECTION_GRID[0].items()}
+        plain["max_literals"] = given.get("max_literals", 2)
+        return _finish(trial, plain, selection, None, searched, tic)
+    best = _deepen(trial, plain, given)
+    with open(background, encoding="utf-8", errors="replace") as f:
+        text = f.read()
+    arity = len(_terms(trial.positives[0]))
+    # Each alternative is tried on top of the best structure so far.
+    for change in _alternatives(trial, given, arity, text):
+        if best[0] >= 1.0:
+            break
+        found = _deepen(trial, dict(best[1], **change), given)
+        if found[0] > best[0]:
+            best = found
+    score, structure, selection = best
+    return _finish(trial, structure, selection, score, searched, tic)
+
+
+def _finish(trial, structure, selection, score, searched, tic):
+    options = dict(trial.fixed)
+    options.update(structure)
+    options.update(selection)
+    options.update({n: v for n, v in METHOD.items() if n not in trial.fixed})
+    bottoms = trial.bottom_clauses(options["follow"], options["numbers"])
+    chosen = sorted(searched | {n for n in METHOD if n not in trial.fixed})
+    return Choice(options, chosen, score, bottoms, time.perf_counter() - tic)

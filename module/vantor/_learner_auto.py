@@ -1,0 +1,197 @@
+"""The Learner's choosing side: which settings the user gave, the plain
+values of the rest, the choice from the training examples (``chosen_``)
+and the nested cross-validation that keeps held-out examples out of it."""
+import random
+
+from ._auto import choose_setting
+from ._learner_params import _CHOSEN, _LEARNING_NAMES, _PLAIN
+
+_METHOD = {"coverage": "prolog", "selection": "cover"}
+# Table encodings tried, the plain one first (it wins ties).
+TABLE_ENCODINGS = (("equal_count", 3), ("entropy", 3), ("equal_count", 5), ("entropy", 5))
+
+
+def _stratified_folds(labels, folds, seed, shuffle=True):
+    """For each fold, the positions it holds out: every class spread evenly
+    over the folds, shuffled by ``seed``."""
+    order = list(range(len(labels)))
+    if shuffle:
+        random.Random(seed).shuffle(order)
+    held = [[] for _ in range(folds)]
+    for label in sorted(set(labels)):
+        members = [i for i in order if labels[i] == label]
+        for place, i in enumerate(members):
+            held[place % folds].append(i)
+    return [sorted(h) for h in held]
+
+
+class _Choosing:
+    """Mixed into ``Learner``: the settings of a fit, given or chosen."""
+
+    def _auto_applies(self, learning):
+        """Choosing reads proofs: it runs with proved coverage and the cover
+        selection, so a user who asks for another method gets plain values."""
+        given = self._given_names()
+        return self.auto and not any(n in given and learning[n] != v for n, v in _METHOD.items())
+
+    def _given_names(self):
+        return [name for name in _CHOSEN if getattr(self, name) is not None]
+
+    def _resolved(self, name):
+        """A parameter's value, its plain default when left to be chosen."""
+        value = getattr(self, name)
+        return _PLAIN[name] if value is None and name in _PLAIN else value
+
+    def _plain_learning(self):
+        """The learning options with every None resolved to its plain value."""
+        return {name: self._resolved(name) for name in _LEARNING_NAMES}
+
+    def _choose(self, positives, negatives, learning):
+        """(learning options, positive and negative bottom clauses) of this
+        fit. With ``auto`` the options left to be chosen are chosen on the
+        training examples; ``chosen_`` records the outcome either way."""
+        given_names = self._given_names()
+        follow = self._resolved("follow")
+        if not self._auto_applies(learning):
+            # Inner validation reads proofs; other methods keep the plain values.
+            pos, neg = self._bottom_clauses(positives, negatives, follow, learning["numbers"])
+            self._record_choice(dict(learning, follow=follow), [], None, 0.0)
+            return learning, pos, neg
+        fixed = {n: v for n, v in learning.items() if n not in _CHOSEN or n in given_names}
+        if "follow" in given_names:
+            fixed["follow"] = follow
+
+        def bottoms_of(follow_, numbers):
+            return self._bottom_clauses(positives, negatives, follow_, numbers)
+
+        seed = self.random_state if self.random_state is not None else 0
+        choice = choose_setting(self._background.path, fixed, bottoms_of, seed)
+        options = dict(choice.options)
+        self._record_choice(options, choice.chosen, choice.score, choice.seconds)
+        options.pop("follow")
+        pos, neg = choice.bottoms
+        return options, pos, neg
+
+    def _record_choice(self, options, chosen, score, seconds):
+        used = {n: options[n] for n in _CHOSEN if n in options}
+        self.chosen_ = {"options": used, "chosen": [n for n in chosen if n in used],
+                        "given": [n for n in self._given_names() if n in used],
+                        "inner_accuracy": score, "seconds": seconds}
+
+    def _choice_line(self):
+        """One line saying which settings were chosen and which were given."""
+        record = getattr(self, "chosen_", None)
+        if not record:
+            return ""
+        shown = lambda names: " ".join(f"{n}={record['options'][n]!r}" for n in names)  # noqa: E731
+        parts = []
+        if record["chosen"]:
+            inner = record["inner_accuracy"]
+            note = f" (inner accuracy {inner:.3f})" if inner is not None else ""
+            parts.append(f"chosen{note}: {shown(record['chosen'])}")
+        if record["given"]:
+            parts.append(f"given: {shown(record['given'])}")
+        return "; ".join(parts) or "plain settings (auto=False)"
+
+    def _cross_validate_nested(self, texts, labels, folds, shuffle):
+        """Per-fold test accuracies, each fold choosing and fitting on its
+        training examples alone (a fresh learner with these parameters)."""
+        if isinstance(folds, bool) or not isinstance(folds, int) or folds < 2:
+            raise ValueError(f"folds must be an int of at least 2, got {folds!r}")
+        if folds > min(labels.count(0), labels.count(1)):
+            raise ValueError(f"folds={folds} is more than the positives or negatives "
+                             f"({labels.count(1)} and {labels.count(0)})")
+        scores = []
+        for held in _stratified_folds(labels, folds, self.random_state, shuffle):
+            out = set(held)
+            train = [i for i in range(len(texts)) if i not in out]
+            fitted = type(self)(**self.get_params())
+            fitted.fit([texts[i] for i in train], [labels[i] for i in train])
+            scores.append(fitted.score([texts[i] for i in held], [labels[i] for i in held]))
+        self.cv_scores_ = scores
+        return scores
+
+    # ------------------------------------------------------------ tables
+
+    def _class_setting(self, pos, neg, learning):
+        """The options learning one class of a table (chosen on its rows)."""
+        cached = getattr(self, "_table_choices", {}).get(next(iter(pos), None))
+        if cached is not None:
+            return cached[0]
+        options, _, _ = self._choose_on(pos, neg, learning)
+        return options
+
+    def _choose_on(self, pos, neg, learning):
+        """(options, names chosen, inner accuracy) on given bottom clauses."""
+        if not self._auto_applies(learning):
+            return learning, [], None
+        given = self._given_names()
+        fixed = {n: v for n, v in learning.items() if n not in _CHOSEN or n in given}
+        fixed.update(follow=self._resolved("follow"), numbers=self._resolved("numbers"))
+        seed = self.random_state if self.random_state is not None else 0
+        choice = choose_setting(self._background.path, fixed, lambda f, n: (pos, neg), seed)
+        options = dict(choice.options)
+        options.pop("follow")
+        return options, choice.chosen, choice.score
+
+    def _table_encoding(self, table, task):
+        """(strategy, number of ranges) of a table's encoding: given, plain
+        (auto=False) or the one whose rows validate best, the plain one on
+        ties. The winner's per-class choices are kept for the fit."""
+        from ._learner_inputs import _Background
+        from .encoder import TableEncoder
+
+        self._table_choices = {}
+        plain = (self._resolved("encoder_strategy"), self._resolved("n_ranges"))
+        given = self._given_names()
+        tried = [(s, k) for s, k in TABLE_ENCODINGS
+                 if ("encoder_strategy" not in given or s == plain[0])
+                 and ("n_ranges" not in given or k == plain[1])]
+        if not self.auto or len(tried) < 2:
+            self._record_table_choice(plain, None)
+            return plain
+        learning = self._plain_learning()
+        learning["verbose"] = True
+        best, extra = None, self._extra_background()
+        for strategy, n_ranges in tried:
+            encoder = TableEncoder(n_ranges=n_ranges, strategy=strategy)
+            encoder.fit(table, task.labels if strategy == "entropy" else None)
+            self._background = _Background("\n".join(encoder.transform(table)) + "\n" + extra,
+                                           None)
+            constants = list(dict.fromkeys(list(learning["constant_set"] or [])
+                                           + list(encoder.constants_)))
+            rows = [f"e_{i}" for i in range(len(table))]
+            bottoms = self._row_bottom_clauses(rows, constants)
+            choices, scores = {}, []
+            for label, head in task.heads:
+                pos = {f"{head}({r}).": list(b) for r, b, v in zip(rows, bottoms, task.labels)
+                       if v == label}
+                neg = {f"{head}({r}).": list(b) for r, b, v in zip(rows, bottoms, task.labels)
+                       if v != label}
+                if not pos:
+                    continue
+                found = self._choose_on(pos, neg, dict(learning, constant_set=constants))
+                choices[next(iter(pos))] = found
+                scores.append(found[2] or 0.0)
+            score = sum(scores) / len(scores) if scores else 0.0
+            if best is None or score > best[0]:
+                best = (score, (strategy, n_ranges), choices)
+        self._table_choices = best[2]
+        self._record_table_choice(best[1], best[2], best[0])
+        return best[1]
+
+    def _record_table_choice(self, encoding, choices, score=None):
+        """``chosen_`` of a table fit: the encoding and the first class's
+        options (``classes`` holds each class's when there are several)."""
+        chosen = ["encoder_strategy", "n_ranges"] if choices else []
+        first = next(iter((choices or {}).values()), None)
+        options = dict(first[0]) if first else self._plain_learning()
+        options.update(follow=self._resolved("follow"), encoder_strategy=encoding[0],
+                       n_ranges=encoding[1])
+        given = self._given_names()
+        chosen = [n for n in chosen if n not in given] + (list(first[1]) if first else [])
+        self._record_choice(options, chosen, score, 0.0)
+        if choices and len(choices) > 1:
+            self.chosen_["classes"] = {key.split("(")[0]: {n: found[0][n] for n in _CHOSEN
+                                                           if n in found[0]}
+                                       for key, found in choices.items()}
