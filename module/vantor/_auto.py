@@ -48,6 +48,10 @@ BASE_STRUCTURE = {"max_literals": 1, "recursive": False, "follow": "first", "num
 MAX_LITERALS = 4
 # Seconds the next level's forming may be predicted to take.
 FORMING_BUDGET = 1.0
+# Proofs (rule x example) one choice may make: a few plain fits' worth on
+# the chemistry sets. Counted, not timed, so the choice does not depend on
+# the machine's load.
+PROOF_BUDGET = 10_000_000
 INNER_FOLDS = 5
 
 
@@ -114,7 +118,10 @@ class _Trial:
 
     def __init__(self, background, fixed, bottoms_of, seed):
         self.background, self.fixed, self.bottoms_of = background, fixed, bottoms_of
+        self.seed = seed
         self.bottoms, self.proofs = {}, {}
+        self.proofs_left = PROOF_BUDGET
+        self._records = {}
         # Positions are those of the bottom-clause dictionaries (a repeated
         # example counts once).
         pos, neg = self.bottom_clauses(fixed.get("follow", "first"),
@@ -131,6 +138,12 @@ class _Trial:
         return self.bottoms[key]
 
     def _options(self, structure, selection):
+        key = tuple(sorted(structure.items())) + tuple(sorted(selection.items()))
+        if key not in self._records:
+            self._records[key] = self._make_options(structure, selection)
+        return self._records[key]
+
+    def _make_options(self, structure, selection):
         given = {n: v for n, v in self.fixed.items() if n != "follow"}
         given.update({n: v for n, v in structure.items() if n != "follow"})
         given.update(selection)
@@ -142,6 +155,7 @@ class _Trial:
         cache = self.proofs.setdefault(key, {})
         pos, neg = self.bottom_clauses(*key)
         new = [r for r in rules if r not in cache]
+        self.proofs_left -= len(new) * (len(pos) + len(neg))
         if new:
             with warnings.catch_warnings():
                 warnings.simplefilter("ignore", RuntimeWarning)
@@ -151,19 +165,24 @@ class _Trial:
         return [cache[r] for r in rules]
 
     def level(self, structure):
-        """(inner accuracy, selection, seconds of forming, bottom lengths)
-        of one structure."""
+        """(inner accuracy, selection, seconds of forming, bottom lengths,
+        number of candidates) of one structure."""
         key = (structure["follow"], structure["numbers"])
         pos, _ = self.bottom_clauses(*key)
         tic = time.perf_counter()
-        rules, formed = _core._formed_rules(dict(pos), self._options(structure, {}))
+        state = random.getstate()
+        random.seed(self.seed)  # forming samples positives: the same seed, the same candidates
+        try:
+            rules, formed = _core._formed_rules(dict(pos), self._options(structure, {}))
+        finally:
+            random.setstate(state)
         forming = time.perf_counter() - tic
         lengths = [len(body) for body in pos.values()]
         if structure["recursive"]:
             score, selection = self._recursive_score(structure, key, rules)
         else:
             score, selection = self._score(structure, rules, self.prove(key, rules), formed)
-        return score, selection, forming, lengths
+        return score, selection, forming, lengths, len(rules)
 
     def _score(self, structure, rules, covered, formed):
         """Best pooled held-out accuracy over the grid (first best wins)."""
@@ -172,7 +191,7 @@ class _Trial:
         for test_pos, test_neg in self.folds:
             train_pos = [i for i in range(len(self.positives)) if i not in test_pos]
             train_neg = [i for i in range(len(self.negatives)) if i not in test_neg]
-            mine = sorted({r for i in train_pos for r in formed[i]})
+            mine = _distinct(sorted({r for i in train_pos for r in formed[i]}), covered)
             pos_at = {x: j for j, x in enumerate(train_pos)}
             neg_at = {x: j for j, x in enumerate(train_neg)}
             texts = [rules[r] for r in mine]
@@ -200,18 +219,21 @@ class _Trial:
 
     def _recursive_score(self, structure, key, rules):
         """Recursive candidates answer calls of the target from the training
-        positives, which differ per fold: each fold proves its own, and its
-        theories are scored in the engine, tabled."""
+        positives, which differ per fold: each fold proves its own, and a
+        theory with a recursive rule is scored in the engine, tabled (one
+        without is read off the proofs)."""
         pos, neg = self.bottom_clauses(*key)
         pos, neg = list(pos), list(neg)
         variants = _core._recursive_variants(rules)
         base = self.prove(key, rules)
+        at = {r.replace("&", ","): i for i, r in enumerate(rules)}
         correct = [0] * len(self.grid)
         for test_pos, test_neg in self.folds:
             train_pos = [e for i, e in enumerate(pos) if i not in test_pos]
             train_neg = [e for i, e in enumerate(neg) if i not in test_neg]
             pos_at = {i: j for j, i in enumerate(i for i in range(len(pos)) if i not in test_pos)}
             neg_at = {i: j for j, i in enumerate(i for i in range(len(neg)) if i not in test_neg)}
+            self.proofs_left -= len(variants) * (len(train_pos) + len(train_neg))
             with warnings.catch_warnings():
                 warnings.simplefilter("ignore", RuntimeWarning)
                 proved = _proved.prove_covered(variants, self.background, train_pos, train_neg,
@@ -225,7 +247,11 @@ class _Trial:
                     warnings.simplefilter("ignore", RuntimeWarning)
                     theory, _ = _proved._select(texts, fold_covered, len(train_pos),
                                                 len(train_neg), options)
-                if tuple(theory) not in seen:
+                if tuple(theory) in seen:
+                    pass
+                elif all(rule in at for rule in theory):
+                    seen[tuple(theory)] = self._held_out(theory, at, base, test_pos, test_neg)
+                else:
                     held_pos = [pos[i] for i in sorted(test_pos)]
                     held_neg = [neg[i] for i in sorted(test_neg)]
                     seen[tuple(theory)] = _engine_correct(theory, self.background, held_pos,
@@ -233,6 +259,19 @@ class _Trial:
                 correct[g] += seen[tuple(theory)]
         best = max(range(len(self.grid)), key=lambda g: (correct[g], -g))
         return correct[best] / (len(pos) + len(neg)), self.grid[best]
+
+
+def _distinct(indexes, covered):
+    """One candidate per distinct coverage, the shortest (then the first):
+    rules that cover the same examples predict alike, and selection prefers
+    the shorter of equals, so the others only cost selection time."""
+    kept = {}
+    for r in indexes:
+        p, n, length = covered[r]
+        key = (tuple(p), tuple(n))
+        if key not in kept or length < covered[kept[key]][2]:
+            kept[key] = r
+    return sorted(kept.values())
 
 
 def _engine_correct(theory, background, pos, neg):
@@ -254,13 +293,17 @@ def _deepen(trial, structure, given):
     levels = [given["max_literals"]] if "max_literals" in given else range(1, MAX_LITERALS + 1)
     for level in levels:
         current = dict(structure, max_literals=level)
-        score, selection, forming, lengths = trial.level(current)
+        score, selection, forming, lengths, count = trial.level(current)
         if previous is not None and score < previous:
             break
         if best is None or score > best[0]:
             best = (score, current, selection)
         previous = score
-        if score >= 1.0 or _predicted_forming(forming, lengths, level) > FORMING_BUDGET:
+        growth = _predicted_forming(1.0, lengths, level)
+        examples = len(trial.positives) + len(trial.negatives)
+        proofs = count * growth * examples * (1 + len(trial.folds) * structure["recursive"])
+        if (score >= 1.0 or forming * growth > FORMING_BUDGET
+                or proofs > trial.proofs_left):
             break
     return best
 
@@ -298,7 +341,7 @@ def choose_setting(background, given, bottoms_of, seed):
     arity = len(_terms(trial.positives[0]))
     # Each alternative is tried on top of the best structure so far.
     for change in _alternatives(trial, given, arity, text):
-        if best[0] >= 1.0:
+        if best[0] >= 1.0 or trial.proofs_left <= 0:
             break
         found = _deepen(trial, dict(best[1], **change), given)
         if found[0] > best[0]:

@@ -195,3 +195,35 @@ class _Choosing:
             self.chosen_["classes"] = {key.split("(")[0]: {n: found[0][n] for n in _CHOSEN
                                                            if n in found[0]}
                                        for key, found in choices.items()}
+
+
+CHOOSING_DOC = """Choosing the setting
+--------------------
+With ``auto=True`` (the default) the parameters left at None are chosen
+from the training examples alone: coverage is proved in the engine
+(``coverage="prolog"``) and rules are picked by the cover selection; the
+selection thresholds (``min_pos``, ``max_neg``, ``min_precision``,
+``eval_fn``) and the structure (``max_literals`` by iterative deepening,
+``recursive``, ``follow``, ``numbers``; for a table the encoding,
+``encoder_strategy`` and ``n_ranges``) are those with the best accuracy in
+a stratified inner cross-validation on the training examples, seeded by
+``random_state`` (0 when None). Candidates are proved once over all
+training examples and every inner fold selects from those proofs, so the
+thresholds cost only selections; each structure tried costs one more
+proving pass, simplest first, a more complex one only while it helps and
+within a bounded number of proofs. Ties go to the simpler setting.
+
+A parameter you pass is kept as given and never searched over (None means
+"choose", and survives ``get_params`` and scikit-learn's ``clone``).
+``chosen_`` holds the options used (``options``), which were ``chosen``
+and which ``given``, and the inner accuracy; ``save`` writes it into the
+theory file's header. ``cross_validate`` and scikit-learn's
+``cross_val_score`` fit a fresh learner per fold, so held-out examples
+never shape the choice. ``auto=False`` gives the plain options: every
+parameter left at None takes the documented default of ``vantor_learn``
+(text coverage, greedy selection, ``max_literals=2``, ...), ``follow``
+'first', ``encoder_strategy`` 'equal_count' and ``n_ranges`` 3. Choosing
+also stands aside (plain values) when you ask for ``coverage="text"`` or
+``selection="greedy"``, whose inner validation would need re-learning.
+
+"""

@@ -15,7 +15,7 @@ in ``_learner_explain``, the parameters in ``_learner_params``.
 import os
 import random
 
-from ._learner_auto import _Choosing
+from ._learner_auto import CHOOSING_DOC, _Choosing
 from ._learner_explain import _Explaining
 from ._learner_inputs import (_Background, _array, _input_tags, _labels, _library_output,
                               _not_fitted, example_texts)
@@ -295,5 +295,5 @@ Learner.__doc__ = (
     ``positive`` given the labels become 1 (that class) and 0. The
     ``background`` parameter adds facts (its default file name is not read).
 
-    """ + _parameters_doc().replace("\n", "\n    ")
+    """ + (CHOOSING_DOC + _parameters_doc()).replace("\n", "\n    ")
 )
