@@ -124,14 +124,15 @@ class _Trial:
         self.bottoms, self.proofs = {}, {}
         self.proofs_left = PROOF_BUDGET
         self._records = {}
+        grid = [{**g, **{n: fixed[n] for n in g if n in fixed}} for g in SELECTION_GRID]
+        self.grid = [dict(t) for t in dict.fromkeys(tuple(sorted(g.items())) for g in grid)]
         # Positions are those of the bottom-clause dictionaries (a repeated
         # example counts once).
         pos, neg = self.bottom_clauses(fixed.get("follow", "first"),
                                        fixed.get("numbers", "constant"))
         self.positives, self.negatives = list(pos), list(neg)
         self.folds = inner_folds(len(pos), len(neg), seed)
-        grid = [{**g, **{n: fixed[n] for n in g if n in fixed}} for g in SELECTION_GRID]
-        self.grid = [dict(t) for t in dict.fromkeys(tuple(sorted(g.items())) for g in grid)]
+        self.least_positives = _least_positives(self.grid, self.folds, len(pos))
 
     def bottom_clauses(self, follow, numbers):
         key = (follow, numbers)
@@ -153,18 +154,27 @@ class _Trial:
         return learn_options(**given)
 
     def prove(self, key, rules):
-        """Proofs over all training examples, each rule proved once."""
+        """Proofs over all training examples, each rule proved once; None for
+        a rule with too few positives for any setting tried (its negatives
+        are never proved)."""
         cache = self.proofs.setdefault(key, {})
         pos, neg = self.bottom_clauses(*key)
         new = [r for r in rules if r not in cache]
-        self.proofs_left -= len(new) * (len(pos) + len(neg))
         if new:
-            with warnings.catch_warnings():
-                warnings.simplefilter("ignore", RuntimeWarning)
-                proved = _proved.prove_covered(new, self.background, list(pos), list(neg),
-                                               self.fixed.get("n_jobs", 1))
-            cache.update(zip(new, proved))
+            on_pos = self._proved(new, list(pos), [])
+            kept = [i for i, (p, _, _) in enumerate(on_pos) if len(p) >= self.least_positives]
+            on_neg = self._proved([new[i] for i in kept], [], list(neg))
+            self.proofs_left -= len(new) * len(pos) + len(kept) * len(neg)
+            cache.update((r, None) for r in new)
+            for i, (_, n, _) in zip(kept, on_neg):
+                cache[new[i]] = (on_pos[i][0], n, on_pos[i][2])
         return [cache[r] for r in rules]
+
+    def _proved(self, rules, pos, neg):
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", RuntimeWarning)
+            return _proved.prove_covered(rules, self.background, pos, neg,
+                                         self.fixed.get("n_jobs", 1))
 
     def level(self, structure):
         """(inner accuracy, selection, seconds of forming, bottom lengths,
@@ -193,7 +203,8 @@ class _Trial:
         for test_pos, test_neg in self.folds:
             train_pos = [i for i in range(len(self.positives)) if i not in test_pos]
             train_neg = [i for i in range(len(self.negatives)) if i not in test_neg]
-            mine = _distinct(sorted({r for i in train_pos for r in formed[i]}), covered)
+            mine = _distinct(sorted({r for i in train_pos for r in formed[i]
+                                     if covered[r] is not None}), covered)
             pos_at = {x: j for j, x in enumerate(train_pos)}
             neg_at = {x: j for j, x in enumerate(train_neg)}
             texts = [rules[r] for r in mine]
@@ -239,8 +250,9 @@ class _Trial:
                 warnings.simplefilter("ignore", RuntimeWarning)
                 proved = _proved.prove_covered(variants, self.background, train_pos, train_neg,
                                                self.fixed.get("n_jobs", 1), train_pos)
-            texts = rules + variants
-            fold_covered = [_proved._restricted(c, pos_at, neg_at) for c in base] + proved
+            proven = [i for i, c in enumerate(base) if c is not None]
+            texts = [rules[i] for i in proven] + variants
+            fold_covered = [_proved._restricted(base[i], pos_at, neg_at) for i in proven] + proved
             seen = {}
             for g, selection in enumerate(self.grid):
                 options = self._options(structure, selection)
@@ -259,6 +271,20 @@ class _Trial:
                                                           held_neg)
                 correct[g] += seen[tuple(theory)]
         return _best(correct, len(pos) + len(neg), self.grid)
+
+
+def _least_positives(grid, folds, n_pos):
+    """The fewest positives any setting tried asks of a rule in any inner
+    fold (the cover selection's share is rounded up, at least one)."""
+    if not folds:
+        return 0
+    train = n_pos - max(len(p) for p, _ in folds)
+    least = []
+    for selection in grid:
+        m = selection["min_pos"]
+        least.append(max(1, math.ceil(m * train)) if isinstance(m, float) and 0 < m < 1
+                     else math.ceil(m))
+    return max(0, min(least))
 
 
 def _best(correct, total, grid):
