@@ -1,13 +1,13 @@
 """What a Learner is given, made ready: example texts and labels, the
 background as text and a private file, and the small array and error
 helpers of its results."""
-import contextlib
-import io
 import os
+import random
 import shutil
 import tempfile
 import weakref
 
+from ._host import DISCARD, library_run
 from ._lint import _split_arguments, first_problem, warn_file
 
 
@@ -137,15 +137,21 @@ class _Background:
         self.__init__(state["text"], state["name"])
 
 
-@contextlib.contextmanager
 def _library_output(verbose):
-    """The library prints theory and tables to stdout unless told to be quiet;
-    below level 2 they are dropped."""
-    if verbose >= 2:
-        yield
-        return
-    with contextlib.redirect_stdout(io.StringIO()):
-        yield
+    """Below verbose level 2 the library's printing (and what the programs
+    it runs print) is dropped, for this thread only."""
+    return library_run(output=None if verbose >= 2 else DISCARD)
+
+
+def _library_run(verbose, random_state):
+    """The context of one Learner call into the library, for this thread
+    only: below verbose level 2 the library's theory and tables are dropped,
+    and its draws come from a generator of the learner's own, seeded with
+    ``random_state`` (None: with a draw from Python's generator, so that
+    ``random.seed`` in a script still makes a fit repeatable). Fits in other
+    threads neither see nor disturb either."""
+    seed = random_state if random_state is not None else random.getrandbits(64)
+    return library_run(output=None if verbose >= 2 else DISCARD, rng=random.Random(seed))
 
 
 def _literal(text):

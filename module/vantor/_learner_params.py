@@ -29,8 +29,10 @@ _OWN = (
      "never warns. Default 10000."),
     ("verbose", 0, "0 (default) prints nothing, 1 shows progress bars on stderr, 2 also "
      "prints the library's theory and tables."),
-    ("random_state", None, "an int seeds Python's random generator (the library's only "
-     "one) before fitting, making a fit repeatable; None (default) leaves it as it is."),
+    ("random_state", None, "seed of the generator a fit draws from, its own (fits in "
+     "other threads never share it, and Python's random generator is left alone): an int "
+     "makes a fit repeatable; None (default) seeds it with a draw from Python's random "
+     "generator, so random.seed in a script does."),
 )
 _PARAMS = tuple(name for name, _, _ in _OWN[:4]) + _LEARNING_NAMES + tuple(
     name for name, _, _ in _OWN[4:])

@@ -7,7 +7,6 @@ its documented meaning. Errors are one line on stderr with exit code 1
 (usage errors 2); ``--debug`` shows the traceback instead.
 """
 import argparse
-import contextlib
 import json
 import math
 import random
@@ -15,6 +14,7 @@ import sys
 import typing
 import warnings
 
+from ._host import DISCARD, library_run
 from ._options import _OPTIONS
 
 __all__ = ["main", "build_parser"]
@@ -359,10 +359,10 @@ def main(argv=None):
                 warnings.simplefilter("ignore")
             else:
                 warnings.showwarning = _show_warning
-            if args.seed is not None:
-                random.seed(args.seed)
-            # The library's own printing is not part of this command's output.
-            with contextlib.redirect_stdout(sys.stderr if args.debug else _Null()):
+            # The library's own printing is not part of this command's output;
+            # neither is touched for other threads of a host program.
+            rng = random.Random(args.seed) if args.seed is not None else None
+            with library_run(output=sys.stderr if args.debug else DISCARD, rng=rng):
                 result = _COMMANDS[args.command](args, out)
         if args.json:
             json.dump(result, out, indent=2, default=str)
@@ -377,10 +377,3 @@ def main(argv=None):
         print(f"{_PROG}: error: {_message(error)}", file=sys.stderr)
         return 1
 
-
-class _Null:
-    def write(self, text):
-        return len(text)
-
-    def flush(self):
-        pass

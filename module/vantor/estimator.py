@@ -13,10 +13,9 @@ The table side lives in ``_learner_tables``, single proofs and explanations
 in ``_learner_explain``, the parameters in ``_learner_params``.
 """
 import os
-import random
 
 from ._learner_explain import _Explaining
-from ._learner_inputs import (_Background, _array, _input_tags, _labels, _library_output,
+from ._learner_inputs import (_Background, _array, _input_tags, _labels, _library_run,
                               _not_fitted, example_texts)
 from ._learner_params import (_DEFAULTS, _LEARNING_NAMES, _MEASURES, _PARAMS, _differs,
                               _parameters_doc, _signature)
@@ -105,8 +104,6 @@ class Learner(_TableFitting, _Explaining):
             raise ValueError("y holds no positive example (label 1); at least one is needed")
         warn_file(texts, name="X", stacklevel=4)
         self._background = _Background.from_parameter(self.background)
-        if self.random_state is not None:
-            random.seed(self.random_state)
         learning["verbose"] = self.verbose < 1
         return learning, positives, negatives
 
@@ -133,18 +130,18 @@ class Learner(_TableFitting, _Explaining):
         if y is None:
             raise ValueError("fit needs y, the 0/1 labels of the example texts")
         learning, positives, negatives = self._prepare(X, y)
-        with _library_output(self.verbose):
+        with _library_run(self.verbose, self.random_state):
             pos, neg = self._bottom_clauses(positives, negatives)
             result = vantor_learn(pos, neg, file=self._background.path, **learning)
-        self._forget_table()
-        self.theory_ = list(result.hypothesis)
+            self._forget_table()
+            self.theory_ = list(result.hypothesis)
+            self.rules_ = self._rule_table(positives, negatives)
         self.training_scores_ = {m: getattr(result, m) for m in _MEASURES}
         self.time_learn_ = result.time_learn
         self._training = (positives, negatives)
         self._coverage = None
         self.classes_ = _array([0, 1])
         self.n_features_in_ = 1
-        self.rules_ = self._rule_table(positives, negatives)
         return self
 
     def fit_files(self, positive_file, negative_file=None):
@@ -168,7 +165,7 @@ class Learner(_TableFitting, _Explaining):
         if is_table(X, target):
             return self._cross_validate_table(X, y, folds, shuffle, target, positive)
         learning, positives, negatives = self._prepare(X, y)
-        with _library_output(self.verbose):
+        with _library_run(self.verbose, self.random_state):
             pos, neg = self._bottom_clauses(positives, negatives)
             kfolds = vantor_folds(folds=folds, shuffle=bool(shuffle),
                                   positive_file_dictionary=pos, negative_file_dictionary=neg)
@@ -183,7 +180,8 @@ class Learner(_TableFitting, _Explaining):
         rows = []
         for rule in self.theory_:
             scores = evaluate_theory_prolog([rule], self._background.path, positives,
-                                            negatives, True)
+                                            negatives, True, time_limit=self.time_limit,
+                                            sandbox=bool(self.sandbox))
             covered_pos = round((scores.sensitivity or 0) * len(positives))
             covered_neg = (len(negatives) - round(scores.specificity * len(negatives))
                            if negatives else 0)
