@@ -1,6 +1,8 @@
 """What a Learner is given, made ready: example texts and labels, the
 background as text and a private file, and the small array and error
 helpers of its results."""
+import hashlib
+import io
 import os
 import random
 import shutil
@@ -89,17 +91,23 @@ class _Background:
     """The background text and a private file holding it (made when first
     needed, removed with this object)."""
 
-    def __init__(self, text, name):
+    def __init__(self, text, name, source=None):
         self.text = text
         self.name = name
+        # (absolute path, SHA-256 of the bytes read) of a background file,
+        # so that a saved theory can name exactly the file it was learned with.
+        self.source = source
         self._folder = None
 
     @classmethod
     def from_parameter(cls, background):
         if isinstance(background, (str, os.PathLike)):
             warn_file(background, stacklevel=4)
-            with open(background, encoding="utf-8") as stream:
-                return cls(stream.read(), os.fsdecode(background))
+            with open(background, "rb") as stream:
+                data = stream.read()
+            text = io.TextIOWrapper(io.BytesIO(data), encoding="utf-8").read()
+            source = (os.path.abspath(background), hashlib.sha256(data).hexdigest())
+            return cls(text, os.fsdecode(background), source)
         if hasattr(background, "itertuples"):
             return cls("\n".join(_frame_facts(background)) + "\n", None)
         if isinstance(background, (list, tuple)):
@@ -131,10 +139,10 @@ class _Background:
         return table
 
     def __getstate__(self):
-        return {"text": self.text, "name": self.name}
+        return {"text": self.text, "name": self.name, "source": self.source}
 
     def __setstate__(self, state):
-        self.__init__(state["text"], state["name"])
+        self.__init__(state["text"], state["name"], state.get("source"))
 
 
 def _library_output(verbose):
