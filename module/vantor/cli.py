@@ -118,8 +118,8 @@ def _kind(annotation):
             "metavar": metavar + ("|none" if optional else "")}
 
 
-def _add_learning_flags(parser, only=None, title="learning options"):
-    group = parser.add_argument_group(title)
+def _add_learning_flags(parser, only=None, title="learning options", description=None):
+    group = parser.add_argument_group(title, description)
     names = {option.name for option in _OPTIONS}
     for option in _OPTIONS:
         if option.name in _OWN_FLAGS or (only is not None and option.name not in only):
@@ -136,10 +136,11 @@ def _add_learning_flags(parser, only=None, title="learning options"):
 
 
 def _add_proving_flags(command):
-    _add_learning_flags(command, only=_PROVING,
-                        title="proving (the theory runs like a background; without these "
-                              "flags the theory header's settings apply, its time bound at "
-                              "most the default)")
+    _add_learning_flags(command, only=_PROVING, title="proving",
+                        description="A theory file runs like a background: use --sandbox for "
+                                    "one you did not write. Without these flags the theory "
+                                    "header's settings apply, its time bound at most the "
+                                    "default.")
 
 
 def _common():
