@@ -9,12 +9,13 @@ its documented meaning. Errors are one line on stderr with exit code 1
 import argparse
 import json
 import math
-import os
 import random
 import sys
 import typing
 import warnings
 
+from ._cli_checks import (at_least_zero, number, positive_int, real,
+                          refuse_outputs_over_inputs)
 from ._host import DISCARD, library_run
 from ._options import _OPTIONS
 
@@ -48,44 +49,6 @@ class _Parser(argparse.ArgumentParser):
         raise _UsageExit(f"{self.prog}: error: {message}")
 
 
-def _real(text):
-    try:
-        value = float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"{text!r} is not a number") from None
-    if math.isnan(value):
-        raise argparse.ArgumentTypeError("nan is not a number")
-    return value
-
-
-def _number(text):
-    try:
-        return int(text)
-    except ValueError:
-        return _real(text)
-
-
-def _at_least_zero(convert):
-    """Counts of examples (min_pos, max_neg) are never negative."""
-    def parse(text):
-        value = convert(text)
-        if value is not None and value < 0:
-            raise argparse.ArgumentTypeError(f"{text!r} is below 0 (a number of examples)")
-        return value
-    parse.__name__ = convert.__name__
-    return parse
-
-
-def _positive_int(text):
-    try:
-        value = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"{text!r} is not a whole number") from None
-    if value < 1:
-        raise argparse.ArgumentTypeError(f"{text!r} is below 1")
-    return value
-
-
 def _optional(convert):
     def parse(text):
         return None if text.lower() == "none" else convert(text)
@@ -109,11 +72,11 @@ def _kind(annotation):
     if annotation is int:
         convert, metavar = int, "N"
     elif annotation is float:
-        convert, metavar = _real, "X"
+        convert, metavar = real, "X"
     elif annotation is str:
         convert, metavar = str, "TEXT"
     else:  # a union of numbers, or anything else given as a number
-        convert, metavar = _number, "NUMBER"
+        convert, metavar = number, "NUMBER"
     return {"type": _optional(convert) if optional else convert,
             "metavar": metavar + ("|none" if optional else "")}
 
@@ -127,7 +90,7 @@ def _add_learning_flags(parser, only=None, title="learning options", description
         flag = _FLAG_NAMES.get(option.name, "--" + option.name.replace("_", "-"))
         kind = _kind(option.annotation)
         if option.name in _COUNTS:
-            kind["type"] = _at_least_zero(kind["type"])
+            kind["type"] = at_least_zero(kind["type"])
         group.add_argument(flag, dest=option.name, default=argparse.SUPPRESS,
                            help=(option.doc or "").replace("%", "%%"), **kind)
     if only is None and "n_jobs" not in names:
@@ -186,7 +149,7 @@ def build_parser():
     learn.add_argument("--plot", metavar="FILE", help="draw rule coverage to FILE (PNG, SVG...)")
 
     cv = _examples_command(sub, "cv", "k-fold cross-validation", common)
-    cv.add_argument("--folds", type=_positive_int, default=5, metavar="K",
+    cv.add_argument("--folds", type=positive_int, default=5, metavar="K",
                     help="number of folds (5), at most the number of positive and of negative "
                          "examples")
     cv.add_argument("--plot", metavar="FILE",
@@ -401,40 +364,6 @@ _COMMANDS = {"learn": _run_learn, "cv": _run_cv, "predict": _run_predict,
              "explain": _run_explain, "bottom": _run_bottom, "tabular": _run_tabular}
 
 
-def _files(args):
-    """(inputs, outputs) of a command as (what, path) pairs."""
-    if args.command in ("learn", "cv", "bottom"):
-        inputs = [("background", args.background), ("positive examples", args.positives),
-                  ("negative examples", args.negatives)]
-        flags = {"learn": (("-o", "output"), ("--plot", "plot")), "cv": (("--plot", "plot"),),
-                 "bottom": (("--pos-out", "pos_out"), ("--neg-out", "neg_out"))}
-        return inputs, [(flag, getattr(args, name)) for flag, name in flags[args.command]]
-    if args.command == "tabular":
-        names = ("BK.pl", "meta_data.info", "pos_example.f", "neg_example.n")
-        return [("table", args.table)], [("--prefix", args.prefix + name) for name in names]
-    return [], []
-
-
-def _refuse_outputs_over_inputs(args):
-    """An output that is one of the inputs (the same file, also through a
-    link) would replace what the command reads: refused before anything is
-    written."""
-    inputs, outputs = _files(args)
-    for flag, output in outputs:
-        for what, given in inputs:
-            if output and given and _same_file(output, given):
-                raise ValueError(f"the output {output!r} ({flag}) is the {what} file "
-                                 f"{given!r}; writing it would replace that input: choose "
-                                 "another name")
-
-
-def _same_file(first, second):
-    try:
-        return os.path.samefile(first, second)
-    except (OSError, ValueError):
-        return False  # a file that is not there (yet) is no input
-
-
 def _message(error):
     if isinstance(error, KeyError) and error.args:
         return str(error.args[0])
@@ -467,7 +396,7 @@ def main(argv=None):
             # neither is touched for other threads of a host program.
             rng = random.Random(args.seed) if args.seed is not None else None
             with library_run(output=sys.stderr if args.debug else DISCARD, rng=rng):
-                _refuse_outputs_over_inputs(args)
+                refuse_outputs_over_inputs(args)
                 result = _COMMANDS[args.command](args, out)
         if args.json:
             json.dump(result, out, indent=2, default=str)
