@@ -28,6 +28,7 @@ import warnings
 from itertools import product
 
 from . import _core, _proved
+from ._host import library_run
 from ._options import learn_options
 from .evaluate import evaluate_theory_prolog
 
@@ -182,12 +183,9 @@ class _Trial:
         key = (structure["follow"], structure["numbers"])
         pos, _ = self.bottom_clauses(*key)
         tic = time.perf_counter()
-        state = random.getstate()
-        random.seed(self.seed)  # forming samples positives: the same seed, the same candidates
-        try:
+        # Forming samples positives: the same seed, the same candidates.
+        with library_run(rng=random.Random(self.seed)):
             rules, formed = _core._formed_rules(dict(pos), self._options(structure, {}))
-        finally:
-            random.setstate(state)
         forming = time.perf_counter() - tic
         lengths = [len(body) for body in pos.values()]
         if structure["recursive"]:
