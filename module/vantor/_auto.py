@@ -38,14 +38,15 @@ __all__ = ["Choice", "choose_setting", "inner_folds", "SELECTION_GRID"]
 METHOD = {"coverage": "prolog", "selection": "cover"}
 
 # The selection thresholds tried, the README's noisy-data setting first so
-# that it wins ties. Shares (floats in (0, 1)) scale with the examples. A
+# that it wins ties, then the stricter settings first and compression (the
+# shorter rule among equals) before plain coverage. Shares (floats in (0, 1)) scale with the examples. A
 # rule needs 5% of the positives: letting single-positive rules in (min_pos
 # 1) was measured to overfit the inner folds on the noisy sets.
 SELECTION_GRID = tuple(
     dict(zip(("min_pos", "max_neg", "min_precision", "eval_fn"), values))
     for values in ((0.05, 0.3, 0.65, "compression"),) + tuple(
         (0.05,) + rest for rest in product((0, 0.1, 0.3), (0.5, 0.65, 0.8),
-                                           ("coverage", "compression"))))
+                                           ("compression", "coverage"))))
 # The plain structure and the settings a structure may change.
 BASE_STRUCTURE = {"max_literals": 1, "recursive": False, "follow": "first", "numbers": "constant"}
 MAX_LITERALS = 4
@@ -315,14 +316,14 @@ def _engine_correct(theory, background, pos, neg):
     return found + rejected
 
 
-def _deepen(trial, structure, given):
+def _deepen(trial, structure, given, deepest=MAX_LITERALS):
     """The best level of ``max_literals`` for a structure, by iterative
     deepening: one literal more while the inner accuracy does not fall, the
     theory is not perfect and the next level's forming stays affordable (a
     level too short to say anything scores like the next one); the best
     level wins, the shorter on ties. Returns (score, structure, selection)."""
     best = previous = None
-    levels = [given["max_literals"]] if "max_literals" in given else range(1, MAX_LITERALS + 1)
+    levels = [given["max_literals"]] if "max_literals" in given else range(1, deepest + 1)
     for level in levels:
         current = dict(structure, max_literals=level)
         score, selection, forming, lengths, count = trial.level(current)
@@ -371,12 +372,16 @@ def choose_setting(background, given, bottoms_of, seed):
     with open(background, encoding="utf-8", errors="replace") as f:
         text = f.read()
     arity = len(_terms(trial.positives[0]))
-    # Each alternative is tried on top of the best structure so far.
+    # Each alternative is tried on top of the best structure so far. Once
+    # the inner folds are all right, an alternative can only win by shorter
+    # rules, so it is deepened no further than one literal less.
     for change in _alternatives(trial, given, arity, text):
-        if best[0] >= 1.0 or trial.proofs_left <= 0:
-            break
-        found = _deepen(trial, dict(best[1], **change), given)
-        if found[0] > best[0]:
+        level = best[1]["max_literals"]
+        deepest = level - 1 if best[0] >= 1.0 else MAX_LITERALS
+        if trial.proofs_left <= 0 or (deepest < 1 and "max_literals" not in given):
+            continue
+        found = _deepen(trial, dict(best[1], **change), given, deepest)
+        if found[0] > best[0] or (found[0] == best[0] and found[1]["max_literals"] < level):
             best = found
     score, structure, selection = best
     return _finish(trial, structure, selection, score, searched, tic)
