@@ -142,3 +142,20 @@ def test_table_encoding_is_chosen_unless_given(tmp_path, monkeypatch):
     given = Learner(n_ranges=4).fit(table, y)
     assert given.chosen_["options"]["n_ranges"] == 4 and "n_ranges" in given.chosen_["given"]
     assert given.encoder_.n_ranges == 4
+
+
+def test_recursion_is_chosen_where_it_gives_shorter_rules(tmp_path, monkeypatch):
+    folder = os.path.join(os.path.dirname(__file__), "data", "path")
+    monkeypatch.chdir(tmp_path)
+    pos = vantor.read_example(os.path.join(folder, "pos_example.f"))
+    neg = vantor.read_example(os.path.join(folder, "neg_example.n"))
+    learner = Learner(os.path.join(folder, "BK.pl"), random_state=0)
+    learner.fit(pos + neg, [1] * len(pos) + [0] * len(neg))
+    assert learner.chosen_["options"]["recursive"] is True
+    assert any(rule.split(":-")[1].count("path(") for rule in learner.theory_)
+    assert learner.training_scores_["accuracy"] == 1.0
+    # Same seed, same choice and theory.
+    again = Learner(os.path.join(folder, "BK.pl"), random_state=0)
+    again.fit(pos + neg, [1] * len(pos) + [0] * len(neg))
+    assert again.chosen_["options"] == learner.chosen_["options"]
+    assert again.theory_ == learner.theory_
