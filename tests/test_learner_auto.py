@@ -159,3 +159,20 @@ def test_recursion_is_chosen_where_it_gives_shorter_rules(tmp_path, monkeypatch)
     again.fit(pos + neg, [1] * len(pos) + [0] * len(neg))
     assert again.chosen_["options"] == learner.chosen_["options"]
     assert again.theory_ == learner.theory_
+
+
+def test_a_method_learning_per_inner_fold_is_scored_on_held_out_examples(family):
+    def bottoms_of(follow, numbers):
+        return vantor.bottom_clause_generation(container="memory", tqdm_disable=True,
+                                               follow=follow, numbers=numbers)
+
+    trial = _auto._Trial("BK.pl", {"verbose": True}, bottoms_of, seed=0)
+    selection = _auto.SELECTION_GRID[0]
+    trial.grid = [selection]
+    # Learning per fold agrees with selecting per fold from the shared proofs.
+    for level in (1, 2):
+        structure = dict(_auto.BASE_STRUCTURE, max_literals=level)
+        relearned = _auto._relearned(trial, structure, selection)
+        assert relearned == trial.level(structure)[0]
+    assert relearned == 1.0 and _auto._relearned(trial, dict(structure, max_literals=1),
+                                                 selection) < 1.0

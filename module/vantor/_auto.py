@@ -29,7 +29,7 @@ from itertools import product
 
 from . import _core, _proved
 from ._host import library_run
-from ._options import learn_options
+from ._options import _OPTIONS, learn_options
 from .evaluate import evaluate_theory_prolog
 
 __all__ = ["Choice", "choose_setting", "inner_folds", "SELECTION_GRID"]
@@ -47,6 +47,12 @@ SELECTION_GRID = tuple(
     for values in ((0.05, 0.3, 0.65, "compression"),) + tuple(
         (0.05,) + rest for rest in product((0, 0.1, 0.3), (0.5, 0.65, 0.8),
                                            ("compression", "coverage"))))
+# Methods that learn as they prove, with no table of proofs to share between
+# inner folds: each is validated by learning on every inner fold and replaces
+# the candidates' method when it does better. Read off the options list, so
+# a build with the refinement search tries it.
+RELEARNED = tuple({"search": "refine"} for option in _OPTIONS if option.name == "search")
+
 # The plain structure and the settings a structure may change.
 BASE_STRUCTURE = {"max_literals": 1, "recursive": False, "follow": "first", "numbers": "constant"}
 MAX_LITERALS = 4
@@ -294,6 +300,28 @@ def _best(correct, total, grid):
     return correct[best] / total, grid[best]
 
 
+def _relearned(trial, structure, selection):
+    """Inner accuracy of ``structure`` when every inner fold learns on its
+    training part (as a method that proves as it searches must) and is
+    scored on its held-out part in the engine."""
+    from .learn import _learn_run
+
+    pos, neg = trial.bottom_clauses(structure["follow"], structure["numbers"])
+    names_pos, names_neg = list(pos), list(neg)
+    options = trial._options(structure, selection)
+    correct = 0
+    for test_pos, test_neg in trial.folds:
+        train_pos = {e: pos[e] for i, e in enumerate(names_pos) if i not in test_pos}
+        train_neg = {e: neg[e] for i, e in enumerate(names_neg) if i not in test_neg}
+        with warnings.catch_warnings(), library_run(rng=random.Random(trial.seed)):
+            warnings.simplefilter("ignore", RuntimeWarning)
+            record, _ = _learn_run(train_pos, train_neg, trial.background, options)
+        correct += _engine_correct(list(record.hypothesis), trial.background,
+                                   [names_pos[i] for i in sorted(test_pos)],
+                                   [names_neg[i] for i in sorted(test_neg)])
+    return correct / (len(names_pos) + len(names_neg))
+
+
 def _distinct(indexes, covered):
     """One candidate per distinct coverage, the shortest (then the first):
     rules that cover the same examples predict alike, and selection prefers
@@ -383,6 +411,14 @@ def choose_setting(background, given, bottoms_of, seed):
         found = _deepen(trial, dict(best[1], **change), given, deepest)
         if found[0] > best[0] or (found[0] == best[0] and found[1]["max_literals"] < level):
             best = found
+    for method in RELEARNED:
+        if any(name in given for name in method):
+            continue
+        searched.update(method)
+        structure = dict(best[1], **method)
+        score = _relearned(trial, structure, best[2])
+        if score > best[0]:
+            best = (score, structure, best[2])
     score, structure, selection = best
     return _finish(trial, structure, selection, score, searched, tic)
 
