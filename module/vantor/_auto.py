@@ -30,9 +30,9 @@ from itertools import product
 from . import _core, _proved
 from ._host import library_run
 from ._options import _OPTIONS, learn_options
-from .evaluate import evaluate_theory_prolog
+from .evaluate import Vantor, evaluate_theory_prolog, evaluate_theory_prolog_training
 
-__all__ = ["Choice", "choose_setting", "inner_folds", "SELECTION_GRID"]
+__all__ = ["Choice", "choose_setting", "inner_folds", "learn_chosen", "SELECTION_GRID"]
 
 # What the default learner always does (unless the user says otherwise).
 METHOD = {"coverage": "prolog", "selection": "cover"}
@@ -71,9 +71,12 @@ class Choice:
     fixed), the inner accuracy, the bottom clauses of the chosen structure
     and the seconds spent choosing."""
 
-    def __init__(self, options, chosen, score, bottoms, seconds):
+    def __init__(self, options, chosen, score, bottoms, seconds, candidates=None):
         self.options, self.chosen, self.score = options, chosen, score
         self.bottoms, self.seconds = bottoms, seconds
+        # (rules, proofs over all training examples) of the chosen structure,
+        # when the choice proved them all: the fit then only selects.
+        self.candidates = candidates
 
 
 def inner_folds(n_pos, n_neg, seed, k=INNER_FOLDS):
@@ -131,7 +134,7 @@ class _Trial:
         self.seed = seed
         self.bottoms, self.proofs = {}, {}
         self.proofs_left = PROOF_BUDGET
-        self._records = {}
+        self._records, self.candidates = {}, {}
         grid = [{**g, **{n: fixed[n] for n in g if n in fixed}} for g in SELECTION_GRID]
         self.grid = [dict(t) for t in dict.fromkeys(tuple(sorted(g.items())) for g in grid)]
         # Positions are those of the bottom-clause dictionaries (a repeated
@@ -198,7 +201,9 @@ class _Trial:
         if structure["recursive"]:
             score, selection = self._recursive_score(structure, key, rules)
         else:
-            score, selection = self._score(structure, rules, self.prove(key, rules), formed)
+            covered = self.prove(key, rules)
+            self.candidates[tuple(sorted(structure.items()))] = (rules, covered)
+            score, selection = self._score(structure, rules, covered, formed)
         return score, selection, forming, lengths, len(rules)
 
     def _score(self, structure, rules, covered, formed):
@@ -430,4 +435,26 @@ def _finish(trial, structure, selection, score, searched, tic):
     options.update({n: v for n, v in METHOD.items() if n not in trial.fixed})
     bottoms = trial.bottom_clauses(options["follow"], options["numbers"])
     chosen = sorted(searched | {n for n in METHOD if n not in trial.fixed})
-    return Choice(options, chosen, score, bottoms, time.perf_counter() - tic)
+    candidates = trial.candidates.get(tuple(sorted(structure.items())))
+    return Choice(options, chosen, score, bottoms, time.perf_counter() - tic, candidates)
+
+
+def learn_chosen(choice, background):
+    """The ``Vantor`` record of learning with the chosen options from the
+    proofs the choice already made over all training examples; None when it
+    made none for them (recursive rules, a method that proves as it
+    searches, too few examples to validate)."""
+    if choice.candidates is None:
+        return None
+    tic = time.perf_counter()
+    rules, covered = choice.candidates
+    kept = [i for i, c in enumerate(covered) if c is not None]
+    options = learn_options(**{n: v for n, v in choice.options.items() if n != "follow"})
+    pos, neg = choice.bottoms
+    theory, _ = _proved._select([rules[i] for i in kept], [covered[i] for i in kept], len(pos),
+                                len(neg), options)
+    seconds = choice.seconds + time.perf_counter() - tic
+    test = evaluate_theory_prolog_training(theory, background, pos, neg, options.quiet,
+                                           **_proved._evaluation(options))
+    return Vantor(theory, test.accuracy, test.precision, test.sensitivity, test.specificity,
+                  test.fscore, seconds)

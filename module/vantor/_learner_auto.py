@@ -3,7 +3,7 @@ values of the rest, the choice from the training examples (``chosen_``)
 and the nested cross-validation that keeps held-out examples out of it."""
 import random
 
-from ._auto import choose_setting
+from ._auto import choose_setting, learn_chosen
 from ._learner_params import _CHOSEN, _LEARNING_NAMES, _PLAIN
 
 _METHOD = {"coverage": "prolog", "selection": "cover"}
@@ -50,6 +50,7 @@ class _Choosing:
         """(learning options, positive and negative bottom clauses) of this
         fit. With ``auto`` the options left to be chosen are chosen on the
         training examples; ``chosen_`` records the outcome either way."""
+        self._choice = None
         given_names = self._given_names()
         follow = self._resolved("follow")
         if not self._auto_applies(learning):
@@ -66,11 +67,21 @@ class _Choosing:
 
         seed = self.random_state if self.random_state is not None else 0
         choice = choose_setting(self._background.path, fixed, bottoms_of, seed)
+        self._choice = choice
         options = dict(choice.options)
         self._record_choice(options, choice.chosen, choice.score, choice.seconds)
         options.pop("follow")
         pos, neg = choice.bottoms
         return options, pos, neg
+
+    def _learn(self, pos, neg, learning):
+        """The ``Vantor`` record of this fit: selected from the proofs the
+        choice made when they serve, else learned afresh."""
+        from .learn import vantor_learn
+
+        choice, self._choice = getattr(self, "_choice", None), None
+        result = learn_chosen(choice, self._background.path) if choice else None
+        return result or vantor_learn(pos, neg, file=self._background.path, **learning)
 
     def _record_choice(self, options, chosen, score, seconds):
         used = {n: options[n] for n in _CHOSEN if n in options}

@@ -28,7 +28,6 @@ from .bottom import bottom_clause_generation
 from .data import read_example
 from .evaluate import evaluate_theory_prolog
 from .folds import vantor_cross_validation, vantor_folds
-from .learn import vantor_learn
 from .theory_files import (file_sha256, header_background, load_theory, read_theory_header,
                            save_theory)
 
@@ -135,7 +134,7 @@ class Learner(_Choosing, _TableFitting, _Explaining):
         learning, positives, negatives = self._prepare(X, y)
         with _library_run(self.verbose, self.random_state):
             learning, pos, neg = self._choose(positives, negatives, learning)
-            result = vantor_learn(pos, neg, file=self._background.path, **learning)
+            result = self._learn(pos, neg, learning)
             self._forget_table()
             self.theory_ = list(result.hypothesis)
             self.rules_ = self._rule_table(positives, negatives)
