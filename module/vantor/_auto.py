@@ -15,10 +15,12 @@ proofs (a theory covers an example when one of its rules does). The
 selection thresholds therefore cost only selections; each structure costs
 one pass of forming and proving. Structures are tried simplest first, and a
 more complex one only while it helps: ``max_literals`` grows by one while
-the inner accuracy rises and the next level's forming is predicted to stay
-cheap; recursion, numbers as variables and following facts by any argument
-are tried only when the data can use them and the simpler structure is not
-already perfect. Ties go to the simpler setting.
+the inner accuracy does not fall and the next level's forming and proving
+are predicted to stay within counted budgets (not timed, so the choice does
+not depend on the machine's load); recursion, numbers as variables and
+following facts by any argument are tried only when the data can use them,
+and once the inner folds are all right only for shorter rules. Ties go to
+the simpler setting.
 """
 import math
 import random
@@ -56,8 +58,10 @@ RELEARNED = tuple({"search": "refine"} for option in _OPTIONS if option.name == 
 # The plain structure and the settings a structure may change.
 BASE_STRUCTURE = {"max_literals": 1, "recursive": False, "follow": "first", "numbers": "constant"}
 MAX_LITERALS = 4
-# Seconds the next level's forming may be predicted to take.
-FORMING_BUDGET = 1.0
+# Choices of body literals (summed over the positives' bottom clauses) the
+# next level's forming may take: about a second of forming on the chemistry
+# sets. Counted rather than timed, so the choice never depends on the load.
+FORMING_BUDGET = 5_000_000
 # Proofs (rule x example) one choice may make: a few plain fits' worth on
 # the chemistry sets. Counted, not timed, so the choice does not depend on
 # the machine's load.
@@ -93,12 +97,9 @@ def inner_folds(n_pos, n_neg, seed, k=INNER_FOLDS):
     return [(set(pos[f::k]), set(neg[f::k])) for f in range(k)]
 
 
-def _predicted_forming(seconds, lengths, level):
-    """Seconds of forming at ``level + 1`` from those at ``level``: the
-    literal choices grow as the binomial sums over the bottom clauses."""
-    now = sum(math.comb(n, level) for n in lengths) or 1
-    nxt = sum(math.comb(n, level + 1) for n in lengths)
-    return seconds * nxt / now
+def _literal_choices(lengths, level):
+    """Ways to pick ``level`` body literals from each bottom clause, summed."""
+    return sum(math.comb(n, level) for n in lengths)
 
 
 def _numeric_arguments(bottoms):
@@ -188,15 +189,13 @@ class _Trial:
                                          self.fixed.get("n_jobs", 1))
 
     def level(self, structure):
-        """(inner accuracy, selection, seconds of forming, bottom lengths,
-        number of candidates) of one structure."""
+        """(inner accuracy, selection, bottom lengths, number of candidates)
+        of one structure."""
         key = (structure["follow"], structure["numbers"])
         pos, _ = self.bottom_clauses(*key)
-        tic = time.perf_counter()
         # Forming samples positives: the same seed, the same candidates.
         with library_run(rng=random.Random(self.seed)):
             rules, formed = _core._formed_rules(dict(pos), self._options(structure, {}))
-        forming = time.perf_counter() - tic
         lengths = [len(body) for body in pos.values()]
         if structure["recursive"]:
             score, selection = self._recursive_score(structure, key, rules)
@@ -204,7 +203,7 @@ class _Trial:
             covered = self.prove(key, rules)
             self.candidates[tuple(sorted(structure.items()))] = (rules, covered)
             score, selection = self._score(structure, rules, covered, formed)
-        return score, selection, forming, lengths, len(rules)
+        return score, selection, lengths, len(rules)
 
     def _score(self, structure, rules, covered, formed):
         """Best pooled held-out accuracy over the grid (first best wins)."""
@@ -359,17 +358,17 @@ def _deepen(trial, structure, given, deepest=MAX_LITERALS):
     levels = [given["max_literals"]] if "max_literals" in given else range(1, deepest + 1)
     for level in levels:
         current = dict(structure, max_literals=level)
-        score, selection, forming, lengths, count = trial.level(current)
+        score, selection, lengths, count = trial.level(current)
         if previous is not None and score < previous:
             break
         if best is None or score > best[0]:
             best = (score, current, selection)
         previous = score
-        growth = _predicted_forming(1.0, lengths, level)
+        choices = _literal_choices(lengths, level + 1)
+        growth = choices / max(1, _literal_choices(lengths, level))
         examples = len(trial.positives) + len(trial.negatives)
         proofs = count * growth * examples * (1 + len(trial.folds) * structure["recursive"])
-        if (score >= 1.0 or forming * growth > FORMING_BUDGET
-                or proofs > trial.proofs_left):
+        if score >= 1.0 or choices > FORMING_BUDGET or proofs > trial.proofs_left:
             break
     return best
 
