@@ -124,18 +124,22 @@ class _Choosing:
 
     # ------------------------------------------------------------ tables
 
-    def _class_setting(self, pos, neg, learning):
-        """The options learning one class of a table (chosen on its rows)."""
-        cached = getattr(self, "_table_choices", {}).get(next(iter(pos), None))
-        if cached is not None:
-            return cached[0]
-        options, _, _ = self._choose_on(pos, neg, learning)
-        return options
+    def _learn_class(self, pos, neg, learning):
+        """The ``Vantor`` record of one class of a table, with options chosen
+        on its rows (by the encoding's trial when it ran)."""
+        from .learn import vantor_learn
+
+        # Taken out once used: the proofs are not kept on the fitted learner.
+        found = getattr(self, "_table_choices", {}).pop(next(iter(pos), None), None)
+        options, _, _, choice = found or self._choose_on(pos, neg, learning)
+        result = learn_chosen(choice, self._background.path) if choice else None
+        return result or vantor_learn(pos, neg, file=self._background.path, **options)
 
     def _choose_on(self, pos, neg, learning):
-        """(options, names chosen, inner accuracy) on given bottom clauses."""
+        """(options, names chosen, inner accuracy, the choice) on given
+        bottom clauses."""
         if not self._auto_applies(learning):
-            return learning, [], None
+            return learning, [], None, None
         given = self._given_names()
         fixed = {n: v for n, v in learning.items() if n not in _CHOSEN or n in given}
         fixed.update(follow=self._resolved("follow"), numbers=self._resolved("numbers"))
@@ -143,7 +147,7 @@ class _Choosing:
         choice = choose_setting(self._background.path, fixed, lambda f, n: (pos, neg), seed)
         options = dict(choice.options)
         options.pop("follow")
-        return options, choice.chosen, choice.score
+        return options, choice.chosen, choice.score, choice
 
     def _table_encoding(self, table, task):
         """(strategy, number of ranges) of a table's encoding: given, plain

@@ -7,7 +7,6 @@ from ._learner_inputs import _Background, _is_variable, _labels_array, _library_
 from ._learner_params import _DEFAULTS
 from ._lint import _split_arguments
 from .bottom import bottom_clause_generation
-from .learn import vantor_learn
 
 
 _TABLE_STRATEGIES = ("equal_count", "equal_width", "entropy")
@@ -242,8 +241,7 @@ class _TableFitting:
             if not pos:
                 theories[label] = []
                 continue
-            options = self._class_setting(pos, neg, learning)
-            result = vantor_learn(pos, neg, file=self._background.path, **options)
+            result = self._learn_class(pos, neg, learning)
             theories[label] = list(result.hypothesis)
             seconds += result.time_learn or 0.0
         return theories, seconds
