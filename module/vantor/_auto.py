@@ -130,11 +130,11 @@ class _Trial:
     """Inner validation of the structures tried on one set of training
     examples; proofs are cached by rule text per bottom-clause setting."""
 
-    def __init__(self, background, fixed, bottoms_of, seed):
+    def __init__(self, background, fixed, bottoms_of, seed, budget=PROOF_BUDGET):
         self.background, self.fixed, self.bottoms_of = background, fixed, bottoms_of
         self.seed = seed
         self.bottoms, self.proofs = {}, {}
-        self.proofs_left = PROOF_BUDGET
+        self.proofs_left = budget
         self._records, self.candidates = {}, {}
         grid = [{**g, **{n: fixed[n] for n in g if n in fixed}} for g in SELECTION_GRID]
         self.grid = [dict(t) for t in dict.fromkeys(tuple(sorted(g.items())) for g in grid)]
@@ -386,15 +386,16 @@ def _alternatives(trial, given, target_arity, background_text):
     return out
 
 
-def choose_setting(background, given, bottoms_of, seed):
+def choose_setting(background, given, bottoms_of, seed, budget=PROOF_BUDGET):
     """The ``Choice`` for these training examples. ``given`` holds the
     options the user set (kept as given, never searched over) and the fixed
     ones (verbose, n_jobs, ...); ``bottoms_of(follow, numbers)`` builds the
-    bottom clauses of the training examples."""
+    bottom clauses of the training examples; ``budget`` bounds the proofs
+    (a caller making several choices for one fit shares one budget out)."""
     tic = time.perf_counter()
     searched = {n for n in ("max_literals", "recursive", "follow", "numbers", "min_pos",
                             "max_neg", "min_precision", "eval_fn") if n not in given}
-    trial = _Trial(background, given, bottoms_of, seed)
+    trial = _Trial(background, given, bottoms_of, seed, budget)
     plain = {n: given.get(n, v) for n, v in BASE_STRUCTURE.items()}
     if not trial.folds:  # too few examples to validate: the plain structure, noisy setting
         selection = {n: given.get(n, v) for n, v in SELECTION_GRID[0].items()}

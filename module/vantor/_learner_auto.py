@@ -3,7 +3,7 @@ values of the rest, the choice from the training examples (``chosen_``)
 and the nested cross-validation that keeps held-out examples out of it."""
 import random
 
-from ._auto import choose_setting, learn_chosen
+from ._auto import PROOF_BUDGET, choose_setting, learn_chosen
 from ._learner_params import _CHOSEN, _LEARNING_NAMES, _PLAIN
 
 _METHOD = {"coverage": "prolog", "selection": "cover"}
@@ -135,7 +135,7 @@ class _Choosing:
         result = learn_chosen(choice, self._background.path) if choice else None
         return result or vantor_learn(pos, neg, file=self._background.path, **options)
 
-    def _choose_on(self, pos, neg, learning):
+    def _choose_on(self, pos, neg, learning, budget=PROOF_BUDGET):
         """(options, names chosen, inner accuracy, the choice) on given
         bottom clauses."""
         if not self._auto_applies(learning):
@@ -144,7 +144,8 @@ class _Choosing:
         fixed = {n: v for n, v in learning.items() if n not in _CHOSEN or n in given}
         fixed.update(follow=self._resolved("follow"), numbers=self._resolved("numbers"))
         seed = self.random_state if self.random_state is not None else 0
-        choice = choose_setting(self._background.path, fixed, lambda f, n: (pos, neg), seed)
+        choice = choose_setting(self._background.path, fixed, lambda f, n: (pos, neg), seed,
+                                budget)
         options = dict(choice.options)
         options.pop("follow")
         return options, choice.chosen, choice.score, choice
@@ -185,7 +186,9 @@ class _Choosing:
                        if v != label}
                 if not pos:
                     continue
-                found = self._choose_on(pos, neg, dict(learning, constant_set=constants))
+                # One fit's proofs, shared out over the encodings and classes.
+                share = PROOF_BUDGET // (len(tried) * len(task.heads))
+                found = self._choose_on(pos, neg, dict(learning, constant_set=constants), share)
                 choices[next(iter(pos))] = found
                 scores.append(found[2] or 0.0)
             score = sum(scores) / len(scores) if scores else 0.0
