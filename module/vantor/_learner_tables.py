@@ -101,8 +101,9 @@ class _TableTask:
 def _table_parts(X, y, target):
     """(features, labels) of a table with rows of a missing label left out;
     a named target column is taken out of the features."""
-    from .tabular import _is_missing
+    from ._table_cells import _check_unique_columns, _is_missing
 
+    _check_unique_columns(X)
     if target is not None:
         if y is not None:
             raise ValueError("give the labels either as y or as target=, not both")

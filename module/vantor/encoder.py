@@ -20,6 +20,11 @@ cut lies halfway between the largest training value of one range and the
 smallest of the next, so a new value between two ranges goes to the nearer
 one (exactly halfway: the upper one). The meta-information text lists the
 cuts of each column on a "(Cuts)" note line.
+
+Categorical values are spelled as ``prepare_logic_rules`` spells them, except
+that values which would share a spelling ("a b" and "a_b") are told apart by
+a suffix; a "(Spelled) - j : constant" note after the column's block records
+the constant of its value j, and ``decode`` shows such values as they are.
 """
 import bisect
 import heapq
@@ -28,8 +33,9 @@ import math
 from fractions import Fraction
 
 from . import _core
-from . import tabular as _tab
+from . import _table_cells as _tab
 from ._files import replace_files
+from ._lint import _split_arguments
 
 __all__ = ["TableEncoder"]
 
@@ -117,6 +123,68 @@ def _entropy_groups(distinct, counts, k):
     return [distinct[a:b] for a, b in zip(bounds, bounds[1:])]
 
 
+def _distinct_terms(texts):
+    """text -> constant for the distinct values of a categorical column.
+
+    Each value is spelled as the background file spells values (lower case,
+    blanks and brackets as "_"), except where two values would share one
+    spelling ("a b" and "a_b", "Ann" and "ann"): a value already spelled
+    that way keeps it and the others, in text order, get "_2", "_3", ...
+    appended, skipping spellings the column already uses. Distinct values
+    thus stay distinct constants, and a rule can tell them apart."""
+    usual = {text: _core._tab_value_term(text) for text in texts}
+    groups = {}
+    for text, term in usual.items():
+        groups.setdefault(term, []).append(text)
+    taken = set(usual.values())
+    terms = dict(usual)
+    for term, group in groups.items():
+        if len(group) < 2:
+            continue
+        group.sort(key=lambda text: (text != term, text))
+        for text in group[1:]:
+            terms[text] = _fresh_term(text, taken)
+    return terms
+
+
+def _fresh_term(text, taken):
+    """The usual spelling of ``text`` with the first "_<n>" (n >= 2) that
+    gives a constant not in ``taken``; the result is added to ``taken``."""
+    n = 2
+    while True:
+        term = _core._tab_value_term(f"{text}_{n}")
+        if term not in taken:
+            taken.add(term)
+            return term
+        n += 1
+
+
+def _prolog_quoted(text):
+    """A text as a quoted Prolog atom, line breaks and quotes escaped."""
+    escaped = text.replace("\\", "\\\\").replace("'", "\\'")
+    escaped = escaped.replace("\n", "\\n").replace("\r", "\\r").replace("\t", "\\t")
+    return "'" + escaped + "'"
+
+
+class _UnseenValues:
+    """Constants for categories not seen in fitting: their usual spelling,
+    unless a fitted value (or another unseen one) already has it, so that no
+    rule about a fitted value proves a row of another value."""
+
+    def __init__(self, encoding):
+        self.taken = set(encoding.values())
+        self.terms = {}
+
+    def term(self, text):
+        if text not in self.terms:
+            term = _core._tab_value_term(text)
+            if term in self.taken:
+                term = _fresh_term(text, self.taken)
+            self.taken.add(term)
+            self.terms[text] = term
+        return self.terms[text]
+
+
 class _NumericColumn:
     """Cut points and the range texts of one discretised column."""
 
@@ -199,6 +267,7 @@ class TableEncoder:
         those rows (a sequence, or the name of a column of ``data``, which is
         then not encoded); needed by the "entropy" strategy only."""
         self._check_parameters()
+        _tab._check_unique_columns(data)
         types = data.dtypes
         self.target_column_ = None
         if isinstance(y, str) and y in types:
@@ -254,8 +323,7 @@ class TableEncoder:
             model = self._numeric_model(col, numbers, [c for _, c in present], k, narrow)
             if model is not None:
                 return model
-        texts = {_tab._text(v): None for v, _ in present}
-        return {text: _core._tab_value_term(text) for text in texts}
+        return _distinct_terms(list(dict.fromkeys(_tab._text(v) for v, _ in present)))
 
     def _numeric_model(self, col, numbers, classes, k, narrow):
         """The ranges of a numeric column, or None to keep it categorical."""
@@ -325,15 +393,16 @@ class TableEncoder:
     def _column_facts(self, col, values, start):
         encoding = self.encodings_[col]
         predicate = _core._tab_predicate_term(str(col))
+        unseen = _UnseenValues(encoding) if not isinstance(encoding, _NumericColumn) else None
         facts = []
         for row, v in enumerate(values):
             if _tab._is_missing(v):
                 continue
-            if isinstance(encoding, _NumericColumn):
+            if unseen is None:
                 value = encoding.label(self._number(col, row, v))
             else:
                 text = _tab._text(v)
-                value = encoding.get(text) or _core._tab_value_term(text)
+                value = encoding.get(text) or unseen.term(text)
             facts.append(f"{predicate}(e_{start + row},{value}).")
         return facts
 
@@ -378,6 +447,7 @@ class TableEncoder:
             else:
                 out.append(f"Feature Name : {name}\t (Not Encoded) - {len(encoding)}\n")
                 out.extend(f"\t{_tab._single_line(t)}\n" for t in encoding)
+                out.extend(f"\t(Spelled) - {j} : {term}\n" for j, term in _respelled(encoding))
             if self.missing_[col]:
                 out.append(f"\t(Missing) - {self.missing_[col]} cells without a value, "
                            "written as no fact\n")
@@ -404,11 +474,40 @@ class TableEncoder:
         fitted numeric column replaced by a variable and its range,
         ``inRange(B,65--75)``; all other literals stay as they are."""
         self._fitted()
-        ranges = {}
+        ranges, originals = {}, {}
         for col in self.columns_:
             encoding = self.encodings_[col]
             key = str(col).strip().replace(" ", "_")
             ranges[key] = list(encoding.texts) if isinstance(encoding, _NumericColumn) else []
-        if isinstance(rule, str):
-            return _core._tab_decode([rule], ranges)[0]
-        return _core._tab_decode(list(rule), ranges)
+            if not isinstance(encoding, _NumericColumn):
+                texts = list(encoding)
+                originals[_core._tab_predicate_term(str(col))] = {
+                    term: _prolog_quoted(texts[j]) for j, term in _respelled(encoding)}
+        rules = [rule] if isinstance(rule, str) else list(rule)
+        decoded = [_original_values(r, originals) for r in _core._tab_decode(rules, ranges)]
+        return decoded[0] if isinstance(rule, str) else decoded
+
+
+def _respelled(encoding):
+    """(position, constant) of the categorical values whose constant is not
+    their usual spelling (told apart from a value that shares it)."""
+    return [(j, term) for j, (text, term) in enumerate(encoding.items())
+            if term != _core._tab_value_term(text)]
+
+
+def _original_values(rule, originals):
+    """A decoded rule with every respelled constant of a categorical column
+    (``originals``: predicate -> constant -> quoted value) shown as the value
+    it stands for, so that ``a b`` and ``a_b`` read apart."""
+    if not any(originals.values()):
+        return rule
+    head, sep, body = rule.partition(":-")
+    literals = []
+    for text in _split_arguments(body) if body else []:
+        name, _, inner = text.partition("(")
+        if inner and originals.get(name.strip()):
+            name = name.strip()
+            args = _split_arguments(inner.rsplit(")", 1)[0])
+            text = f"{name}({','.join(originals[name].get(a, a) for a in args)})"
+        literals.append(text)
+    return head + sep + ",".join(literals)
