@@ -6,11 +6,16 @@ import random
 from ._learner_inputs import _Background, _is_variable, _labels_array, _library_output, _literal
 from ._learner_params import _DEFAULTS
 from ._lint import _split_arguments
+from ._table_masks import Vocabulary, column_codes, compile_rule, predicate_columns
 from .bottom import bottom_clause_generation
 from .learn import vantor_learn
 
 
 _TABLE_STRATEGIES = ("equal_count", "equal_width", "entropy")
+
+# Rows predicted at once: a chunk's encoded columns (or, for the engine, its
+# facts) are all that a prediction holds besides the fitted learner.
+_PREDICT_CHUNK = 200_000
 
 
 def is_table(X, target=None):
@@ -250,23 +255,11 @@ class _TableFitting:
 
     def _finish_table_fit(self, task, rows, theories, seconds, table):
         import numpy
-        import pandas
 
-        readable = _Readable(self.encoder_)
-        records = []
-        for label, head in task.heads:
-            theory = theories[label]
-            pos = [f"{head}({r})" for r, v in zip(rows, task.labels) if v == label]
-            neg = [f"{head}({r})" for r, v in zip(rows, task.labels) if v != label]
-            covered = self._prove_each(theory, pos, neg) if theory else []
-            for rule, (p, n, _) in zip(theory, covered):
-                total = len(p) + len(n)
-                records.append((label, readable(rule), rule, len(p), len(n),
-                                len(p) / total if total else float("nan")))
-        self.rules_ = pandas.DataFrame(records, columns=[
-            "class", "rule", "clause", "positives", "negatives", "precision"])
         self.theories_ = theories
         self.theory_ = [rule for label, _ in task.heads for rule in theories[label]]
+        codes = self._encoded(table)
+        self.rules_ = self._rule_records(task, rows, codes)
         self.classes_ = numpy.asarray(task.classes)
         self.n_features_in_ = table.shape[1]
         self.feature_names_in_ = numpy.asarray([str(c) for c in table.columns], dtype=object)
@@ -278,9 +271,92 @@ class _TableFitting:
             positive = task.heads[0][0]
             self._training = ([f"{head}({r})" for r, v in zip(rows, task.labels) if v == positive],
                               [f"{head}({r})" for r, v in zip(rows, task.labels) if v != positive])
-        predicted = self._predict_encoded(self._training_facts, rows)
+        masks = self._rule_masks(codes, len(rows))
+        if masks is not None:
+            predicted = self.classes_[self._classes_from_masks(masks, len(rows))].tolist()
+        else:
+            predicted = self._predict_encoded(self._training_facts, rows)
         correct = sum(p == t for p, t in zip(predicted, task.labels))
         self.training_scores_ = {"accuracy": correct / len(rows)}
+
+    def _rule_records(self, task, rows, codes):
+        """``rules_``: each rule alone, its covered training rows of its class
+        and of the others, by masks where the rules allow, else proved."""
+        import numpy
+        import pandas
+
+        readable = _Readable(self.encoder_)
+        masks = self._rule_masks(codes, len(rows))
+        records = []
+        for label, head in task.heads:
+            theory = self.theories_[label]
+            if masks is not None:
+                mine = numpy.asarray([v == label for v in task.labels], dtype=bool)
+                counts = [(int((masks[(label, r)] & mine).sum()),
+                           int((masks[(label, r)] & ~mine).sum())) for r in theory]
+            else:
+                pos = [f"{head}({r})" for r, v in zip(rows, task.labels) if v == label]
+                neg = [f"{head}({r})" for r, v in zip(rows, task.labels) if v != label]
+                covered = self._prove_each(theory, pos, neg) if theory else []
+                counts = [(len(p), len(n)) for p, n, _ in covered]
+            for rule, (p, n) in zip(theory, counts):
+                records.append((label, readable(rule), rule, p, n,
+                                p / (p + n) if p + n else float("nan")))
+        return pandas.DataFrame(records, columns=[
+            "class", "rule", "clause", "positives", "negatives", "precision"])
+
+    def _encoded(self, X):
+        """(vocabulary, predicate -> id arrays) of the rows of ``X``."""
+        vocabulary = Vocabulary()
+        return vocabulary, column_codes(self.encoder_, X, vocabulary)
+
+    def _rule_masks(self, codes, rows):
+        """(class, rule) -> the rows the rule proves, for every rule of the
+        theories; None when a rule, or facts the ``background`` parameter
+        added, need the engine."""
+        if self._extra.strip():
+            return None
+        predicates = predicate_columns(self.encoder_)
+        vocabulary, codes = codes
+        masks = {}
+        for label, head in self._task.heads:
+            for rule in self.theories_[label]:
+                compiled = compile_rule(rule, head, predicates)
+                if compiled is None:
+                    return None
+                masks[(label, rule)] = compiled.mask(codes, vocabulary, rows)
+        return masks
+
+    def _classes_from_masks(self, masks, rows):
+        """Per row the position in ``classes_`` of the class chosen as
+        ``_TableTask.choose`` chooses it, from the rules' masks."""
+        import numpy
+
+        task = self._task
+        position = {c: i for i, c in enumerate(task.classes)}
+        chosen = numpy.full(rows, position[task.default], dtype=numpy.int64)
+        precision = {(r[0], r[2]): r[5] for r in self.rules_.itertuples(index=False)}
+        if len(task.heads) == 1:
+            label, _ = task.heads[0]
+            proved = numpy.zeros(rows, dtype=bool)
+            for rule in self.theories_[label]:
+                proved |= masks[(label, rule)]
+            chosen[proved] = position[label]
+            return chosen
+        # Classes in order of preference on equal precision (the more
+        # frequent, then the first); a later class wins only when better.
+        order = sorted(task.classes, key=lambda c: (-task.counts[c], position[c]))
+        best = numpy.full(rows, -1.0)
+        for label in order:
+            score = numpy.full(rows, -1.0)
+            for rule in self.theories_.get(label, []):
+                value = precision.get((label, rule), 0.0)
+                value = 0.0 if value != value else value
+                score = numpy.where(masks[(label, rule)], numpy.maximum(score, value), score)
+            better = score > best
+            chosen[better] = position[label]
+            best = numpy.where(better, score, best)
+        return chosen
 
     def _prove_each(self, theory, pos, neg, background=None):
         """For every rule alone: (covered positions of pos, of neg, length)."""
@@ -316,12 +392,24 @@ class _TableFitting:
             X = X.drop(columns=[self.target_])
         if len(X) == 0:
             return _labels_array([], self.classes_)
+        # Rows go in chunks, so that memory stays bounded for any length.
+        parts = [self._predict_rows(X.iloc[start:start + _PREDICT_CHUNK])
+                 for start in range(0, len(X), _PREDICT_CHUNK)]
+        return _labels_array([label for part in parts for label in part], self.classes_)
+
+    def _predict_rows(self, X):
+        """The classes of the rows of ``X``: by the rules' masks over the
+        encoded columns when every rule reads only its row's columns, else
+        proved in the engine beside the training facts."""
+        masks = self._rule_masks(self._encoded(X), len(X))
+        if masks is not None:
+            return self.classes_[self._classes_from_masks(masks, len(X))].tolist()
         start = len(self._training_facts)
         facts = self.encoder_.transform(X, start=start)
         rows = [f"e_{start + i}" for i in range(len(X))]
         background = _Background("\n".join(self._training_facts + facts) + "\n" + self._extra,
                                  None)
-        return _labels_array(self._predict_encoded(facts, rows, background.path), self.classes_)
+        return self._predict_encoded(facts, rows, background.path)
 
     def _score_table(self, X, y):
         table, labels = _table_parts(X, y, self.target_ if y is None else None)

@@ -186,3 +186,32 @@ def _read_text(path):
     # utf-8-sig: a byte-order mark that an editor put at the start is skipped.
     with open(path, encoding="utf-8-sig") as handle:
         return handle.read()
+
+
+_PLAIN_NUMBER = re.compile(r"-?[0-9]+(\.[0-9]+)?([eE][+-]?[0-9]+)?")
+
+
+def _term_key(term):
+    """What a constant of the background file stands for in the engine:
+    plain numbers by their value ("01" and "1" are one integer, "1e5" and
+    "1.0e5" one float), anything else by its text."""
+    if _PLAIN_NUMBER.fullmatch(term):
+        if term.lstrip("-").isdigit():
+            return ("integer", int(term))
+        return ("float", repr(float(term)))
+    if len(term) >= 2 and term[0] == term[-1] == "'":
+        return ("atom", _QUOTED_ESCAPE.sub(_unescape, term[1:-1]))
+    return ("atom", term)
+
+
+# The escapes of a quoted atom that the background file and rules use.
+_QUOTED_ESCAPE = re.compile(r"''|\\x([0-9a-fA-F]+)\\|\\(.)")
+_SIMPLE_ESCAPES = {"n": "\n", "t": "\t", "r": "\r", "\\": "\\", "'": "'", '"': '"', "`": "`"}
+
+
+def _unescape(match):
+    if match.group(0) == "''":
+        return "'"
+    if match.group(1) is not None:
+        return chr(int(match.group(1), 16))
+    return _SIMPLE_ESCAPES.get(match.group(2), match.group(0))

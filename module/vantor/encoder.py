@@ -135,13 +135,16 @@ def _distinct_terms(texts):
     usual = {text: _core._tab_value_term(text) for text in texts}
     groups = {}
     for text, term in usual.items():
-        groups.setdefault(term, []).append(text)
-    taken = set(usual.values())
+        groups.setdefault(_tab._term_key(term), []).append(text)
+    taken = {_tab._term_key(term) for term in usual.values()}
     terms = dict(usual)
-    for term, group in groups.items():
+    for key, group in groups.items():
         if len(group) < 2:
             continue
-        group.sort(key=lambda text: (text != term, text))
+        # A value spelled as it is keeps that spelling, a number in its usual
+        # form ("1", not "01") first.
+        canonical = str(key[1])
+        group.sort(key=lambda text: (usual[text] != text, usual[text] != canonical, text))
         for text in group[1:]:
             terms[text] = _fresh_term(text, taken)
     return terms
@@ -149,12 +152,13 @@ def _distinct_terms(texts):
 
 def _fresh_term(text, taken):
     """The usual spelling of ``text`` with the first "_<n>" (n >= 2) that
-    gives a constant not in ``taken``; the result is added to ``taken``."""
+    gives a constant whose key (``_term_key``) is not in ``taken``; that key
+    is added to ``taken``."""
     n = 2
     while True:
         term = _core._tab_value_term(f"{text}_{n}")
-        if term not in taken:
-            taken.add(term)
+        if _tab._term_key(term) not in taken:
+            taken.add(_tab._term_key(term))
             return term
         n += 1
 
@@ -172,15 +176,15 @@ class _UnseenValues:
     rule about a fitted value proves a row of another value."""
 
     def __init__(self, encoding):
-        self.taken = set(encoding.values())
+        self.taken = {_tab._term_key(term) for term in encoding.values()}
         self.terms = {}
 
     def term(self, text):
         if text not in self.terms:
             term = _core._tab_value_term(text)
-            if term in self.taken:
+            if _tab._term_key(term) in self.taken:
                 term = _fresh_term(text, self.taken)
-            self.taken.add(term)
+            self.taken.add(_tab._term_key(term))
             self.terms[text] = term
         return self.terms[text]
 
