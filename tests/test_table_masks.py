@@ -98,7 +98,7 @@ def test_learner_predicts_alike_with_masks_and_in_the_engine(labels, monkeypatch
     by_masks, records = learner.predict(fresh), learner.rules_.copy()
     monkeypatch.setattr("vantor._learner_tables._PREDICT_CHUNK", 70)
     learner._extra = "% facts here send every proof to the engine\n"
-    assert learner._rule_masks(learner._encoded(fresh), len(fresh)) is None
+    assert learner._rule_masks(fresh) is None
     assert learner.predict(fresh).tolist() == by_masks.tolist()
     refitted = Learner(**learner.get_params())
     monkeypatch.setattr(refitted, "_extra_background", lambda: "% engine\n")

@@ -258,8 +258,8 @@ class _TableFitting:
 
         self.theories_ = theories
         self.theory_ = [rule for label, _ in task.heads for rule in theories[label]]
-        codes = self._encoded(table)
-        self.rules_ = self._rule_records(task, rows, codes)
+        masks = self._rule_masks(table)
+        self.rules_ = self._rule_records(task, rows, masks)
         self.classes_ = numpy.asarray(task.classes)
         self.n_features_in_ = table.shape[1]
         self.feature_names_in_ = numpy.asarray([str(c) for c in table.columns], dtype=object)
@@ -271,7 +271,6 @@ class _TableFitting:
             positive = task.heads[0][0]
             self._training = ([f"{head}({r})" for r, v in zip(rows, task.labels) if v == positive],
                               [f"{head}({r})" for r, v in zip(rows, task.labels) if v != positive])
-        masks = self._rule_masks(codes, len(rows))
         if masks is not None:
             predicted = self.classes_[self._classes_from_masks(masks, len(rows))].tolist()
         else:
@@ -279,14 +278,13 @@ class _TableFitting:
         correct = sum(p == t for p, t in zip(predicted, task.labels))
         self.training_scores_ = {"accuracy": correct / len(rows)}
 
-    def _rule_records(self, task, rows, codes):
+    def _rule_records(self, task, rows, masks):
         """``rules_``: each rule alone, its covered training rows of its class
         and of the others, by masks where the rules allow, else proved."""
         import numpy
         import pandas
 
         readable = _Readable(self.encoder_)
-        masks = self._rule_masks(codes, len(rows))
         records = []
         for label, head in task.heads:
             theory = self.theories_[label]
@@ -305,27 +303,31 @@ class _TableFitting:
         return pandas.DataFrame(records, columns=[
             "class", "rule", "clause", "positives", "negatives", "precision"])
 
-    def _encoded(self, X):
-        """(vocabulary, predicate -> id arrays) of the rows of ``X``."""
-        vocabulary = Vocabulary()
-        return vocabulary, column_codes(self.encoder_, X, vocabulary)
-
-    def _rule_masks(self, codes, rows):
-        """(class, rule) -> the rows the rule proves, for every rule of the
+    def _compiled_rules(self):
+        """(class, rule) -> the rule as a mask rule, for every rule of the
         theories; None when a rule, or facts the ``background`` parameter
         added, need the engine."""
         if self._extra.strip():
             return None
         predicates = predicate_columns(self.encoder_)
-        vocabulary, codes = codes
-        masks = {}
+        compiled = {}
         for label, head in self._task.heads:
             for rule in self.theories_[label]:
-                compiled = compile_rule(rule, head, predicates)
-                if compiled is None:
+                compiled[(label, rule)] = compile_rule(rule, head, predicates)
+                if compiled[(label, rule)] is None:
                     return None
-                masks[(label, rule)] = compiled.mask(codes, vocabulary, rows)
-        return masks
+        return compiled
+
+    def _rule_masks(self, X):
+        """(class, rule) -> the rows of ``X`` the rule proves, from the
+        columns the rules read; None when the engine has to prove them."""
+        compiled = self._compiled_rules()
+        if compiled is None:
+            return None
+        read = {literal[0] for rule in compiled.values() for literal in rule.literals}
+        vocabulary = Vocabulary()
+        codes = column_codes(self.encoder_, X, vocabulary, read)
+        return {key: rule.mask(codes, vocabulary, len(X)) for key, rule in compiled.items()}
 
     def _classes_from_masks(self, masks, rows):
         """Per row the position in ``classes_`` of the class chosen as
@@ -393,17 +395,20 @@ class _TableFitting:
         if len(X) == 0:
             return _labels_array([], self.classes_)
         # Rows go in chunks, so that memory stays bounded for any length.
-        parts = [self._predict_rows(X.iloc[start:start + _PREDICT_CHUNK])
+        import numpy
+
+        parts = [_labels_array(self._predict_rows(X.iloc[start:start + _PREDICT_CHUNK]),
+                               self.classes_)
                  for start in range(0, len(X), _PREDICT_CHUNK)]
-        return _labels_array([label for part in parts for label in part], self.classes_)
+        return numpy.concatenate(parts)
 
     def _predict_rows(self, X):
         """The classes of the rows of ``X``: by the rules' masks over the
         encoded columns when every rule reads only its row's columns, else
         proved in the engine beside the training facts."""
-        masks = self._rule_masks(self._encoded(X), len(X))
+        masks = self._rule_masks(X)
         if masks is not None:
-            return self.classes_[self._classes_from_masks(masks, len(X))].tolist()
+            return self.classes_[self._classes_from_masks(masks, len(X))]
         start = len(self._training_facts)
         facts = self.encoder_.transform(X, start=start)
         rows = [f"e_{start + i}" for i in range(len(X))]

@@ -106,14 +106,16 @@ def compile_rule(rule, head, predicates):
     return MaskRule(literals) if literals else None
 
 
-def column_codes(encoder, table, vocabulary):
+def column_codes(encoder, table, vocabulary, predicates=None):
     """predicate -> the id arrays of its columns (one id per row, MISSING
     where the cell is missing), every cell encoded as ``encoder.transform``
-    writes it."""
+    writes it; only the columns of ``predicates`` when given."""
     from .encoder import _NumericColumn, _UnseenValues
 
     codes = {}
     for col in encoder.columns_:
+        if predicates is not None and _predicate(col) not in predicates:
+            continue
         encoding = encoder.encodings_[col]
         if isinstance(encoding, _NumericColumn):
             ids = _range_ids(encoder, col, encoding, table[col], vocabulary)
@@ -178,21 +180,25 @@ def _values(series):
 def _category_ids(encoding, unseen, series, vocabulary):
     """Constant ids of a categorical column: the distinct cells are spelled
     once each (pandas' factorize) when equal cells are sure to share one
-    text, else every cell is spelled."""
+    text (numbers of a numpy type, floats by their bits so that 0.0 and
+    -0.0 stay apart; texts), else every cell is spelled."""
     import pandas
 
     array = getattr(series, "values", None)
     kind = getattr(getattr(array, "dtype", None), "kind", "")
-    if isinstance(array, numpy.ndarray) and kind in "iubfO":
-        # Floats by their bits: 0.0 and -0.0 are written apart (NaN cells,
-        # whatever their bits, come out missing).
-        keys = array.astype(numpy.float64).view(numpy.int64) if kind == "f" else array
-        codes, uniques = pandas.factorize(keys, use_na_sentinel=True)
-        cells = array[_first_rows(codes, len(uniques))].tolist() if len(uniques) else []
-        if kind != "O" or all(type(cell) is str for cell in cells):
-            ids = numpy.asarray([_cell_id(cell, encoding, unseen, vocabulary)
-                                 for cell in cells] + [MISSING], dtype=numpy.int64)
-            return ids[codes]
+    numeric = isinstance(array, numpy.ndarray) and kind in "iubf"
+    if numeric and kind == "f":
+        # NaN cells, whatever their bits, are spelled as missing below.
+        keys = array.astype(numpy.float64).view(numpy.int64)
+    else:
+        keys = array if numeric else series
+    codes, uniques = pandas.factorize(keys, use_na_sentinel=True)
+    codes = numpy.asarray(codes)
+    cells = _values(series.iloc[_first_rows(codes, len(uniques))]) if len(uniques) else []
+    if numeric or all(type(cell) is str for cell in cells):
+        ids = numpy.asarray([_cell_id(cell, encoding, unseen, vocabulary)
+                             for cell in cells] + [MISSING], dtype=numpy.int64)
+        return ids[codes]
     return numpy.asarray([_cell_id(v, encoding, unseen, vocabulary) for v in _values(series)],
                          dtype=numpy.int64)
 
