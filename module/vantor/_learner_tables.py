@@ -137,7 +137,7 @@ class _Readable:
 
     def __init__(self, encoder):
         from . import _core
-        from .encoder import _NumericColumn
+        from ._binning import _NumericColumn
 
         self.columns = {}
         for col in encoder.columns_:

@@ -215,3 +215,44 @@ def _unescape(match):
     if match.group(1) is not None:
         return chr(int(match.group(1), 16))
     return _SIMPLE_ESCAPES.get(match.group(2), match.group(0))
+
+
+def _distinct_cells(series):
+    """(cells, codes) of a column: its distinct cells as Python values in
+    order of first occurrence and, per row, the position of its cell there
+    (-1 for a missing cell); None when equal cells might not share one text
+    (then the caller reads the column cell by cell).
+
+    Numbers of a numpy type are compared by value, floats by their bits (so
+    0.0 and -0.0 stay apart); other columns only when every cell is a text."""
+    import numpy
+    import pandas
+
+    array = getattr(series, "values", None)
+    kind = getattr(getattr(array, "dtype", None), "kind", "")
+    numeric = isinstance(array, numpy.ndarray) and kind in "iubf"
+    if numeric and kind == "f":
+        keys = array.astype(numpy.float64).view(numpy.int64)
+    else:
+        keys = array if numeric else series
+    codes, uniques = pandas.factorize(keys, use_na_sentinel=True)
+    codes = numpy.asarray(codes, dtype=numpy.int64)
+    if not len(uniques):
+        return [], codes
+    present = numpy.flatnonzero(codes >= 0)
+    _, first = numpy.unique(codes[present], return_index=True)
+    first_rows = present[first]
+    cells = series.iloc[first_rows].tolist()
+    if not numeric and not all(type(cell) is str for cell in cells):
+        return None
+    if numeric and kind == "f":
+        # NaN cells (of any bits) are missing cells.
+        nan = [i for i, cell in enumerate(cells) if cell != cell]
+        if nan:
+            codes = numpy.where(numpy.isin(codes, nan), -1, codes)
+            keep = [i for i in range(len(cells)) if i not in set(nan)]
+            renumber = numpy.full(len(cells) + 1, -1, dtype=numpy.int64)
+            renumber[keep] = numpy.arange(len(keep))
+            codes = renumber[codes]
+            cells = [cells[i] for i in keep]
+    return cells, codes

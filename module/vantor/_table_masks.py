@@ -16,7 +16,7 @@ proves in the engine.
 import numpy
 
 from ._lint import _split_arguments
-from ._table_cells import _is_missing, _term_key, _text
+from ._table_cells import _distinct_cells, _is_missing, _term_key, _text
 
 MISSING = -1
 
@@ -110,7 +110,8 @@ def column_codes(encoder, table, vocabulary, predicates=None):
     """predicate -> the id arrays of its columns (one id per row, MISSING
     where the cell is missing), every cell encoded as ``encoder.transform``
     writes it; only the columns of ``predicates`` when given."""
-    from .encoder import _NumericColumn, _UnseenValues
+    from ._binning import _NumericColumn
+    from ._value_terms import _UnseenValues
 
     codes = {}
     for col in encoder.columns_:
@@ -178,37 +179,16 @@ def _values(series):
 
 
 def _category_ids(encoding, unseen, series, vocabulary):
-    """Constant ids of a categorical column: the distinct cells are spelled
-    once each (pandas' factorize) when equal cells are sure to share one
-    text (numbers of a numpy type, floats by their bits so that 0.0 and
-    -0.0 stay apart; texts), else every cell is spelled."""
-    import pandas
-
-    array = getattr(series, "values", None)
-    kind = getattr(getattr(array, "dtype", None), "kind", "")
-    numeric = isinstance(array, numpy.ndarray) and kind in "iubf"
-    if numeric and kind == "f":
-        # NaN cells, whatever their bits, are spelled as missing below.
-        keys = array.astype(numpy.float64).view(numpy.int64)
-    else:
-        keys = array if numeric else series
-    codes, uniques = pandas.factorize(keys, use_na_sentinel=True)
-    codes = numpy.asarray(codes)
-    cells = _values(series.iloc[_first_rows(codes, len(uniques))]) if len(uniques) else []
-    if numeric or all(type(cell) is str for cell in cells):
-        ids = numpy.asarray([_cell_id(cell, encoding, unseen, vocabulary)
-                             for cell in cells] + [MISSING], dtype=numpy.int64)
+    """Constant ids of a categorical column: each distinct cell spelled once
+    where ``_distinct_cells`` can tell them apart, else every cell."""
+    distinct = _distinct_cells(series)
+    if distinct is not None:
+        cells, codes = distinct
+        ids = numpy.asarray([_cell_id(cell, encoding, unseen, vocabulary) for cell in cells]
+                            + [MISSING], dtype=numpy.int64)
         return ids[codes]
     return numpy.asarray([_cell_id(v, encoding, unseen, vocabulary) for v in _values(series)],
                          dtype=numpy.int64)
-
-
-def _first_rows(codes, count):
-    """The first row of each code 0 .. count-1."""
-    present = codes >= 0
-    rows = numpy.flatnonzero(present)
-    _, first = numpy.unique(codes[present], return_index=True)
-    return rows[first]
 
 
 def _cell_id(value, encoding, unseen, vocabulary):

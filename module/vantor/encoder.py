@@ -26,192 +26,19 @@ that values which would share a spelling ("a b" and "a_b") are told apart by
 a suffix; a "(Spelled) - j : constant" note after the column's block records
 the constant of its value j, and ``decode`` shows such values as they are.
 """
-import bisect
-import heapq
 import inspect
-import math
 from fractions import Fraction
 
 from . import _core
 from . import _table_cells as _tab
+from ._binning import _NumericColumn, _cut_text, _entropy_groups, _equal_count_groups
 from ._files import replace_files
-from ._lint import _split_arguments
+from ._value_terms import (_distinct_terms, _original_values, _prolog_quoted, _respelled,
+                           _UnseenValues)
 
 __all__ = ["TableEncoder"]
 
 STRATEGIES = ("equal_count", "equal_width", "edges", "entropy")
-
-
-def _midpoint(low, high):
-    """The cut halfway between two neighbouring values, exact for integers."""
-    if isinstance(low, int) and isinstance(high, int):
-        return Fraction(low + high, 2)
-    middle = low + (high - low) / 2
-    return middle if math.isfinite(middle) else high
-
-
-def _cut_text(cut):
-    if isinstance(cut, Fraction):
-        return str(cut.numerator) if cut.denominator == 1 else repr(float(cut))
-    return str(cut) if isinstance(cut, int) else repr(float(cut))
-
-
-def _equal_count_groups(distinct, k):
-    """The distinct values cut into k consecutive groups of nearly equal
-    size, the first n mod k one larger."""
-    base, extra = divmod(len(distinct), k)
-    groups, start = [], 0
-    for i in range(k):
-        size = base + (1 if i < extra else 0)
-        groups.append(distinct[start:start + size])
-        start += size
-    return groups
-
-
-def _entropy(counts, total):
-    return -sum(c / total * math.log2(c / total) for c in counts if c)
-
-
-def _best_cut(counts, lo, hi):
-    """The entropy-minimising cut of distinct positions lo..hi-1 (classes
-    counted per position), with its information gain, if it passes the
-    minimum-description-length test; otherwise None."""
-    classes = len(counts[0]) if counts else 0
-    whole = [sum(counts[j][c] for j in range(lo, hi)) for c in range(classes)]
-    n = sum(whole)
-    if hi - lo < 2 or n < 2:
-        return None
-    left = [0] * classes
-    best = None
-    for t in range(lo, hi - 1):
-        for c in range(classes):
-            left[c] += counts[t][c]
-        right = [w - l for w, l in zip(whole, left)]
-        n_left = sum(left)
-        score = (n_left * _entropy(left, n_left) + (n - n_left) * _entropy(right, n - n_left)) / n
-        if best is None or score < best[0]:
-            best = (score, t, list(left), right)
-    score, t, left, right = best
-    whole_entropy = _entropy(whole, n)
-    gain = whole_entropy - score
-    k, k1, k2 = (sum(1 for c in x if c) for x in (whole, left, right))
-    delta = math.log2(3 ** k - 2) - (k * whole_entropy - k1 * _entropy(left, sum(left))
-                                     - k2 * _entropy(right, sum(right)))
-    if gain <= (math.log2(n - 1) + delta) / n:
-        return None
-    return gain * n, t
-
-
-def _entropy_groups(distinct, counts, k):
-    """Distinct values grouped by the cuts where the class changes most,
-    best first, while the cuts pass the description-length test and fewer
-    than k groups exist."""
-    cuts, heap = [], []
-
-    def consider(lo, hi):
-        found = _best_cut(counts, lo, hi)
-        if found:
-            heapq.heappush(heap, (-found[0], found[1], lo, hi))
-
-    consider(0, len(distinct))
-    while heap and len(cuts) < k - 1:
-        _, t, lo, hi = heapq.heappop(heap)
-        cuts.append(t)
-        consider(lo, t + 1)
-        consider(t + 1, hi)
-    bounds = [0] + sorted(t + 1 for t in cuts) + [len(distinct)]
-    return [distinct[a:b] for a, b in zip(bounds, bounds[1:])]
-
-
-def _distinct_terms(texts):
-    """text -> constant for the distinct values of a categorical column.
-
-    Each value is spelled as the background file spells values (lower case,
-    blanks and brackets as "_"), except where two values would share one
-    spelling ("a b" and "a_b", "Ann" and "ann"): a value already spelled
-    that way keeps it and the others, in text order, get "_2", "_3", ...
-    appended, skipping spellings the column already uses. Distinct values
-    thus stay distinct constants, and a rule can tell them apart."""
-    usual = {text: _core._tab_value_term(text) for text in texts}
-    groups = {}
-    for text, term in usual.items():
-        groups.setdefault(_tab._term_key(term), []).append(text)
-    taken = {_tab._term_key(term) for term in usual.values()}
-    terms = dict(usual)
-    for key, group in groups.items():
-        if len(group) < 2:
-            continue
-        # A value spelled as it is keeps that spelling, a number in its usual
-        # form ("1", not "01") first.
-        canonical = str(key[1])
-        group.sort(key=lambda text: (usual[text] != text, usual[text] != canonical, text))
-        for text in group[1:]:
-            terms[text] = _fresh_term(text, taken)
-    return terms
-
-
-def _fresh_term(text, taken):
-    """The usual spelling of ``text`` with the first "_<n>" (n >= 2) that
-    gives a constant whose key (``_term_key``) is not in ``taken``; that key
-    is added to ``taken``."""
-    n = 2
-    while True:
-        term = _core._tab_value_term(f"{text}_{n}")
-        if _tab._term_key(term) not in taken:
-            taken.add(_tab._term_key(term))
-            return term
-        n += 1
-
-
-def _prolog_quoted(text):
-    """A text as a quoted Prolog atom, line breaks and quotes escaped."""
-    escaped = text.replace("\\", "\\\\").replace("'", "\\'")
-    escaped = escaped.replace("\n", "\\n").replace("\r", "\\r").replace("\t", "\\t")
-    return "'" + escaped + "'"
-
-
-class _UnseenValues:
-    """Constants for categories not seen in fitting: their usual spelling,
-    unless a fitted value (or another unseen one) already has it, so that no
-    rule about a fitted value proves a row of another value."""
-
-    def __init__(self, encoding):
-        self.taken = {_tab._term_key(term) for term in encoding.values()}
-        self.terms = {}
-
-    def term(self, text):
-        if text not in self.terms:
-            term = _core._tab_value_term(text)
-            if _tab._term_key(term) in self.taken:
-                term = _fresh_term(text, self.taken)
-            self.taken.add(_tab._term_key(term))
-            self.terms[text] = term
-        return self.terms[text]
-
-
-class _NumericColumn:
-    """Cut points and the range texts of one discretised column."""
-
-    def __init__(self, cuts, texts, text_of):
-        self.cuts, self.texts = cuts, texts
-        self.cut_texts = [text_of(c) for c in cuts]
-
-    @classmethod
-    def from_groups(cls, groups, text_of):
-        cuts = [_midpoint(a[-1], b[0]) for a, b in zip(groups, groups[1:])]
-        texts = [f"{text_of(g[0])}--{text_of(g[-1])}" for g in groups]
-        return cls(cuts, texts, text_of)
-
-    @classmethod
-    def from_cuts(cls, cuts, low, high, text_of):
-        """Ranges that are the intervals between the cuts; the outer ones
-        are shown from the smallest and up to the largest training value."""
-        ends = [min(low, cuts[0])] + list(cuts) + [max(high, cuts[-1])]
-        texts = [f"{text_of(a)}--{text_of(b)}" for a, b in zip(ends, ends[1:])]
-        return cls(list(cuts), texts, text_of)
-
-    def label(self, value):
-        return "g" + str(bisect.bisect_right(self.cuts, value))
 
 
 class TableEncoder:
@@ -491,27 +318,3 @@ class TableEncoder:
         decoded = [_original_values(r, originals) for r in _core._tab_decode(rules, ranges)]
         return decoded[0] if isinstance(rule, str) else decoded
 
-
-def _respelled(encoding):
-    """(position, constant) of the categorical values whose constant is not
-    their usual spelling (told apart from a value that shares it)."""
-    return [(j, term) for j, (text, term) in enumerate(encoding.items())
-            if term != _core._tab_value_term(text)]
-
-
-def _original_values(rule, originals):
-    """A decoded rule with every respelled constant of a categorical column
-    (``originals``: predicate -> constant -> quoted value) shown as the value
-    it stands for, so that ``a b`` and ``a_b`` read apart."""
-    if not any(originals.values()):
-        return rule
-    head, sep, body = rule.partition(":-")
-    literals = []
-    for text in _split_arguments(body) if body else []:
-        name, _, inner = text.partition("(")
-        if inner and originals.get(name.strip()):
-            name = name.strip()
-            args = _split_arguments(inner.rsplit(")", 1)[0])
-            text = f"{name}({','.join(originals[name].get(a, a) for a in args)})"
-        literals.append(text)
-    return head + sep + ",".join(literals)
