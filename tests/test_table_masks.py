@@ -104,3 +104,21 @@ def test_learner_predicts_alike_with_masks_and_in_the_engine(labels, monkeypatch
     monkeypatch.setattr(refitted, "_extra_background", lambda: "% engine\n")
     refitted.fit(table, y)
     assert refitted.rules_.equals(records)
+
+
+@hypothesis.settings(max_examples=80, deadline=None,
+                     suppress_health_check=list(hypothesis.HealthCheck))
+@hypothesis.given(data=st.data())
+def test_reading_columns_in_one_pass_fits_the_same_encoding(data):
+    table, _ = data.draw(tables())
+    table["f32"] = table["flt"].astype("float32")
+    y = data.draw(st.lists(st.sampled_from(["p", "n", "m"]), min_size=len(table),
+                           max_size=len(table)))
+    options = dict(n_ranges=data.draw(st.integers(1, 4)),
+                   strategy=data.draw(st.sampled_from(["equal_count", "equal_width", "entropy"])))
+    fast = TableEncoder(**options).fit(table, y)
+    slow = TableEncoder(**options)
+    slow._fit_column_fast = lambda *args: None
+    slow.fit(table, y)
+    assert fast.meta_information() == slow.meta_information()
+    assert fast.transform(table) == slow.transform(table)

@@ -41,6 +41,32 @@ __all__ = ["TableEncoder"]
 STRATEGIES = ("equal_count", "equal_width", "edges", "entropy")
 
 
+def _class_positions(y):
+    """(position of every row's class among the classes in repr order, the
+    number of classes), or None when the classes do not sort that way."""
+    import numpy
+
+    try:
+        kinds = sorted(set(y), key=repr)
+    except TypeError:
+        return None
+    position = {c: i for i, c in enumerate(kinds)}
+    return numpy.asarray([position[c] for c in y], dtype=numpy.int64), len(kinds)
+
+
+def _class_counts_of(inverse, count, classes, present):
+    """Per distinct value (``inverse``: of every present row), the rows of
+    each class that occurs among the present rows, classes in repr order."""
+    import numpy
+
+    rows, kinds = classes
+    if present is not None:
+        rows = rows[present]
+    counts = numpy.bincount(inverse * kinds + rows, minlength=count * kinds)
+    counts = counts.reshape(count, kinds)
+    return counts[:, counts.sum(axis=0) > 0].tolist()
+
+
 class TableEncoder:
     """Background facts from a data table, with ranges fitted on chosen rows.
 
@@ -114,8 +140,15 @@ class TableEncoder:
             raise ValueError('the "entropy" strategy places cuts where the class changes: '
                              "give the classes, fit(data, y)")
         self.columns_, self.encodings_, self.missing_ = columns, {}, {}
+        classes = _class_positions(y) if y is not None else None
         for col in columns:
-            self.encodings_[col] = self._fit_column(col, types[col], _tab._column_values(data, col), y)
+            encoding = None
+            if classes is not None or self.strategy != "entropy":
+                encoding = self._fit_column_fast(col, types[col], data[col], classes)
+            if encoding is None:
+                values = _tab._column_values(data, col)
+                encoding = self._fit_column(col, types[col], values, y)
+            self.encodings_[col] = encoding
         self.constants_ = self._constants()
         return self
 
@@ -150,20 +183,56 @@ class TableEncoder:
         k = _tab._check_count((self.ranges or {}).get(col, self.n_ranges), f"ranges[{col!r}]")
         if kind is not None and (k > 1 or col in (self.edges or {})):
             numbers, _ = _tab._numeric_cells([v for v, _ in present], kind, False)
-            narrow = _tab._narrow_float(dtype)
-            model = self._numeric_model(col, numbers, [c for _, c in present], k, narrow)
+            classes = [c for _, c in present]
+            distinct = sorted(set(numbers))
+            model = self._numeric_model(
+                col, distinct, lambda: self._class_counts(distinct, numbers, classes), k,
+                _tab._narrow_float(dtype))
             if model is not None:
                 return model
         return _distinct_terms(list(dict.fromkeys(_tab._text(v) for v, _ in present)))
 
-    def _numeric_model(self, col, numbers, classes, k, narrow):
-        """The ranges of a numeric column, or None to keep it categorical."""
+    def _fit_column_fast(self, col, dtype, series, classes):
+        """``_fit_column`` over the column's numpy array: the same encoding,
+        read in one pass; None where only reading cell by cell is exact.
+        ``classes``: (class position of every row, number of classes)."""
+        import numpy
+
+        kind = _tab._kind(dtype)
+        k = _tab._check_count((self.ranges or {}).get(col, self.n_ranges), f"ranges[{col!r}]")
+        if kind is not None and (k > 1 or col in (self.edges or {})):
+            array = getattr(series, "values", None)
+            if not isinstance(array, numpy.ndarray) or array.dtype.kind not in "iuf":
+                return None
+            present = ~numpy.isnan(array) if array.dtype.kind == "f" else None
+            values = array if present is None else array[present].astype(numpy.float64)
+            zero = numpy.signbit(values[values == 0]) if present is not None else []
+            if len(set(zero)) > 1:
+                return None  # 0.0 and -0.0: which one stands for both is the first's
+            distinct, inverse = numpy.unique(values, return_inverse=True)
+            self.missing_[col] = len(array) - len(values)
+            model = self._numeric_model(
+                col, distinct.tolist(),
+                lambda: _class_counts_of(inverse.reshape(-1), len(distinct), classes, present),
+                k, _tab._narrow_float(dtype))
+            if model is not None:
+                return model
+        found = _tab._distinct_cells(series)
+        if found is None:
+            return None
+        cells, codes = found
+        self.missing_[col] = int((codes < 0).sum())
+        return _distinct_terms(list(dict.fromkeys(_tab._text(cell) for cell in cells)))
+
+    def _numeric_model(self, col, distinct, class_counts, k, narrow):
+        """The ranges of a numeric column (``distinct``: its distinct values,
+        ascending; ``class_counts()``: per value, rows of each class), or
+        None to keep it categorical."""
         def text_of(x):
             if isinstance(x, Fraction) and x.denominator != 1:
                 x = float(x)
             return _tab._float_text(x, narrow) if isinstance(x, float) else _cut_text(x)
 
-        distinct = sorted(set(numbers))
         if col in (self.edges or {}):
             if not distinct:
                 distinct = [self.edges[col][0]]
@@ -177,7 +246,7 @@ class TableEncoder:
             cuts = sorted({low + (high - low) * i / k for i in range(1, k)})
             return _NumericColumn.from_cuts(cuts, low, high, text_of)
         if self.strategy == "entropy":
-            groups = _entropy_groups(distinct, self._class_counts(distinct, numbers, classes), k)
+            groups = _entropy_groups(distinct, class_counts(), k)
         else:
             groups = _equal_count_groups(distinct, k)
         return _NumericColumn.from_groups(groups, text_of)
