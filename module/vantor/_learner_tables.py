@@ -6,7 +6,7 @@ import random
 from ._learner_inputs import _Background, _is_variable, _labels_array, _library_output, _literal
 from ._learner_params import _DEFAULTS
 from ._lint import _split_arguments
-from ._table_masks import Vocabulary, column_codes, compile_rule, predicate_columns
+from ._options import learn_options
 from .bottom import bottom_clause_generation
 from .learn import vantor_learn
 
@@ -177,12 +177,36 @@ class _Readable:
         return f"{column} in [{low}, {high}]"
 
 
+class _TableBackground(_Background):
+    """The training rows' facts (and the ``background`` parameter's), as
+    text only once something reads it: learning from masks never does."""
+
+    def __init__(self, encoder, table, extra):
+        super().__init__(None, None)
+        self._source = (encoder, table, extra)
+
+    @property
+    def text(self):
+        if self._text is None:
+            encoder, table, extra = self._source
+            self._text = "\n".join(encoder.transform(table)) + "\n" + extra
+            self._source = None
+        return self._text
+
+    @text.setter
+    def text(self, value):
+        self._text = value
+
+    def __reduce__(self):
+        return _Background, (self.text, self.name)
+
+
 class _TableFitting:
     """The table side of ``Learner`` (fit, predict, score and cross-validate
     on a DataFrame)."""
 
     def _forget_table(self):
-        for name in ("encoder_", "theories_", "target_", "feature_names_in_"):
+        for name in ("encoder_", "theories_", "target_", "feature_names_in_", "_training_rows"):
             self.__dict__.pop(name, None)
 
     def _check_table_parameters(self):
@@ -211,9 +235,8 @@ class _TableFitting:
         encoder = TableEncoder(n_ranges=self.n_ranges, strategy=self.encoder_strategy)
         encoder.fit(table, labels if self.encoder_strategy == "entropy" else None)
         self._extra = self._extra_background()
-        self._training_facts = encoder.transform(table)
-        self._background = _Background("\n".join(self._training_facts) + "\n" + self._extra,
-                                       None)
+        self._background = _TableBackground(encoder, table, self._extra)
+        self._training_rows = len(table)
         if self.random_state is not None:
             random.seed(self.random_state)
         learning["verbose"] = self.verbose < 1
@@ -222,14 +245,22 @@ class _TableFitting:
         self.encoder_, self.target_, self._task = encoder, target, task
         rows = [f"e_{i}" for i in range(len(table))]
         with _library_output(self.verbose):
-            bottoms = self._row_bottom_clauses(rows, learning["constant_set"])
-            theories, seconds = self._learn_classes(task, rows, bottoms, learning)
+            bottoms = self._row_bottom_clauses(table, rows, learning["constant_set"])
+            theories, seconds = self._learn_classes(task, rows, bottoms, learning, table)
         self._finish_table_fit(task, rows, theories, seconds, table)
         return self
 
-    def _row_bottom_clauses(self, rows, constants):
+    def _row_bottom_clauses(self, table, rows, constants):
         """The bottom clause of every row, built once: it does not depend on
-        which class the row is an example of."""
+        which class the row is an example of. Built from the encoded columns
+        when only the rows' own facts make the background."""
+        from ._table_learning import row_bottom_clauses
+
+        if not self._extra.strip():
+            options = (self.depth, self.follow, self.numbers, self.size_limit, self.size_warning)
+            found = row_bottom_clauses(self.encoder_, table, constants, options)
+            if found is not None:
+                return found
         texts = [f"target({row})." for row in rows]
         bottoms, _ = bottom_clause_generation(
             file=self._background.path, container="memory", positive_example=texts,
@@ -239,19 +270,58 @@ class _TableFitting:
             check_input=False)
         return [bottoms[f"target({row})."] for row in rows]
 
-    def _learn_classes(self, task, rows, bottoms, learning):
+    def _learn_classes(self, task, rows, bottoms, learning, table):
+        import numpy
+
+        from ._table_masks import Vocabulary, column_codes
+
+        options = learn_options(**learning)
+        by_masks = (options.coverage == "prolog" and not options.recursive
+                    and options.numbers != "compare" and not self._extra.strip())
+        if by_masks:
+            vocabulary = Vocabulary()
+            codes = column_codes(self.encoder_, table, vocabulary)
         theories, seconds = {}, 0.0
         for label, head in task.heads:
-            pos, neg = {}, {}
-            for row, bottom, value in zip(rows, bottoms, task.labels):
-                (pos if value == label else neg)[f"{head}({row})."] = list(bottom)
+            is_positive = numpy.asarray([value == label for value in task.labels], dtype=bool)
+            pos = {f"{head}({rows[i]}).": list(bottoms[i]) for i in numpy.flatnonzero(is_positive)}
             if not pos:
                 theories[label] = []
                 continue
+            if by_masks:
+                theories[label], spent = self._learn_by_masks(
+                    pos, head, is_positive, rows, options, (vocabulary, codes))
+                seconds += spent
+                continue
+            neg = {f"{head}({rows[i]}).": list(bottoms[i]) for i in numpy.flatnonzero(~is_positive)}
             result = vantor_learn(pos, neg, file=self._background.path, **learning)
             theories[label] = list(result.hypothesis)
             seconds += result.time_learn or 0.0
         return theories, seconds
+
+    def _learn_by_masks(self, pos, head, is_positive, rows, options, encoded):
+        """One class's theory with proved coverage read from masks where the
+        candidates allow (the same theory as proving every candidate)."""
+        import numpy
+
+        from ._proved import _evaluation, prove_covered
+        from ._table_learning import covered_by_masks, learn_proved_by_masks
+        from ._table_masks import predicate_columns
+        from .evaluate import evaluate_theory_prolog_training
+
+        vocabulary, codes = encoded
+        predicates = predicate_columns(self.encoder_)
+        neg = [f"{head}({rows[i]})." for i in numpy.flatnonzero(~is_positive)]
+        theory, seconds = learn_proved_by_masks(
+            pos, len(neg), options,
+            lambda rules: covered_by_masks(rules, head, predicates, codes, vocabulary,
+                                           is_positive),
+            lambda rules: prove_covered(rules, self._background.path, list(pos), neg,
+                                        options.n_jobs))
+        if not options.quiet:  # the training tables a verbose fit shows
+            evaluate_theory_prolog_training(theory, self._background.path, list(pos), neg,
+                                            False, **_evaluation(options))
+        return theory, seconds
 
     def _finish_table_fit(self, task, rows, theories, seconds, table):
         import numpy
@@ -274,7 +344,7 @@ class _TableFitting:
         if masks is not None:
             predicted = self.classes_[self._classes_from_masks(masks, len(rows))].tolist()
         else:
-            predicted = self._predict_encoded(self._training_facts, rows)
+            predicted = self._predict_encoded(None, rows)
         correct = sum(p == t for p, t in zip(predicted, task.labels))
         self.training_scores_ = {"accuracy": correct / len(rows)}
 
@@ -307,6 +377,8 @@ class _TableFitting:
         """(class, rule) -> the rule as a mask rule, for every rule of the
         theories; None when a rule, or facts the ``background`` parameter
         added, need the engine."""
+        from ._table_masks import compile_rule, predicate_columns
+
         if self._extra.strip():
             return None
         predicates = predicate_columns(self.encoder_)
@@ -321,6 +393,8 @@ class _TableFitting:
     def _rule_masks(self, X):
         """(class, rule) -> the rows of ``X`` the rule proves, from the
         columns the rules read; None when the engine has to prove them."""
+        from ._table_masks import Vocabulary, column_codes
+
         compiled = self._compiled_rules()
         if compiled is None:
             return None
@@ -409,11 +483,10 @@ class _TableFitting:
         masks = self._rule_masks(X)
         if masks is not None:
             return self.classes_[self._classes_from_masks(masks, len(X))]
-        start = len(self._training_facts)
+        start = self._training_rows
         facts = self.encoder_.transform(X, start=start)
         rows = [f"e_{start + i}" for i in range(len(X))]
-        background = _Background("\n".join(self._training_facts + facts) + "\n" + self._extra,
-                                 None)
+        background = _Background(self._background.text + "\n".join(facts) + "\n", None)
         return self._predict_encoded(facts, rows, background.path)
 
     def _score_table(self, X, y):
