@@ -120,7 +120,11 @@ def _table_parts(X, y, target):
     labels = y.tolist() if hasattr(y, "tolist") else list(y)
     if len(labels) != len(X):
         raise ValueError(f"X holds {len(X)} rows but y holds {len(labels)} labels")
-    keep = [i for i, label in enumerate(labels) if not _is_missing(label)]
+    kind = getattr(getattr(y, "dtype", None), "kind", "")
+    if kind in ("i", "u", "b"):  # labels of these types are never missing
+        keep = range(len(labels))
+    else:
+        keep = [i for i, label in enumerate(labels) if not _is_missing(label)]
     if not keep:
         raise ValueError("y holds no label (every one is missing)")
     if len(keep) < len(labels):
@@ -175,6 +179,22 @@ class _Readable:
         if index == len(shown) - 1:
             return f"{column} >= {low}"
         return f"{column} in [{low}, {high}]"
+
+
+class _TrainingExamples:
+    """(positive, negative) example texts of a two-class table fit, written
+    only when ``rule_coverage`` or ``plot`` asks for them."""
+
+    def __init__(self, task):
+        self._task, self._pair = task, None
+
+    def __getitem__(self, index):
+        if self._pair is None:
+            positive, head = self._task.heads[0]
+            labels = self._task.labels
+            self._pair = ([f"{head}(e_{r})" for r, v in enumerate(labels) if v == positive],
+                          [f"{head}(e_{r})" for r, v in enumerate(labels) if v != positive])
+        return self._pair[index]
 
 
 class _TableBackground(_Background):
@@ -284,7 +304,8 @@ class _TableFitting:
         theories, seconds = {}, 0.0
         for label, head in task.heads:
             is_positive = numpy.asarray([value == label for value in task.labels], dtype=bool)
-            pos = {f"{head}({rows[i]}).": list(bottoms[i]) for i in numpy.flatnonzero(is_positive)}
+            pos = {f"{head}({rows[i]}).": list(bottoms[i])
+                   for i in numpy.flatnonzero(is_positive).tolist()}
             if not pos:
                 theories[label] = []
                 continue
@@ -293,7 +314,8 @@ class _TableFitting:
                     pos, head, is_positive, rows, options, (vocabulary, codes))
                 seconds += spent
                 continue
-            neg = {f"{head}({rows[i]}).": list(bottoms[i]) for i in numpy.flatnonzero(~is_positive)}
+            neg = {f"{head}({rows[i]}).": list(bottoms[i])
+                   for i in numpy.flatnonzero(~is_positive).tolist()}
             result = vantor_learn(pos, neg, file=self._background.path, **learning)
             theories[label] = list(result.hypothesis)
             seconds += result.time_learn or 0.0
@@ -311,7 +333,7 @@ class _TableFitting:
 
         vocabulary, codes = encoded
         predicates = predicate_columns(self.encoder_)
-        neg = [f"{head}({rows[i]})." for i in numpy.flatnonzero(~is_positive)]
+        neg = [f"{head}({rows[i]})." for i in numpy.flatnonzero(~is_positive).tolist()]
         theory, seconds = learn_proved_by_masks(
             pos, len(neg), options,
             lambda rules: covered_by_masks(rules, head, predicates, codes, vocabulary,
@@ -337,10 +359,7 @@ class _TableFitting:
         self._coverage = None
         self._training = None
         if len(task.heads) == 1:
-            _, head = task.heads[0]
-            positive = task.heads[0][0]
-            self._training = ([f"{head}({r})" for r, v in zip(rows, task.labels) if v == positive],
-                              [f"{head}({r})" for r, v in zip(rows, task.labels) if v != positive])
+            self._training = _TrainingExamples(task)
         if masks is not None:
             predicted = self.classes_[self._classes_from_masks(masks, len(rows))].tolist()
         else:
