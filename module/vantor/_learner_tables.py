@@ -83,6 +83,15 @@ class _TableTask:
             self.default = max(classes, key=lambda c: self.counts[c])  # first on ties
         self.labels = labels
 
+    def positions(self):
+        """Per row the position of its label in ``classes`` (computed once)."""
+        import numpy
+
+        if getattr(self, "_positions", None) is None:
+            index = {c: i for i, c in enumerate(self.classes)}
+            self._positions = numpy.asarray([index[v] for v in self.labels], dtype=numpy.int64)
+        return self._positions
+
     def relabel(self, labels):
         if not self.binarised:
             return list(labels)
@@ -262,13 +271,23 @@ class _TableFitting:
             list(learning["constant_set"] or []) + list(encoder.constants_)))
         self.encoder_, self.target_, self._task = encoder, target, task
         rows = [f"e_{i}" for i in range(len(table))]
+        encoded = self._encoded_training(table)
         with _library_run(self.verbose, self.random_state):
-            bottoms = self._row_bottom_clauses(table, rows, learning["constant_set"])
-            theories, seconds = self._learn_classes(task, rows, bottoms, learning, table)
-        self._finish_table_fit(task, rows, theories, seconds, table)
+            bottoms = self._row_bottom_clauses(table, rows, learning["constant_set"], encoded)
+            theories, seconds = self._learn_classes(task, rows, bottoms, learning, table,
+                                                    encoded)
+        self._finish_table_fit(task, rows, theories, seconds, table, encoded)
         return self
 
-    def _row_bottom_clauses(self, table, rows, constants):
+    def _encoded_training(self, table):
+        """The training rows' columns encoded once for bottom clauses and
+        masks; None when facts of the ``background`` parameter join them or
+        a column must be read cell by cell."""
+        from ._table_learning import encoded_columns
+
+        return None if self._extra.strip() else encoded_columns(self.encoder_, table)
+
+    def _row_bottom_clauses(self, table, rows, constants, encoded):
         """The bottom clause of every row, built once: it does not depend on
         which class the row is an example of. Built from the encoded columns
         when only the rows' own facts make the background."""
@@ -276,7 +295,7 @@ class _TableFitting:
 
         if not self._extra.strip():
             options = (self.depth, self.follow, self.numbers, self.size_limit, self.size_warning)
-            found = row_bottom_clauses(self.encoder_, table, constants, options)
+            found = row_bottom_clauses(self.encoder_, table, constants, options, encoded)
             if found is not None:
                 return found
         texts = [f"target({row})." for row in rows]
@@ -288,20 +307,17 @@ class _TableFitting:
             check_input=False)
         return [bottoms[f"target({row})."] for row in rows]
 
-    def _learn_classes(self, task, rows, bottoms, learning, table):
+    def _learn_classes(self, task, rows, bottoms, learning, table, encoded):
         import numpy
-
-        from ._table_masks import Vocabulary, column_codes
 
         options = learn_options(**learning)
         by_masks = (options.coverage == "prolog" and not options.recursive
                     and options.numbers != "compare" and not self._extra.strip())
         if by_masks:
-            vocabulary = Vocabulary()
-            codes = column_codes(self.encoder_, table, vocabulary)
+            vocabulary, codes = self._training_codes(table, encoded)
         theories, seconds = {}, 0.0
         for label, head in task.heads:
-            is_positive = numpy.asarray([value == label for value in task.labels], dtype=bool)
+            is_positive = task.positions() == task.classes.index(label)
             pos = {f"{head}({rows[i]}).": list(bottoms[i])
                    for i in numpy.flatnonzero(is_positive).tolist()}
             if not pos:
@@ -343,12 +359,22 @@ class _TableFitting:
                                             False, **_evaluation(options))
         return theory, seconds
 
-    def _finish_table_fit(self, task, rows, theories, seconds, table):
+    def _training_codes(self, table, encoded):
+        """(vocabulary, predicate -> id arrays) of the training rows."""
+        from ._table_learning import column_ids
+        from ._table_masks import Vocabulary, column_codes
+
+        vocabulary = Vocabulary()
+        if encoded is not None:
+            return vocabulary, column_ids(encoded, vocabulary)
+        return vocabulary, column_codes(self.encoder_, table, vocabulary)
+
+    def _finish_table_fit(self, task, rows, theories, seconds, table, encoded):
         import numpy
 
         self.theories_ = theories
         self.theory_ = [rule for label, _ in task.heads for rule in theories[label]]
-        masks = self._rule_masks(table)
+        masks = self._rule_masks(table, self._training_codes(table, encoded))
         self.rules_ = self._rule_records(task, rows, masks)
         self.classes_ = numpy.asarray(task.classes)
         self.n_features_in_ = table.shape[1]
@@ -359,16 +385,15 @@ class _TableFitting:
         if len(task.heads) == 1:
             self._training = _TrainingExamples(task)
         if masks is not None:
-            predicted = self.classes_[self._classes_from_masks(masks, len(rows))].tolist()
+            correct = int((self._classes_from_masks(masks, len(rows)) == task.positions()).sum())
         else:
             predicted = self._predict_encoded(None, rows)
-        correct = sum(p == t for p, t in zip(predicted, task.labels))
+            correct = sum(p == t for p, t in zip(predicted, task.labels))
         self.training_scores_ = {"accuracy": correct / len(rows)}
 
     def _rule_records(self, task, rows, masks):
         """``rules_``: each rule alone, its covered training rows of its class
         and of the others, by masks where the rules allow, else proved."""
-        import numpy
         import pandas
 
         readable = _Readable(self.encoder_)
@@ -376,7 +401,7 @@ class _TableFitting:
         for label, head in task.heads:
             theory = self.theories_[label]
             if masks is not None:
-                mine = numpy.asarray([v == label for v in task.labels], dtype=bool)
+                mine = task.positions() == task.classes.index(label)
                 counts = [(int((masks[(label, r)] & mine).sum()),
                            int((masks[(label, r)] & ~mine).sum())) for r in theory]
             else:
@@ -407,17 +432,21 @@ class _TableFitting:
                     return None
         return compiled
 
-    def _rule_masks(self, X):
+    def _rule_masks(self, X, encoded=None):
         """(class, rule) -> the rows of ``X`` the rule proves, from the
-        columns the rules read; None when the engine has to prove them."""
+        columns the rules read (or ``encoded``: X's vocabulary and id
+        arrays); None when the engine has to prove them."""
         from ._table_masks import Vocabulary, column_codes
 
         compiled = self._compiled_rules()
         if compiled is None:
             return None
-        read = {literal[0] for rule in compiled.values() for literal in rule.literals}
-        vocabulary = Vocabulary()
-        codes = column_codes(self.encoder_, X, vocabulary, read)
+        if encoded is not None:
+            vocabulary, codes = encoded
+        else:
+            read = {literal[0] for rule in compiled.values() for literal in rule.literals}
+            vocabulary = Vocabulary()
+            codes = column_codes(self.encoder_, X, vocabulary, read)
         return {key: rule.mask(codes, vocabulary, len(X)) for key, rule in compiled.items()}
 
     def _classes_from_masks(self, masks, rows):

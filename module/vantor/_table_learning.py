@@ -21,7 +21,7 @@ import numpy
 from . import _core
 from ._binning import _NumericColumn
 from ._table_cells import _distinct_cells, _text
-from ._table_masks import compile_rule
+from ._table_masks import MISSING, compile_rule
 
 # Constants that bottom-clause generation reads exactly as written: plain
 # atoms and numbers, none of them the name of a row.
@@ -56,7 +56,30 @@ def _column_terms(encoder, col, series):
     return (terms, codes) if None not in terms else None
 
 
-def row_bottom_clauses(encoder, table, constants, options):
+def encoded_columns(encoder, table):
+    """(predicate, constants, codes) of every fitted column of the training
+    rows (codes: per row the position of its constant, -1 missing); None
+    when some column must be read cell by cell."""
+    columns = []
+    for col in encoder.columns_:
+        found = _column_terms(encoder, col, table[col])
+        if found is None:
+            return None
+        columns.append((_core._tab_predicate_term(str(col)), found[0], found[1]))
+    return columns
+
+
+def column_ids(columns, vocabulary):
+    """predicate -> id arrays of its columns, as ``_table_masks.column_codes``
+    gives them, from ``encoded_columns``."""
+    out = {}
+    for predicate, terms, codes in columns:
+        ids = numpy.asarray([vocabulary.id(t) for t in terms] + [MISSING], dtype=numpy.int64)
+        out.setdefault(predicate, []).append(ids[codes])
+    return out
+
+
+def row_bottom_clauses(encoder, table, constants, options, columns=None):
     """The bottom clause of every row (a tuple of literal texts, shared by
     rows with the same constants), as bottom-clause generation builds it
     from the training facts; None when that needs the text scan (options
@@ -71,13 +94,9 @@ def row_bottom_clauses(encoder, table, constants, options):
         return None
     if any(_ROW_NAME.fullmatch(str(c)) for c in constants):
         return None
-    columns = []
-    for col in encoder.columns_:
-        found = _column_terms(encoder, col, table[col])
-        if found is None or not all(_PLAIN_TERM.fullmatch(t) for t in found[0]):
-            return None
-        columns.append((_core._tab_predicate_term(str(col)), found[0], found[1]))
-    if not columns:
+    columns = encoded_columns(encoder, table) if columns is None else columns
+    if not columns or not all(_PLAIN_TERM.fullmatch(t) for _, terms, _ in columns
+                              for t in terms):
         return None
     combinations, inverse = _distinct_rows([codes for _, _, codes in columns],
                                            [len(terms) + 1 for _, terms, _ in columns])
