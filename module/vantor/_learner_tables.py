@@ -190,6 +190,26 @@ class _Readable:
         return f"{column} in [{low}, {high}]"
 
 
+class _RowNames:
+    """The entity names e_0, e_1, ... of a table's rows, made as read."""
+
+    def __init__(self, count):
+        self._count = count
+
+    def __len__(self):
+        return self._count
+
+    def __getitem__(self, index):
+        if isinstance(index, slice):
+            return [f"e_{i}" for i in range(self._count)[index]]
+        if not -self._count <= index < self._count:
+            raise IndexError(index)
+        return f"e_{index % self._count}"
+
+    def __iter__(self):
+        return (f"e_{i}" for i in range(self._count))
+
+
 class _TrainingExamples:
     """(positive, negative) example texts of a two-class table fit, written
     only when ``rule_coverage`` or ``plot`` asks for them."""
@@ -270,7 +290,7 @@ class _TableFitting:
         learning["constant_set"] = list(dict.fromkeys(
             list(learning["constant_set"] or []) + list(encoder.constants_)))
         self.encoder_, self.target_, self._task = encoder, target, task
-        rows = [f"e_{i}" for i in range(len(table))]
+        rows = _RowNames(len(table))
         encoded = self._encoded_training(table)
         with _library_run(self.verbose, self.random_state):
             bottoms = self._row_bottom_clauses(table, rows, learning["constant_set"], encoded)
@@ -318,14 +338,14 @@ class _TableFitting:
         theories, seconds = {}, 0.0
         for label, head in task.heads:
             is_positive = task.positions() == task.classes.index(label)
-            pos = {f"{head}({rows[i]}).": list(bottoms[i])
+            pos = {f"{head}(e_{i}).": list(bottoms[i])
                    for i in numpy.flatnonzero(is_positive).tolist()}
             if not pos:
                 theories[label] = []
                 continue
             if by_masks:
                 theories[label], spent = self._learn_by_masks(
-                    pos, head, is_positive, rows, options, (vocabulary, codes))
+                    pos, head, is_positive, options, (vocabulary, codes))
                 seconds += spent
                 continue
             neg = {f"{head}({rows[i]}).": list(bottoms[i])
@@ -335,7 +355,7 @@ class _TableFitting:
             seconds += result.time_learn or 0.0
         return theories, seconds
 
-    def _learn_by_masks(self, pos, head, is_positive, rows, options, encoded):
+    def _learn_by_masks(self, pos, head, is_positive, options, encoded):
         """One class's theory with proved coverage read from masks where the
         candidates allow (the same theory as proving every candidate)."""
         import numpy
@@ -347,16 +367,18 @@ class _TableFitting:
 
         vocabulary, codes = encoded
         predicates = predicate_columns(self.encoder_)
-        neg = [f"{head}({rows[i]})." for i in numpy.flatnonzero(~is_positive).tolist()]
+        def negatives():  # written only for the engine
+            return [f"{head}(e_{i})." for i in numpy.flatnonzero(~is_positive).tolist()]
+
         theory, seconds = learn_proved_by_masks(
-            pos, len(neg), options,
+            pos, int((~is_positive).sum()), options,
             lambda rules: covered_by_masks(rules, head, predicates, codes, vocabulary,
                                            is_positive),
-            lambda rules: prove_covered(rules, self._background.path, list(pos), neg,
+            lambda rules: prove_covered(rules, self._background.path, list(pos), negatives(),
                                         options.n_jobs))
         if not options.quiet:  # the training tables a verbose fit shows
-            evaluate_theory_prolog_training(theory, self._background.path, list(pos), neg,
-                                            False, **_evaluation(options))
+            evaluate_theory_prolog_training(theory, self._background.path, list(pos),
+                                            negatives(), False, **_evaluation(options))
         return theory, seconds
 
     def _training_codes(self, table, encoded):
