@@ -19,8 +19,7 @@ import time
 import numpy
 
 from . import _core
-from ._binning import _NumericColumn
-from ._table_cells import _distinct_cells, _text
+from .encoder import _cell_constants
 from ._table_masks import MISSING, compile_rule
 
 # Constants that bottom-clause generation reads exactly as written: plain
@@ -29,40 +28,13 @@ _PLAIN_TERM = re.compile(r"[a-z][A-Za-z0-9_]*|-?[0-9]+(\.[0-9]+)?([eE][+-]?[0-9]
 _ROW_NAME = re.compile(r"e_[0-9]+")
 
 
-def _column_terms(encoder, col, series):
-    """(constants, codes): the constants of a fitted column and, per row, the
-    position of its constant there (-1: missing); None when the cells must
-    be read one by one."""
-    encoding = encoder.encodings_[col]
-    if isinstance(encoding, _NumericColumn):
-        cuts = [float(c) for c in encoding.cuts]
-        array = getattr(series, "values", None)
-        if (not isinstance(array, numpy.ndarray) or array.dtype.kind not in "iuf"
-                or any(f != c for f, c in zip(cuts, encoding.cuts))
-                or (array.dtype.kind != "f" and len(array)
-                    and max(abs(int(array.max())), abs(int(array.min()))) > 2 ** 53)):
-            return None
-        values = array.astype(numpy.float64)
-        present = ~numpy.isnan(values)
-        index = numpy.searchsorted(numpy.asarray(cuts, dtype=numpy.float64),
-                                   numpy.where(present, values, 0.0), side="right")
-        terms = ["g" + str(i) for i in range(len(encoding.texts))]
-        return terms, numpy.where(present, index, -1)
-    found = _distinct_cells(series)
-    if found is None:
-        return None
-    cells, codes = found
-    terms = [encoding.get(_text(cell)) for cell in cells]
-    return (terms, codes) if None not in terms else None
-
-
 def encoded_columns(encoder, table):
     """(predicate, constants, codes) of every fitted column of the training
     rows (codes: per row the position of its constant, -1 missing); None
     when some column must be read cell by cell."""
     columns = []
     for col in encoder.columns_:
-        found = _column_terms(encoder, col, table[col])
+        found = _cell_constants(encoder.encodings_[col], table[col], False)
         if found is None:
             return None
         columns.append((_core._tab_predicate_term(str(col)), found[0], found[1]))

@@ -67,6 +67,42 @@ def _class_counts_of(inverse, count, classes, present):
     return counts[:, counts.sum(axis=0) > 0].tolist()
 
 
+def _cell_constants(encoding, series, unseen):
+    """(constants, codes) of a column as ``transform`` writes it, read in
+    one pass: the constants its cells are written as and, per row, the
+    position of its cell's constant there (-1: missing). A category not
+    seen in fitting gets its constant as ``_UnseenValues`` spells it when
+    ``unseen``, else the answer is None; None too where only reading cell by
+    cell is exact."""
+    import numpy
+
+    if isinstance(encoding, _NumericColumn):
+        array = getattr(series, "values", None)
+        if not isinstance(array, numpy.ndarray) or array.dtype.kind not in "iuf":
+            return None
+        cuts = [float(c) for c in encoding.cuts]
+        if any(f != c for f, c in zip(cuts, encoding.cuts)):
+            return None
+        if array.dtype.kind != "f" and len(array) and max(
+                abs(int(array.max())), abs(int(array.min()))) > 2 ** 53:
+            return None  # beyond 2^53 a float no longer holds every integer
+        values = array.astype(numpy.float64)
+        present = ~numpy.isnan(values)
+        index = numpy.searchsorted(numpy.asarray(cuts, dtype=numpy.float64),
+                                   numpy.where(present, values, 0.0), side="right")
+        return ["g" + str(i) for i in range(len(encoding.texts))], numpy.where(present, index, -1)
+    found = _tab._distinct_cells(series)
+    if found is None:
+        return None
+    cells, codes = found
+    texts = [_tab._text(cell) for cell in cells]
+    if not unseen:
+        terms = [encoding.get(text) for text in texts]
+        return None if None in terms else (terms, codes)
+    spelled = _UnseenValues(encoding)
+    return [encoding.get(text) or spelled.term(text) for text in texts], codes
+
+
 class TableEncoder:
     """Background facts from a data table, with ranges fitted on chosen rows.
 
@@ -283,8 +319,16 @@ class TableEncoder:
         self._fitted()
         facts = []
         for col in self.columns_:
-            values = _tab._column_values(data, col)
-            facts.extend(self._column_facts(col, values, start))
+            found = _cell_constants(self.encodings_[col], data[col], True)
+            if found is None:
+                facts.extend(self._column_facts(col, _tab._column_values(data, col), start))
+                continue
+            # One pass over the column's codes, each constant spelled once.
+            terms, codes = found
+            predicate = _core._tab_predicate_term(str(col))
+            ends = [f",{term})." for term in terms]
+            facts.extend(f"{predicate}(e_{row}" + ends[code]
+                         for row, code in enumerate(codes.tolist(), start) if code >= 0)
         return facts
 
     def fit_transform(self, data, y=None, start=0):
