@@ -96,7 +96,7 @@ def test_learner_predicts_alike_with_masks_and_in_the_engine(labels, monkeypatch
                           "colour": rng.choice(["red", "RED", "green", None], 500),
                           "w": rng.normal(0, 2, 500)})
     by_masks, records = learner.predict(fresh), learner.rules_.copy()
-    monkeypatch.setattr("vantor._learner_tables._PREDICT_CHUNK", 70)
+    monkeypatch.setattr("vantor._table_predicting._PREDICT_CHUNK", 70)
     learner._extra = "% facts here send every proof to the engine\n"
     assert learner._rule_masks(fresh) is None
     assert learner.predict(fresh).tolist() == by_masks.tolist()
