@@ -62,3 +62,20 @@ def test_theories_are_those_learned_from_the_facts_as_text(options, classes, mon
     assert fast.theory_ and fast.theory_ == slow.theory_
     assert fast.rules_.equals(slow.rules_)
     assert fast.predict(table).tolist() == slow.predict(table).tolist()
+
+
+def test_added_facts_send_proofs_to_the_engine_and_survive_pickling(tmp_path):
+    import pickle
+
+    extra = tmp_path / "extra.pl"
+    extra.write_text("flag(e_0).")  # no final line break
+    table = mixed_table()
+    y = (table.Age > 60).astype(int)
+    options = dict(coverage="prolog", selection="cover", random_state=0)
+    plain = Learner(**options).fit(table, y)
+    joined = Learner(str(extra), **options).fit(table, y)
+    assert joined._rule_masks(table) is None and joined.theory_ == plain.theory_
+    fresh = mixed_table(50, seed=9)
+    copy = pickle.loads(pickle.dumps(joined))
+    expected = plain.predict(fresh).tolist()
+    assert copy.predict(fresh).tolist() == joined.predict(fresh).tolist() == expected

@@ -223,18 +223,19 @@ class _TrainingExamples:
 
 
 class _TableBackground(_Background):
-    """The training rows' facts (and the ``background`` parameter's), as
+    """The training rows' facts, then the ``background`` parameter's, as
     text only once something reads it: learning from masks never does."""
 
-    def __init__(self, encoder, table, extra):
-        super().__init__(None, None)
-        self._source = (encoder, table, extra)
+    def __init__(self, encoder, table, extra, text=None):
+        super().__init__(text, None)
+        self._source = (encoder, table) if text is None else None
+        self.extra = extra
 
     @property
     def text(self):
         if self._text is None:
-            encoder, table, extra = self._source
-            self._text = "\n".join(encoder.transform(table)) + "\n" + extra
+            encoder, table = self._source
+            self._text = "\n".join(encoder.transform(table)) + "\n" + self.extra
             self._source = None
         return self._text
 
@@ -242,8 +243,15 @@ class _TableBackground(_Background):
     def text(self, value):
         self._text = value
 
+    def with_rows(self, facts):
+        """The text with the facts of more rows after the training rows'
+        (before the ``background`` parameter's facts)."""
+        text = self.text
+        rows = text[:len(text) - len(self.extra)]
+        return rows + "".join(fact + "\n" for fact in facts) + self.extra
+
     def __reduce__(self):
-        return _Background, (self.text, self.name)
+        return _TableBackground, (None, None, self.extra, self.text)
 
 
 class _TableFitting(_TablePredicting):

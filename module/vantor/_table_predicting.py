@@ -130,5 +130,5 @@ class _TablePredicting:
         start = self._training_rows
         facts = self.encoder_.transform(X, start=start)
         rows = [f"e_{start + i}" for i in range(len(X))]
-        background = _Background(self._background.text + "\n".join(facts) + "\n", None)
+        background = _Background(self._background.with_rows(facts), None)
         return self._predict_encoded(facts, rows, background.path)
