@@ -62,6 +62,7 @@ def test_the_table_converter_keeps_its_documented_spelling(tmp_path):
     lambda df: vantor.prepare_logic_rules(df, ["a"]),
     lambda df: vantor.prepare_examples(df, "b"),
     lambda df: Learner().fit(df, [0, 1]),
+    lambda df: Learner().fit(df.iloc[:, 1:], [0, 1]).predict(df),
 ])
 def test_repeated_column_names_are_refused(call, tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)

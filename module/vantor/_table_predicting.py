@@ -108,6 +108,9 @@ class _TablePredicting:
         if not hasattr(self, "encoder_"):
             raise ValueError("this Learner was fitted on example texts; predict takes example "
                              "texts, not a table")
+        from ._table_cells import _check_unique_columns
+
+        _check_unique_columns(X)
         if self.target_ is not None and self.target_ in X.columns:
             X = X.drop(columns=[self.target_])
         if len(X) == 0:
