@@ -124,16 +124,15 @@ class _Choosing:
 
     # ------------------------------------------------------------ tables
 
-    def _learn_class(self, pos, neg, learning):
-        """The ``Vantor`` record of one class of a table, with options chosen
-        on its rows (by the encoding's trial when it ran)."""
-        from .learn import vantor_learn
-
+    def _class_learning(self, pos, negatives, learning):
+        """The learning options of one class of a table, chosen on its rows
+        (by the encoding's trial when it ran; ``negatives()`` gives the
+        negative bottom clauses when a choice still has to be made)."""
         # Taken out once used: the proofs are not kept on the fitted learner.
         found = getattr(self, "_table_choices", {}).pop(next(iter(pos), None), None)
-        options, _, _, choice = found or self._choose_on(pos, neg, learning)
-        result = learn_chosen(choice, self._background.path) if choice else None
-        return result or vantor_learn(pos, neg, file=self._background.path, **options)
+        if found is None and self._auto_applies(learning):
+            found = self._choose_on(pos, negatives(), learning)
+        return found[0] if found else learning
 
     def _choose_on(self, pos, neg, learning, budget=PROOF_BUDGET):
         """(options, names chosen, inner accuracy, the choice) on given
@@ -150,11 +149,11 @@ class _Choosing:
         options.pop("follow")
         return options, choice.chosen, choice.score, choice
 
-    def _table_encoding(self, table, task):
+    def _table_encoding(self, table, task, labels):
         """(strategy, number of ranges) of a table's encoding: given, plain
         (auto=False) or the one whose rows validate best, the plain one on
         ties. The winner's per-class choices are kept for the fit."""
-        from ._learner_inputs import _Background
+        from ._learner_tables import _TableBackground
         from .encoder import TableEncoder
 
         self._table_choices = {}
@@ -171,13 +170,15 @@ class _Choosing:
         best, extra = None, self._extra_background()
         for strategy, n_ranges in tried:
             encoder = TableEncoder(n_ranges=n_ranges, strategy=strategy)
-            encoder.fit(table, task.labels if strategy == "entropy" else None)
-            self._background = _Background("\n".join(encoder.transform(table)) + "\n" + extra,
-                                           None)
+            encoder.fit(table, labels if strategy == "entropy" else None)
+            # The fit sets these again for the encoding chosen.
+            self.encoder_, self._extra = encoder, extra
+            self._background = _TableBackground(encoder, table, extra)
             constants = list(dict.fromkeys(list(learning["constant_set"] or [])
                                            + list(encoder.constants_)))
             rows = [f"e_{i}" for i in range(len(table))]
-            bottoms = self._row_bottom_clauses(rows, constants)
+            bottoms = self._row_bottom_clauses(table, rows, constants,
+                                               self._encoded_training(table))
             choices, scores = {}, []
             for label, head in task.heads:
                 pos = {f"{head}({r}).": list(b) for r, b, v in zip(rows, bottoms, task.labels)
