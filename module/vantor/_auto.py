@@ -130,8 +130,9 @@ class _Trial:
     """Inner validation of the structures tried on one set of training
     examples; proofs are cached by rule text per bottom-clause setting."""
 
-    def __init__(self, background, fixed, bottoms_of, seed, budget=PROOF_BUDGET):
+    def __init__(self, background, fixed, bottoms_of, seed, budget=PROOF_BUDGET, prover=None):
         self.background, self.fixed, self.bottoms_of = background, fixed, bottoms_of
+        self.prover = prover
         self.seed = seed
         self.bottoms, self.proofs = {}, {}
         self.proofs_left = budget
@@ -172,7 +173,9 @@ class _Trial:
         cache = self.proofs.setdefault(key, {})
         pos, neg = self.bottom_clauses(*key)
         new = [r for r in rules if r not in cache]
-        if new:
+        if new and self.prover is not None:
+            self._prove_by(new, cache, list(pos), list(neg))
+        elif new:
             on_pos = self._proved(new, list(pos), [])
             kept = [i for i, (p, _, _) in enumerate(on_pos) if len(p) >= self.least_positives]
             on_neg = self._proved([new[i] for i in kept], [], list(neg))
@@ -181,6 +184,20 @@ class _Trial:
             for i, (_, n, _) in zip(kept, on_neg):
                 cache[new[i]] = (on_pos[i][0], n, on_pos[i][2])
         return [cache[r] for r in rules]
+
+    def _prove_by(self, new, cache, pos, neg):
+        """Coverage from the caller's prover (table masks), the engine for
+        the rules it cannot say. Counted as proofs all the same, so that the
+        choice does not depend on how coverage is found."""
+        covered = self.prover(new)
+        missing = [i for i, c in enumerate(covered) if c is None]
+        for i, proved in zip(missing, self._proved([new[i] for i in missing], pos, neg)):
+            covered[i] = proved
+        kept = 0
+        for rule, c in zip(new, covered):
+            kept += len(c[0]) >= self.least_positives
+            cache[rule] = c if len(c[0]) >= self.least_positives else None
+        self.proofs_left -= len(new) * len(pos) + kept * len(neg)
 
     def _proved(self, rules, pos, neg):
         with warnings.catch_warnings():
@@ -208,16 +225,27 @@ class _Trial:
     def _score(self, structure, rules, covered, formed):
         """Best pooled held-out accuracy over the grid (first best wins)."""
         at = {r.replace("&", ","): i for i, r in enumerate(rules)}
+        stand_in = _representatives(covered)
+        formers = [0] * len(rules)  # positives forming each rule
+        for made in formed:
+            for r in made:
+                formers[r] += 1
         correct = [0] * len(self.grid)
         for test_pos, test_neg in self.folds:
             train_pos = [i for i in range(len(self.positives)) if i not in test_pos]
             train_neg = [i for i in range(len(self.negatives)) if i not in test_neg]
-            mine = _distinct(sorted({r for i in train_pos for r in formed[i]
-                                     if covered[r] is not None}), covered)
+            # A fold's candidates: the rules some training positive forms.
+            held = [0] * len(rules)
+            for i in test_pos:
+                for r in formed[i]:
+                    held[r] += 1
+            mine = sorted({stand_in[r] for r in stand_in if formers[r] > held[r]})
             pos_at = {x: j for j, x in enumerate(train_pos)}
             neg_at = {x: j for j, x in enumerate(train_neg)}
-            texts = [rules[r] for r in mine]
             fold_covered = [_proved._restricted(covered[r], pos_at, neg_at) for r in mine]
+            keep = self._selectable(fold_covered, len(train_neg))
+            texts = [rules[mine[k]] for k in keep]
+            fold_covered = [fold_covered[k] for k in keep]
             seen = {}
             for g, selection in enumerate(self.grid):
                 options = self._options(structure, selection)
@@ -227,6 +255,19 @@ class _Trial:
                     seen[tuple(theory)] = self._held_out(theory, at, covered, test_pos, test_neg)
                 correct[g] += seen[tuple(theory)]
         return _best(correct, len(self.positives) + len(self.negatives), self.grid)
+
+    def _selectable(self, fold_covered, n_neg):
+        """Positions of the rules some setting of the grid could select: the
+        others fail its filters under every setting, and passing them on
+        only costs the selection time."""
+        precision = min(g["min_precision"] for g in self.grid)
+        most = max(g["max_neg"] * n_neg if isinstance(g["max_neg"], float) and g["max_neg"] < 1
+                   else g["max_neg"] for g in self.grid)
+        keep = []
+        for k, (p, n, _) in enumerate(fold_covered):
+            if p and len(n) <= most + 1 and len(p) >= precision * (len(p) + len(n)):
+                keep.append(k)
+        return keep
 
     @staticmethod
     def _held_out(theory, at, covered, test_pos, test_neg):
@@ -326,17 +367,18 @@ def _relearned(trial, structure, selection):
     return correct / (len(names_pos) + len(names_neg))
 
 
-def _distinct(indexes, covered):
-    """One candidate per distinct coverage, the shortest (then the first):
-    rules that cover the same examples predict alike, and selection prefers
-    the shorter of equals, so the others only cost selection time."""
+def _representatives(covered):
+    """Each proved candidate's stand-in: the shortest (then the first) rule
+    of the same coverage. Rules that cover the same examples predict alike
+    in every fold, and selection prefers the shorter of equals, so the
+    others only cost selection time."""
     kept = {}
-    for r in indexes:
-        p, n, length = covered[r]
-        key = (tuple(p), tuple(n))
-        if key not in kept or length < covered[kept[key]][2]:
-            kept[key] = r
-    return sorted(kept.values())
+    for r, c in enumerate(covered):
+        if c is not None:
+            key = (tuple(c[0]), tuple(c[1]))
+            if key not in kept or c[2] < covered[kept[key]][2]:
+                kept[key] = r
+    return {r: kept[(tuple(c[0]), tuple(c[1]))] for r, c in enumerate(covered) if c is not None}
 
 
 def _engine_correct(theory, background, pos, neg):
@@ -386,16 +428,19 @@ def _alternatives(trial, given, target_arity, background_text):
     return out
 
 
-def choose_setting(background, given, bottoms_of, seed, budget=PROOF_BUDGET):
+def choose_setting(background, given, bottoms_of, seed, budget=PROOF_BUDGET, prover=None):
     """The ``Choice`` for these training examples. ``given`` holds the
     options the user set (kept as given, never searched over) and the fixed
     ones (verbose, n_jobs, ...); ``bottoms_of(follow, numbers)`` builds the
     bottom clauses of the training examples; ``budget`` bounds the proofs
-    (a caller making several choices for one fit shares one budget out)."""
+    (a caller making several choices for one fit shares one budget out);
+    ``prover(rules)``, when given, says the coverage of rules over all
+    training examples (None for a rule it cannot say) in place of the
+    engine."""
     tic = time.perf_counter()
     searched = {n for n in ("max_literals", "recursive", "follow", "numbers", "min_pos",
                             "max_neg", "min_precision", "eval_fn") if n not in given}
-    trial = _Trial(background, given, bottoms_of, seed, budget)
+    trial = _Trial(background, given, bottoms_of, seed, budget, prover)
     plain = {n: given.get(n, v) for n, v in BASE_STRUCTURE.items()}
     if not trial.folds:  # too few examples to validate: the plain structure, noisy setting
         selection = {n: given.get(n, v) for n, v in SELECTION_GRID[0].items()}

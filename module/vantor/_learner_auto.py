@@ -134,7 +134,7 @@ class _Choosing:
             found = self._choose_on(pos, negatives(), learning)
         return found[0] if found else learning
 
-    def _choose_on(self, pos, neg, learning, budget=PROOF_BUDGET):
+    def _choose_on(self, pos, neg, learning, budget=PROOF_BUDGET, prover=None):
         """(options, names chosen, inner accuracy, the choice) on given
         bottom clauses."""
         if not self._auto_applies(learning):
@@ -144,7 +144,7 @@ class _Choosing:
         fixed.update(follow=self._resolved("follow"), numbers=self._resolved("numbers"))
         seed = self.random_state if self.random_state is not None else 0
         choice = choose_setting(self._background.path, fixed, lambda f, n: (pos, neg), seed,
-                                budget)
+                                budget, prover)
         options = dict(choice.options)
         options.pop("follow")
         return options, choice.chosen, choice.score, choice
@@ -177,8 +177,9 @@ class _Choosing:
             constants = list(dict.fromkeys(list(learning["constant_set"] or [])
                                            + list(encoder.constants_)))
             rows = [f"e_{i}" for i in range(len(table))]
-            bottoms = self._row_bottom_clauses(table, rows, constants,
-                                               self._encoded_training(table))
+            encoded = self._encoded_training(table)
+            bottoms = self._row_bottom_clauses(table, rows, constants, encoded)
+            masks = self._mask_prover(table, encoded, task)
             choices, scores = {}, []
             for label, head in task.heads:
                 pos = {f"{head}({r}).": list(b) for r, b, v in zip(rows, bottoms, task.labels)
@@ -189,7 +190,8 @@ class _Choosing:
                     continue
                 # One fit's proofs, shared out over the encodings and classes.
                 share = PROOF_BUDGET // (len(tried) * len(task.heads))
-                found = self._choose_on(pos, neg, dict(learning, constant_set=constants), share)
+                found = self._choose_on(pos, neg, dict(learning, constant_set=constants), share,
+                                        masks and masks(label, head))
                 choices[next(iter(pos))] = found
                 scores.append(found[2] or 0.0)
             score = sum(scores) / len(scores) if scores else 0.0
@@ -198,6 +200,24 @@ class _Choosing:
         self._table_choices = best[2]
         self._record_table_choice(best[1], best[2], best[0])
         return best[1]
+
+    def _mask_prover(self, table, encoded, task):
+        """``prover(label, head)``: one class's coverage read from the
+        encoded columns' masks, as the fit reads it; None when facts of the
+        ``background`` parameter join the rows'."""
+        if self._extra.strip():
+            return None
+        from ._table_learning import covered_by_masks
+        from ._table_masks import predicate_columns
+
+        vocabulary, codes = self._training_codes(table, encoded)
+        predicates = predicate_columns(self.encoder_)
+
+        def prover(label, head):
+            is_positive = task.positions() == task.classes.index(label)
+            return lambda rules: covered_by_masks(rules, head, predicates, codes, vocabulary,
+                                                  is_positive)
+        return prover
 
     def _record_table_choice(self, encoding, choices, score=None):
         """``chosen_`` of a table fit: the encoding and the first class's
