@@ -35,16 +35,26 @@ Source = Union[BottomClauses, str, os.PathLike]
 class VantorFold:
     """The folds of a positive and a negative bottom-clause dictionary.
 
-    ``VantorFold(pos, neg, pos_d, neg_d)`` stores, in this order:
+    ``VantorFold(pos, neg, pos_d, neg_d)`` stores its four fields in this
+    order. The record stores what it is given and checks nothing; two
+    records are equal when their four fields are equal.
 
-    - ``pos_fold``: fold number (0, 1, ...) -> dictionary of that fold's
-      positive examples;
-    - ``neg_fold``: the same for the negative examples;
-    - ``pos_dict``: the complete positive bottom-clause dictionary;
-    - ``neg_dict``: the complete negative bottom-clause dictionary.
+    Attributes
+    ----------
+    pos_fold : dict
+        Fold number (0, 1, ...) -> dictionary of that fold's positive
+        examples.
+    neg_fold : dict
+        The same for the negative examples.
+    pos_dict : dict
+        The complete positive bottom-clause dictionary.
+    neg_dict : dict
+        The complete negative bottom-clause dictionary.
 
-    The record stores what it is given and checks nothing; two records are
-    equal when their four fields are equal.
+    Examples
+    --------
+    >>> VantorFold({0: {"g(a).": []}}, {0: {}}, {"g(a).": []}, {})
+    VantorFold(pos_fold={0: <1 example>}, neg_fold={0: <0 examples>}, pos_dict=<1 example>, neg_dict=<0 examples>)
     """
 
     __slots__ = ("pos_fold", "neg_fold", "pos_dict", "neg_dict")
