@@ -47,6 +47,8 @@ add_module_names = False
 napoleon_google_docstring = False
 napoleon_numpy_docstring = True
 napoleon_use_rtype = False
+# Attributes as fields: autodoc also documents the members themselves.
+napoleon_use_ivar = True
 napoleon_custom_sections = [("Learning options", "params_style")]
 
 myst_enable_extensions = ["colon_fence", "deflist"]

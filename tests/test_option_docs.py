@@ -21,10 +21,18 @@ def test_wrapped_functions_list_the_learning_options(function):
     assert doc.startswith(function.__wrapped__.__doc__.strip().splitlines()[0])
 
 
-def test_options_go_before_the_examples():
+def test_options_follow_the_parameters():
     @_options.takes_learn_options
     def documented(options):
         """Summary.
+
+        Parameters
+        ----------
+        options : LearnOptions
+
+        Returns
+        -------
+        int
 
         Examples
         --------
@@ -32,7 +40,8 @@ def test_options_go_before_the_examples():
         """
 
     doc = documented.__doc__
-    assert doc.index("Learning options\n----------------\nconstant_set : ") < doc.index("Examples")
+    place = doc.index("Learning options\n----------------\nconstant_set : ")
+    assert doc.index("options : LearnOptions") < place < doc.index("Returns") < doc.index("Examples")
     assert doc.rstrip().endswith(">>> documented()")
 
 

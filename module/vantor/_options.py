@@ -333,15 +333,22 @@ def options_doc(indent="    ", skip=(), title="Learning options"):
 
 
 def with_options_doc(doc, skip=()):
-    """``doc`` with the options section added after its own sections and
-    before its Examples, which numpydoc keeps last."""
+    """``doc`` with the options section right after its own parameters:
+    before its first later numpydoc section (Returns, Raises, Notes,
+    Examples, ...), else at the end."""
     doc = inspect.cleandoc(doc or "")
     section = options_doc(indent="", skip=skip)
-    marker = "\nExamples\n--------\n"
-    if marker in doc:
-        own, examples = doc.split(marker, 1)
-        return own.rstrip() + "\n\n" + section + "\n" + marker + examples
-    return doc + "\n\n" + section
+    later = [doc.find(f"\n{title}\n{'-' * len(title)}\n") for title in _LATER_SECTIONS]
+    found = [place for place in later if place >= 0]
+    if not found:
+        return doc + "\n\n" + section
+    place = min(found)
+    return doc[:place].rstrip() + "\n\n" + section + "\n" + doc[place:]
+
+
+# The numpydoc sections that follow Parameters.
+_LATER_SECTIONS = ("Returns", "Yields", "Raises", "Warns", "Warnings", "See Also", "Notes",
+                   "References", "Examples")
 
 
 class LearnOptions:
