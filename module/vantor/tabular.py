@@ -261,19 +261,10 @@ def prepare_logic_rules(data: Any, column_list: list, file_name: Path = "BK.pl",
     Examples
     --------
     >>> import pandas as pd
-    >>> table = pd.DataFrame({"age": [23, 67, 70, 45], "smoker": ["no", "yes", "yes", "no"],
-    ...                       "label": ["well", "sick", "sick", "well"]})
+    >>> table = pd.DataFrame({"age": [23, 67, 70, 45], "smoker": ["no", "yes", "yes", "no"]})
     >>> prepare_logic_rules(table, ["age", "smoker"], default_div=2)
-    >>> print(open("BK.pl").read())
-    age(e_0,g0).
-    age(e_1,g1).
-    age(e_2,g1).
-    age(e_3,g0).
-    smoker(e_0,no).
-    smoker(e_1,yes).
-    smoker(e_2,yes).
-    smoker(e_3,no).
-    <BLANKLINE>
+    >>> read_example("BK.pl")[:3]
+    ['age(e_0,g0).', 'age(e_1,g1).', 'age(e_2,g1).']
     """
     conditions = {} if conditions is None else conditions
     default_div = _check_count(default_div, "default_div")
@@ -432,8 +423,8 @@ def prepare_examples(data: Any, target_column: Any, example_label: str = "target
     Examples
     --------
     >>> import pandas as pd
-    >>> table = pd.DataFrame({"age": [23, 67, 70, 45], "smoker": ["no", "yes", "yes", "no"],
-    ...                       "label": ["well", "sick", "sick", "well"]})
+    >>> table = pd.DataFrame({"age": [23, 67, 70, 45], "smoker": ["no", "yes", "yes", "no"]})
+    >>> table["label"] = ["well", "sick", "sick", "well"]
     >>> prepare_examples(table, "label")
     ['pos_example.f', 'neg_example.n']
     >>> read_example("pos_example.f")
@@ -507,8 +498,7 @@ def read_constants_meta_info(meta_information: Path = "meta_data.info",
     Examples
     --------
     >>> import pandas as pd
-    >>> table = pd.DataFrame({"age": [23, 67, 70, 45], "smoker": ["no", "yes", "yes", "no"],
-    ...                       "label": ["well", "sick", "sick", "well"]})
+    >>> table = pd.DataFrame({"age": [23, 67, 70, 45], "smoker": ["no", "yes", "yes", "no"]})
     >>> prepare_logic_rules(table, ["age", "smoker"], default_div=2)
     >>> read_constants_meta_info()
     ['g0', 'g1', 'no', 'yes']
@@ -533,15 +523,6 @@ def read_meta_information(filename: Path) -> dict[str, list[str]]:
         Feature key -> list of range texts (``"5--7"``), in file order;
         categorical features map to an empty list. Keys keep the column's case
         and brackets, with blanks as "_" (``Income_(USD)``).
-
-    Examples
-    --------
-    >>> import pandas as pd
-    >>> table = pd.DataFrame({"age": [23, 67, 70, 45], "smoker": ["no", "yes", "yes", "no"],
-    ...                       "label": ["well", "sick", "sick", "well"]})
-    >>> prepare_logic_rules(table, ["age", "smoker"], default_div=2)
-    >>> read_meta_information("meta_data.info")
-    {'age': ['23--45', '67--70'], 'smoker': []}
     """
     return _core._tab_meta_information(_read_text(filename), str(filename))
 
@@ -570,8 +551,7 @@ def print_rules(rule_set: Optional[list[str]] = None,
     Examples
     --------
     >>> import pandas as pd
-    >>> table = pd.DataFrame({"age": [23, 67, 70, 45], "smoker": ["no", "yes", "yes", "no"],
-    ...                       "label": ["well", "sick", "sick", "well"]})
+    >>> table = pd.DataFrame({"age": [23, 67, 70, 45], "smoker": ["no", "yes", "yes", "no"]})
     >>> prepare_logic_rules(table, ["age", "smoker"], default_div=2)
     >>> print_rules(["target(A):-age(A,g1),smoker(A,yes)"])
     ['target(A):-age(A,B),inRange(B,67--70),smoker(A,yes)']
