@@ -3,8 +3,10 @@
 # Any warning fails the build (-W); --keep-going reports all of them first.
 # Usage: bash docs/build.sh [python]   (default: .venv/bin/python, else python3)
 set -euo pipefail
-cd "$(dirname "$0")"
 python=${1:-}
+# A path given from the caller's folder stays valid after the cd below.
+case "$python" in */*) python=$(cd "$(dirname "$python")" && pwd)/$(basename "$python") ;; esac
+cd "$(dirname "$0")"
 if [ -z "$python" ]; then
     if [ -x ../.venv/bin/python ]; then python=../.venv/bin/python; else python=python3; fi
 fi
