@@ -442,6 +442,8 @@ Learner.__doc__ = (
     frequent class), a row proved by none the most frequent class; with
     ``positive`` given the labels become 1 (that class) and 0. The
     ``background`` parameter adds facts (its default file name is not read).
+    Rules that read only their row's own columns are evaluated as numpy
+    masks over the encoded columns (rows in chunks), not in the engine.
 
     """ + _parameters_doc().lstrip() + """
 

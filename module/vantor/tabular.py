@@ -20,14 +20,15 @@ written to a temporary file beside it and then renamed over it. The writers
 take a ``folder``: relative file names are then placed in that folder
 (made when missing) instead of the working directory.
 """
-import math
-import operator
 import os
-import re
 from typing import Any, Optional, Union
 
 from . import _core
 from ._files import replace_files
+from ._table_cells import (_check_count, _check_unique_columns, _column_values, _condition_for,
+                           _in_folder, _is_missing, _kind, _narrow_float, _numbers,
+                           _numeric_cells, _present, _read_text, _same_file, _text)
+from .encoder import TableEncoder
 
 __all__ = [
     "prepare_logic_rules",
@@ -42,174 +43,6 @@ __all__ = [
 ]
 
 Path = Union[str, os.PathLike]
-
-_FLOAT = "float64"
-_INT = "int64"
-
-
-# ---------------------------------------------------------------- helpers
-
-
-def _column_values(data, column):
-    """One column's values as plain Python objects, in row order."""
-    values = data[column]
-    tolist = getattr(values, "tolist", None)
-    return tolist() if callable(tolist) else list(values)
-
-
-# Type names of numeric columns given as texts (numpy's and pandas' own).
-_NUMERIC_NAME = re.compile(r"(u?int|U?Int|float|Float)(8|16|32|64)")
-
-
-def _kind(dtype):
-    """_INT or _FLOAT for a numeric column type, None for any other type.
-
-    Booleans are not numbers here: they stay categorical (True, False).
-    """
-    if dtype == _FLOAT:
-        return _FLOAT
-    if dtype == _INT:
-        return _INT
-    kind = getattr(dtype, "kind", None)
-    if isinstance(kind, str) and kind in ("i", "u", "f"):
-        return _FLOAT if kind == "f" else _INT
-    if isinstance(dtype, str):
-        match = _NUMERIC_NAME.fullmatch(dtype)
-        if match:
-            return _FLOAT if match.group(1).lower() == "float" else _INT
-    return None
-
-
-def _narrow_float(dtype):
-    """"float32" or "float16" for float columns narrower than 64 bits, else None."""
-    size = getattr(dtype, "itemsize", None)
-    if not isinstance(size, int) and isinstance(dtype, str):
-        size = {"float32": 4, "float16": 2}.get(dtype.lower())
-    return {4: "float32", 2: "float16"}.get(size)
-
-
-def _is_missing(value):
-    """None, a NaN of any float type, pandas' NA and NaT."""
-    if value is None:
-        return True
-    if isinstance(value, float):
-        return value != value
-    name = type(value).__name__
-    if name in ("NAType", "NaTType"):
-        return True
-    if type(value).__module__ == "numpy" and getattr(getattr(value, "dtype", None), "kind", "") in "fcmM":
-        return bool(value != value)
-    return False
-
-
-def _present(values):
-    """The cells that hold a value and their row numbers, and the count of
-    missing cells."""
-    kept, rows = [], []
-    for row, v in enumerate(values):
-        if not _is_missing(v):
-            kept.append(v)
-            rows.append(row)
-    return kept, rows, len(values) - len(kept)
-
-
-def _float_text(number, narrow):
-    """A float as Python writes it, or for a narrow column the shortest
-    text that reads back to the same value of that width."""
-    if narrow and math.isfinite(number):
-        import numpy  # narrow float columns only come from numpy or pandas
-
-        # numpy writes a narrow float in its shortest form; repr() of that
-        # text as a Python float gives the usual spelling (2.0, 1e-05, 1e+16).
-        return repr(float(str(getattr(numpy, narrow)(number))))
-    return repr(number)
-
-
-def _numeric_cells(values, kind, narrow):
-    """Numbers and their texts for a column of a numeric type."""
-    if kind == _INT:
-        numbers = [operator.index(v) for v in values]
-        return numbers, [str(n) for n in numbers]
-    numbers = [float(v) for v in values]
-    return numbers, [_float_text(n, narrow) for n in numbers]
-
-
-def _single_line(text):
-    """A name or value as one line of the meta-information file."""
-    return text.replace("\n", " ").replace("\r", " ")
-
-
-def _in_folder(folder, name):
-    """A file name placed in ``folder`` (made when missing); unchanged
-    without a folder or for an absolute name."""
-    if folder is None:
-        return name
-    folder = os.fspath(folder)
-    os.makedirs(folder, exist_ok=True)
-    return os.path.join(folder, os.fspath(name))
-
-
-def _text(value):
-    """A cell as text: floats in repr form, everything else with str()."""
-    if isinstance(value, float):
-        # float() first: numpy's float64 is a float whose repr names its type.
-        return repr(float(value))
-    return str(value)
-
-
-def _numbers(values, column_name):
-    """Numbers and their texts for a numeric column.
-
-    numpy scalars (from columns read without tolist()) become Python ints
-    and floats, so that their text is exactly Python's.
-    """
-    numbers, texts = [], []
-    for row, v in enumerate(values):
-        if isinstance(v, float):
-            n = float(v)
-        elif isinstance(v, int):
-            n = int(v)
-        elif hasattr(type(v), "__index__"):
-            n = operator.index(v)
-        elif hasattr(type(v), "__float__") and not isinstance(v, (str, bytes)):
-            n = float(v)
-        else:
-            raise TypeError(
-                f"column {column_name}, row {row}: expected a number, not "
-                f"{type(v).__name__} {v!r}"
-            )
-        numbers.append(n)
-        texts.append(repr(n) if isinstance(n, float) else str(n))
-    return numbers, texts
-
-
-def _check_count(value, what):
-    if isinstance(value, bool) or not isinstance(value, int):
-        if hasattr(type(value), "__index__") and not isinstance(value, bool):
-            value = operator.index(value)
-        else:
-            raise TypeError(f"{what} must be a whole number of ranges, not {type(value).__name__}")
-    if value < 1:
-        raise ValueError(f"{what} must be at least 1 (the number of ranges), got {value}")
-    # More ranges than any column has values all mean "categorical".
-    return min(value, 2 ** 62)
-
-
-def _condition_for(conditions, column_name):
-    if column_name in conditions:
-        return _check_count(conditions[column_name], f"conditions[{column_name!r}]")
-    return None
-
-
-def _same_file(a, b):
-    return os.path.abspath(os.fspath(a)) == os.path.abspath(os.fspath(b))
-
-
-def _read_text(path):
-    # utf-8-sig: a byte-order mark that an editor put at the start is skipped.
-    with open(path, encoding="utf-8-sig") as handle:
-        return handle.read()
-
 
 # --------------------------------------------------- background and ranges
 
@@ -255,6 +88,11 @@ def prepare_logic_rules(data: Any, column_list: list, file_name: Path = "BK.pl",
 
     Notes
     -----
+    This spelling is the file format other tools read, so values that differ
+    only in case, blanks or brackets ("a b" and "a_b", "Ann" and "ann")
+    share one constant here. ``TableEncoder`` keeps every distinct value a
+    distinct constant; use it when such values must be told apart.
+
     Both files are replaced only when all of their text has been built: a
     failed call leaves them untouched.
 
@@ -276,6 +114,7 @@ def prepare_logic_rules(data: Any, column_list: list, file_name: Path = "BK.pl",
     meta_information = _in_folder(folder, meta_information)
     if _same_file(file_name, meta_information):
         raise ValueError(f"file_name and meta_information both name {file_name!r}")
+    _check_unique_columns(data)
     types = data.dtypes
     columns = list(column_list)
     for col in columns:
@@ -430,6 +269,7 @@ def prepare_examples(data: Any, target_column: Any, example_label: str = "target
     >>> read_example("pos_example.f")
     ['target(e_1).', 'target(e_2).']
     """
+    _check_unique_columns(data)
     values = _column_values(data, target_column)
     meta_information = _in_folder(folder, meta_information)
     positive_example = _in_folder(folder, positive_example)
@@ -596,5 +436,3 @@ def decode_rule(rule: str, dict_1: dict[str, list[str]]) -> str:
         raise TypeError(f"rule must be a rule text, not {type(rule).__name__}")
     return _core._tab_decode([rule], dict_1)[0]
 
-
-from .encoder import TableEncoder  # noqa: E402  (the encoder builds on the helpers above)
