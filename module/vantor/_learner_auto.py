@@ -236,9 +236,9 @@ class _Choosing:
                                        for key, found in choices.items()}
 
 
-CHOOSING_DOC = """Choosing the setting
---------------------
-With ``auto=True`` (the default) the parameters left at None are chosen
+CHOOSING_DOC = """Notes
+-----
+Choosing the setting. With ``auto=True`` (the default) the parameters left at None are chosen
 from the training examples alone: coverage is proved in the engine
 (``coverage="prolog"``) and rules are picked by the cover selection; the
 selection thresholds (``min_pos``, ``max_neg``, ``min_precision``,
@@ -264,5 +264,4 @@ parameter left at None takes the documented default of ``vantor_learn``
 'first', ``encoder_strategy`` 'equal_count' and ``n_ranges`` 3. Choosing
 also stands aside (plain values) when you ask for ``coverage="text"`` or
 ``selection="greedy"``, whose inner validation would need re-learning.
-
 """

@@ -16,7 +16,7 @@ _OWN = (
      "...) with missing trailing arguments left empty. A list or DataFrame is written to "
      "a private temporary file the learner owns. Default 'BK.pl'."),
     ("auto", True, "True (default): every parameter left at None is chosen from the training "
-     "examples alone (see 'Choosing the setting' above); False: each takes its plain default."),
+     "examples alone (see Notes); False: each takes its plain default."),
     ("depth", 2, "passes over the background when building bottom clauses. Default 2; an "
      "int of at least 0."),
     ("encoder_strategy", "equal_count", "how a table's numeric columns are cut into ranges "
@@ -36,6 +36,11 @@ _OWN = (
      "makes a fit repeatable; None (default) seeds it with a draw from Python's random "
      "generator, so random.seed in a script does."),
 )
+_OWN_TYPES = {"background": "str, os.PathLike, list of str or pandas.DataFrame",
+              "auto": "bool", "depth": "int", "encoder_strategy": "str or None",
+              "n_ranges": "int or None", "follow": "str or None",
+              "size_limit": "int or None", "size_warning": "int or None", "verbose": "int",
+              "random_state": "int or None"}
 _PARAMS = tuple(name for name, _, _ in _OWN[:5]) + _LEARNING_NAMES + tuple(
     name for name, _, _ in _OWN[5:])
 _DEFAULTS = {name: default for name, default, _ in _OWN}
@@ -60,11 +65,16 @@ def _signature():
     return inspect.Signature(parameters)
 
 
-def _parameters_doc():
+def _parameters_doc(indent="    "):
+    """The Parameters and Learning options sections of the class docstring
+    (numpydoc entries), indented for the class body."""
     lines = ["Parameters", "----------"]
     for name, _, text in _OWN:
-        lines += textwrap.wrap(f"{name}: {text}", width=76, subsequent_indent="    ")
-    return "\n".join(lines) + "\n\n" + options_doc(indent="", skip=("verbose",))
+        # The Learner's own default: None where it chooses.
+        lines.append(f"{name} : {_OWN_TYPES[name]}, default {_DEFAULTS[name]!r}")
+        lines += textwrap.wrap(text, width=72, initial_indent="    ", subsequent_indent="    ")
+    own = "\n".join(indent + line for line in lines)
+    return own + "\n\n" + options_doc(indent=indent, skip=("verbose",))
 
 
 def _differs(value, default):

@@ -106,24 +106,61 @@ def _cell_constants(encoding, series, unseen):
 class TableEncoder:
     """Background facts from a data table, with ranges fitted on chosen rows.
 
-    columns: the columns to encode, in order (default: every column of the
-        table given to ``fit`` except a target named there).
-    n_ranges: the number of ranges of a numeric column (for "entropy" the
-        largest number); ``ranges`` sets it per column, 1 keeping the column
-        categorical.
-    strategy: "equal_count" (default: the distinct values cut into groups of
-        nearly equal size, as ``prepare_logic_rules`` does), "equal_width"
-        (ranges of equal width between the smallest and largest value),
-        "edges" (the cut points of ``edges``, which every numeric column then
-        needs) or "entropy" (supervised: cuts where the class changes,
-        kept while they pass a minimum-description-length test; needs ``y``).
-    edges: column -> ascending cut points; a column listed here uses its
-        cuts whatever the strategy.
-
     A numeric column with two distinct values, or fewer than its number of
     ranges, stays categorical (except with given edges), as in
     ``prepare_logic_rules``. Missing cells (None, NaN, pandas' NA) give no
     fact.
+
+    Parameters
+    ----------
+    columns : list, optional
+        The columns to encode, in order (default: every column of the table
+        given to ``fit`` except a target named there).
+    n_ranges : int, default 3
+        The number of ranges of a numeric column (for "entropy" the largest
+        number).
+    strategy : {'equal_count', 'equal_width', 'edges', 'entropy'}, default 'equal_count'
+        "equal_count": the distinct values cut into groups of nearly equal
+        size, as ``prepare_logic_rules`` does; "equal_width": ranges of
+        equal width between the smallest and largest value; "edges": the
+        cut points of ``edges``, which every numeric column then needs;
+        "entropy" (supervised): cuts where the class changes, kept while
+        they pass a minimum-description-length test; needs ``y``.
+    ranges : dict, optional
+        Column -> its own number of ranges, 1 keeping the column
+        categorical.
+    edges : dict, optional
+        Column -> ascending cut points; a column listed here uses its cuts
+        whatever the strategy.
+
+    Attributes
+    ----------
+    columns_ : list
+        The encoded columns.
+    constants_ : list of str
+        The range labels and category values, which a learner must keep as
+        constants.
+    encodings_ : dict
+        Column -> its fitted ranges or categories.
+    missing_ : dict
+        Column -> number of cells without a value.
+    target_column_ : object
+        The class column named in ``fit``, or None.
+
+    Examples
+    --------
+    >>> import pandas as pd
+    >>> table = pd.DataFrame({"age": [23, 67, 70, 45], "smoker": ["no", "yes", "yes", "no"],
+    ...                       "label": ["well", "sick", "sick", "well"]})
+    >>> encoder = TableEncoder(n_ranges=2).fit(table, "label")
+    >>> encoder.constants_
+    ['g0', 'g1', 'no', 'yes']
+    >>> encoder.transform(table)[:2]
+    ['age(e_0,g0).', 'age(e_1,g1).']
+    >>> encoder.examples(table["label"])
+    (['target(e_1).', 'target(e_2).'], ['target(e_0).', 'target(e_3).'])
+    >>> encoder.decode("target(A):-age(A,g1),smoker(A,yes)")
+    'target(A):-age(A,B),inRange(B,67--70),smoker(A,yes)'
     """
 
     def __init__(self, columns=None, n_ranges=3, strategy="equal_count", ranges=None, edges=None):
@@ -136,10 +173,29 @@ class TableEncoder:
     # ------------------------------------------------ scikit-learn conventions
 
     def get_params(self, deep=True):
+        """The constructor parameters by name (``deep`` has nothing to reach).
+
+        Returns
+        -------
+        dict
+            Parameter name -> value.
+        """
         names = [p for p in inspect.signature(type(self).__init__).parameters if p != "self"]
         return {name: getattr(self, name) for name in names}
 
     def set_params(self, **params):
+        """Set constructor parameters by name.
+
+        Returns
+        -------
+        TableEncoder
+            The encoder itself.
+
+        Raises
+        ------
+        ValueError
+            For a name that is no parameter.
+        """
         valid = self.get_params()
         for name, value in params.items():
             if name not in valid:
@@ -156,9 +212,28 @@ class TableEncoder:
 
     def fit(self, data, y=None):
         """Learn the ranges of the numeric columns and the values of the
-        categorical ones from the rows of ``data``. ``y``: the classes of
-        those rows (a sequence, or the name of a column of ``data``, which is
-        then not encoded); needed by the "entropy" strategy only."""
+        categorical ones from the rows of a table.
+
+        Parameters
+        ----------
+        data : pandas.DataFrame
+            The rows to fit on.
+        y : sequence or str, optional
+            The classes of those rows, or the name of a column of ``data``
+            (which is then not encoded); needed by the "entropy" strategy
+            only.
+
+        Returns
+        -------
+        TableEncoder
+            The fitted encoder.
+
+        Raises
+        ------
+        ValueError
+            For a parameter out of range, classes that do not match the
+            rows, or "entropy" without classes.
+        """
         self._check_parameters()
         _tab._check_unique_columns(data)
         types = data.dtypes
@@ -313,9 +388,22 @@ class TableEncoder:
             raise RuntimeError("this TableEncoder is not fitted yet: call fit(data) first")
 
     def transform(self, data, start=0):
-        """The background facts of every row of ``data`` (``column(e_<n>,value).``,
-        n counting from ``start``), column by column, with the fitted ranges.
-        A category not seen in fitting is written as it is."""
+        """The background facts of every row of a table, with the fitted ranges.
+
+        A category not seen in fitting is written as it is.
+
+        Parameters
+        ----------
+        data : pandas.DataFrame
+            The rows.
+        start : int, default 0
+            The number of the first row.
+
+        Returns
+        -------
+        list of str
+            ``column(e_<n>,value).`` facts, column by column.
+        """
         self._fitted()
         facts = []
         for col in self.columns_:
@@ -332,6 +420,13 @@ class TableEncoder:
         return facts
 
     def fit_transform(self, data, y=None, start=0):
+        """``fit(data, y)`` then ``transform(data, start)``.
+
+        Returns
+        -------
+        list of str
+            The facts of every row.
+        """
         return self.fit(data, y).transform(data, start)
 
     def _column_facts(self, col, values, start):
@@ -358,10 +453,27 @@ class TableEncoder:
         return int(value) if hasattr(type(value), "__index__") else float(value)
 
     def examples(self, y, label="target", positive=None, start=0):
-        """Example texts ``label(e_<n>).`` of the rows, split into
-        (positives, negatives): the rows of class ``positive`` (default: the
-        smallest class, as ``prepare_examples`` takes it) and all others.
-        Rows whose class is missing give no example."""
+        """Example texts of the rows, split by class.
+
+        Parameters
+        ----------
+        y : sequence
+            The class of every row; rows whose class is missing give no
+            example.
+        label : str, default 'target'
+            The example predicate.
+        positive : optional
+            The positive class (default: the smallest class, as
+            ``prepare_examples`` takes it).
+        start : int, default 0
+            The number of the first row.
+
+        Returns
+        -------
+        positives, negatives : list of str
+            ``label(e_<n>).`` texts of the rows of class ``positive`` and of
+            all others.
+        """
         y = list(y)
         present = [c for c in y if not _tab._is_missing(c)]
         if positive is None:
@@ -375,9 +487,15 @@ class TableEncoder:
     # ------------------------------------------------------- meta information
 
     def meta_information(self):
-        """The meta-information text of the fitted columns: the blocks that
-        ``read_meta_information`` and ``read_constants_meta_info`` read, each
-        numeric block followed by its cut points."""
+        """The meta-information text of the fitted columns.
+
+        Returns
+        -------
+        str
+            The blocks that ``read_meta_information`` and
+            ``read_constants_meta_info`` read, each numeric block followed by
+            its cut points.
+        """
         self._fitted()
         out = []
         for col in self.columns_:
@@ -399,9 +517,32 @@ class TableEncoder:
 
     def write(self, data, folder=None, file_name="BK.pl", meta_information="meta_data.info",
               start=0):
-        """Write the background facts of ``data`` and the meta-information
-        text, each replaced whole, into ``folder`` (default: the working
-        directory). Returns the two file names."""
+        """Write the background facts of a table and the meta-information
+        text, each file replaced whole.
+
+        Parameters
+        ----------
+        data : pandas.DataFrame
+            The rows.
+        folder : str or os.PathLike, optional
+            Where to write (default: the working directory).
+        file_name : str, default 'BK.pl'
+            The background file.
+        meta_information : str, default 'meta_data.info'
+            The meta-information file.
+        start : int, default 0
+            The number of the first row.
+
+        Returns
+        -------
+        tuple of str
+            The two file names.
+
+        Raises
+        ------
+        ValueError
+            When both names are one file.
+        """
         facts = self.transform(data, start)
         file_name = _tab._in_folder(folder, file_name)
         meta_information = _tab._in_folder(folder, meta_information)
@@ -414,9 +555,20 @@ class TableEncoder:
     # ---------------------------------------------------------------- decoding
 
     def decode(self, rule):
-        """A learned rule (or a list of rules) with every range label of a
-        fitted numeric column replaced by a variable and its range,
-        ``inRange(B,65--75)``; all other literals stay as they are."""
+        """A learned rule with every range label replaced by its range.
+
+        Parameters
+        ----------
+        rule : str or list of str
+            A rule, or a list of rules.
+
+        Returns
+        -------
+        str or list of str
+            The rule(s) with every range label of a fitted numeric column
+            replaced by a variable and its range, ``inRange(B,65--75)``; all
+            other literals stay as they are.
+        """
         self._fitted()
         ranges, originals = {}, {}
         for col in self.columns_:
