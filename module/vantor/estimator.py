@@ -482,7 +482,7 @@ Learner.__doc__ = (
     vantor_learn : the learner as a function of bottom-clause dictionaries.
     TableEncoder : the encoding of tables.
 
-    """ + textwrap.indent(CHOOSING_DOC, "    ") + """
+""" + textwrap.indent(CHOOSING_DOC, "    ") + """
     Examples
     --------
     In a folder holding the family example (``examples/family``):
