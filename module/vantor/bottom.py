@@ -74,13 +74,27 @@ _SIZE_DOC = """size_limit: the most literals one bottom clause keeps (the first 
         'variable' turns them into variables like other terms (and makes
         them known terms), so that literals can share a value: size(A,C)
         and small(C) rather than size(A,0.3).
-    Any other value of follow or numbers raises ValueError."""
+    reach: 'passes' (default) scans the background `depth` times in file
+        order (a fact found late in one pass opens the facts after it in the
+        same pass, so depth does not bound the distance from the example);
+        'hops' walks breadth first from the example's terms: step k takes
+        every fact that a term reached in step k - 1 opens (by the follow
+        rule), at most `depth` steps, literals in the order of the steps,
+        within a step by term (in the order the terms were reached) and
+        then file order. The variables are named as under 'passes'.
+    recall: with reach='hops', the most facts of one predicate that one term
+        opens (the first ones in file order); default 100, which keeps an
+        ordinary object whole (a molecule's atoms and bonds, a person's
+        relatives) while a hub term shared by thousands of facts (an
+        element symbol, a bond type) brings only its first 100 of each
+        predicate; None takes them all. Ignored by reach='passes'.
+    Any other value of follow, numbers or reach raises ValueError."""
 
 
 def bottom_clauses_for_set(file, constant_set, depth, example_set, dictionary_name, container,
                            tqdm_disable, size_limit=None, size_warning=10000, follow="first",
-                           numbers="constant"):
-    builder = _SetBuilder(file, constant_set, follow, numbers)
+                           numbers="constant", reach="passes", recall=100):
+    builder = _SetBuilder(file, constant_set, follow, numbers, reach, recall)
     target = None
     if container == "dict":
         target = AtomicFile(dictionary_name, "dictionary_name", binary=True)
@@ -104,7 +118,8 @@ bottom_clauses_for_set.__doc__ = """Bottom clauses of every example of one set.
 
     file: background file name, or a list of fact texts.
     constant_set: texts never turned into variables (see bottom_clause).
-    depth: number of passes over the background (0: the values are head texts).
+    depth: number of passes over the background, or of steps with
+        reach='hops' (0: the values are head texts).
     example_set: an example file name, or a list of example texts; an empty
         text in the list is an error naming its place.
     dictionary_name: the file written in stored mode; an existing directory,
@@ -127,7 +142,8 @@ def bottom_clause_generation(file="BK.pl", container="dict", positive_example="p
                              positive_file_dictionary="positive_bottom_clause",
                              negative_file_dictionary="negative_bottom_clause", no_const=False,
                              tqdm_disable=False, size_limit=None, size_warning=10000,
-                             follow="first", numbers="constant", *, check_input=True):
+                             follow="first", numbers="constant", reach="passes", recall=100, *,
+                             check_input=True):
     del no_const
     if constant_set is None:
         constant_set = []
@@ -146,7 +162,7 @@ def bottom_clause_generation(file="BK.pl", container="dict", positive_example="p
                 "positive_file_dictionary and negative_file_dictionary name the same file "
                 f"({paths[0]!r}); the negative dictionary would overwrite the positive one"
             )
-    builder = _SetBuilder(file, constant_set, follow, numbers)
+    builder = _SetBuilder(file, constant_set, follow, numbers, reach, recall)
     if check_input:
         for source in [file] + [examples for examples, _, _, _ in sets]:
             if isinstance(source, (str, os.PathLike)):
@@ -192,7 +208,8 @@ bottom_clause_generation.__doc__ = """Bottom clauses of the positive and the neg
         is an error naming its place.
     constant_set: texts never turned into variables; a new empty list when
         omitted.
-    depth: number of passes over the background (default 2).
+    depth: number of passes over the background, or of steps with
+        reach='hops' (default 2).
     positive_file_dictionary, negative_file_dictionary: the stored files;
         one file for both is an error, and so is an existing directory, FIFO
         or device of either name (it is left alone). Both dictionaries are

@@ -51,6 +51,11 @@ _OWN = (
      "largest number) when X is a DataFrame. Default 3; an int of at least 1."),
     ("follow", "first", "which facts bottom clauses take: 'first' (default) those whose first "
      "argument is a known term, 'any' those with a known term in any argument."),
+    ("reach", "passes", "how far bottom clauses reach: 'passes' (default) scans the background "
+     "depth times; 'hops' takes the facts at most depth steps from the example, breadth "
+     "first (see bottom_clause_generation)."),
+    ("recall", 100, "with reach='hops', the most facts of one predicate one term brings into "
+     "a bottom clause (the first in file order). Default 100; None takes all."),
     ("size_limit", None, "most literals a bottom clause keeps; None (default) keeps all."),
     ("size_warning", 10000, "a bottom clause longer than this gives a RuntimeWarning; None "
      "never warns. Default 10000."),
@@ -457,6 +462,7 @@ class Learner:
             negative_example=negatives, constant_set=constants, depth=self.depth,
             tqdm_disable=self.verbose < 1, size_limit=self.size_limit,
             size_warning=self.size_warning, follow=self.follow, numbers=self.numbers,
+            reach=self.reach, recall=self.recall,
             check_input=False)
         return pos, (neg or {})
 
@@ -614,6 +620,7 @@ class Learner:
             negative_example=[], constant_set=constants, depth=self.depth,
             tqdm_disable=self.verbose < 1, size_limit=self.size_limit,
             size_warning=self.size_warning, follow=self.follow, numbers=self.numbers,
+            reach=self.reach, recall=self.recall,
             check_input=False)
         return [bottoms[f"target({row})."] for row in rows]
 

@@ -111,6 +111,7 @@ public:
         return kinds_[id] == static_cast<std::uint8_t>(text::ArgKind::Numeric);
     }
     std::string_view predicate(std::uint32_t id) const { return predicates_.text(id); }
+    std::size_t predicate_count() const { return predicates_.size(); }
 
     Fact fact(std::uint32_t offset) const { return Fact{facts_.data() + offset}; }
     // Offset of the line's fact, or kNoFact when the line cannot be taken.

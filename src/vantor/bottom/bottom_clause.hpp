@@ -41,9 +41,21 @@ enum class Follow { First, Any };
 // that literals can share a measured value.
 enum class Numbers { Constant, Variable };
 
+// How far a bottom clause reaches. Passes: the scan described above (depth
+// counts passes over the file). Hops: breadth first from the example's
+// terms; step k takes every fact that a term reached in step k - 1 opens
+// (under the same follow rule), at most `recall` facts per predicate and
+// term, so that depth bounds the distance from the example and a hub term
+// cannot pull in the whole graph.
+enum class Reach { Passes, Hops };
+
 struct ReachOptions {
     Follow follow = Follow::First;
     Numbers numbers = Numbers::Constant;
+    Reach reach = Reach::Passes;
+    // Hops only: facts of one predicate that one term opens, the first ones
+    // in file order.
+    std::size_t recall = static_cast<std::size_t>(-1);
 };
 
 // A background file name or the background lines themselves.
