@@ -219,6 +219,25 @@ public:
         return out;
     }
 
+    // The background file's lines the input check looks at, as (number,
+    // text, certain) tuples; reading them reads and indexes the file for the
+    // builds to come. Undecodable bytes read as U+FFFD, as the checker
+    // reads a file.
+    nb::list odd_lines() {
+        std::vector<bottom::OddLine> lines;
+        {
+            nb::gil_scoped_release release;
+            lines = builder_.odd_lines();
+        }
+        nb::list out;
+        for (const bottom::OddLine& line : lines) {
+            PyObject* text = PyUnicode_DecodeUTF8(line.text.data(), static_cast<Py_ssize_t>(line.text.size()), "replace");
+            if (!text) throw nb::python_error();
+            out.append(nb::make_tuple(line.number, nb::steal(text), line.certain));
+        }
+        return out;
+    }
+
     // The text of the one warning the caller gives, or None.
     nb::object oversize_message() const {
         if (oversize_.count == 0) return nb::none();
@@ -326,7 +345,8 @@ void bind_bottom(nb::module_& m) {
              "reach"_a.none() = "passes", "recall"_a.none() = kDefaultRecall)
         .def("build", &SetBuilder::build, "examples"_a, "depth"_a, "tqdm_disable"_a, "parameter"_a,
              "size_limit"_a.none() = nb::none(), "size_warning"_a.none() = kDefaultSizeWarning)
-        .def("oversize_message", &SetBuilder::oversize_message);
+        .def("oversize_message", &SetBuilder::oversize_message)
+        .def("odd_lines", &SetBuilder::odd_lines);
 }
 
 }  // namespace vantor::py

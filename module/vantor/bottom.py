@@ -6,7 +6,7 @@ import warnings
 
 from ._core import _SetBuilder, bottom_clause, variabilise_example, variable_name
 from ._files import AtomicFile, path_text, replace_together
-from ._lint import warn_file
+from ._lint import lint_odd_lines, warn_file
 from .data import read_example
 
 __all__ = [
@@ -52,6 +52,30 @@ def _build(builder, depth, examples, container, tqdm_disable, parameter, size_li
     if container != "dict" and not container:
         print(_MEMORY_NOTICE, file=sys.stdout)
     return builder.build(examples, depth, bool(tqdm_disable), parameter, size_limit, size_warning)
+
+
+def _check_input(builder, background, example_sources):
+    """One UserWarning per file holding a line Prolog reads differently. The
+    background's candidate lines come from the builder's own read of it
+    (which the builds then reuse); example files are small and read here."""
+    for source in [background] + example_sources:
+        if not isinstance(source, (str, os.PathLike)):
+            continue
+        try:
+            if source is background:
+                try:
+                    message = lint_odd_lines(builder.odd_lines(), source)
+                except ValueError:
+                    # Not UTF-8: the builds will refuse the file; the checker
+                    # still names its first odd line, reading it leniently.
+                    warn_file(source, stacklevel=3)
+                    continue
+                if message:
+                    warnings.warn(message, UserWarning, stacklevel=3)
+            else:
+                warn_file(source, stacklevel=3)
+        except OSError:
+            pass  # the builder reports an unreadable file when it needs it
 
 
 def _warn_oversize(builder, stacklevel):
@@ -164,12 +188,7 @@ def bottom_clause_generation(file="BK.pl", container="dict", positive_example="p
             )
     builder = _SetBuilder(file, constant_set, follow, numbers, reach, recall)
     if check_input:
-        for source in [file] + [examples for examples, _, _, _ in sets]:
-            if isinstance(source, (str, os.PathLike)):
-                try:
-                    warn_file(source, stacklevel=2)
-                except OSError:
-                    pass  # the builder reports an unreadable file when it needs it
+        _check_input(builder, file, [examples for examples, _, _, _ in sets])
     try:
         if container == "dict":
             for path, (_, _, _, parameter) in zip(paths, sets):

@@ -296,19 +296,16 @@ def _run_explain(args, out):
 
 
 def _run_bottom(args, out):
-    from ._lint import warn_file
     from .bottom import bottom_clause_generation
     from .data import read_pickle
 
-    for path in (args.background, args.positives, args.negatives):
-        warn_file(path)
     show = not args.quiet and sys.stderr.isatty()
     names = bottom_clause_generation(
         file=args.background, positive_example=args.positives, negative_example=args.negatives,
         depth=args.depth, follow=args.follow, numbers=args.numbers, reach=args.reach,
         recall=args.recall,
         positive_file_dictionary=args.pos_out,
-        negative_file_dictionary=args.neg_out, tqdm_disable=not show, check_input=False)
+        negative_file_dictionary=args.neg_out, tqdm_disable=not show)
     summary = {}
     for name in names:
         stored = read_pickle(name)

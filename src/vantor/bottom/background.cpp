@@ -99,6 +99,7 @@ std::unique_ptr<Background> Background::from_file(const std::string& path) {
     {
         // Terms are copied out of the text: it goes before the regrouping.
         const std::string content = data::read_text_file(path);
+        bg->odd_lines_ = find_odd_lines(content);
         const std::vector<std::string_view> lines = data::background_lines(content);
         bg->line_pred_.reserve(lines.size());
         bg->line_begin_.reserve(lines.size() + 1);

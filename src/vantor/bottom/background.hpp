@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bottom/odd_lines.hpp"
 #include "text/clause.hpp"
 
 namespace vantor::bottom {
@@ -101,6 +102,10 @@ public:
     // Lines used exactly as given.
     static std::unique_ptr<Background> from_lines(std::vector<std::string> lines);
 
+    // The lines the input check must look at, found during from_file's read
+    // (none for given lines); handed over once.
+    std::vector<OddLine> take_odd_lines() { return std::move(odd_lines_); }
+
     Background(const Background&) = delete;
     Background& operator=(const Background&) = delete;
 
@@ -168,6 +173,7 @@ private:
     std::vector<std::uint32_t> fact_of_line_;
     LineIndex late_;
     mutable std::unique_ptr<AnyPositionIndex> all_;
+    std::vector<OddLine> odd_lines_;
 };
 
 // Each findable term of a fact, once.

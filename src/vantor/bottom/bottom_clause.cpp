@@ -116,6 +116,12 @@ void BottomClauseBuilder::prepare() {
     state_ = std::make_unique<State>(*background_, constant_);
 }
 
+std::vector<OddLine> BottomClauseBuilder::odd_lines() {
+    if (!source_.path) return {};
+    prepare();
+    return background_->take_odd_lines();
+}
+
 // One example's scan: the visits still to come, in scan order, and the
 // literals found so far.
 class BottomClauseBuilder::Scan {

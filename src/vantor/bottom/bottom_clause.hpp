@@ -89,6 +89,11 @@ public:
 
     static bool head_only(long long depth) { return depth == 0; }
 
+    // Reads the background now, if it is a file not read yet, and hands over
+    // the lines the input check must look at (see odd_lines.hpp): the check
+    // then costs no second read of the file.
+    std::vector<OddLine> odd_lines();
+
 private:
     struct State;
     class Scan;
