@@ -281,7 +281,7 @@ def main_check_input():
                 runs = [float(subprocess.run(
                     [sys.executable, os.path.abspath(__file__), "--measure-check", directory,
                      check], check=True, capture_output=True, text=True).stdout)
-                    for _ in range(REPEATS)]
+                    for _ in range(2 * REPEATS)]
                 print(f"{facts:>9} {examples:>8} {check:>11} {min(runs):>8.3f}")
 
 
