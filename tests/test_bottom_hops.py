@@ -124,3 +124,24 @@ def test_default_stays_the_scan_and_hops_reach_every_entry_point(tmp_path):
     assert neg == {"anc(carl).": ["parent(A,B)", "parent(B,C)"]}
     learner = Learner(CHAIN, reach="hops", recall=5)
     assert learner.get_params()["reach"] == "hops" and Learner().reach == "passes"
+
+
+def test_command_line_passes_reach_and_recall(tmp_path, monkeypatch, capsys):
+    import json
+
+    from vantor import cli
+
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "BK.pl").write_text("\n".join(CHAIN) + "\n")
+    (tmp_path / "pos.f").write_text("anc(ann).\n")
+    (tmp_path / "neg.n").write_text("anc(eve).\n")
+    longest = {}
+    for reach in ("passes", "hops"):
+        assert cli.main(["bottom", "BK.pl", "pos.f", "neg.n", "--depth", "1", "--reach", reach,
+                         "--json"]) == 0
+        longest[reach] = json.loads(capsys.readouterr().out)["positive_bottom_clause"]["longest"]
+    assert longest == {"passes": 4, "hops": 1}
+    args = cli.build_parser().parse_args(["cv", "BK.pl", "pos.f", "neg.n", "--reach", "hops",
+                                          "--recall", "all"])
+    assert {k: cli._learner(args).get_params()[k] for k in ("reach", "recall")} == {
+        "reach": "hops", "recall": None}
