@@ -126,6 +126,17 @@ std::uint32_t Background::add_term(std::string_view text) {
     return id;
 }
 
+std::uint32_t Background::predicate_id(std::string_view name) {
+    // A file names a handful of predicates on every line: a small table by
+    // length and first and last byte answers most lines with one compare.
+    if (name.empty()) return predicates_.intern(name);
+    const std::size_t slot = (name.size() * 31 + static_cast<unsigned char>(name.front()) * 7 +
+                              static_cast<unsigned char>(name.back())) % recent_predicates_.size();
+    std::uint32_t& id = recent_predicates_[slot];
+    if (id == Interner::npos || predicates_.text(id) != name) id = predicates_.intern(name);
+    return id;
+}
+
 std::uint32_t Background::constant_flag(std::uint32_t id) const {
     return kinds_[id] == static_cast<std::uint8_t>(text::ArgKind::Constant) ? kConstant : 0;
 }
@@ -147,7 +158,7 @@ void Background::add_line(std::string_view line) {
             line_pred_.push_back(predicates_.intern(line));
             return;
         }
-        line_pred_.push_back(predicates_.intern(line.substr(0, open)));
+        line_pred_.push_back(predicate_id(line.substr(0, open)));
         std::string_view rest = text::strip(line.substr(open + 1));
         rest = rest.substr(0, rest.find(')'));
         std::size_t start = 0;

@@ -10,6 +10,7 @@
 // work becomes lookups in term -> lines indexes instead of text scans.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -145,9 +146,10 @@ public:
     LineIndex by_findable(Keep keep) const;
 
 private:
-    Background() = default;
+    Background() { recent_predicates_.fill(Interner::npos); }
     void add_line(std::string_view line);
     std::uint32_t add_term(std::string_view text);
+    std::uint32_t predicate_id(std::string_view name);
     std::uint32_t constant_flag(std::uint32_t id) const;
     // After the last add_line: regroup the parsed lines into the fact table.
     void finish();
@@ -162,6 +164,7 @@ private:
     Interner terms_;
     std::vector<std::uint8_t> kinds_;  // per term: its text::ArgKind
     Interner predicates_;
+    std::array<std::uint32_t, 64> recent_predicates_;  // see predicate_id
 
     // Parsed lines, in file order, until finish() regroups them.
     std::vector<std::uint32_t> line_pred_;
