@@ -1,12 +1,12 @@
 // Bottom clauses of examples, built from an indexed background.
 //
-// The result is exactly that of the plain scan: `depth` passes over the
-// background lines in file order; a line is taken when one of the known
-// terms occurs in it as a substring AND equals one of its arguments, and its
-// first argument is known or a constant-set member (under Follow::Any that
-// last condition is dropped); taking a line turns its constants (and, under
-// Numbers::Variable, its numbers) into variables and makes the unknown ones
-// known.
+// Under Reach::Passes the result is exactly that of the plain scan: `depth`
+// passes over the background lines in file order; a line is taken when one
+// of the known terms occurs in it as a substring AND equals one of its
+// arguments, and its first argument is known or a constant-set member
+// (under Follow::Any that last condition is dropped); taking a line turns
+// its constants (and, under Numbers::Variable, its numbers) into variables
+// and makes the unknown ones known.
 //
 // Instead of scanning, the builder notes the moment (pass, line) at which
 // each line first becomes takeable (conditions only ever become true, since
