@@ -25,6 +25,12 @@ def test_core_read_finds_the_first_odd_line_as_the_checker_does(tmp_path):
         path.write_bytes(content)
         found = _SetBuilder(str(path), [], "first", "constant", "passes", 100).odd_lines()
         assert lint_odd_lines(found, str(path)) == lint_file(str(path)), (n, content)
+    # Very many candidates without a problem: the core keeps the first ones,
+    # the checker reads on by itself.
+    path.write_text("p('a b').\n" * 5000 + "p(X).\n")
+    found = _SetBuilder(str(path), [], "first", "constant", "passes", 100).odd_lines()
+    assert len(found[0]) < 5000 and found[1] is False
+    assert lint_odd_lines(found, str(path)).startswith(f"{path}, line 5001 ('p(X).')")
 
 
 def test_background_warning_and_bottom_clauses_from_one_read(tmp_path):

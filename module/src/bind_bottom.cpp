@@ -219,23 +219,23 @@ public:
         return out;
     }
 
-    // The background file's lines the input check looks at, as (number,
-    // text, certain) tuples; reading them reads and indexes the file for the
-    // builds to come. Undecodable bytes read as U+FFFD, as the checker
-    // reads a file.
-    nb::list odd_lines() {
-        std::vector<bottom::OddLine> lines;
+    // The background file's lines the input check looks at: a list of
+    // (number, text, certain) tuples and whether it holds all of them.
+    // Reading them reads and indexes the file for the builds to come.
+    // Undecodable bytes read as U+FFFD, as the checker reads a file.
+    nb::tuple odd_lines() {
+        bottom::OddLines found;
         {
             nb::gil_scoped_release release;
-            lines = builder_.odd_lines();
+            found = builder_.odd_lines();
         }
         nb::list out;
-        for (const bottom::OddLine& line : lines) {
+        for (const bottom::OddLine& line : found.lines) {
             PyObject* text = PyUnicode_DecodeUTF8(line.text.data(), static_cast<Py_ssize_t>(line.text.size()), "replace");
             if (!text) throw nb::python_error();
             out.append(nb::make_tuple(line.number, nb::steal(text), line.certain));
         }
-        return out;
+        return nb::make_tuple(out, found.complete);
     }
 
     // The text of the one warning the caller gives, or None.

@@ -157,16 +157,19 @@ def _message(name, number, line, problem):
 
 def lint_odd_lines(odd_lines, path):
     """``lint_file`` from the candidate lines the core found while reading
-    the file for bottom clauses: (number, text, certain) tuples in line
-    order. A line marked only by non-ASCII characters is a candidate when
-    one of them is no blank, as in the quick scan of ``lint_file``."""
+    the file for bottom clauses: ((number, text, certain) tuples in line
+    order, whether that list is complete). A line marked only by non-ASCII
+    characters is a candidate when one of them is no blank, as in the quick
+    scan of ``lint_file``, which reads the file itself when the core kept
+    only the first of very many candidates."""
+    lines, complete = odd_lines
     name = os.fsdecode(path)
-    for number, line, certain in odd_lines:
+    for number, line, certain in lines:
         if certain or _ODD_CHARACTER.search(line):
             problem = first_problem(line)
             if problem:
                 return _message(name, number, line, problem)
-    return None
+    return None if complete else lint_file(path)
 
 
 def warn_file(source, name=None, stacklevel=2):

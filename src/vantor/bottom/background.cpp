@@ -99,7 +99,9 @@ std::unique_ptr<Background> Background::from_file(const std::string& path) {
     {
         // Terms are copied out of the text: it goes before the regrouping.
         const std::string content = data::read_text_file(path);
-        bg->odd_lines_ = find_odd_lines(content);
+        // Enough candidates for any checker that stops at the first real
+        // problem; it reads the file itself in the rare case of more.
+        bg->odd_lines_ = find_odd_lines(content, 4096);
         const std::vector<std::string_view> lines = data::background_lines(content);
         bg->line_pred_.reserve(lines.size());
         bg->line_begin_.reserve(lines.size() + 1);

@@ -105,7 +105,7 @@ public:
 
     // The lines the input check must look at, found during from_file's read
     // (none for given lines); handed over once.
-    std::vector<OddLine> take_odd_lines() { return std::move(odd_lines_); }
+    OddLines take_odd_lines() { return std::move(odd_lines_); }
 
     Background(const Background&) = delete;
     Background& operator=(const Background&) = delete;
@@ -176,7 +176,7 @@ private:
     std::vector<std::uint32_t> fact_of_line_;
     LineIndex late_;
     mutable std::unique_ptr<AnyPositionIndex> all_;
-    std::vector<OddLine> odd_lines_;
+    OddLines odd_lines_;
 };
 
 // Each findable term of a fact, once.

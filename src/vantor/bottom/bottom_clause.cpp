@@ -116,7 +116,7 @@ void BottomClauseBuilder::prepare() {
     state_ = std::make_unique<State>(*background_, constant_);
 }
 
-std::vector<OddLine> BottomClauseBuilder::odd_lines() {
+OddLines BottomClauseBuilder::odd_lines() {
     if (!source_.path) return {};
     prepare();
     return background_->take_odd_lines();

@@ -92,7 +92,7 @@ public:
     // Reads the background now, if it is a file not read yet, and hands over
     // the lines the input check must look at (see odd_lines.hpp): the check
     // then costs no second read of the file.
-    std::vector<OddLine> odd_lines();
+    OddLines odd_lines();
 
 private:
     struct State;

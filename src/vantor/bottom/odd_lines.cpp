@@ -50,8 +50,9 @@ bool underscore_term(std::string_view line) {
 }
 }  // namespace
 
-std::vector<OddLine> find_odd_lines(std::string_view content) {
-    std::vector<OddLine> found;
+OddLines find_odd_lines(std::string_view content, std::size_t limit) {
+    OddLines result;
+    std::vector<OddLine>& found = result.lines;
     const auto* data = reinterpret_cast<const unsigned char*>(content.data());
     const std::size_t n = content.size();
     std::uint32_t number = 1;
@@ -84,13 +85,18 @@ std::vector<OddLine> find_odd_lines(std::string_view content) {
                 found.push_back({number, std::string(line), certain});
             }
         }
+        if (found.size() > limit) {
+            found.resize(limit);
+            result.complete = false;
+            break;
+        }
         if (end >= n) break;
         previous = line;
         start = end + ((data[end] == '\r' && end + 1 < n && data[end + 1] == '\n') ? 2 : 1);
         after_break = true;
         ++number;
     }
-    return found;
+    return result;
 }
 
 }  // namespace vantor::bottom

@@ -24,9 +24,16 @@ struct OddLine {
     bool certain;
 };
 
-// Candidates in line order. A line followed by one that starts with "_" is
-// a candidate too: the checker has always looked at that line when it
-// found "_" after a line break, and keeps doing so.
-std::vector<OddLine> find_odd_lines(std::string_view content);
+// Candidates in line order, the first `limit` of them (the checker needs
+// them only up to the first real problem, usually the first one).
+struct OddLines {
+    std::vector<OddLine> lines;
+    bool complete = true;  // false: more candidates follow the ones kept
+};
+
+// A line followed by one that starts with "_" is a candidate too: the
+// checker has always looked at that line when it found "_" after a line
+// break, and keeps doing so.
+OddLines find_odd_lines(std::string_view content, std::size_t limit);
 
 }  // namespace vantor::bottom
