@@ -1,7 +1,7 @@
 """Which rule proves an example, with one proof's bindings, and the
 rule-by-example coverage grid of a fitted Learner."""
 from . import _core
-from ._learner_inputs import _is_variable, _literal, example_texts
+from ._learner_inputs import _is_variable, _library_output, _literal, example_texts
 from ._lint import _split_arguments
 
 
@@ -16,10 +16,10 @@ class _Explaining:
         """Whether the theory proves each example, in one engine call."""
         if not theory:
             return [False] * len(examples)
-        time_limit = self.time_limit if self.time_limit is not None else None
-        outcome = _core._evaluate_theory(theory, self._background.path, examples, [], True, False,
-                                         time_limit=time_limit, sandbox=bool(self.sandbox),
-                                         each=True)
+        with _library_output(self.verbose):  # what the programs print
+            outcome = _core._evaluate_theory(theory, self._background.path, examples, [], True,
+                                             False, time_limit=self.time_limit,
+                                             sandbox=bool(self.sandbox), each=True)
         return outcome["proved"]
 
     def _proves_through(self, rule, example):

@@ -1,13 +1,15 @@
 """What a Learner is given, made ready: example texts and labels, the
 background as text and a private file, and the small array and error
 helpers of its results."""
-import contextlib
+import hashlib
 import io
 import os
+import random
 import shutil
 import tempfile
 import weakref
 
+from ._host import DISCARD, library_run
 from ._lint import _split_arguments, first_problem, warn_file
 
 
@@ -89,17 +91,23 @@ class _Background:
     """The background text and a private file holding it (made when first
     needed, removed with this object)."""
 
-    def __init__(self, text, name):
+    def __init__(self, text, name, source=None):
         self.text = text
         self.name = name
+        # (absolute path, SHA-256 of the bytes read) of a background file,
+        # so that a saved theory can name exactly the file it was learned with.
+        self.source = source
         self._folder = None
 
     @classmethod
     def from_parameter(cls, background):
         if isinstance(background, (str, os.PathLike)):
             warn_file(background, stacklevel=4)
-            with open(background, encoding="utf-8") as stream:
-                return cls(stream.read(), os.fsdecode(background))
+            with open(background, "rb") as stream:
+                data = stream.read()
+            text = io.TextIOWrapper(io.BytesIO(data), encoding="utf-8").read()
+            source = (os.path.abspath(background), hashlib.sha256(data).hexdigest())
+            return cls(text, os.fsdecode(background), source)
         if hasattr(background, "itertuples"):
             return cls("\n".join(_frame_facts(background)) + "\n", None)
         if isinstance(background, (list, tuple)):
@@ -131,21 +139,27 @@ class _Background:
         return table
 
     def __getstate__(self):
-        return {"text": self.text, "name": self.name}
+        return {"text": self.text, "name": self.name, "source": self.source}
 
     def __setstate__(self, state):
-        self.__init__(state["text"], state["name"])
+        self.__init__(state["text"], state["name"], state.get("source"))
 
 
-@contextlib.contextmanager
 def _library_output(verbose):
-    """The library prints theory and tables to stdout unless told to be quiet;
-    below level 2 they are dropped."""
-    if verbose >= 2:
-        yield
-        return
-    with contextlib.redirect_stdout(io.StringIO()):
-        yield
+    """Below verbose level 2 the library's printing (and what the programs
+    it runs print) is dropped, for this thread only."""
+    return library_run(output=None if verbose >= 2 else DISCARD)
+
+
+def _library_run(verbose, random_state):
+    """The context of one Learner call into the library, for this thread
+    only: below verbose level 2 the library's theory and tables are dropped,
+    and its draws come from a generator of the learner's own, seeded with
+    ``random_state`` (None: with a draw from Python's generator, so that
+    ``random.seed`` in a script still makes a fit repeatable). Fits in other
+    threads neither see nor disturb either."""
+    seed = random_state if random_state is not None else random.getrandbits(64)
+    return library_run(output=None if verbose >= 2 else DISCARD, rng=random.Random(seed))
 
 
 def _literal(text):

@@ -3,7 +3,7 @@ encoding of its rows, one theory per class, and rules shown as conditions
 on the columns."""
 import random
 
-from ._learner_inputs import _Background, _is_variable, _labels_array, _library_output, _literal
+from ._learner_inputs import _Background, _is_variable, _labels_array, _library_run, _literal
 from ._learner_params import _DEFAULTS
 from ._lint import _split_arguments
 from .bottom import bottom_clause_generation
@@ -208,14 +208,12 @@ class _TableFitting:
         self._training_facts = encoder.transform(table)
         self._background = _Background("\n".join(self._training_facts) + "\n" + self._extra,
                                        None)
-        if self.random_state is not None:
-            random.seed(self.random_state)
         learning["verbose"] = self.verbose < 1
         learning["constant_set"] = list(dict.fromkeys(
             list(learning["constant_set"] or []) + list(encoder.constants_)))
         self.encoder_, self.target_, self._task = encoder, target, task
         rows = [f"e_{i}" for i in range(len(table))]
-        with _library_output(self.verbose):
+        with _library_run(self.verbose, self.random_state):
             bottoms = self._row_bottom_clauses(rows, learning["constant_set"])
             theories, seconds = self._learn_classes(task, rows, bottoms, learning)
         self._finish_table_fit(task, rows, theories, seconds, table)

@@ -13,13 +13,13 @@ The table side lives in ``_learner_tables``, single proofs and explanations
 in ``_learner_explain``, the parameters in ``_learner_params``.
 """
 import os
-import random
+import warnings
 
 from ._learner_explain import _Explaining
-from ._learner_inputs import (_Background, _array, _input_tags, _labels, _library_output,
+from ._learner_inputs import (_Background, _array, _input_tags, _labels, _library_run,
                               _not_fitted, example_texts)
-from ._learner_params import (_DEFAULTS, _LEARNING_NAMES, _MEASURES, _PARAMS, _differs,
-                              _parameters_doc, _signature)
+from ._learner_params import (_DEFAULTS, _LEARNING_NAMES, _MEASURES, _PARAMS, _SAVED, _differs,
+                              _header_options, _header_scores, _parameters_doc, _signature)
 from ._learner_tables import _TableFitting, is_table
 from ._lint import warn_file
 from ._options import learn_options
@@ -28,7 +28,8 @@ from .data import read_example
 from .evaluate import evaluate_theory_prolog
 from .folds import vantor_cross_validation, vantor_folds
 from .learn import vantor_learn
-from .theory_files import load_theory, read_theory_header, save_theory
+from .theory_files import (file_sha256, header_background, load_theory, read_theory_header,
+                           save_theory)
 
 __all__ = ["Learner"]
 
@@ -105,8 +106,6 @@ class Learner(_TableFitting, _Explaining):
             raise ValueError("y holds no positive example (label 1); at least one is needed")
         warn_file(texts, name="X", stacklevel=4)
         self._background = _Background.from_parameter(self.background)
-        if self.random_state is not None:
-            random.seed(self.random_state)
         learning["verbose"] = self.verbose < 1
         return learning, positives, negatives
 
@@ -133,18 +132,18 @@ class Learner(_TableFitting, _Explaining):
         if y is None:
             raise ValueError("fit needs y, the 0/1 labels of the example texts")
         learning, positives, negatives = self._prepare(X, y)
-        with _library_output(self.verbose):
+        with _library_run(self.verbose, self.random_state):
             pos, neg = self._bottom_clauses(positives, negatives)
             result = vantor_learn(pos, neg, file=self._background.path, **learning)
-        self._forget_table()
-        self.theory_ = list(result.hypothesis)
+            self._forget_table()
+            self.theory_ = list(result.hypothesis)
+            self.rules_ = self._rule_table(positives, negatives)
         self.training_scores_ = {m: getattr(result, m) for m in _MEASURES}
         self.time_learn_ = result.time_learn
         self._training = (positives, negatives)
         self._coverage = None
         self.classes_ = _array([0, 1])
         self.n_features_in_ = 1
-        self.rules_ = self._rule_table(positives, negatives)
         return self
 
     def fit_files(self, positive_file, negative_file=None):
@@ -168,7 +167,7 @@ class Learner(_TableFitting, _Explaining):
         if is_table(X, target):
             return self._cross_validate_table(X, y, folds, shuffle, target, positive)
         learning, positives, negatives = self._prepare(X, y)
-        with _library_output(self.verbose):
+        with _library_run(self.verbose, self.random_state):
             pos, neg = self._bottom_clauses(positives, negatives)
             kfolds = vantor_folds(folds=folds, shuffle=bool(shuffle),
                                   positive_file_dictionary=pos, negative_file_dictionary=neg)
@@ -183,7 +182,8 @@ class Learner(_TableFitting, _Explaining):
         rows = []
         for rule in self.theory_:
             scores = evaluate_theory_prolog([rule], self._background.path, positives,
-                                            negatives, True)
+                                            negatives, True, time_limit=self.time_limit,
+                                            sandbox=bool(self.sandbox))
             covered_pos = round((scores.sensitivity or 0) * len(positives))
             covered_neg = (len(negatives) - round(scores.specificity * len(negatives))
                            if negatives else 0)
@@ -228,39 +228,63 @@ class Learner(_TableFitting, _Explaining):
 
     def save(self, path, dataset=None):
         """Write the theory to ``path`` (see ``save_theory``) with the
-        learning options and training scores in its header."""
+        learning options and training scores in its header, and the
+        background file it was learned with (when it was given as a file
+        that still holds what was read) by path and SHA-256."""
         self._fitted()
-        options = {name: getattr(self, name) for name in _LEARNING_NAMES + ("depth",)}
-        source = self._background.name
+        options = {name: getattr(self, name) for name in _SAVED}
         save_theory(self.theory_, path, options=options, dataset=dataset,
-                    scores=self.training_scores_, background=source)
+                    scores=self.training_scores_, background=self._saved_background())
+
+    def _saved_background(self):
+        source = self._background.source
+        if source is None:
+            return None
+        path, digest = source
+        try:
+            if file_sha256(path) == digest:
+                return path
+        except OSError:
+            pass
+        warnings.warn(f"{path!r} changed since the fit or is gone: the saved theory names no "
+                      "background, so loading it needs background=", RuntimeWarning,
+                      stacklevel=3)
+        return None
 
     @classmethod
-    def load(cls, path, background=None):
-        """A learner predicting with the theory of file ``path``; its options
-        come from the header, its background from ``background`` or else the
-        file named in the header (a relative name missing from the working
-        directory is looked for beside the theory file). ``rules_`` is not
-        set (no training examples)."""
+    def load(cls, path, background=None, **params):
+        """A learner predicting with the theory of file ``path``.
+
+        Its background is ``background``, or else the file the header names:
+        its path is taken relative to the theory file, and it is used only
+        when its content has the SHA-256 the header records (otherwise, and
+        for older files without one, ValueError asks for ``background=``).
+        Parameters given here (any constructor parameter, such as
+        ``sandbox=True`` or ``time_limit=10``) win over the header's options;
+        those are checked like constructor arguments, and the header can
+        shorten the time bound but never lengthen or remove it. ``rules_``
+        is not set (no training examples)."""
+        unknown = set(params) - set(_PARAMS[1:])
+        if unknown:
+            raise TypeError(f"Learner.load got an unknown parameter {sorted(unknown)[0]!r}")
         header = read_theory_header(path)
-        background = background if background is not None else header.get("background")
+        options = _header_options(path, header.get("options"))
+        try:
+            cls(**options)._check_parameters()
+        except (TypeError, ValueError) as error:
+            raise type(error)(f"{os.fsdecode(path)!r}, header options: {error}") from None
         if background is None:
-            raise ValueError(f"{os.fsdecode(path)!r} names no background file; pass background=")
-        beside = os.path.join(os.path.dirname(os.fsdecode(path)), os.fsdecode(background))
-        if (isinstance(background, str) and not os.path.isabs(background)
-                and not os.path.exists(background) and os.path.exists(beside)):
-            background = beside  # a relative name from the header, next to the theory
-        options = {k: v for k, v in (header.get("options") or {}).items() if k in _PARAMS}
-        learner = cls(background, **options)
+            background = header_background(path, header)
+        learner = cls(background, **dict(options, **params))
+        learner._check_parameters()
         learner._background = _Background.from_parameter(background)
         learner.theory_ = load_theory(path)
-        learner.training_scores_ = header.get("training")
+        learner.training_scores_ = _header_scores(path, header.get("training"))
         learner.classes_ = _array([0, 1])
         learner.n_features_in_ = 1
         learner._training = None
         learner._coverage = None
         return learner
-
 
 Learner.__doc__ = (
     """Learns a theory of Horn clauses from labelled example texts.
