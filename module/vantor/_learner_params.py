@@ -39,6 +39,11 @@ _OWN = (
      "makes a fit repeatable; None (default) seeds it with a draw from Python's random "
      "generator, so random.seed in a script does."),
 )
+_OWN_TYPES = {"background": "str, os.PathLike, list of str or pandas.DataFrame",
+              "depth": "int", "encoder_strategy": "str", "n_ranges": "int", "follow": "str",
+              "reach": "str", "recall": "int or None",
+              "size_limit": "int or None", "size_warning": "int or None", "verbose": "int",
+              "random_state": "int or None"}
 _PARAMS = tuple(name for name, _, _ in _OWN[:4]) + _LEARNING_NAMES + tuple(
     name for name, _, _ in _OWN[4:])
 _DEFAULTS = {name: default for name, default, _ in _OWN}
@@ -56,11 +61,15 @@ def _signature():
     return inspect.Signature(parameters)
 
 
-def _parameters_doc():
+def _parameters_doc(indent="    "):
+    """The Parameters and Learning options sections of the class docstring
+    (numpydoc entries), indented for the class body."""
     lines = ["Parameters", "----------"]
-    for name, _, text in _OWN:
-        lines += textwrap.wrap(f"{name}: {text}", width=76, subsequent_indent="    ")
-    return "\n".join(lines) + "\n\n" + options_doc(indent="", skip=("verbose",))
+    for name, default, text in _OWN:
+        lines.append(f"{name} : {_OWN_TYPES[name]}, default {default!r}")
+        lines += textwrap.wrap(text, width=72, initial_indent="    ", subsequent_indent="    ")
+    own = "\n".join(indent + line for line in lines)
+    return own + "\n\n" + options_doc(indent=indent, skip=("verbose",))
 
 
 def _differs(value, default):
