@@ -1,18 +1,12 @@
 #!/usr/bin/env bash
 # One-step set-up on a fresh Debian 12 or 13 machine: system packages (when
 # missing), a virtualenv in .venv and Vantor installed into it with its test
-# dependencies. Safe to run again; it only installs what is missing.
-# --docs also installs what the documentation build needs (the docs extra).
+# and documentation dependencies. Safe to run again; it only installs what is
+# missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-extras=test
-for arg in "$@"; do
-    case "$arg" in
-        --docs) extras=test,docs ;;
-        *) echo "usage: bash scripts/setup.sh [--docs]" >&2; exit 2 ;;
-    esac
-done
+extras=test,docs
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; elif command -v sudo >/dev/null; then sudo "$@"; else

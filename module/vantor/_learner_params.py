@@ -26,6 +26,11 @@ _OWN = (
      "largest number) when X is a DataFrame. Default 3; an int of at least 1."),
     ("follow", "first", "which facts bottom clauses take: 'first' (default) those whose first "
      "argument is a known term, 'any' those with a known term in any argument."),
+    ("reach", "passes", "how far bottom clauses reach: 'passes' (default) scans the background "
+     "depth times; 'hops' takes the facts at most depth steps from the example, breadth "
+     "first (see bottom_clause_generation)."),
+    ("recall", 100, "with reach='hops', the most facts of one predicate one term brings into "
+     "a bottom clause (the first in file order). Default 100; None takes all."),
     ("size_limit", None, "most literals a bottom clause keeps; None (default) keeps all."),
     ("size_warning", 10000, "a bottom clause longer than this gives a RuntimeWarning; None "
      "never warns. Default 10000."),
@@ -39,6 +44,7 @@ _OWN = (
 _OWN_TYPES = {"background": "str, os.PathLike, list of str or pandas.DataFrame",
               "auto": "bool", "depth": "int", "encoder_strategy": "str or None",
               "n_ranges": "int or None", "follow": "str or None",
+              "reach": "str", "recall": "int or None",
               "size_limit": "int or None", "size_warning": "int or None", "verbose": "int",
               "random_state": "int or None"}
 _PARAMS = tuple(name for name, _, _ in _OWN[:5]) + _LEARNING_NAMES + tuple(

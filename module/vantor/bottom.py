@@ -6,7 +6,7 @@ import warnings
 from . import _host
 from ._core import _SetBuilder, bottom_clause, variabilise_example, variable_name
 from ._files import AtomicFile, path_text, replace_together
-from ._lint import warn_file
+from ._lint import lint_odd_lines, warn_file
 from .data import read_example
 
 __all__ = [
@@ -54,6 +54,30 @@ def _build(builder, depth, examples, container, tqdm_disable, parameter, size_li
     return builder.build(examples, depth, bool(tqdm_disable), parameter, size_limit, size_warning)
 
 
+def _check_input(builder, background, example_sources):
+    """One UserWarning per file holding a line Prolog reads differently. The
+    background's candidate lines come from the builder's own read of it
+    (which the builds then reuse); example files are small and read here."""
+    for source in [background] + example_sources:
+        if not isinstance(source, (str, os.PathLike)):
+            continue
+        try:
+            if source is background:
+                try:
+                    message = lint_odd_lines(builder.odd_lines(), source)
+                except ValueError:
+                    # Not UTF-8: the builds will refuse the file; the checker
+                    # still names its first odd line, reading it leniently.
+                    warn_file(source, stacklevel=3)
+                    continue
+                if message:
+                    warnings.warn(message, UserWarning, stacklevel=3)
+            else:
+                warn_file(source, stacklevel=3)
+        except OSError:
+            pass  # the builder reports an unreadable file when it needs it
+
+
 def _warn_oversize(builder, stacklevel):
     message = builder.oversize_message()
     if message is not None:
@@ -77,13 +101,29 @@ _SIZE_DOC = """size_limit : int or None, default None
         'constant' keeps numeric arguments as written; 'variable' turns them
         into variables like other terms (and makes them known terms), so
         that literals can share a value: size(A,C) and small(C) rather than
-        size(A,0.3); 'compare' builds bottom clauses as 'variable' does."""
+        size(A,0.3); 'compare' builds bottom clauses as 'variable' does.
+    reach : {'passes', 'hops'}, default 'passes'
+        'passes' scans the background `depth` times in file order (a fact
+        found late in one pass opens the facts after it in the same pass,
+        so depth does not bound the distance from the example); 'hops'
+        walks breadth first from the example's terms: step k takes every
+        fact that a term reached in step k - 1 opens (by the follow rule),
+        at most `depth` steps, literals in the order of the steps, within a
+        step by term (in the order the terms were reached) and then file
+        order. The variables are named as under 'passes'.
+    recall : int or None, default 100
+        With reach='hops', the most facts of one predicate that one term
+        opens (the first ones in file order); 100 keeps an ordinary object
+        whole (a molecule's atoms and bonds, a person's relatives) while a
+        hub term shared by thousands of facts (an element symbol, a bond
+        type) brings only its first 100 of each predicate; None takes them
+        all. Ignored by reach='passes'."""
 
 
 def bottom_clauses_for_set(file, constant_set, depth, example_set, dictionary_name, container,
                            tqdm_disable, size_limit=None, size_warning=10000, follow="first",
-                           numbers="constant"):
-    builder = _SetBuilder(file, constant_set, follow, numbers)
+                           numbers="constant", reach="passes", recall=100):
+    builder = _SetBuilder(file, constant_set, follow, numbers, reach, recall)
     target = None
     if container == "dict":
         target = AtomicFile(dictionary_name, "dictionary_name", binary=True)
@@ -112,7 +152,8 @@ bottom_clauses_for_set.__doc__ = """Bottom clauses of every example of one set.
     constant_set : list of str
         Texts never turned into variables (see bottom_clause).
     depth : int
-        Number of passes over the background (0: the values are head texts).
+        Number of passes over the background, or of steps with reach='hops'
+        (0: the values are head texts).
     example_set : str, os.PathLike or list of str
         An example file name, or a list of example texts; an empty text in
         the list is an error naming its place.
@@ -137,7 +178,8 @@ bottom_clauses_for_set.__doc__ = """Bottom clauses of every example of one set.
     Raises
     ------
     ValueError
-        For a value of follow or numbers that is none of the listed ones.
+        For a value of follow, numbers or reach that is none of the listed
+        ones, or a recall below 1.
 
     Notes
     -----
@@ -159,7 +201,8 @@ def bottom_clause_generation(file="BK.pl", container="dict", positive_example="p
                              positive_file_dictionary="positive_bottom_clause",
                              negative_file_dictionary="negative_bottom_clause", no_const=False,
                              tqdm_disable=False, size_limit=None, size_warning=10000,
-                             follow="first", numbers="constant", *, check_input=True):
+                             follow="first", numbers="constant", reach="passes", recall=100, *,
+                             check_input=True):
     del no_const
     if constant_set is None:
         constant_set = []
@@ -178,14 +221,9 @@ def bottom_clause_generation(file="BK.pl", container="dict", positive_example="p
                 "positive_file_dictionary and negative_file_dictionary name the same file "
                 f"({paths[0]!r}); the negative dictionary would overwrite the positive one"
             )
-    builder = _SetBuilder(file, constant_set, follow, numbers)
+    builder = _SetBuilder(file, constant_set, follow, numbers, reach, recall)
     if check_input:
-        for source in [file] + [examples for examples, _, _, _ in sets]:
-            if isinstance(source, (str, os.PathLike)):
-                try:
-                    warn_file(source, stacklevel=2)
-                except OSError:
-                    pass  # the builder reports an unreadable file when it needs it
+        _check_input(builder, file, [examples for examples, _, _, _ in sets])
     try:
         if container == "dict":
             for path, (_, _, _, parameter) in zip(paths, sets):
@@ -230,7 +268,7 @@ bottom_clause_generation.__doc__ = """Bottom clauses of the positive and the neg
     constant_set : list of str, optional
         Texts never turned into variables; a new empty list when omitted.
     depth : int, default 2
-        Number of passes over the background.
+        Number of passes over the background, or of steps with reach='hops'.
     positive_file_dictionary, negative_file_dictionary : str or os.PathLike
         The stored files (default 'positive_bottom_clause' and
         'negative_bottom_clause'); one file for both is an error, and so is
@@ -257,8 +295,8 @@ bottom_clause_generation.__doc__ = """Bottom clauses of the positive and the neg
     Raises
     ------
     ValueError
-        When both stored files are one file, or for a value of follow or
-        numbers that is none of the listed ones.
+        When both stored files are one file, for a value of follow, numbers
+        or reach that is none of the listed ones, or a recall below 1.
 
     Notes
     -----
