@@ -40,6 +40,7 @@ def test_default_chooses_by_deepening_and_records_the_choice(family):
     # One body literal cannot say grandparent; two is perfect, so deepening stops there.
     assert record["options"]["max_literals"] == 2
     assert record["options"]["coverage"] == "prolog" and record["given"] == []
+    assert record["options"]["reach"] == "hops" and "reach" in record["chosen"]
     assert {"max_literals", "min_precision", "eval_fn", "follow"} <= set(record["chosen"])
     assert record["inner_accuracy"] == 1.0
     learner.save("theory.pl")
@@ -66,6 +67,7 @@ def test_auto_false_gives_the_plain_options(family):
     X, y = family
     plain = Learner("BK.pl", auto=False, random_state=0).fit(X, y)
     assert plain.chosen_["chosen"] == [] and plain.chosen_["options"]["coverage"] == "text"
+    assert plain.chosen_["options"]["reach"] == "passes"
     pos, neg = vantor.bottom_clause_generation(container="memory", tqdm_disable=True)
     import random
 

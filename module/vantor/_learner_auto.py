@@ -28,11 +28,10 @@ def _stratified_folds(labels, folds, seed, shuffle=True):
 class _Choosing:
     """Mixed into ``Learner``: the settings of a fit, given or chosen."""
 
-    def _auto_applies(self, learning):
+    def _auto_applies(self, learning=None):
         """Choosing reads proofs: it runs with proved coverage and the cover
         selection, so a user who asks for another method gets plain values."""
-        given = self._given_names()
-        return self.auto and not any(n in given and learning[n] != v for n, v in _METHOD.items())
+        return self.auto and all(getattr(self, n) in (None, v) for n, v in _METHOD.items())
 
     def _given_names(self):
         return [name for name in _CHOSEN if getattr(self, name) is not None]
@@ -41,6 +40,13 @@ class _Choosing:
         """A parameter's value, its plain default when left to be chosen."""
         value = getattr(self, name)
         return _PLAIN[name] if value is None and name in _PLAIN else value
+
+    def _reach(self):
+        """How far bottom clauses reach: as given, else bounded ('hops')
+        when choosing and the scan of the documented default otherwise."""
+        if self.reach is not None:
+            return self.reach
+        return "hops" if self._auto_applies() else _PLAIN["reach"]
 
     def _plain_learning(self):
         """The learning options with every None resolved to its plain value."""
@@ -84,6 +90,9 @@ class _Choosing:
         return result or vantor_learn(pos, neg, file=self._background.path, **learning)
 
     def _record_choice(self, options, chosen, score, seconds):
+        options = dict(options, reach=self._reach())
+        if self._auto_applies() and self.reach is None:
+            chosen = list(chosen) + ["reach"]
         used = {n: options[n] for n in _CHOSEN if n in options}
         self.chosen_ = {"options": used, "chosen": [n for n in chosen if n in used],
                         "given": [n for n in self._given_names() if n in used],
@@ -239,7 +248,8 @@ class _Choosing:
 CHOOSING_DOC = """Notes
 -----
 Choosing the setting. With ``auto=True`` (the default) the parameters left at None are chosen
-from the training examples alone: coverage is proved in the engine
+from the training examples alone: bottom clauses are bounded
+(``reach="hops"``), coverage is proved in the engine
 (``coverage="prolog"``) and rules are picked by the cover selection; the
 selection thresholds (``min_pos``, ``max_neg``, ``min_precision``,
 ``eval_fn``) and the structure (``max_literals`` by iterative deepening,
@@ -260,8 +270,9 @@ theory file's header. ``cross_validate`` and scikit-learn's
 ``cross_val_score`` fit a fresh learner per fold, so held-out examples
 never shape the choice. ``auto=False`` gives the plain options: every
 parameter left at None takes the documented default of ``vantor_learn``
-(text coverage, greedy selection, ``max_literals=2``, ...), ``follow``
-'first', ``encoder_strategy`` 'equal_count' and ``n_ranges`` 3. Choosing
+(text coverage, greedy selection, ``max_literals=2``, ...), ``reach``
+'passes', ``follow`` 'first', ``encoder_strategy`` 'equal_count' and
+``n_ranges`` 3. Choosing
 also stands aside (plain values) when you ask for ``coverage="text"`` or
 ``selection="greedy"``, whose inner validation would need re-learning.
 """

@@ -44,7 +44,7 @@ _OWN = (
 _OWN_TYPES = {"background": "str, os.PathLike, list of str or pandas.DataFrame",
               "auto": "bool", "depth": "int", "encoder_strategy": "str or None",
               "n_ranges": "int or None", "follow": "str or None",
-              "reach": "str", "recall": "int or None",
+              "reach": "str or None", "recall": "int or None",
               "size_limit": "int or None", "size_warning": "int or None", "verbose": "int",
               "random_state": "int or None"}
 _PARAMS = tuple(name for name, _, _ in _OWN[:5]) + _LEARNING_NAMES + tuple(
@@ -54,8 +54,8 @@ _DEFAULTS.update({option.name: option.default for option in _LEARNING})
 # Parameters whose default is None, "choose": from the training examples
 # with auto=True, else their plain default. None survives get_params and
 # scikit-learn's clone, so a value the user gave stays given in every copy.
-_CHOSEN = ("coverage", "selection", "max_literals", "recursive", "follow", "numbers", "min_pos",
-           "max_neg", "min_precision", "eval_fn", "encoder_strategy", "n_ranges")
+_CHOSEN = ("coverage", "selection", "reach", "max_literals", "recursive", "follow", "numbers",
+           "min_pos", "max_neg", "min_precision", "eval_fn", "encoder_strategy", "n_ranges")
 _PLAIN = {name: _DEFAULTS[name] for name in _CHOSEN}
 _DEFAULTS.update({name: None for name in _CHOSEN})
 _MEASURES = ("accuracy", "precision", "sensitivity", "specificity", "fscore")

@@ -330,7 +330,7 @@ class _TableFitting(_TablePredicting):
             negative_example=[], constant_set=constants, depth=self.depth,
             tqdm_disable=self.verbose < 1, size_limit=self.size_limit,
             size_warning=self.size_warning, follow=self._resolved("follow"),
-            numbers=self._resolved("numbers"), reach=self.reach, recall=self.recall,
+            numbers=self._resolved("numbers"), reach=self._reach(), recall=self.recall,
             check_input=False)
         return [bottoms[f"target({row})."] for row in rows]
 

@@ -141,9 +141,11 @@ def _examples_command(sub, name, help_text, common, learning=True):
                          help="facts taken into bottom clauses: by their first argument "
                               + ("or by any argument (default: chosen from the examples)"
                                  if learning else "(default) or by any argument"))
-    command.add_argument("--reach", choices=("passes", "hops"), default="passes",
-                         help="bottom clauses from DEPTH passes over the background (default) "
-                              "or from the facts at most DEPTH steps from the example")
+    command.add_argument("--reach", choices=("passes", "hops"),
+                         default=None if learning else "passes",
+                         help="bottom clauses from DEPTH passes over the background "
+                              "or from the facts at most DEPTH steps from the example (default: "
+                              + ("hops, passes with --plain)" if learning else "passes)"))
     command.add_argument("--recall", type=_recall, default=100, metavar="N",
                          help="with --reach hops, most facts of one predicate one term brings "
                               "(default 100; 'all' for no cap)")
