@@ -5,7 +5,7 @@
 
 #include "bindings.hpp"
 #include "eval/evaluate.hpp"
-#include "eval/prolog_engine.hpp"
+#include "engine/prolog_engine.hpp"
 
 using namespace nb::literals;
 
@@ -95,7 +95,7 @@ nb::dict evaluate(nb::handle theory, const std::string& file_1, nb::handle pos, 
     try {
         // Ctrl-C reaches Python's handler on the main thread only; there it
         // also stops the engine's goal.
-        std::optional<eval::engine::SigintStopsEngine> stops;
+        std::optional<engine::SigintStopsEngine> stops;
         if (on_main_thread()) stops.emplace();
         nb::gil_scoped_release release;
         r = eval::evaluate_theory(rules, file_1, positives, negatives, quiet,

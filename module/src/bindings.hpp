@@ -15,7 +15,7 @@
 #include "data/bottom_clause_set.hpp"
 #include "eval/evaluate.hpp"
 #include "eval/learning_run.hpp"
-#include "eval/prolog_engine.hpp"
+#include "engine/prolog_engine.hpp"
 #include "host.hpp"
 #include "text/clause.hpp"
 #include "text/substitution.hpp"
@@ -91,7 +91,7 @@ struct PyLearningHost {
     PyStdout out;
     PyInterrupt interrupt;
     eval::LearningHost host;
-    std::optional<eval::engine::SigintStopsEngine> stops;
+    std::optional<engine::SigintStopsEngine> stops;
 };
 
 // Whether the calling thread is Python's main thread (the one signals reach).

@@ -5,7 +5,7 @@
 
 #include "eval/evaluate.hpp"
 #include "eval/prover.hpp"
-#include "eval/working_dir.hpp"
+#include "engine/working_dir.hpp"
 #include "text/clause.hpp"
 
 namespace vantor::eval {
@@ -311,7 +311,7 @@ RuleProofs prove_rules(const std::vector<std::string>& rules, const std::string&
     const std::string text = program_text(plan, known_facts);
     const std::string path = absolute_background(background);
     with_process_prover([&](Prover& prover) {
-        PrivateDir workdir;
+        engine::PrivateDir workdir;
         const EvalSettings settings;
         prover.load_background(path, settings);
         prover.load_theory(text, workdir.path(), settings);

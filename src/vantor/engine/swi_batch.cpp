@@ -1,13 +1,13 @@
-#include "eval/swi_batch.hpp"
+#include "engine/swi_batch.hpp"
 
 #include <SWI-Prolog.h>
 
 #include <iterator>
 #include <mutex>
 
-#include "eval/evaluate.hpp"
+#include "engine/errors.hpp"
 
-namespace vantor::eval::engine {
+namespace vantor::engine {
 
 namespace {
 
@@ -135,4 +135,4 @@ std::vector<Outcome> prove_some(const std::string& name, const std::vector<std::
     return run_batch(p_prove_some, name, &positions, inference_limit);
 }
 
-}  // namespace vantor::eval::engine
+}  // namespace vantor::engine

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "eval/prover.hpp"
+#include "engine/prover.hpp"
 
-namespace vantor::eval::engine {
+namespace vantor::engine {
 
 // Asserts the clause texts into `module` (a helper module of ours). Throws
 // PrologError, prefixed with `what`, when one does not read or assert.
@@ -28,4 +28,4 @@ std::vector<Outcome> prove_each(const std::string& name, std::int64_t inference_
 std::vector<Outcome> prove_some(const std::string& name, const std::vector<std::size_t>& positions,
                                 std::int64_t inference_limit);
 
-}  // namespace vantor::eval::engine
+}  // namespace vantor::engine

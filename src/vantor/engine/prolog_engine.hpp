@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "eval/prover.hpp"
+#include "engine/prover.hpp"
 
-namespace vantor::eval::engine {
+namespace vantor::engine {
 
 // Starts the engine on first use (throws PrologUnavailable when it cannot).
 void ensure_started();
@@ -107,4 +107,4 @@ private:
 // (async-signal-safe).
 void request_stop() noexcept;
 
-}  // namespace vantor::eval::engine
+}  // namespace vantor::engine

@@ -14,16 +14,20 @@
 #include <cstring>
 #include <sstream>
 #include <fstream>
+#include <functional>
+#include <mutex>
+#include <system_error>
 #include <optional>
 #include <string>
 
-#include "eval/evaluate.hpp"
-#include "eval/prolog_engine.hpp"
-#include "eval/prover.hpp"
-#include "eval/swi_batch.hpp"
-#include "eval/working_dir.hpp"
+#include "engine/errors.hpp"
+#include "engine/prolog_engine.hpp"
+#include "host.hpp"
+#include "engine/prover.hpp"
+#include "engine/swi_batch.hpp"
+#include "engine/working_dir.hpp"
 
-namespace vantor::eval {
+namespace vantor::engine {
 
 namespace fs = std::filesystem;
 
@@ -176,4 +180,30 @@ Prover& process_prover() {
     return prover;
 }
 
-}  // namespace vantor::eval
+namespace {
+
+// Evaluations through the process's engine take turns: they share its
+// loaded clauses.
+std::mutex evaluation_mutex;
+
+}  // namespace
+
+void with_process_prover(const std::function<void(Prover&)>& work) {
+    ensure_started();
+    std::lock_guard<std::mutex> lock(evaluation_mutex);
+    ThreadEngine attach;
+    work(process_prover());
+}
+
+// The background as an absolute name: the engine resolves names on its own
+// and must find the caller's file whatever directory it started in. Checked
+// before anything is written, so a missing file leaves nothing behind.
+std::string absolute_background(const std::string& file_1) {
+    readable_file_stamp(file_1);
+    std::error_code ec;
+    fs::path absolute = fs::absolute(file_1, ec);
+    if (ec) throw OSError(ec.value(), file_1, "cannot resolve the background file name: " + ec.message());
+    return absolute.lexically_normal().string();
+}
+
+}  // namespace vantor::engine
