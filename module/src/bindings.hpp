@@ -70,6 +70,10 @@ private:
     std::int64_t last_check_ns_ = 0;
 };
 
+// The engine's settings from the host's time_limit (seconds, or None for no
+// bound) and sandbox; throws TypeError / ValueError naming time_limit.
+eval::EvalSettings settings_from(nb::handle time_limit, bool sandbox);
+
 // The one source of the RuntimeWarning for an example whose goal ran out of
 // inferences (every evaluation passes it to the core). Defined in
 // bind_eval.cpp.

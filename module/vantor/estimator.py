@@ -669,7 +669,8 @@ class Learner:
         """For every rule alone: (covered positions of pos, of neg, length)."""
         from ._proved import prove_covered
 
-        return prove_covered(theory, background or self._background.path, pos, neg)
+        return prove_covered(theory, background or self._background.path, pos, neg,
+                             time_limit=self.time_limit, sandbox=bool(self.sandbox))
 
     def _predict_encoded(self, facts, rows, background=None):
         """The class of every row whose facts are in ``background`` (default
@@ -757,6 +758,21 @@ class Learner:
                                          each=True)
         return outcome["proved"]
 
+    def _checked_example(self, x):
+        """The text of example ``x`` once the engine reads it as exactly one
+        fact of the theory's target; ValueError otherwise."""
+        text = example_texts([x], "x")[0]
+        try:
+            shape = _core._example_shape(text)
+        except ValueError as e:
+            raise ValueError(f"example {text!r} is not one fact: {e}") from None
+        targets = {_core._example_shape(rule.partition(":-")[0]) for rule in self.theory_}
+        if targets and shape not in targets:
+            named = ", ".join(sorted(f"{name}/{arity}" for name, arity in targets))
+            raise ValueError(f"example {text!r} is {shape[0]}/{shape[1]}, not a fact of the "
+                             f"theory's target ({named})")
+        return text
+
     def _proves_through(self, rule, example):
         """Whether ``example`` is proved with ``rule`` as the last step and the
         whole theory below it (so a recursive step rule counts): a copy of
@@ -801,7 +817,7 @@ class Learner:
         """The first rule of the theory that proves example ``x`` (as the last
         step of a proof with the whole theory), or None."""
         self._fitted()
-        text = example_texts([x], "x")[0]
+        text = self._checked_example(x)
         for rule in self.theory_:
             if self._proves_through(rule, text):
                 return rule
@@ -818,7 +834,7 @@ class Learner:
         bound. ``bindings`` lacks a variable only when no fact binds it (a
         background with rules); ``complete`` says whether all are bound."""
         self._fitted()
-        text = example_texts([x], "x")[0]
+        text = self._checked_example(x)
         facts = self._background.facts()
         found = []
         for rule in self.theory_:

@@ -53,6 +53,30 @@ bool holds(predicate_t check, const std::string* path) {
     return ok;
 }
 
+namespace {
+
+bool layout(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+
+}  // namespace
+
+bool plainly_one_term(std::string_view text) {
+    while (!text.empty() && layout(text.back())) text.remove_suffix(1);
+    char quote = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quote) {
+            if (c == '\\') ++i;
+            else if (c == quote) quote = 0;
+            continue;
+        }
+        if (c == '\'' && i > 0 && text[i - 1] >= '0' && text[i - 1] <= '9') return false;
+        if (c == '\'' || c == '"' || c == '`') quote = c;
+        else if (c == '%' || (c == '/' && i + 1 < text.size() && text[i + 1] == '*')) return false;
+        else if (c == '.' && i + 1 < text.size() && (layout(text[i + 1]) || text[i + 1] == '%')) return false;
+    }
+    return quote == 0;
+}
+
 std::string unavailable_message(const std::string& detail) {
     return "the SWI-Prolog engine could not be started (" + detail +
            "); install SWI-Prolog, e.g. `apt-get install swi-prolog-core` on Debian or Ubuntu";

@@ -2,7 +2,9 @@
 // fitting exception.
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
+#include <string>
 
 namespace vantor::engine {
 
@@ -17,6 +19,13 @@ struct PrologError : std::runtime_error {
 // it as both a ValueError and a PrologError.
 struct RefusedInput : std::runtime_error {
     using std::runtime_error::runtime_error;
+};
+
+// One text of a list handed to the engine (examples' arguments, facts) was
+// refused; `index` is its position in the list.
+struct ArgumentsRefused : RefusedInput {
+    ArgumentsRefused(std::size_t at, const std::string& problem) : RefusedInput(problem), index(at) {}
+    std::size_t index;
 };
 
 // The engine could not be started (shared library or its home missing).

@@ -58,22 +58,47 @@ Outcome outcome_of(term_t answer, const std::string& goal_text) {
 
 Outcome prove(const std::string& goal_text, std::int64_t inference_limit, const EvalSettings& settings) {
     fid_t frame = PL_open_foreign_frame();
-    term_t a = PL_new_term_refs(5);
-    if (!put_text(a, PL_STRING, goal_text) || !PL_put_int64(a + 1, inference_limit) ||
-        !PL_put_float(a + 2, settings.time_limit) || !put_bool(a + 3, settings.sandbox) ||
+    term_t a = PL_new_term_refs(6);
+    if (!put_text(a, PL_STRING, goal_text) || !put_bool(a + 1, plainly_one_term(goal_text)) ||
+        !PL_put_int64(a + 2, inference_limit) || !PL_put_float(a + 3, settings.time_limit) ||
+        !put_bool(a + 4, settings.sandbox) ||
         !PL_call_predicate(nullptr, kCallFlags, helpers.prove, a)) {
         std::string failure = take_exception_text();
         PL_discard_foreign_frame(frame);
         throw PrologError(failure);
     }
     try {
-        Outcome outcome = outcome_of(a + 4, goal_text);
+        Outcome outcome = outcome_of(a + 5, goal_text);
         PL_discard_foreign_frame(frame);
         return outcome;
     } catch (...) {
         PL_discard_foreign_frame(frame);
         throw;
     }
+}
+
+ExampleShape example_shape(const std::string& text) {
+    fid_t frame = PL_open_foreign_frame();
+    term_t a = PL_new_term_refs(3);
+    bool ok = put_text(a, PL_STRING, text) && put_bool(a + 1, plainly_one_term(text)) &&
+              PL_call_predicate(nullptr, kCallFlags, helpers.example_shape, a);
+    std::string failure;
+    ExampleShape shape;
+    term_t part = PL_new_term_ref();
+    int arity = 0;
+    if (!ok) {
+        failure = take_exception_text();
+    } else if (PL_get_arg(1, a + 2, part) && PL_is_functor(a + 2, PL_new_functor(PL_new_atom("bad"), 1))) {
+        failure = text_of(part);
+    } else if (PL_get_arg(1, a + 2, part) && (shape.name = text_of(part), true) && PL_get_arg(2, a + 2, part) &&
+               PL_get_integer(part, &arity)) {
+        shape.arity = arity;
+    } else {
+        failure = "unexpected answer from the Prolog engine: " + text_of(a + 2);
+    }
+    PL_discard_foreign_frame(frame);
+    if (!failure.empty()) throw RefusedInput(failure);
+    return shape;
 }
 
 }  // namespace vantor::engine

@@ -161,13 +161,18 @@ void look_up_helpers() {
     Helpers& h = helpers;
     h.load = PL_predicate("load", 6, "vantor_eval");
     h.unload = PL_predicate("unload", 1, "vantor_eval");
-    h.sweep = PL_predicate("sweep_user", 0, "vantor_eval");
+    h.restore_state = PL_predicate("restore_state", 0, "vantor_eval");
+    h.set_args = PL_predicate("set_args", 3, "vantor_eval");
+    h.facts_program = PL_predicate("facts_program", 5, "vantor_eval");
+    h.prove_each = PL_predicate("prove_each", 5, "vantor_eval");
+    h.prove_some = PL_predicate("prove_some", 6, "vantor_eval");
+    h.example_shape = PL_predicate("example_shape", 3, "vantor_eval");
     h.free_of_directives = PL_predicate("free_of_directives", 1, "vantor_eval");
     h.plain_background = PL_predicate("plain_background", 0, "vantor_eval");
     h.separable_theory = PL_predicate("separable_theory", 1, "vantor_eval");
     h.forget_sandbox_checks = PL_predicate("forget_sandbox_checks", 0, "vantor_eval");
     h.rule_problem = PL_predicate("rule_problem", 2, "vantor_eval");
-    h.prove = PL_predicate("prove", 5, "vantor_eval");
+    h.prove = PL_predicate("prove", 6, "vantor_eval");
     h.error_text = PL_predicate("error_text", 2, "vantor_eval");
     h.abolish = PL_predicate("abolish_all_tables", 0, "user");
     h.a_true = PL_new_atom("true");
@@ -189,8 +194,8 @@ void prepare_helpers() {
         load_helper();
         look_up_helpers();
         start_watchdog();
-        call_text("vantor_eval:record_baseline");
         call_text("set_prolog_flag(table_space, " + std::to_string(kTableSpaceBytes) + ")");
+        call_text("vantor_eval:record_baseline");
     } catch (const PrologUnavailable& e) {
         start_failure = e.what();
         throw;

@@ -2,47 +2,119 @@
 
 #include <SWI-Prolog.h>
 
-#include <iterator>
-#include <mutex>
+#include <functional>
 
+#include "engine/engine_calls.hpp"
 #include "engine/errors.hpp"
 
 namespace vantor::engine {
 
+using namespace calls;
+
 namespace {
 
-// Asserted into module vantor_batch on first use. Outcomes: 1 proved,
-// 0 not proved, 2 out of inferences.
-constexpr const char* kClauses[] = {
-    "set_args(Texts) :- maplist(args_of, Texts, L), T =.. [args|L], nb_setval(vantor_goal_args, T)",
-    "args_of(Text, Args) :- string_concat(\"x\", Text, S), term_string(T, S), T =.. [_|Args]",
-    "prove_each(Name, Limit, Rs) :- nb_getval(vantor_goal_args, T), functor(T, _, N), "
-    "numlist(1, N, Is), maplist(outcome(T, Name, Limit), Is, Rs)",
-    "prove_some(Name, Is, Limit, Rs) :- nb_getval(vantor_goal_args, T), maplist(outcome(T, Name, Limit), Is, Rs)",
-    "outcome(T, Name, Limit, I, R) :- arg(I, T, Args), G =.. [Name|Args], "
-    "( call_with_inference_limit(user:G, Limit, X) -> ( X == inference_limit_exceeded -> R = 2 ; R = 1 ) ; R = 0 )",
-};
-
-constexpr int kFlags = PL_Q_NODEBUG | PL_Q_CATCH_EXCEPTION;
-
-std::once_flag defined;
-predicate_t p_set_args, p_prove_each, p_prove_some;
-
-std::string pending_error(const char* what) {
-    term_t ex = PL_exception(0);
-    std::string text = what;
-    char* s = nullptr;
-    size_t len = 0;
-    if (ex && PL_get_nchars(ex, &len, &s, CVT_WRITEQ | REP_UTF8 | BUF_STACK)) text += ": " + std::string(s, len);
-    PL_clear_exception();
-    return text;
+// Texts with, for each, whether the quick reader may read it.
+bool put_texts(term_t texts, term_t plains, const std::vector<std::string>& items) {
+    term_t item = PL_new_term_ref();
+    PL_put_nil(texts);
+    PL_put_nil(plains);
+    for (auto it = items.rbegin(); it != items.rend(); ++it) {
+        if (!put_text(item, PL_STRING, *it) || !PL_cons_list(texts, item, texts) ||
+            !put_bool(item, plainly_one_term(*it)) || !PL_cons_list(plains, item, plains)) {
+            return false;
+        }
+    }
+    return true;
 }
 
-void define_helpers() {
-    define_clauses("vantor_batch", {std::begin(kClauses), std::end(kClauses)}, "could not define the batch prover");
-    p_set_args = PL_predicate("set_args", 1, "vantor_batch");
-    p_prove_each = PL_predicate("prove_each", 3, "vantor_batch");
-    p_prove_some = PL_predicate("prove_some", 4, "vantor_batch");
+// bad(Index, Problem) as ArgumentsRefused.
+[[noreturn]] void throw_refused(term_t bad) {
+    term_t index = PL_new_term_ref(), problem = PL_new_term_ref();
+    std::int64_t at = 0;
+    if (!PL_get_arg(1, bad, index) || !PL_get_int64(index, &at) || !PL_get_arg(2, bad, problem)) {
+        throw PrologError("unexpected answer from the Prolog engine: " + text_of(bad));
+    }
+    throw ArgumentsRefused(static_cast<std::size_t>(at), text_of(problem));
+}
+
+// Runs `predicate` on (Texts, Plains, Extra..., Result); returns Result's
+// argument for ok/1 (or nothing for ok), throws for bad/2.
+std::string call_reading(predicate_t predicate, const std::vector<std::string>& items, int arity,
+                         const std::function<bool(term_t)>& put_extra) {
+    fid_t frame = PL_open_foreign_frame();
+    term_t a = PL_new_term_refs(arity);
+    bool ok = put_texts(a, a + 1, items) && put_extra(a + 2) &&
+              PL_call_predicate(nullptr, kCallFlags, predicate, a);
+    try {
+        if (!ok) throw PrologError(take_exception_text());
+        term_t result = a + arity - 1;
+        std::string out;
+        if (PL_is_functor(result, PL_new_functor(PL_new_atom("bad"), 2))) throw_refused(result);
+        if (term_t value = PL_new_term_ref(); PL_get_arg(1, result, value)) out = text_of(value);
+        PL_discard_foreign_frame(frame);
+        return out;
+    } catch (...) {
+        PL_discard_foreign_frame(frame);
+        throw;
+    }
+}
+
+Outcome outcome_of_code(int code) {
+    switch (code) {
+        case 1: return Outcome::proved;
+        case 2: return Outcome::limit_exceeded;
+        case 3: return Outcome::time_exceeded;
+        case 4: return Outcome::space_exceeded;
+        default: return Outcome::not_proved;
+    }
+}
+
+// The answer of prove_each/prove_some: the outcome list, or why not.
+std::vector<Outcome> outcomes_of(term_t answer, const std::string& name) {
+    std::vector<Outcome> out;
+    term_t list = PL_copy_term_ref(answer), head = PL_new_term_ref();
+    int code = 0;
+    while (PL_get_list(list, head, list) && PL_get_integer(head, &code)) out.push_back(outcome_of_code(code));
+    if (PL_get_nil(list)) return out;
+    atom_t why;
+    if (PL_get_atom(answer, &why) && why == helpers.a_interrupt) throw Interrupted();
+    term_t message = PL_new_term_ref();
+    if (PL_is_functor(answer, helpers.f_unsafe1) && PL_get_arg(1, answer, message)) {
+        throw PrologError("the sandbox refuses the goals of " + name + ": " + text_of(message));
+    }
+    if (PL_is_functor(answer, helpers.f_error1) && PL_get_arg(1, answer, message)) {
+        throw PrologError("error while proving " + name + ": " + text_of(message));
+    }
+    throw PrologError("unexpected answer from the Prolog engine: " + text_of(answer));
+}
+
+// Calls `predicate` with (Name, [Positions,] Limit, Seconds, Sandbox, Result).
+std::vector<Outcome> run_batch(predicate_t predicate, const std::string& name,
+                               const std::vector<std::size_t>* positions, std::int64_t inference_limit,
+                               const EvalSettings& settings) {
+    fid_t frame = PL_open_foreign_frame();
+    term_t a = PL_new_term_refs(positions ? 6 : 5);
+    term_t next = a + 1;
+    bool ok = put_text(a, PL_ATOM, name);
+    if (positions) {
+        term_t item = PL_new_term_ref();
+        PL_put_nil(next);
+        for (auto it = positions->rbegin(); ok && it != positions->rend(); ++it) {
+            ok = PL_put_int64(item, static_cast<std::int64_t>(*it) + 1) && PL_cons_list(next, item, next);
+        }
+        ++next;
+    }
+    ok = ok && PL_put_int64(next, inference_limit) && PL_put_float(next + 1, settings.time_limit) &&
+         put_bool(next + 2, settings.sandbox) && PL_call_predicate(nullptr, kCallFlags, predicate, a);
+    try {
+        if (!ok) throw PrologError("error while proving " + name + ": " + take_exception_text());
+        std::vector<Outcome> out = outcomes_of(next + 3, name);
+        PL_discard_foreign_frame(frame);
+        return out;
+    } catch (...) {
+        PL_discard_foreign_frame(frame);
+        throw;
+    }
 }
 
 }  // namespace
@@ -57,12 +129,12 @@ void define_clauses(const char* module_name, const std::vector<const char*>& cla
         term_t qualified = PL_new_term_ref();
         // term_string(Clause, Text), assertz(Module:Clause)
         const bool ok = PL_put_chars(a + 1, PL_STRING | REP_UTF8, static_cast<size_t>(-1), clause) &&
-                        PL_call_predicate(nullptr, kFlags, term_string, a) &&
+                        PL_call_predicate(nullptr, kCallFlags, term_string, a) &&
                         PL_put_atom_chars(module, module_name) &&
                         PL_cons_functor(qualified, PL_new_functor(PL_new_atom(":"), 2), module, a) &&
-                        PL_call_predicate(nullptr, kFlags, assertz, qualified);
+                        PL_call_predicate(nullptr, kCallFlags, assertz, qualified);
         if (!ok) {
-            std::string message = pending_error(what);
+            std::string message = std::string(what) + ": " + take_exception_text();
             PL_discard_foreign_frame(frame);
             throw PrologError(message);
         }
@@ -71,68 +143,23 @@ void define_clauses(const char* module_name, const std::vector<const char*>& cla
 }
 
 void set_goal_arguments(const std::vector<std::string>& argument_texts) {
-    std::call_once(defined, define_helpers);
-    fid_t frame = PL_open_foreign_frame();
-    term_t list = PL_new_term_ref();
-    term_t item = PL_new_term_ref();
-    PL_put_nil(list);
-    bool ok = true;
-    for (auto it = argument_texts.rbegin(); ok && it != argument_texts.rend(); ++it) {
-        ok = PL_put_chars(item, PL_STRING | REP_UTF8, it->size(), it->data()) && PL_cons_list(list, item, list);
-    }
-    ok = ok && PL_call_predicate(nullptr, kFlags, p_set_args, list);
-    std::string message = ok ? "" : pending_error("could not read the examples' arguments");
-    PL_discard_foreign_frame(frame);
-    if (!ok) throw PrologError(message);
+    call_reading(helpers.set_args, argument_texts, 3, [](term_t) { return true; });
 }
 
-namespace {
-
-std::vector<Outcome> outcomes_of(term_t list) {
-    std::vector<Outcome> out;
-    term_t head = PL_new_term_ref();
-    int value = 0;
-    while (PL_get_list(list, head, list) && PL_get_integer(head, &value)) {
-        out.push_back(value == 1 ? Outcome::proved : value == 2 ? Outcome::limit_exceeded : Outcome::not_proved);
-    }
-    return out;
+std::string facts_program(const std::vector<std::string>& fact_texts, const std::string& name, int arity) {
+    return call_reading(helpers.facts_program, fact_texts, 5, [&](term_t extra) {
+        return put_text(extra, PL_ATOM, name) && PL_put_integer(extra + 1, arity);
+    });
 }
 
-// Calls `predicate` with (Name, [Positions,] Limit, Results).
-std::vector<Outcome> run_batch(predicate_t predicate, const std::string& name,
-                               const std::vector<std::size_t>* positions, std::int64_t inference_limit) {
-    std::call_once(defined, define_helpers);
-    fid_t frame = PL_open_foreign_frame();
-    term_t a = PL_new_term_refs(positions ? 4 : 3);
-    term_t next = a + 1;
-    bool ok = PL_put_chars(a, PL_ATOM | REP_UTF8, name.size(), name.data());
-    if (positions) {
-        term_t item = PL_new_term_ref();
-        PL_put_nil(next);
-        for (auto it = positions->rbegin(); ok && it != positions->rend(); ++it) {
-            ok = PL_put_int64(item, static_cast<std::int64_t>(*it) + 1) && PL_cons_list(next, item, next);
-        }
-        ++next;
-    }
-    ok = ok && PL_put_int64(next, inference_limit) && PL_call_predicate(nullptr, kFlags, predicate, a);
-    std::vector<Outcome> out;
-    std::string message;
-    if (ok) out = outcomes_of(PL_copy_term_ref(next + 1));
-    else message = pending_error(("error while proving " + name).c_str());
-    PL_discard_foreign_frame(frame);
-    if (!ok) throw PrologError(message);
-    return out;
-}
-
-}  // namespace
-
-std::vector<Outcome> prove_each(const std::string& name, std::int64_t inference_limit) {
-    return run_batch(p_prove_each, name, nullptr, inference_limit);
+std::vector<Outcome> prove_each(const std::string& name, std::int64_t inference_limit,
+                                const EvalSettings& settings) {
+    return run_batch(helpers.prove_each, name, nullptr, inference_limit, settings);
 }
 
 std::vector<Outcome> prove_some(const std::string& name, const std::vector<std::size_t>& positions,
-                                std::int64_t inference_limit) {
-    return run_batch(p_prove_some, name, &positions, inference_limit);
+                                std::int64_t inference_limit, const EvalSettings& settings) {
+    return run_batch(helpers.prove_some, name, &positions, inference_limit, settings);
 }
 
 }  // namespace vantor::engine

@@ -88,11 +88,11 @@ public:
         engine::abolish_tables();
         const bool alone = resident_ == current_ && engine::separable_theory(copy.string());
         write_file(loaded, theory_text);
-        std::optional<engine::Origin> origin;
+        // Lines past the theory's are the background's (named in refusals).
+        const engine::Origin origin{current_.path, line_count(theory_text)};
         if (!alone) {
             forget_background();
             append_file_bytes(loaded, current_.path);
-            origin = engine::Origin{current_.path, line_count(theory_text)};
         }
         engine::LoadResult load = load_or_unload(engine::Role::theory, loaded.string(), settings, origin);
         if (load.timed_out) {
@@ -116,22 +116,21 @@ public:
         engine::set_goal_arguments(argument_texts);
     }
 
-    // Batches run one Prolog call under the inference limit per goal; the
-    // wall-clock bound and the sandbox of `settings` apply to prove() only.
+    // Batches run in one Prolog call; each goal as prove() runs one.
     std::vector<Outcome> prove_each(const std::string& name, std::int64_t inference_limit,
-                                    const EvalSettings&) override {
-        return engine::prove_each(name, inference_limit);
+                                    const EvalSettings& settings) override {
+        return engine::prove_each(name, inference_limit, settings);
     }
 
     std::vector<Outcome> prove_some(const std::string& name, const std::vector<std::size_t>& positions,
-                                    std::int64_t inference_limit, const EvalSettings&) override {
-        return engine::prove_some(name, positions, inference_limit);
+                                    std::int64_t inference_limit, const EvalSettings& settings) override {
+        return engine::prove_some(name, positions, inference_limit, settings);
     }
 
     void unload() override {
         engine::unload_source(engine::Role::theory);
         engine::abolish_tables();
-        engine::sweep_user_module();
+        engine::restore_state();
     }
 
 private:

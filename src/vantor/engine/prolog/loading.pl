@@ -19,9 +19,65 @@ expand((:- G), Seconds, Out) :-
     stop_or_run(G, Seconds, Out).
 
 stop_or_run(_, _, []) :- load_stopped(_), !.
-stop_or_run(initialization(G), Seconds, (:- initialization(vantor_eval:run_directive(G, Seconds)))) :- !.
-stop_or_run(initialization(G, When), Seconds, (:- initialization(vantor_eval:run_directive(G, Seconds), When))) :- !.
+stop_or_run(initialization(G), Seconds, (:- initialization(Run))) :- !,
+    initialization_run(G, Seconds, Run).
+stop_or_run(initialization(G, When), Seconds, (:- initialization(Run, When))) :- !,
+    initialization_run(G, Seconds, Run).
 stop_or_run(G, Seconds, (:- vantor_eval:run_directive(G, Seconds))).
+
+% An initialization goal runs when the file has loaded: under the sandbox
+% it is checked then, against the clauses as loaded (checked when read, a
+% goal could reach clauses that come later in the file).
+initialization_run(G, Seconds, vantor_eval:run_initialization(G, Seconds, Check)) :-
+    (   sandboxing(Origin)
+    ->  source_location(_, Line),
+        refusal_place(Origin, Line, Place),
+        Check = check(Place)
+    ;   Check = none
+    ).
+
+run_initialization(G, _, check(Place)) :-
+    goal_refusal(G, Why), !,
+    report_refusal((:- initialization(G)), Why, Place),
+    fail.
+run_initialization(G, Seconds, _) :-
+    run_directive(G, Seconds).
+
+% The condition of :- if(G) and :- elif(G) is run by the loader itself,
+% before any term expansion, after expanding it as a goal: that expansion
+% hands it to condition/2, which treats it as any directive (checked by the
+% sandbox, run under the time bound).
+user:goal_expansion(G, vantor_eval:condition(G, Seconds)) :-
+    vantor_eval:loading_bounded(File, Seconds),
+    prolog_load_context(source, File),
+    vantor_eval:condition_being_read(G).
+
+condition_being_read(G) :-
+    G \= condition(_, _),
+    (   nb_current('$term', Term)
+    ->  Term == []                      % between terms, not inside a clause
+    ;   true
+    ),
+    prolog_current_frame(Frame),
+    called_from_eval_if(Frame, 12).
+
+% The loader's '$expand':'$eval_if'/1 is among the nearest callers.
+called_from_eval_if(Frame, Depth) :-
+    Depth > 0,
+    prolog_frame_attribute(Frame, parent, Parent),
+    (   prolog_frame_attribute(Parent, predicate_indicator, '$expand':'$eval_if'/1)
+    ->  true
+    ;   Below is Depth - 1,
+        called_from_eval_if(Parent, Below)
+    ).
+
+condition(G, Seconds) :-
+    (   sandboxing(Origin),
+        goal_refusal(G, Why)
+    ->  refuse((:- if(G)), Why, Origin),
+        fail
+    ;   run_directive(G, Seconds)
+    ).
 
 in_place(G) :- var(G), !.
 in_place(G) :-
@@ -75,6 +131,7 @@ load(Role, File, Origin, Seconds, Sandbox, Result) :-
     unload(Role),
     retractall(collected(_)),
     retractall(load_stopped(_)),
+    retractall(refused_clause(_)),
     setup_call_cleanup(
         ( assertz(collecting), assertz(loading_bounded(File, Seconds)), sandbox_on(Sandbox, Origin) ),
         catch(guarded(load_quietly(File)), E, print_message_text(E)),
@@ -110,7 +167,17 @@ print_message_text(E) :-
 unload(Role) :-
     forall(retract(loaded(Role, File)),
            ( catch(unload_file(File), _, true),
-             forall(retract(defined_in(File, PI)), catch(abolish(user:PI), _, true)) )).
+             forall(retract(defined_in(File, PI)), abolish_defined(PI)) )).
+
+% Hooks stay (unload_file/1 took the file's clauses of them): abolishing
+% one, or a predicate never defined, leaves an undefined procedure, and the
+% engine calls exception/3 for every undefined predicate.
+abolish_defined(Name/Arity) :-
+    (   \+ engine_hook(Name, Arity),
+        current_predicate(user:Name/Arity)
+    ->  catch(abolish(user:Name/Arity), _, true)
+    ;   true
+    ).
 
 % The predicates File gives clauses, read from its text: the engine's own
 % record of a predicate's file stays with the first file that defined it.
@@ -167,7 +234,8 @@ plain_background :-
     loaded(background, File),
     \+ ( defined_in(File, Name/Arity),
          functor(Head, Name, Arity),
-         (   predicate_property(user:Head, dynamic)
+         (   engine_hook(Name, Arity)
+         ;   predicate_property(user:Head, dynamic)
          ;   predicate_property(user:Head, multifile)
          ;   predicate_property(user:Head, tabled)
          ;   predicate_property(user:Head, imported_from(_))

@@ -2,14 +2,18 @@
 % gathers load errors, the guard against halt/0,1, message texts.
 :- module(vantor_eval, []).
 :- thread_local collecting/0, collected/1, guarded/0, halt_refused/0.
+:- thread_local refused_clause/1.
 :- thread_local sandboxing/1, sandbox_checked/1, example_checked/2, loading_bounded/2, load_stopped/1.
 :- dynamic loaded/2.            % loaded(Role, File): theory or background
 :- dynamic defined_in/2.        % defined_in(File, Name/Arity)
 :- dynamic baseline/1.          % predicates of user before any evaluation
+:- dynamic baseline_flag/2, baseline_ops/1, baseline_conversions/1.
 :- multifile user:message_hook/3.
 :- dynamic user:message_hook/3.
 :- multifile user:term_expansion/2.
 :- dynamic user:term_expansion/2.
+:- multifile user:goal_expansion/2.
+:- dynamic user:goal_expansion/2.
 
 user:message_hook(_Term, Kind, Lines) :-
     vantor_eval:collecting,

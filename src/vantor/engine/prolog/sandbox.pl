@@ -16,10 +16,12 @@ refusal(Head, Why) :- head_refusal(Head, Why).
 
 head_refusal(Head, "it is not a clause") :- \+ callable(Head), !.
 head_refusal(_:_, "it adds a clause to another module") :- !.
+% The hooks are tested by name first: asking for the properties of an
+% undefined hook (exception/3) would start the autoloader, which calls it.
 head_refusal(Head, "it adds a clause to a hook or system predicate") :-
-    (   predicate_property(user:Head, multifile)
+    (   functor(Head, Name, Arity), engine_hook(Name, Arity)
     ;   predicate_property(system:Head, defined)
-    ;   functor(Head, Name, Arity), engine_hook(Name, Arity)
+    ;   predicate_property(user:Head, multifile)
     ), !.
 
 % Hooks the engine calls by name in module user, whether or not a library
@@ -68,27 +70,70 @@ own_indicators(Name/Arity) :- atom(Name), integer(Arity),
     \+ head_refusal(Head, _).
 
 refuse(Term, Why, Origin) :-
-    source_location(_, Line0),
-    (   Origin = origin(Name, Skip)
-    ->  Line is Line0 - Skip
-    ;   prolog_load_context(source, Name), Line = Line0
-    ),
+    source_location(_, Line),
+    refusal_place(Origin, Line, Place),
+    report_refusal(Term, Why, Place),
+    (   clause_head(Term, Head), callable(Head), Head \= _:_
+    ->  functor(Head, N, A),
+        assertz(refused_clause(N/A))
+    ;   true
+    ).
+
+% Where a line of the loaded file comes from, as the user knows it: a line
+% of their background, or of the theory written ahead of it.
+refusal_place(origin(Name, Skip), Line, Place) :- !,
+    (   Line > Skip
+    ->  UserLine is Line - Skip,
+        format(string(Place), "~w:~d", [Name, UserLine])
+    ;   format(string(Place), "the theory (line ~d of its file)", [Line])
+    ).
+refusal_place(_, Line, Place) :-
+    prolog_load_context(source, Name),
+    format(string(Place), "~w:~d", [Name, Line]).
+
+report_refusal(Term, Why, Place) :-
     with_output_to(string(Shown), print(Term)),
-    format(string(Text), "~w:~d: the sandbox refuses ~s: ~s", [Name, Line, Shown, Why]),
+    format(string(Text), "~s: the sandbox refuses ~s: ~s", [Place, Shown, Why]),
     assertz(collected(Text)).
 
 % Clauses for hooks can slip past term expansion (the engine reads some of
-% them itself); under the sandbox a file that defined one is refused.
+% them itself); under the sandbox a file that defined one is refused, naming
+% the line of its first clause.
 refuse_defined_hooks(File, Origin) :-
-    (   Origin = origin(Name, _)
-    ->  true
-    ;   Name = File
-    ),
-    forall(( defined_in(File, PI), PI = N/A, functor(Head, N, A),
-             ( predicate_property(user:Head, multifile) ; engine_hook(N, A) ) ),
-           ( format(string(Text), "~w: the sandbox refuses clauses for the hook ~q", [Name, PI]),
+    forall(( defined_in(File, PI), \+ refused_clause(PI), PI = N/A, functor(Head, N, A),
+             once(( engine_hook(N, A) ; predicate_property(user:Head, multifile) )) ),
+           ( hook_place(File, Origin, Head, Place),
+             format(string(Text), "~s: the sandbox refuses clauses for the hook ~q", [Place, PI]),
              assertz(collected(Text)) )).
 
+hook_place(File, Origin, Head, Place) :-
+    (   first_clause_line(File, Head, Line)
+    ->  true
+    ;   Line = 0
+    ),
+    (   Origin = origin(_, _)
+    ->  refusal_place(Origin, Line, Place)
+    ;   format(string(Place), "~w:~d", [File, Line])
+    ).
+
+% The line of the first clause for Head in File, read from its text: a
+% hook's clauses may not stay in the engine's database, and asking the
+% engine about an undefined hook would start the autoloader, which calls it.
+first_clause_line(File, Head, Line) :-
+    functor(Head, N, A),
+    setup_call_cleanup(open(File, read, S),
+                       catch(clause_line(S, N, A, Line), _, fail),
+                       close(S)).
+
+clause_line(S, N, A, Line) :-
+    repeat,
+    read_term(S, T, [term_position(P), syntax_errors(quiet)]),
+    (   T == end_of_file
+    ->  !, fail
+    ;   clause_head(T, H), callable(H), functor(H, N, A)
+    ->  !, stream_position_data(line_count, P, Line)
+    ;   fail
+    ).
 
 % Under the sandbox every clause an example can reach must be safe; checked
 % once per predicate and theory.
