@@ -170,13 +170,12 @@ unload(Role) :-
              forall(retract(defined_in(File, PI)), abolish_defined(PI)) )).
 
 % Hooks stay (unload_file/1 took the file's clauses of them): abolishing
-% one, or a predicate never defined, leaves an undefined procedure, and the
-% engine calls exception/3 for every undefined predicate.
+% exception/3 leaves an undefined procedure that the engine calls for every
+% undefined predicate.
 abolish_defined(Name/Arity) :-
-    (   \+ engine_hook(Name, Arity),
-        current_predicate(user:Name/Arity)
-    ->  catch(abolish(user:Name/Arity), _, true)
-    ;   true
+    (   engine_hook(Name, Arity)
+    ->  true
+    ;   catch(abolish(user:Name/Arity), _, true)
     ).
 
 % The predicates File gives clauses, read from its text: the engine's own

@@ -8,7 +8,6 @@
 % What module user holds, the flags, operators and character conversions
 % before any evaluation.
 record_baseline :-
-    declare_hooks,
     forall(( current_predicate(user:Name/Arity),
              functor(Head, Name, Arity),
              \+ predicate_property(user:Head, imported_from(_)) ),
@@ -18,14 +17,6 @@ record_baseline :-
     assertz(baseline_ops(Ops)),
     findall(C-D, current_char_conversion(C, D), Conversions),
     assertz(baseline_conversions(Conversions)).
-
-% The engine's hooks in module user exist from the start, without clauses:
-% a hook that a file defined and that was then unloaded would otherwise be
-% left as an undefined procedure, and the engine calls exception/3 for every
-% undefined predicate (which then loops in the autoloader).
-declare_hooks :-
-    forall(( engine_hook(Name, Arity), \+ current_predicate(user:Name/Arity) ),
-           catch(( dynamic(user:Name/Arity), multifile(user:Name/Arity) ), _, true)).
 
 restore_state :-
     sweep_user,
