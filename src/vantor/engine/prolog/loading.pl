@@ -131,7 +131,6 @@ load(Role, File, Origin, Seconds, Sandbox, Result) :-
     unload(Role),
     retractall(collected(_)),
     retractall(load_stopped(_)),
-    retractall(refused_clause(_)),
     setup_call_cleanup(
         ( assertz(collecting), assertz(loading_bounded(File, Seconds)), sandbox_on(Sandbox, Origin) ),
         catch(guarded(load_quietly(File)), E, print_message_text(E)),

@@ -2,7 +2,6 @@
 % gathers load errors, the guard against halt/0,1, message texts.
 :- module(vantor_eval, []).
 :- thread_local collecting/0, collected/1, guarded/0, halt_refused/0.
-:- thread_local refused_clause/1.
 :- thread_local sandboxing/1, sandbox_checked/1, example_checked/2, loading_bounded/2, load_stopped/1.
 :- dynamic loaded/2.            % loaded(Role, File): theory or background
 :- dynamic defined_in/2.        % defined_in(File, Name/Arity)

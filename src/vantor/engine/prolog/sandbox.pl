@@ -72,12 +72,7 @@ own_indicators(Name/Arity) :- atom(Name), integer(Arity),
 refuse(Term, Why, Origin) :-
     source_location(_, Line),
     refusal_place(Origin, Line, Place),
-    report_refusal(Term, Why, Place),
-    (   clause_head(Term, Head), callable(Head), Head \= _:_
-    ->  functor(Head, N, A),
-        assertz(refused_clause(N/A))
-    ;   true
-    ).
+    report_refusal(Term, Why, Place).
 
 % Where a line of the loaded file comes from, as the user knows it: a line
 % of their background, or of the theory written ahead of it.
@@ -100,7 +95,7 @@ report_refusal(Term, Why, Place) :-
 % them itself); under the sandbox a file that defined one is refused, naming
 % the line of its first clause.
 refuse_defined_hooks(File, Origin) :-
-    forall(( defined_in(File, PI), \+ refused_clause(PI), PI = N/A, functor(Head, N, A),
+    forall(( defined_in(File, PI), PI = N/A, functor(Head, N, A),
              once(( engine_hook(N, A) ; predicate_property(user:Head, multifile) )) ),
            ( hook_place(File, Origin, Head, Place),
              format(string(Text), "~s: the sandbox refuses clauses for the hook ~q", [Place, PI]),
