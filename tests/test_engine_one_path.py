@@ -213,3 +213,15 @@ def test_a_refused_theory_rule_is_named_as_the_theory(workdir):
     with pytest.raises(PrologError, match=r"the theory \(line 5 of its file\): the sandbox refuses portray"):
         evaluate_theory_prolog(["t(X):-p(X)", "portray(X):-p(X)"], "BK.pl", ["t(a)"], [], True,
                                sandbox=True)
+
+
+def test_a_background_or_theory_that_is_not_utf8_is_named(workdir):
+    (workdir / "latin.pl").write_bytes(b"p(a).\np(\xe9t\xe9).\n")
+    with pytest.raises(ValueError, match="latin.pl' is not UTF-8 text"):
+        evaluate_theory_prolog(["t(X):-p(X)"], "latin.pl", ["t(a)"], [], True)
+    with pytest.raises(ValueError, match="'latin.pl' is not UTF-8 text"):
+        vantor.Learner(background="latin.pl").fit(["t(a)", "t(b)"], [1, 0])
+    (workdir / "theory.pl").write_bytes(b"% dataset: \"x\"\nt(X) :- p(\xe9).\n")
+    for read in (vantor.load_theory, vantor.read_theory_header):
+        with pytest.raises(ValueError, match="'theory.pl' is not UTF-8 text"):
+            read("theory.pl")

@@ -8,6 +8,7 @@ import shutil
 import tempfile
 import weakref
 
+from ._files import not_utf8
 from ._lint import _split_arguments, first_problem, warn_file
 
 
@@ -98,8 +99,11 @@ class _Background:
     def from_parameter(cls, background):
         if isinstance(background, (str, os.PathLike)):
             warn_file(background, stacklevel=4)
-            with open(background, encoding="utf-8") as stream:
-                return cls(stream.read(), os.fsdecode(background))
+            try:
+                with open(background, encoding="utf-8") as stream:
+                    return cls(stream.read(), os.fsdecode(background))
+            except UnicodeDecodeError as e:
+                raise not_utf8(background, e) from None
         if hasattr(background, "itertuples"):
             return cls("\n".join(_frame_facts(background)) + "\n", None)
         if isinstance(background, (list, tuple)):

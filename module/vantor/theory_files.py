@@ -6,7 +6,7 @@ import os
 import re
 from typing import Any, Optional, Union
 
-from ._files import AtomicFile, path_text
+from ._files import AtomicFile, not_utf8, path_text
 from ._lint import _split_arguments
 
 __all__ = ["save_theory", "load_theory", "read_theory_header"]
@@ -98,19 +98,25 @@ def load_theory(path: Path) -> list[str]:
     """The rules of a theory file (as ``save_theory`` writes it, or any file
     of clauses one per line or spanning lines, each ending with "."), in
     file order, without the final "."; comments and directives are skipped."""
-    with open(path_text(path, "path"), encoding="utf-8") as stream:
-        return list(_clauses(stream))
+    try:
+        with open(path_text(path, "path"), encoding="utf-8") as stream:
+            return list(_clauses(stream))
+    except UnicodeDecodeError as e:
+        raise not_utf8(path, e) from None
 
 
 def read_theory_header(path: Path) -> dict[str, Any]:
     """The header values of a theory file (``dataset``, ``background``,
     ``options``, ``training``); keys the file lacks are absent."""
     header = {}
-    with open(path_text(path, "path"), encoding="utf-8") as stream:
-        for line in stream:
-            if not line.startswith("%"):
-                break
-            key, _, value = line[1:].strip().partition(": ")
-            if key in _KEYS and value:
-                header[key] = json.loads(value)
+    try:
+        with open(path_text(path, "path"), encoding="utf-8") as stream:
+            for line in stream:
+                if not line.startswith("%"):
+                    break
+                key, _, value = line[1:].strip().partition(": ")
+                if key in _KEYS and value:
+                    header[key] = json.loads(value)
+    except UnicodeDecodeError as e:
+        raise not_utf8(path, e) from None
     return header

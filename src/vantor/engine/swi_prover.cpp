@@ -11,6 +11,7 @@
 // of the background are written into one file and loaded together, as
 // before, and nothing is kept.
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <sstream>
 #include <fstream>
@@ -23,6 +24,7 @@
 #include "engine/errors.hpp"
 #include "engine/prolog_engine.hpp"
 #include "host.hpp"
+#include "text/pystr.hpp"
 #include "engine/prover.hpp"
 #include "engine/swi_batch.hpp"
 #include "engine/working_dir.hpp"
@@ -33,15 +35,28 @@ namespace fs = std::filesystem;
 
 namespace {
 
+std::string file_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.eof() && in.fail()) throw OSError(EIO, path, "cannot read the background file");
+    return bytes;
+}
+
+// The engine reads sources as UTF-8; other bytes would surface as a syntax
+// error in a working file the user never wrote.
+void check_utf8(const std::string& path, const std::string& bytes) {
+    if (!text::is_valid_utf8(bytes)) {
+        throw ValueError("'" + path + "' is not UTF-8 text; the engine reads a background as UTF-8 "
+                         "(save it in that encoding)");
+    }
+}
+
 // A cheap look at the bytes before the engine parses anything: a file of
 // facts alone has no ":-" or "?-" at all. Files with them (rules, or quoted
 // texts holding those characters) are read by the engine to be sure. A file
 // starting with a byte-order mark is left to the combined load, where the
 // mark lands mid-file as it always did.
-bool may_load_alone(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.eof() && in.fail()) return false;
+bool may_load_alone(const std::string& path, const std::string& bytes) {
     if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) return false;
     if (bytes.find(":-") == std::string::npos && bytes.find("?-") == std::string::npos) return true;
     return engine::free_of_directives(path);
@@ -63,7 +78,9 @@ public:
         // A theory still loaded (say, a combined file holding an older copy
         // of these facts) must not meet the background's clauses.
         engine::unload_source(engine::Role::theory);
-        if (!may_load_alone(path)) {
+        const std::string bytes = file_bytes(path);
+        check_utf8(path, bytes);
+        if (!may_load_alone(path, bytes)) {
             combined_only_ = current_;
             return;
         }
