@@ -73,13 +73,23 @@ public:
             target_thread_ = pthread_self();
             bounded_ = seconds > 0 && std::isfinite(seconds);
             if (bounded_) {
-                deadline_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                               std::chrono::duration<double>(seconds));
+                budget_ = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+                deadline_ = Clock::now() + budget_;
             }
             wake = idle_;
             idle_ = false;
         }
         if (wake) wake_watchdog();
+    }
+
+    // The next goal of a batch, under the same arming: its own time from
+    // now. True when a stop was sent since the last (re)arming.
+    bool restart() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (bounded_) deadline_ = Clock::now() + budget_;
+        const bool fired = fired_;
+        fired_ = false;
+        return fired;
     }
 
     // True when a stop was sent to the armed thread.
@@ -173,6 +183,7 @@ private:
     Clock::time_point last_armed_{};
     record_t target_ = 0;
     Clock::time_point deadline_{};
+    Clock::duration budget_{};
 };
 
 Watchdog watchdog;
@@ -185,6 +196,8 @@ foreign_t pl_arm(term_t thread, term_t seconds) {
 }
 
 foreign_t pl_disarm(term_t fired) { return PL_unify_bool(fired, watchdog.disarm()); }
+
+foreign_t pl_restart(term_t fired) { return PL_unify_bool(fired, watchdog.restart()); }
 
 struct sigaction host_sigint{};
 std::atomic<int> sigint_users{0};
@@ -206,6 +219,7 @@ void on_sigint(int sig, siginfo_t* info, void* context) {
 void start_watchdog() {
     PL_register_foreign_in_module("vantor_eval", "vantor_arm", 2, reinterpret_cast<pl_function_t>(pl_arm), 0);
     PL_register_foreign_in_module("vantor_eval", "vantor_disarm", 1, reinterpret_cast<pl_function_t>(pl_disarm), 0);
+    PL_register_foreign_in_module("vantor_eval", "vantor_restart", 1, reinterpret_cast<pl_function_t>(pl_restart), 0);
     watchdog.start();
 }
 

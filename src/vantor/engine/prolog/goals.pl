@@ -208,7 +208,7 @@ prove_batch(Name, [I|Is], T, Limit, Seconds, Sandbox, Result) :-
     (   Sandbox == true,
         sandbox_problem(Goal, Problem)
     ->  Result = unsafe(Problem)
-    ;   catch(guarded(maplist(batch_outcome(T, Name, Limit, Seconds), [I|Is], Rs)), E, true),
+    ;   catch(guarded(armed_batch(T, Name, [I|Is], Limit, Seconds, Rs)), E, true),
         (   halt_refused
         ->  refused_text(H), Result = error(H)
         ;   E == vantor_interrupted
@@ -219,19 +219,46 @@ prove_batch(Name, [I|Is], T, Limit, Seconds, Sandbox, Result) :-
         )
     ).
 
+% The watchdog is armed once for the batch and given each goal's time as
+% the goal starts: arming per goal would cost as much as a small goal.
+armed_batch(T, Name, Is, Limit, Seconds, Codes) :-
+    thread_self(Me),
+    vantor_arm(Me, Seconds),
+    call_cleanup(maplist(batch_outcome(T, Name, Limit), Is, Codes),
+                 ( vantor_disarm(Fired), ( Fired == true -> absorb_stop(_) ; true ) )).
+
+% One goal of a batch, kept lean (a goal that finds one fact costs about
+% as much as this bookkeeping).
+batch_outcome(T, Name, Limit, I, Code) :-
+    vantor_restart(Fired),
+    (   Fired == true               % sent as the previous goal ended
+    ->  absorb_stop(Why),
+        (   Why == interrupt
+        ->  throw(vantor_interrupted)
+        ;   true
+        )
+    ;   true
+    ),
+    batch_goal(T, Name, I, Goal),
+    catch(limited_code(Goal, Limit, Code), E, stopped_code(E, Code)).
+
+% A clause of its own: catch/3 of an if-then-else would compile it afresh
+% on every call.
+limited_code(Goal, Limit, Code) :-
+    (   call_with_inference_limit(user:Goal, Limit, R)
+    ->  (   R == inference_limit_exceeded
+        ->  Code = 2
+        ;   Code = 1
+        )
+    ;   Code = 0
+    ).
+
+stopped_code(vantor_stop(time), 3) :- !.
+stopped_code(vantor_stop(interrupt), _) :- !, throw(vantor_interrupted).
+stopped_code(error(resource_error(table_space), _), 4) :- !.
+stopped_code(E, _) :- throw(E).
+
 batch_goal(T, Name, I, Goal) :-
     arg(I, T, Args),
     Goal =.. [Name|Args].
 
-batch_outcome(T, Name, Limit, Seconds, I, Code) :-
-    batch_goal(T, Name, I, Goal),
-    bounded(call_with_inference_limit(user:Goal, Limit, R), Seconds, Outcome),
-    outcome_result(Outcome, R, Result),
-    outcome_code(Result, Code).
-
-outcome_code(true, 1).
-outcome_code(false, 0).
-outcome_code(limit, 2).
-outcome_code(time, 3).
-outcome_code(table_space, 4).
-outcome_code(interrupt, _) :- throw(vantor_interrupted).

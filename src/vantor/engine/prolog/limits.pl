@@ -23,5 +23,9 @@ bounded(Goal, Seconds, Outcome) :-
 % A stop sent just as the goal ended is still queued for this thread: it is
 % taken here, not in whatever this thread runs next.
 absorb_stop :-
-    catch(forall(between(1, 3, _), sleep(0)), vantor_stop(_), true).
+    absorb_stop(_).
+
+% Why is the reason of the stop taken, if one was pending.
+absorb_stop(Why) :-
+    catch(forall(between(1, 3, _), sleep(0)), vantor_stop(Why), true).
 
