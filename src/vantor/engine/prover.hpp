@@ -64,14 +64,17 @@ public:
                              const EvalSettings& settings) = 0;
 
     // Proves `goal_text` once. Throws PrologError when the text does not
-    // parse, the goal raises or the sandbox refuses it, ValueError when the
-    // example calls a built-in or library predicate, Interrupted.
+    // parse, the goal raises or the sandbox refuses it, RefusedInput when
+    // the text holds more than one term or the example calls a built-in or
+    // library predicate, Interrupted.
     virtual Outcome prove(const std::string& goal_text, std::int64_t inference_limit,
                           const EvalSettings& settings) = 0;
 
     // Many goals of one shape: `name` applied to each argument tuple given to
     // set_goal_arguments ("(a,b)", or "" for none). The same outcomes as
-    // prove() on each goal text; an engine may read the tuples only once.
+    // prove() on each goal text, under the same settings; an engine may read
+    // the tuples only once, and throw ArgumentsRefused naming the first that
+    // does not read as exactly one argument list.
     virtual void set_goal_arguments(const std::vector<std::string>& argument_texts) {
         goal_arguments_ = argument_texts;
     }

@@ -41,15 +41,15 @@ restore_flags :-
              Now \== Value ),
            catch(user:set_prolog_flag(Flag, Value), _, true)).
 
-% Operators added in module user or globally are removed, and those the
-% baseline had are put back as they were.
+% Operators added in module user or globally are removed, and those of the
+% baseline that module user no longer sees are declared there again.
 restore_operators :-
     baseline_ops(Ops),
     findall(op(P, T, N), current_op(P, T, user:N), Now),
     forall(( member(op(P, T, N), Now), \+ memberchk(op(P, T, N), Ops) ),
            remove_operator(T, N)),
     forall(( member(op(P, T, N), Ops), \+ current_op(P, T, user:N) ),
-           catch(op(P, T, system:N), _, true)).
+           catch(op(P, T, user:N), _, true)).
 
 remove_operator(Type, Name) :-
     catch(op(0, Type, user:Name), _, true),
