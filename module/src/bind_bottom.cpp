@@ -228,15 +228,55 @@ void bind_variables(nb::module_& m) {
             if (number < 0) throw ValueError("variable_name: number must be >= 0, not " + std::to_string(number));
             return bottom::variable_name(number);
         },
-        "number"_a, "Variable for a position: 0 -> 'A', 1 -> 'B', 26 -> 'AB' (least significant first).");
+        "number"_a, "The variable name of a position.\n"
+        "\n"
+        "Parameters\n"
+        "----------\n"
+        "number : int\n"
+        "    A position, at least 0.\n"
+        "\n"
+        "Returns\n"
+        "-------\n"
+        "str\n"
+        "    The base-26 digits of number, least significant first, A standing for\n"
+        "    0.\n"
+        "\n"
+        "Raises\n"
+        "------\n"
+        "ValueError\n"
+        "    For a negative number.\n"
+        "\n"
+        "Examples\n"
+        "--------\n"
+        ">>> variable_name(0), variable_name(1), variable_name(26)\n"
+        "('A', 'B', 'AB')");
     m.def(
         "variabilise_example",
         [](std::string_view pos, nb::handle constant) {
             return bottom::variabilise_example(pos, constant_set_from(constant, "constant"));
         },
         "pos"_a, "constant"_a,
-        "The head literal of an example: every argument outside `constant` becomes the\n"
-        "variable of its position (f(a,a) -> f(A,B)).");
+        "The head literal of an example.\n"
+        "\n"
+        "Parameters\n"
+        "----------\n"
+        "pos : str\n"
+        "    An example text.\n"
+        "constant : list of str\n"
+        "    Terms that stay constants.\n"
+        "\n"
+        "Returns\n"
+        "-------\n"
+        "str\n"
+        "    The example with every argument outside constant replaced by the\n"
+        "    variable of its position.\n"
+        "\n"
+        "Examples\n"
+        "--------\n"
+        ">>> variabilise_example(\"grandparent(arthur,diana).\", [])\n"
+        "'grandparent(A,B)'\n"
+        ">>> variabilise_example(\"f(a,a)\", []), variabilise_example(\"class(e_1,yes)\", [\"yes\"])\n"
+        "('f(A,B)', 'class(A,yes)')");
 }
 
 }  // namespace
@@ -272,24 +312,50 @@ void bind_bottom(nb::module_& m) {
         "file_name"_a, "example"_a, "depth"_a, "constant"_a.none(), "size_limit"_a.none() = nb::none(),
         "size_warning"_a.none() = kDefaultSizeWarning, "follow"_a.none() = "first",
         "numbers"_a.none() = "constant",
-        "The bottom clause of one example: the background facts connected to the\n"
-        "example's terms, with their constants turned into variables.\n\n"
-        "file_name: background file name, or a list of fact texts (used unchanged).\n"
-        "example: the example literal text, e.g. 'grandparent(ann,carl).'.\n"
-        "depth: number of passes over the background; 0 returns the head text\n"
-        "(variabilise_example), a negative depth an empty list.\n"
-        "constant: texts never turned into variables; a fact whose first argument is\n"
-        "one of them is taken when another of its arguments is known.\n"
-        "size_limit: the most literals the bottom clause keeps (the first ones found;\n"
-        "the scan stops there); None (default) keeps all.\n"
-        "size_warning: a bottom clause of more literals than this gives a\n"
-        "RuntimeWarning naming the example (default 10000); None never warns.\n"
-        "follow: 'first' (default) takes a fact when its first argument is known\n"
-        "(or a constant) and it holds a known term; 'any' takes a fact when any of\n"
-        "its arguments is a known term (teaches(course,ann) for an example about ann).\n"
-        "numbers: 'constant' (default) keeps numeric arguments as written; 'variable'\n"
-        "turns them into variables like other terms, so literals can share a value\n"
-        "(size(A,C), small(C) rather than size(A,0.3)).");
+        "The bottom clause of one example.\n"
+        "\n"
+        "The background facts connected to the example's terms, with their\n"
+        "constants turned into variables.\n"
+        "\n"
+        "Parameters\n"
+        "----------\n"
+        "file_name : str, os.PathLike or list of str\n"
+        "    Background file name, or a list of fact texts (used unchanged).\n"
+        "example : str\n"
+        "    The example literal text, e.g. 'grandparent(ann,carl).'.\n"
+        "depth : int\n"
+        "    Number of passes over the background; 0 returns the head text\n"
+        "    (variabilise_example), a negative depth an empty list.\n"
+        "constant : list of str or None\n"
+        "    Texts never turned into variables; a fact whose first argument is one\n"
+        "    of them is taken when another of its arguments is known.\n"
+        "size_limit : int or None, default None\n"
+        "    The most literals the bottom clause keeps (the first ones found; the\n"
+        "    scan stops there); None keeps all.\n"
+        "size_warning : int or None, default 10000\n"
+        "    A bottom clause of more literals than this gives a RuntimeWarning\n"
+        "    naming the example; None never warns.\n"
+        "follow : {'first', 'any'}, default 'first'\n"
+        "    'first' takes a fact when its first argument is known (or a constant)\n"
+        "    and it holds a known term; 'any' takes a fact when any of its\n"
+        "    arguments is a known term (teaches(course,ann) for an example about\n"
+        "    ann).\n"
+        "numbers : {'constant', 'variable', 'compare'}, default 'constant'\n"
+        "    'constant' keeps numeric arguments as written; 'variable' turns them\n"
+        "    into variables like other terms, so literals can share a value\n"
+        "    (size(A,C), small(C) rather than size(A,0.3)); 'compare' builds them as\n"
+        "    'variable' does.\n"
+        "\n"
+        "Returns\n"
+        "-------\n"
+        "list of str or str\n"
+        "    The bottom clause: an ordered, duplicate-free list of literals; the\n"
+        "    head text for depth 0.\n"
+        "\n"
+        "Examples\n"
+        "--------\n"
+        ">>> bottom_clause(\"BK.pl\", \"grandparent(arthur,diana).\", 2, [])\n"
+        "['parent(A,C)', 'parent(C,B)', 'male(A)', 'male(C)', 'female(B)']");
 
     nb::class_<SetBuilder>(m, "_SetBuilder")
         .def(nb::init<nb::handle, nb::handle, nb::handle, nb::handle>(), "file"_a, "constant_set"_a.none(),

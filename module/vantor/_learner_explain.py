@@ -1,7 +1,7 @@
 """Which rule proves an example, with one proof's bindings, and the
 rule-by-example coverage grid of a fitted Learner."""
 from . import _core
-from ._learner_inputs import _is_variable, _literal, example_texts
+from ._learner_inputs import _is_variable, _library_output, _literal, example_texts
 from ._lint import _split_arguments
 
 
@@ -16,10 +16,10 @@ class _Explaining:
         """Whether the theory proves each example, in one engine call."""
         if not theory:
             return [False] * len(examples)
-        time_limit = self.time_limit if self.time_limit is not None else None
-        outcome = _core._evaluate_theory(theory, self._background.path, examples, [], True, False,
-                                         time_limit=time_limit, sandbox=bool(self.sandbox),
-                                         each=True)
+        with _library_output(self.verbose):  # what the programs print
+            outcome = _core._evaluate_theory(theory, self._background.path, examples, [], True,
+                                             False, time_limit=self.time_limit,
+                                             sandbox=bool(self.sandbox), each=True)
         return outcome["proved"]
 
     def _checked_example(self, x):
@@ -52,8 +52,19 @@ class _Explaining:
         return self._proves(self.theory_ + [probe_rule], goal)
 
     def proving_rule(self, x):
-        """The first rule of the theory that proves example ``x`` (as the last
-        step of a proof with the whole theory), or None."""
+        """The first rule of the theory that proves an example.
+
+        Parameters
+        ----------
+        x : str
+            An example text.
+
+        Returns
+        -------
+        str or None
+            The first rule that is the last step of a proof of ``x`` with the
+            whole theory, or None when the theory does not prove it.
+        """
         self._fitted()
         text = self._checked_example(x)
         for rule in self.theory_:
@@ -62,15 +73,28 @@ class _Explaining:
         return None
 
     def explain(self, x):
-        """The rules that prove example ``x`` (each as the last step of a proof
-        in the engine with the whole theory below it), as a list of ``{"rule": ..., "bindings": {variable: term}}``.
+        """The rules that prove an example, with the bindings of one proof.
 
-        The bindings are one proof's: the head's from ``x``, the body's found
-        by matching the body against the background facts in rule order, a
-        literal of a predicate that no fact defines (the target itself, in a
-        recursive rule) being proved in the engine once its arguments are
-        bound. ``bindings`` lacks a variable only when no fact binds it (a
-        background with rules); ``complete`` says whether all are bound."""
+        Each rule is the last step of a proof in the engine with the whole
+        theory below it. The bindings are one proof's: the head's from
+        ``x``, the body's found by matching the body against the background
+        facts in rule order, a literal of a predicate that no fact defines
+        (the target itself, in a recursive rule) being proved in the engine
+        once its arguments are bound.
+
+        Parameters
+        ----------
+        x : str
+            An example text.
+
+        Returns
+        -------
+        list of dict
+            One ``{"rule": ..., "bindings": {variable: term}, "complete":
+            bool}`` per proving rule; ``bindings`` lacks a variable only when
+            no fact binds it (a background with rules), and ``complete``
+            says whether all are bound.
+        """
         self._fitted()
         text = self._checked_example(x)
         facts = self._background.facts()
@@ -120,10 +144,25 @@ class _Explaining:
         return bindings  # only unbound literals of derived predicates are left
 
     def rule_coverage(self):
-        """Which rule proves which training example: (rules, matrix) with one
-        row per rule and one 0/1 column per example, positives first; a rule
-        proves an example when it is the last step of a proof with the whole
-        theory. One engine call per rule and example; computed once per fit."""
+        """Which rule proves which training example.
+
+        A rule proves an example when it is the last step of a proof with
+        the whole theory. One engine call per rule and example; computed
+        once per fit.
+
+        Returns
+        -------
+        rules : list of str
+            The theory.
+        matrix : list of list of int
+            One row per rule and one 0/1 column per training example,
+            positives first.
+
+        Raises
+        ------
+        ValueError
+            For a loaded theory, which has no training examples.
+        """
         self._fitted()
         if self._training is None:
             raise ValueError("a loaded theory has no training examples; fit the learner")
@@ -134,10 +173,22 @@ class _Explaining:
         return self.theory_, self._coverage
 
     def plot(self, ax=None, path=None):
-        """Draw which rule covers which training example (positives and
-        negatives apart) and, after ``cross_validate``, the per-fold test
-        accuracies; saves the figure to ``path`` when given. Needs matplotlib.
-        Returns the figure."""
+        """Draw which rule covers which training example and, after
+        ``cross_validate``, the per-fold test accuracies. Needs matplotlib.
+
+        Parameters
+        ----------
+        ax : optional
+            Not used: the figure is drawn whole, with panels of its
+            own.
+        path : str, optional
+            Save the figure to this file (PNG, SVG, ...).
+
+        Returns
+        -------
+        matplotlib.figure.Figure
+            The figure.
+        """
         from ._plot import draw
 
         rules, matrix = self.rule_coverage()

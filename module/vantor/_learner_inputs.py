@@ -1,14 +1,16 @@
 """What a Learner is given, made ready: example texts and labels, the
 background as text and a private file, and the small array and error
 helpers of its results."""
-import contextlib
+import hashlib
 import io
 import os
+import random
 import shutil
 import tempfile
 import weakref
 
 from ._files import not_utf8
+from ._host import DISCARD, library_run
 from ._lint import _split_arguments, first_problem, warn_file
 
 
@@ -86,24 +88,41 @@ def _missing(cell):
     return cell is None or (isinstance(cell, float) and cell != cell)
 
 
+def _not_utf8_file(path, data):
+    """The error for a file that is not UTF-8, with the offset of its first
+    bad byte in the whole file (a decoder reading in chunks counts from
+    the chunk)."""
+    try:
+        data.decode("utf-8")
+    except UnicodeDecodeError as e:
+        return not_utf8(path, e)
+    return ValueError(f"{os.fsdecode(path)!r} is not UTF-8 text")
+
+
 class _Background:
     """The background text and a private file holding it (made when first
     needed, removed with this object)."""
 
-    def __init__(self, text, name):
+    def __init__(self, text, name, source=None):
         self.text = text
         self.name = name
+        # (absolute path, SHA-256 of the bytes read) of a background file,
+        # so that a saved theory can name exactly the file it was learned with.
+        self.source = source
         self._folder = None
 
     @classmethod
     def from_parameter(cls, background):
         if isinstance(background, (str, os.PathLike)):
             warn_file(background, stacklevel=4)
+            with open(background, "rb") as stream:
+                data = stream.read()
             try:
-                with open(background, encoding="utf-8") as stream:
-                    return cls(stream.read(), os.fsdecode(background))
-            except UnicodeDecodeError as e:
-                raise not_utf8(background, e) from None
+                text = io.TextIOWrapper(io.BytesIO(data), encoding="utf-8").read()
+            except UnicodeDecodeError:
+                raise _not_utf8_file(background, data) from None
+            source = (os.path.abspath(background), hashlib.sha256(data).hexdigest())
+            return cls(text, os.fsdecode(background), source)
         if hasattr(background, "itertuples"):
             return cls("\n".join(_frame_facts(background)) + "\n", None)
         if isinstance(background, (list, tuple)):
@@ -135,21 +154,27 @@ class _Background:
         return table
 
     def __getstate__(self):
-        return {"text": self.text, "name": self.name}
+        return {"text": self.text, "name": self.name, "source": self.source}
 
     def __setstate__(self, state):
-        self.__init__(state["text"], state["name"])
+        self.__init__(state["text"], state["name"], state.get("source"))
 
 
-@contextlib.contextmanager
 def _library_output(verbose):
-    """The library prints theory and tables to stdout unless told to be quiet;
-    below level 2 they are dropped."""
-    if verbose >= 2:
-        yield
-        return
-    with contextlib.redirect_stdout(io.StringIO()):
-        yield
+    """Below verbose level 2 the library's printing (and what the programs
+    it runs print) is dropped, for this thread only."""
+    return library_run(output=None if verbose >= 2 else DISCARD)
+
+
+def _library_run(verbose, random_state):
+    """The context of one Learner call into the library, for this thread
+    only: below verbose level 2 the library's theory and tables are dropped,
+    and its draws come from a generator of the learner's own, seeded with
+    ``random_state`` (None: with a draw from Python's generator, so that
+    ``random.seed`` in a script still makes a fit repeatable). Fits in other
+    threads neither see nor disturb either."""
+    seed = random_state if random_state is not None else random.getrandbits(64)
+    return library_run(output=None if verbose >= 2 else DISCARD, rng=random.Random(seed))
 
 
 def _literal(text):

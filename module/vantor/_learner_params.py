@@ -29,9 +29,15 @@ _OWN = (
      "never warns. Default 10000."),
     ("verbose", 0, "0 (default) prints nothing, 1 shows progress bars on stderr, 2 also "
      "prints the library's theory and tables."),
-    ("random_state", None, "an int seeds Python's random generator (the library's only "
-     "one) before fitting, making a fit repeatable; None (default) leaves it as it is."),
+    ("random_state", None, "seed of the generator a fit draws from, its own (fits in "
+     "other threads never share it, and Python's random generator is left alone): an int "
+     "makes a fit repeatable; None (default) seeds it with a draw from Python's random "
+     "generator, so random.seed in a script does."),
 )
+_OWN_TYPES = {"background": "str, os.PathLike, list of str or pandas.DataFrame",
+              "depth": "int", "encoder_strategy": "str", "n_ranges": "int", "follow": "str",
+              "size_limit": "int or None", "size_warning": "int or None", "verbose": "int",
+              "random_state": "int or None"}
 _PARAMS = tuple(name for name, _, _ in _OWN[:4]) + _LEARNING_NAMES + tuple(
     name for name, _, _ in _OWN[4:])
 _DEFAULTS = {name: default for name, default, _ in _OWN}
@@ -49,12 +55,15 @@ def _signature():
     return inspect.Signature(parameters)
 
 
-def _parameters_doc():
+def _parameters_doc(indent="    "):
+    """The Parameters and Learning options sections of the class docstring
+    (numpydoc entries), indented for the class body."""
     lines = ["Parameters", "----------"]
-    for name, _, text in _OWN:
-        lines += textwrap.wrap(f"{name}: {text}", width=76, subsequent_indent="    ")
-    return "\n".join(lines) + "\n\n" + options_doc(indent="", skip=("verbose",))
-
+    for name, default, text in _OWN:
+        lines.append(f"{name} : {_OWN_TYPES[name]}, default {default!r}")
+        lines += textwrap.wrap(text, width=72, initial_indent="    ", subsequent_indent="    ")
+    own = "\n".join(indent + line for line in lines)
+    return own + "\n\n" + options_doc(indent=indent, skip=("verbose",))
 
 
 def _differs(value, default):
@@ -62,3 +71,36 @@ def _differs(value, default):
         return bool(value != default)
     except Exception:
         return True
+
+
+# What a saved theory's header records (Learner.save) and Learner.load takes
+# back from it.
+_SAVED = _LEARNING_NAMES + ("depth",)
+
+
+def _header_options(path, options):
+    """The options of a theory file's header that a loaded learner takes.
+    The header is data from a file: it may shorten the time bound but never
+    lengthen or remove it (None or more than the default becomes the
+    default). Other names are left out; values are checked by the caller."""
+    if options is None:
+        return {}
+    if not isinstance(options, dict):
+        raise ValueError(f"{path!r}: the header's options must be a JSON object, "
+                         f"got {type(options).__name__}")
+    chosen = {name: value for name, value in options.items() if name in _SAVED}
+    limit, default = chosen.get("time_limit"), _DEFAULTS["time_limit"]
+    if limit is None or (isinstance(limit, (int, float)) and not isinstance(limit, bool)
+                         and limit > default):
+        chosen["time_limit"] = default
+    return chosen
+
+
+def _header_scores(path, scores):
+    """The training measures of a header: None or measure -> number or null."""
+    numbers = (int, float, type(None))
+    if scores is None or (isinstance(scores, dict) and all(
+            isinstance(v, numbers) and not isinstance(v, bool) for v in scores.values())):
+        return scores
+    raise ValueError(f"{path!r}: the header's training scores must map measures to numbers")
+

@@ -1,9 +1,9 @@
 """Bottom clauses of examples and example sets."""
 import os
 import pickle
-import sys
 import warnings
 
+from . import _host
 from ._core import _SetBuilder, bottom_clause, variabilise_example, variable_name
 from ._files import AtomicFile, path_text, replace_together
 from ._lint import warn_file
@@ -50,7 +50,7 @@ def _example_list(example_set, parameter):
 def _build(builder, depth, examples, container, tqdm_disable, parameter, size_limit,
            size_warning):
     if container != "dict" and not container:
-        print(_MEMORY_NOTICE, file=sys.stdout)
+        print(_MEMORY_NOTICE, file=_host.output())
     return builder.build(examples, depth, bool(tqdm_disable), parameter, size_limit, size_warning)
 
 
@@ -60,21 +60,24 @@ def _warn_oversize(builder, stacklevel):
         warnings.warn(message, RuntimeWarning, stacklevel=stacklevel + 1)
 
 
-_SIZE_DOC = """size_limit: the most literals one bottom clause keeps (the first ones
-        found; building stops there); None (default) keeps all of them.
-    size_warning: a bottom clause of more literals than this (default 10000)
-        gives one RuntimeWarning per call, naming the first such example and
-        suggesting a smaller depth; None never warns.
-    follow: 'first' (default) takes a fact when its first argument is known
-        (or in the constant set) and it holds a known term; 'any' takes a
-        fact when any of its arguments is a known term, so that facts such
-        as teaches(course,ann) reach an example about ann. Passes, depth and
+_SIZE_DOC = """size_limit : int or None, default None
+        The most literals one bottom clause keeps (the first ones found;
+        building stops there); None keeps all of them.
+    size_warning : int or None, default 10000
+        A bottom clause of more literals than this gives one RuntimeWarning
+        per call, naming the first such example and suggesting a smaller
+        depth; None never warns.
+    follow : {'first', 'any'}, default 'first'
+        'first' takes a fact when its first argument is known (or in the
+        constant set) and it holds a known term; 'any' takes a fact when any
+        of its arguments is a known term, so that facts such as
+        teaches(course,ann) reach an example about ann. Passes, depth and
         the order of literals follow the same rules either way.
-    numbers: 'constant' (default) keeps numeric arguments as written;
-        'variable' turns them into variables like other terms (and makes
-        them known terms), so that literals can share a value: size(A,C)
-        and small(C) rather than size(A,0.3).
-    Any other value of follow or numbers raises ValueError."""
+    numbers : {'constant', 'variable', 'compare'}, default 'constant'
+        'constant' keeps numeric arguments as written; 'variable' turns them
+        into variables like other terms (and makes them known terms), so
+        that literals can share a value: size(A,C) and small(C) rather than
+        size(A,0.3); 'compare' builds bottom clauses as 'variable' does."""
 
 
 def bottom_clauses_for_set(file, constant_set, depth, example_set, dictionary_name, container,
@@ -102,23 +105,52 @@ def bottom_clauses_for_set(file, constant_set, depth, example_set, dictionary_na
 
 bottom_clauses_for_set.__doc__ = """Bottom clauses of every example of one set.
 
-    file: background file name, or a list of fact texts.
-    constant_set: texts never turned into variables (see bottom_clause).
-    depth: number of passes over the background (0: the values are head texts).
-    example_set: an example file name, or a list of example texts; an empty
-        text in the list is an error naming its place.
-    dictionary_name: the file written in stored mode; an existing directory,
-        FIFO or device of that name is an error and is left alone.
-    container: 'dict' stores the dictionary (pickle) in `dictionary_name` and
+    Parameters
+    ----------
+    file : str, os.PathLike or list of str
+        Background file name, or a list of fact texts.
+    constant_set : list of str
+        Texts never turned into variables (see bottom_clause).
+    depth : int
+        Number of passes over the background (0: the values are head texts).
+    example_set : str, os.PathLike or list of str
+        An example file name, or a list of example texts; an empty text in
+        the list is an error naming its place.
+    dictionary_name : str or os.PathLike
+        The file written in stored mode; an existing directory, FIFO or
+        device of that name is an error and is left alone.
+    container : str
+        'dict' stores the dictionary (pickle) in `dictionary_name` and
         returns that name; any other value returns the dictionary itself; a
         false value also prints a notice saying so.
-    tqdm_disable: true hides the progress bar (shown on stderr otherwise).
+    tqdm_disable : bool
+        True hides the progress bar (shown on stderr otherwise).
     """ + _SIZE_DOC + """
 
-    The dictionary maps each example text, as read, to its bottom clause, in
-    example order; a repeated example has one entry. In stored mode the file
-    is replaced only once the whole dictionary is written: a failed call
-    (a full disk included) leaves an earlier file of that name untouched.
+    Returns
+    -------
+    dict or str
+        The dictionary: each example text, as read, to its bottom clause, in
+        example order (a repeated example has one entry); in stored mode the
+        name of the file holding it.
+
+    Raises
+    ------
+    ValueError
+        For a value of follow or numbers that is none of the listed ones.
+
+    Notes
+    -----
+    In stored mode the file is replaced only once the whole dictionary is
+    written: a failed call (a full disk included) leaves an earlier file of
+    that name untouched.
+
+    Examples
+    --------
+    >>> bottoms = bottom_clauses_for_set("BK.pl", [], 2, ["grandparent(arthur,diana)."],
+    ...                                  "unused", "memory", True)
+    >>> bottoms["grandparent(arthur,diana)."]
+    ['parent(A,C)', 'parent(C,B)', 'male(A)', 'male(C)', 'female(B)']
     """
 
 
@@ -180,34 +212,67 @@ def bottom_clause_generation(file="BK.pl", container="dict", positive_example="p
 
 bottom_clause_generation.__doc__ = """Bottom clauses of the positive and the negative examples.
 
-    file: background file name ('BK.pl'), or a list of fact texts. It is
-        parsed once for both sets.
-    container: 'dict' (default) stores each dictionary with pickle in
+    Parameters
+    ----------
+    file : str, os.PathLike or list of str, default 'BK.pl'
+        Background file name, or a list of fact texts. It is parsed once for
+        both sets.
+    container : str, default 'dict'
+        'dict' stores each dictionary with pickle in
         `positive_file_dictionary` / `negative_file_dictionary` and returns
         the file names; any other value returns the dictionaries (a false
         value also prints "-------- Assuming container as memory --------").
-    positive_example, negative_example: example file names, or lists of
-        example texts; a false value (empty text or list, None) skips that
-        set and gives an empty list in its place. An empty text inside a list
-        is an error naming its place.
-    constant_set: texts never turned into variables; a new empty list when
-        omitted.
-    depth: number of passes over the background (default 2).
-    positive_file_dictionary, negative_file_dictionary: the stored files;
-        one file for both is an error, and so is an existing directory, FIFO
-        or device of either name (it is left alone). Both dictionaries are
-        built before either file is written; then both files are replaced,
-        or, when anything fails (a full disk included), neither.
-    no_const: accepted and ignored.
-    tqdm_disable: true hides the progress bars.
+    positive_example, negative_example : str, os.PathLike or list of str
+        Example file names (default 'pos_example.f' and 'neg_example.n'), or
+        lists of example texts; a false value (empty text or list, None)
+        skips that set and gives an empty list in its place. An empty text
+        inside a list is an error naming its place.
+    constant_set : list of str, optional
+        Texts never turned into variables; a new empty list when omitted.
+    depth : int, default 2
+        Number of passes over the background.
+    positive_file_dictionary, negative_file_dictionary : str or os.PathLike
+        The stored files (default 'positive_bottom_clause' and
+        'negative_bottom_clause'); one file for both is an error, and so is
+        an existing directory, FIFO or device of either name (it is left
+        alone).
+    no_const : optional
+        Accepted and ignored.
+    tqdm_disable : bool, default False
+        True hides the progress bars.
     """ + _SIZE_DOC + """
-    check_input (keyword only): True (default) gives one UserWarning per
-        background or example file that holds a line Prolog reads differently
-        from the learner (a capitalised or quote-needing constant, a rule, a
-        directive), naming the first such line.
+    check_input : bool, default True
+        Keyword only. True gives one UserWarning per background or example
+        file that holds a line Prolog reads differently from the learner (a
+        capitalised or quote-needing constant, a rule, a directive), naming
+        the first such line.
 
-    Returns (positive result, negative result); positives are built first.
-    Read stored dictionaries back with read_pickle.
+    Returns
+    -------
+    positive, negative : tuple
+        The two dictionaries (example text -> bottom clause) in memory mode,
+        the two file names in stored mode; positives are built first. Read
+        stored dictionaries back with read_pickle.
 
+    Raises
+    ------
+    ValueError
+        When both stored files are one file, or for a value of follow or
+        numbers that is none of the listed ones.
+
+    Notes
+    -----
+    Both dictionaries are built before either file is written; then both
+    files are replaced, or, when anything fails (a full disk included),
+    neither.
+
+    Examples
+    --------
     >>> pos, neg = bottom_clause_generation(container="memory", tqdm_disable=True)
+    >>> pos["grandparent(arthur,diana)."]
+    ['parent(A,C)', 'parent(C,B)', 'male(A)', 'male(C)', 'female(B)']
+    >>> bottom_clause_generation(tqdm_disable=True)
+    ('positive_bottom_clause', 'negative_bottom_clause')
+    >>> len(read_pickle("negative_bottom_clause"))
+    8
     """

@@ -13,13 +13,13 @@ The table side lives in ``_learner_tables``, single proofs and explanations
 in ``_learner_explain``, the parameters in ``_learner_params``.
 """
 import os
-import random
+import warnings
 
 from ._learner_explain import _Explaining
-from ._learner_inputs import (_Background, _array, _input_tags, _labels, _library_output,
+from ._learner_inputs import (_Background, _array, _input_tags, _labels, _library_run,
                               _not_fitted, example_texts)
-from ._learner_params import (_DEFAULTS, _LEARNING_NAMES, _MEASURES, _PARAMS, _differs,
-                              _parameters_doc, _signature)
+from ._learner_params import (_DEFAULTS, _LEARNING_NAMES, _MEASURES, _PARAMS, _SAVED, _differs,
+                              _header_options, _header_scores, _parameters_doc, _signature)
 from ._learner_tables import _TableFitting, is_table
 from ._lint import warn_file
 from ._options import learn_options
@@ -28,7 +28,8 @@ from .data import read_example
 from .evaluate import evaluate_theory_prolog
 from .folds import vantor_cross_validation, vantor_folds
 from .learn import vantor_learn
-from .theory_files import load_theory, read_theory_header, save_theory
+from .theory_files import (file_sha256, header_background, load_theory, read_theory_header,
+                           save_theory)
 
 __all__ = ["Learner"]
 
@@ -55,11 +56,33 @@ class Learner(_TableFitting, _Explaining):
                     input_tags=_input_tags())
 
     def get_params(self, deep=True):
-        """The constructor parameters by name (``deep`` has nothing to reach)."""
+        """The constructor parameters by name.
+
+        Parameters
+        ----------
+        deep : bool, default True
+            Accepted for scikit-learn; a learner holds no estimator to reach.
+
+        Returns
+        -------
+        dict
+            Parameter name -> value.
+        """
         return {name: getattr(self, name) for name in _PARAMS}
 
     def set_params(self, **params):
-        """Set constructor parameters by name; returns the learner."""
+        """Set constructor parameters by name.
+
+        Returns
+        -------
+        Learner
+            The learner itself.
+
+        Raises
+        ------
+        ValueError
+            For a name that is no parameter.
+        """
         for name, value in params.items():
             if name not in _PARAMS:
                 raise ValueError(f"invalid parameter {name!r} for Learner; valid "
@@ -105,25 +128,42 @@ class Learner(_TableFitting, _Explaining):
             raise ValueError("y holds no positive example (label 1); at least one is needed")
         warn_file(texts, name="X", stacklevel=4)
         self._background = _Background.from_parameter(self.background)
-        if self.random_state is not None:
-            random.seed(self.random_state)
         learning["verbose"] = self.verbose < 1
         return learning, positives, negatives
 
     def fit(self, X, y=None, target=None, positive=None):
-        """Learn a theory from examples ``X`` (fact texts) labelled by ``y``
-        (1 positive, 0 negative; at least one positive). Returns the learner.
-
-        ``X`` may instead be a pandas DataFrame with one row per example,
-        labelled by ``y`` or by its column ``target``: see "Tables" in the
-        class documentation. ``positive`` is the class to learn there.
+        """Learn a theory from labelled examples.
 
         Sets ``theory_`` (the rules), ``rules_`` (a pandas DataFrame: rule,
         covered positives and negatives and precision of each rule proved
         alone, without the other rules, on the training examples; a
-        recursive step rule alone proves nothing), ``training_scores_`` (the five
-        measures of the theory), ``time_learn_``, ``classes_`` and
+        recursive step rule alone proves nothing), ``training_scores_`` (the
+        five measures of the theory), ``time_learn_``, ``classes_`` and
         ``n_features_in_`` (1: one column of example texts).
+
+        Parameters
+        ----------
+        X : list of str, or pandas.DataFrame
+            Example texts (facts such as ``"grandparent(ann,bob)"``; a list,
+            tuple, array, Series or one-column DataFrame), or a table with
+            one row per example: see "Tables" in the class documentation.
+        y : list of int, or array-like, optional
+            The labels: 1 positive, 0 negative (at least one positive); for
+            a table, the class of each row (or give ``target``).
+        target : str, optional
+            For a table: the column holding the class.
+        positive : optional
+            For a table: the class to learn.
+
+        Returns
+        -------
+        Learner
+            The fitted learner.
+
+        Raises
+        ------
+        TypeError, ValueError
+            For a parameter or an input of the wrong kind or value.
         """
         if is_table(X, target):
             return self._fit_table(X, y, target, positive)
@@ -133,22 +173,35 @@ class Learner(_TableFitting, _Explaining):
         if y is None:
             raise ValueError("fit needs y, the 0/1 labels of the example texts")
         learning, positives, negatives = self._prepare(X, y)
-        with _library_output(self.verbose):
+        with _library_run(self.verbose, self.random_state):
             pos, neg = self._bottom_clauses(positives, negatives)
             result = vantor_learn(pos, neg, file=self._background.path, **learning)
-        self._forget_table()
-        self.theory_ = list(result.hypothesis)
+            self._forget_table()
+            self.theory_ = list(result.hypothesis)
+            self.rules_ = self._rule_table(positives, negatives)
         self.training_scores_ = {m: getattr(result, m) for m in _MEASURES}
         self.time_learn_ = result.time_learn
         self._training = (positives, negatives)
         self._coverage = None
         self.classes_ = _array([0, 1])
         self.n_features_in_ = 1
-        self.rules_ = self._rule_table(positives, negatives)
         return self
 
     def fit_files(self, positive_file, negative_file=None):
-        """``fit`` with the examples of example files (one fact per line)."""
+        """``fit`` with the examples of example files (one fact per line).
+
+        Parameters
+        ----------
+        positive_file : str or os.PathLike
+            The positive examples.
+        negative_file : str or os.PathLike, optional
+            The negative examples.
+
+        Returns
+        -------
+        Learner
+            The fitted learner.
+        """
         positives = read_example(positive_file)
         negatives = read_example(negative_file) if negative_file else []
         for path in (positive_file, negative_file):
@@ -157,18 +210,31 @@ class Learner(_TableFitting, _Explaining):
         return self.fit(positives + negatives, [1] * len(positives) + [0] * len(negatives))
 
     def cross_validate(self, X, y=None, folds=5, shuffle=True, target=None, positive=None):
-        """Per-fold test accuracies of a k-fold cross-validation on ``X``,
-        ``y`` (the candidates are built once from all positives); kept in
-        ``cv_scores_`` and returned. ``folds`` is an int of at least 1 and at
-        most the number of negatives and of positives.
+        """Per-fold test accuracies of a k-fold cross-validation.
 
-        For a table, each fold is fitted as ``fit`` does on its training rows
-        alone (its own ranges and candidates); folds are stratified by class
-        and shuffled with ``random_state``."""
+        The candidates are built once from all positives. For a table, each
+        fold is fitted as ``fit`` does on its training rows alone (its own
+        ranges and candidates); folds are stratified by class and shuffled
+        with ``random_state``.
+
+        Parameters
+        ----------
+        X, y, target, positive
+            The examples and labels, as for ``fit``.
+        folds : int, default 5
+            At least 1 and at most the number of negatives and of positives.
+        shuffle : bool, default True
+            Shuffle the examples before cutting the folds.
+
+        Returns
+        -------
+        list of float
+            One test accuracy per fold, also kept in ``cv_scores_``.
+        """
         if is_table(X, target):
             return self._cross_validate_table(X, y, folds, shuffle, target, positive)
         learning, positives, negatives = self._prepare(X, y)
-        with _library_output(self.verbose):
+        with _library_run(self.verbose, self.random_state):
             pos, neg = self._bottom_clauses(positives, negatives)
             kfolds = vantor_folds(folds=folds, shuffle=bool(shuffle),
                                   positive_file_dictionary=pos, negative_file_dictionary=neg)
@@ -183,7 +249,8 @@ class Learner(_TableFitting, _Explaining):
         rows = []
         for rule in self.theory_:
             scores = evaluate_theory_prolog([rule], self._background.path, positives,
-                                            negatives, True)
+                                            negatives, True, time_limit=self.time_limit,
+                                            sandbox=bool(self.sandbox))
             covered_pos = round((scores.sensitivity or 0) * len(positives))
             covered_neg = (len(negatives) - round(scores.specificity * len(negatives))
                            if negatives else 0)
@@ -199,10 +266,26 @@ class Learner(_TableFitting, _Explaining):
             raise _not_fitted()
 
     def predict(self, X):
-        """A numpy array of 0/1: 1 where the theory proves the example in the
-        engine (all examples in one engine call). For a learner fitted on a
-        table, ``X`` is a table of the same columns and the array holds one
-        class per row."""
+        """Label examples by proving them with the theory.
+
+        Parameters
+        ----------
+        X : list of str, or pandas.DataFrame
+            Example texts; for a learner fitted on a table, a table of the
+            same columns.
+
+        Returns
+        -------
+        numpy.ndarray
+            1 where the theory proves the example in the engine (all
+            examples in one engine call), else 0; for a table, one class per
+            row.
+
+        Raises
+        ------
+        sklearn.exceptions.NotFittedError or AttributeError
+            Before ``fit``.
+        """
         self._fitted()
         if is_table(X):
             return self._predict_table(X)
@@ -213,8 +296,21 @@ class Learner(_TableFitting, _Explaining):
         return _array([int(p) for p in self._proved_each(self.theory_, texts)])
 
     def score(self, X, y=None):
-        """Accuracy of ``predict(X)`` against ``y`` (for a table fitted with
-        ``target=``, ``y`` may be left out: the target column of ``X``)."""
+        """Accuracy of ``predict(X)`` against ``y``.
+
+        Parameters
+        ----------
+        X : list of str, or pandas.DataFrame
+            The examples, as for ``predict``.
+        y : array-like, optional
+            The true labels; for a table fitted with ``target=``, may be left
+            out (the target column of ``X``).
+
+        Returns
+        -------
+        float
+            The share of examples labelled right.
+        """
         if is_table(X):
             self._fitted()
             return self._score_table(X, y)
@@ -227,46 +323,105 @@ class Learner(_TableFitting, _Explaining):
     # ------------------------------------------------------------ storage
 
     def save(self, path, dataset=None):
-        """Write the theory to ``path`` (see ``save_theory``) with the
-        learning options and training scores in its header."""
+        """Write the theory to a file with the learning options and training
+        scores in its header (see ``save_theory``).
+
+        The header also names the background file the theory was learned
+        with (when it was given as a file that still holds what was read),
+        by path and SHA-256.
+
+        Parameters
+        ----------
+        path : str or os.PathLike
+            The theory file.
+        dataset : str, optional
+            A data set name for the header.
+
+        Warns
+        -----
+        RuntimeWarning
+            When the background file changed since the fit or is gone; the
+            saved theory then names no background.
+        """
         self._fitted()
-        options = {name: getattr(self, name) for name in _LEARNING_NAMES + ("depth",)}
-        source = self._background.name
+        options = {name: getattr(self, name) for name in _SAVED}
         save_theory(self.theory_, path, options=options, dataset=dataset,
-                    scores=self.training_scores_, background=source)
+                    scores=self.training_scores_, background=self._saved_background())
+
+    def _saved_background(self):
+        source = self._background.source
+        if source is None:
+            return None
+        path, digest = source
+        try:
+            if file_sha256(path) == digest:
+                return path
+        except OSError:
+            pass
+        warnings.warn(f"{path!r} changed since the fit or is gone: the saved theory names no "
+                      "background, so loading it needs background=", RuntimeWarning,
+                      stacklevel=3)
+        return None
 
     @classmethod
-    def load(cls, path, background=None):
-        """A learner predicting with the theory of file ``path``; its options
-        come from the header, its background from ``background`` or else the
-        file named in the header (a relative name missing from the working
-        directory is looked for beside the theory file). ``rules_`` is not
-        set (no training examples)."""
+    def load(cls, path, background=None, **params):
+        """A learner predicting with the theory of a file.
+
+        ``rules_`` is not set (no training examples).
+
+        Parameters
+        ----------
+        path : str or os.PathLike
+            A theory file, as ``save`` writes it.
+        background : optional
+            The background (as for the constructor). Default: the file the
+            header names; its path is taken relative to the theory file, and
+            it is used only when its content has the SHA-256 the header
+            records.
+        **params
+            Any constructor parameter, such as ``sandbox=True`` or
+            ``time_limit=10``; these win over the header's options. Those
+            are checked like constructor arguments, and the header can
+            shorten the time bound but never lengthen or remove it.
+
+        Returns
+        -------
+        Learner
+            A fitted learner.
+
+        Raises
+        ------
+        ValueError
+            When no background is given and the header names none, or one
+            whose content changed (and for older files without a SHA-256);
+            for header options out of range.
+        TypeError
+            For an unknown parameter, or a header option of the wrong kind.
+        """
+        unknown = set(params) - set(_PARAMS[1:])
+        if unknown:
+            raise TypeError(f"Learner.load got an unknown parameter {sorted(unknown)[0]!r}")
         header = read_theory_header(path)
-        background = background if background is not None else header.get("background")
+        options = _header_options(path, header.get("options"))
+        try:
+            cls(**options)._check_parameters()
+        except (TypeError, ValueError) as error:
+            raise type(error)(f"{os.fsdecode(path)!r}, header options: {error}") from None
         if background is None:
-            raise ValueError(f"{os.fsdecode(path)!r} names no background file; pass background=")
-        beside = os.path.join(os.path.dirname(os.fsdecode(path)), os.fsdecode(background))
-        if (isinstance(background, str) and not os.path.isabs(background)
-                and not os.path.exists(background) and os.path.exists(beside)):
-            background = beside  # a relative name from the header, next to the theory
-        options = {k: v for k, v in (header.get("options") or {}).items() if k in _PARAMS}
-        learner = cls(background, **options)
+            background = header_background(path, header)
+        learner = cls(background, **dict(options, **params))
+        learner._check_parameters()
         learner._background = _Background.from_parameter(background)
         learner.theory_ = load_theory(path)
-        learner.training_scores_ = header.get("training")
+        learner.training_scores_ = _header_scores(path, header.get("training"))
         learner.classes_ = _array([0, 1])
         learner.n_features_in_ = 1
         learner._training = None
         learner._coverage = None
         return learner
 
-
 Learner.__doc__ = (
     """Learns a theory of Horn clauses from labelled example texts.
-
-    >>> learner = Learner("BK.pl", max_literals=2).fit(examples, labels)
-    >>> learner.predict(["grandparent(ann,carl)"]), learner.explain("grandparent(ann,carl)")
 
     Nothing is done in the constructor; parameter values are checked by
     ``fit`` (TypeError or ValueError naming the parameter).
@@ -287,6 +442,49 @@ Learner.__doc__ = (
     frequent class), a row proved by none the most frequent class; with
     ``positive`` given the labels become 1 (that class) and 0. The
     ``background`` parameter adds facts (its default file name is not read).
+    Rules that read only their row's own columns are evaluated as numpy
+    masks over the encoded columns (rows in chunks), not in the engine.
 
-    """ + _parameters_doc().replace("\n", "\n    ")
+    """ + _parameters_doc().lstrip() + """
+
+    Attributes
+    ----------
+    theory_ : list of str
+        The learned rules in Prolog form (body literals joined by ",").
+    rules_ : pandas.DataFrame
+        One row per rule: the rule, the training positives and negatives it
+        proves alone and its precision.
+    training_scores_ : dict
+        Accuracy, precision, sensitivity, specificity and F1 score of the
+        theory on the training examples.
+    time_learn_ : float
+        Seconds the learning took.
+    classes_ : numpy.ndarray
+        The labels: 0 and 1, or a table's classes.
+    cv_scores_ : list of float
+        The per-fold test accuracies of the last ``cross_validate``.
+    encoder_, theories_ : TableEncoder, dict
+        After a fit on a table: the fitted encoder, and class -> rules.
+
+    See Also
+    --------
+    vantor_learn : the learner as a function of bottom-clause dictionaries.
+    TableEncoder : the encoding of tables.
+
+    Examples
+    --------
+    In a folder holding the family example (``examples/family``):
+
+    >>> pos = read_example("pos_example.f")
+    >>> neg = read_example("neg_example.n")
+    >>> learner = Learner("BK.pl", random_state=0)
+    >>> learner.fit(pos + neg, [1] * len(pos) + [0] * len(neg)).theory_
+    ['grandparent(A,B):-parent(A,C),parent(C,B)']
+    >>> learner.predict(["grandparent(arthur,diana)", "grandparent(diana,arthur)"])
+    array([1, 0])
+    >>> learner.explain("grandparent(arthur,diana)")[0]["bindings"]
+    {'A': 'arthur', 'B': 'diana', 'C': 'charles'}
+    >>> learner.score(pos + neg, [1] * len(pos) + [0] * len(neg))
+    1.0
+    """
 )
