@@ -2,12 +2,15 @@
 import os
 import pickle
 import warnings
+from typing import Any, Optional, Union
 
 from . import _host
 from ._core import _SetBuilder, bottom_clause, variabilise_example, variable_name
 from ._files import AtomicFile, path_text, replace_together
 from ._lint import lint_odd_lines, warn_file
 from .data import read_example
+
+_Path = Union[str, os.PathLike]
 
 __all__ = [
     "variable_name",
@@ -120,9 +123,12 @@ _SIZE_DOC = """size_limit : int or None, default None
         all. Ignored by reach='passes'."""
 
 
-def bottom_clauses_for_set(file, constant_set, depth, example_set, dictionary_name, container,
-                           tqdm_disable, size_limit=None, size_warning=10000, follow="first",
-                           numbers="constant", reach="passes", recall=100):
+def bottom_clauses_for_set(file: _Path, constant_set: Optional[list[str]], depth: int,
+                           example_set: Union[list[str], _Path], dictionary_name: _Path,
+                           container: str, tqdm_disable: bool, size_limit: Optional[int] = None,
+                           size_warning: Optional[int] = 10000, follow: str = "first",
+                           numbers: str = "constant", reach: str = "passes",
+                           recall: Optional[int] = 100) -> Union[dict[str, list[str]], _Path]:
     builder = _SetBuilder(file, constant_set, follow, numbers, reach, recall)
     target = None
     if container == "dict":
@@ -196,13 +202,17 @@ bottom_clauses_for_set.__doc__ = """Bottom clauses of every example of one set.
     """
 
 
-def bottom_clause_generation(file="BK.pl", container="dict", positive_example="pos_example.f",
-                             negative_example="neg_example.n", constant_set=None, depth=2,
-                             positive_file_dictionary="positive_bottom_clause",
-                             negative_file_dictionary="negative_bottom_clause", no_const=False,
-                             tqdm_disable=False, size_limit=None, size_warning=10000,
-                             follow="first", numbers="constant", reach="passes", recall=100, *,
-                             check_input=True):
+def bottom_clause_generation(file: _Path = "BK.pl", container: str = "dict",
+                             positive_example: Union[list[str], _Path] = "pos_example.f",
+                             negative_example: Union[list[str], _Path, None] = "neg_example.n",
+                             constant_set: Optional[list[str]] = None, depth: int = 2,
+                             positive_file_dictionary: _Path = "positive_bottom_clause",
+                             negative_file_dictionary: _Path = "negative_bottom_clause",
+                             no_const: bool = False, tqdm_disable: bool = False,
+                             size_limit: Optional[int] = None, size_warning: Optional[int] = 10000,
+                             follow: str = "first", numbers: str = "constant",
+                             reach: str = "passes", recall: Optional[int] = 100, *,
+                             check_input: bool = True) -> tuple[Any, Any]:
     del no_const
     if constant_set is None:
         constant_set = []
