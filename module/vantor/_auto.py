@@ -133,6 +133,9 @@ class _Trial:
     def __init__(self, background, fixed, bottoms_of, seed, budget=PROOF_BUDGET, prover=None):
         self.background, self.fixed, self.bottoms_of = background, fixed, bottoms_of
         self.prover = prover
+        # Every load and goal of the engine under the user's sandbox and time bound.
+        self.bounds = _proved._evaluation(learn_options(
+            **{n: v for n, v in fixed.items() if n in ("time_limit", "sandbox")}))
         self.seed = seed
         self.bottoms, self.proofs = {}, {}
         self.proofs_left = budget
@@ -203,7 +206,7 @@ class _Trial:
         with warnings.catch_warnings():
             warnings.simplefilter("ignore", RuntimeWarning)
             return _proved.prove_covered(rules, self.background, pos, neg,
-                                         self.fixed.get("n_jobs", 1))
+                                         self.fixed.get("n_jobs", 1), **self.bounds)
 
     def level(self, structure):
         """(inner accuracy, selection, bottom lengths, number of candidates)
@@ -299,7 +302,8 @@ class _Trial:
             with warnings.catch_warnings():
                 warnings.simplefilter("ignore", RuntimeWarning)
                 proved = _proved.prove_covered(variants, self.background, train_pos, train_neg,
-                                               self.fixed.get("n_jobs", 1), train_pos)
+                                               self.fixed.get("n_jobs", 1), train_pos,
+                                               **self.bounds)
             proven = [i for i, c in enumerate(base) if c is not None]
             texts = [rules[i] for i in proven] + variants
             fold_covered = [_proved._restricted(base[i], pos_at, neg_at) for i in proven] + proved
@@ -318,7 +322,7 @@ class _Trial:
                     held_pos = [pos[i] for i in sorted(test_pos)]
                     held_neg = [neg[i] for i in sorted(test_neg)]
                     seen[tuple(theory)] = _engine_correct(theory, self.background, held_pos,
-                                                          held_neg)
+                                                          held_neg, self.bounds)
                 correct[g] += seen[tuple(theory)]
         return _best(correct, len(pos) + len(neg), self.grid)
 
@@ -363,7 +367,7 @@ def _relearned(trial, structure, selection):
             record, _ = _learn_run(train_pos, train_neg, trial.background, options)
         correct += _engine_correct(list(record.hypothesis), trial.background,
                                    [names_pos[i] for i in sorted(test_pos)],
-                                   [names_neg[i] for i in sorted(test_neg)])
+                                   [names_neg[i] for i in sorted(test_neg)], trial.bounds)
     return correct / (len(names_pos) + len(names_neg))
 
 
@@ -381,10 +385,10 @@ def _representatives(covered):
     return {r: kept[(tuple(c[0]), tuple(c[1]))] for r, c in enumerate(covered) if c is not None}
 
 
-def _engine_correct(theory, background, pos, neg):
+def _engine_correct(theory, background, pos, neg, bounds):
     if not theory:
         return len(neg)
-    result = evaluate_theory_prolog(theory, background, pos, neg, True)
+    result = evaluate_theory_prolog(theory, background, pos, neg, True, **bounds)
     found = round((result.sensitivity or 0) * len(pos))
     rejected = round((result.specificity or 0) * len(neg)) if neg else 0
     return found + rejected
