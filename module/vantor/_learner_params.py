@@ -20,15 +20,17 @@ _OWN = (
     ("depth", 2, "passes over the background when building bottom clauses. Default 2; an "
      "int of at least 0."),
     ("encoder_strategy", "equal_count", "how a table's numeric columns are cut into ranges "
-     "when X is a DataFrame: 'equal_count' (default), 'equal_width' or 'entropy' (cuts "
-     "where the class changes); see TableEncoder."),
+     "when X is a DataFrame: 'equal_count', 'equal_width' or 'entropy' (cuts where the "
+     "class changes); see TableEncoder. Default None: chosen (auto), else 'equal_count'."),
     ("n_ranges", 3, "number of ranges of a table's numeric columns (for 'entropy' the "
-     "largest number) when X is a DataFrame. Default 3; an int of at least 1."),
-    ("follow", "first", "which facts bottom clauses take: 'first' (default) those whose first "
-     "argument is a known term, 'any' those with a known term in any argument."),
-    ("reach", "passes", "how far bottom clauses reach: 'passes' (default) scans the background "
-     "depth times; 'hops' takes the facts at most depth steps from the example, breadth "
-     "first (see bottom_clause_generation)."),
+     "largest number) when X is a DataFrame; an int of at least 1. Default None: chosen "
+     "(auto), else 3."),
+    ("follow", "first", "which facts bottom clauses take: 'first' those whose first argument "
+     "is a known term, 'any' those with a known term in any argument. Default None: chosen "
+     "(auto), else 'first'."),
+    ("reach", "passes", "how far bottom clauses reach: 'passes' scans the background depth "
+     "times; 'hops' takes the facts at most depth steps from the example, breadth first "
+     "(see bottom_clause_generation). Default None: 'hops' (auto), else 'passes'."),
     ("recall", 100, "with reach='hops', the most facts of one predicate one term brings into "
      "a bottom clause (the first in file order). Default 100; None takes all."),
     ("size_limit", None, "most literals a bottom clause keeps; None (default) keeps all."),
