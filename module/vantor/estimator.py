@@ -20,7 +20,7 @@ from ._learner_auto import CHOOSING_DOC, _Choosing
 from ._learner_explain import _Explaining
 from ._learner_inputs import (_Background, _array, _input_tags, _labels, _library_run,
                               _not_fitted, example_texts)
-from ._learner_params import (_DEFAULTS, _LEARNING_NAMES, _MEASURES, _PARAMS, _SAVED, _differs,
+from ._learner_params import (_DEFAULTS, _MEASURES, _PARAMS, _SAVED, _differs,
                               _header_options, _header_scores, _parameters_doc, _signature)
 from ._learner_tables import _TableFitting, is_table
 from ._lint import warn_file
