@@ -31,7 +31,7 @@ from itertools import product
 
 from . import _core, _proved
 from ._host import library_run
-from ._options import _OPTIONS, learn_options
+from ._options import learn_options
 from .evaluate import Vantor, evaluate_theory_prolog, evaluate_theory_prolog_training
 
 __all__ = ["Choice", "choose_setting", "inner_folds", "learn_chosen", "SELECTION_GRID"]
@@ -50,10 +50,12 @@ SELECTION_GRID = tuple(
         (0.05,) + rest for rest in product((0, 0.1, 0.3), (0.5, 0.65, 0.8),
                                            ("compression", "coverage"))))
 # Methods that learn as they prove, with no table of proofs to share between
-# inner folds: each is validated by learning on every inner fold and replaces
-# the candidates' method when it does better. Read off the options list, so
-# a build with the refinement search tries it.
-RELEARNED = tuple({"search": "refine"} for option in _OPTIONS if option.name == "search")
+# inner folds: each would be validated by learning on every inner fold
+# (``_relearned``) and replace the candidates' method when it does better,
+# e.g. ({"search": "refine"},) with "search" among the chosen parameters.
+# Empty: the refinement search learned per inner fold was measured at over
+# two minutes per outer fold on mutagenesis, far past a fit's budget.
+RELEARNED = ()
 
 # The plain structure and the settings a structure may change.
 BASE_STRUCTURE = {"max_literals": 1, "recursive": False, "follow": "first", "numbers": "constant"}
@@ -466,7 +468,7 @@ def choose_setting(background, given, bottoms_of, seed, budget=PROOF_BUDGET, pro
         if found[0] > best[0] or (found[0] == best[0] and found[1]["max_literals"] < level):
             best = found
     for method in RELEARNED:
-        if any(name in given for name in method):
+        if best[0] >= 1.0 or any(name in given for name in method):
             continue
         searched.update(method)
         structure = dict(best[1], **method)
