@@ -36,6 +36,7 @@ void bind_folds(nb::module_& m);
 void bind_abduce(nb::module_& m);
 void bind_tabular(nb::module_& m);
 void bind_proving(nb::module_& m);
+void bind_refine(nb::module_& m);
 
 // Python's random module as the library's generator.
 class PyRandom final : public RandomSource {
