@@ -159,25 +159,24 @@ private:
         }
     }
 
-    // Calls of the target over the clause's object variables and at most one
-    // new one; never the head's own arguments in the head's order.
+    // Calls of the target over the clause's object variables, at least one
+    // of them from the body: a call over the head's variables alone (such
+    // as p(B,A) for p(A,B)) is answered by the positives themselves and
+    // only restates them. A new variable in a call would be answered by any
+    // positive at all, so there is none.
     void target_calls() {
-        std::vector<std::string> pool = clause_.links;
-        pool.push_back("R_0");
+        const std::vector<std::string>& pool = clause_.links;
         const std::size_t arity = seed_.head.args.size();
+        if (pool.empty() || arity == 0) return;
         std::vector<std::size_t> pick(arity, 0);
         while (true) {
             Literal call{seed_.head.name, {}};
-            bool known = false, fresh_twice = false;
-            std::size_t fresh = 0;
-            for (std::size_t k : pick) {
-                call.args.push_back(pool[k]);
-                if (k + 1 == pool.size()) ++fresh;
-                else known = true;
-            }
-            fresh_twice = fresh > 1;
-            if (known && !fresh_twice && call.args != seed_.head.args) {
-                Clause c = with_literal(clause_, call, fresh ? std::vector<std::string>{"R_0"} : std::vector<std::string>{}, {});
+            for (std::size_t k : pick) call.args.push_back(pool[k]);
+            const bool inner = std::any_of(call.args.begin(), call.args.end(), [&](const std::string& a) {
+                return !contains(seed_.head.args, a);
+            });
+            if (inner) {
+                Clause c = with_literal(clause_, call, {}, {});
                 c.calls_target = true;
                 emit(std::move(c), alias_key(call, clause_.links));
             }
