@@ -12,11 +12,14 @@ namespace vantor::py {
 
 namespace {
 
-using Goals = std::vector<std::tuple<std::string, std::string, std::vector<std::uint32_t>>>;
+using Gates = std::vector<std::tuple<std::uint32_t, std::uint32_t>>;
+using Goals = std::vector<std::tuple<std::string, std::string, std::uint32_t, Gates>>;
+using Lists = std::vector<std::vector<std::uint32_t>>;
 using Answers = std::tuple<std::vector<std::vector<std::uint32_t>>, std::size_t>;
 
 // Hands every batch to a Python callable prove(background, arguments,
-// common, goals, time_limit, sandbox) -> (proved lists, over_limit).
+// common, lists, goals, time_limit, sandbox) -> (proved lists, over_limit),
+// goals as (clauses, name, list, gates), gates as (examples, proved).
 class PyProving final : public ProvingService {
 public:
     explicit PyProving(nb::handle prove) : prove_(prove) {}
@@ -24,9 +27,13 @@ public:
     ProofAnswers prove(const ProofBatch& batch) override {
         nb::gil_scoped_acquire gil;
         Goals goals;
-        for (const ProofGoal& g : batch.goals) goals.emplace_back(g.clauses, g.name, g.examples);
-        nb::object result = prove_(batch.background, batch.example_arguments, batch.common, goals,
-                                   batch.time_limit, batch.sandbox);
+        for (const ProofGoal& g : batch.goals) {
+            Gates gates;
+            for (const ProofGate& gate : g.gates) gates.emplace_back(gate.examples, gate.proved);
+            goals.emplace_back(g.clauses, g.name, g.list, std::move(gates));
+        }
+        nb::object result = prove_(batch.background, batch.example_arguments, batch.common, batch.example_lists,
+                                   goals, batch.time_limit, batch.sandbox);
         Answers answers = nb::cast<Answers>(result);
         ProofAnswers out{std::move(std::get<0>(answers)), std::get<1>(answers)};
         if (out.proved.size() != batch.goals.size()) throw ValueError("the proving service answered the wrong number of goals");
@@ -53,9 +60,13 @@ nb::tuple refine_learn(BottomClauses<"Training_pos"> pos, BottomClauses<"Trainin
 }
 
 Answers prove_batch(const std::string& background, std::vector<std::string> arguments, std::string common,
-                    const Goals& goals, double time_limit, bool sandbox) {
-    ProofBatch batch{background, std::move(arguments), std::move(common), {}, time_limit, sandbox};
-    for (const auto& [clauses, name, examples] : goals) batch.goals.push_back({clauses, name, examples});
+                    Lists lists, const Goals& goals, double time_limit, bool sandbox) {
+    ProofBatch batch{background, std::move(arguments), std::move(common), std::move(lists), {}, time_limit, sandbox};
+    for (const auto& [clauses, name, list, gates] : goals) {
+        ProofGoal goal{clauses, name, list, {}};
+        for (const auto& [examples, proved] : gates) goal.gates.push_back({examples, proved});
+        batch.goals.push_back(std::move(goal));
+    }
     PyInterrupt interrupt;
     ProofAnswers answers;
     {
@@ -79,9 +90,9 @@ void bind_refine(nb::module_& m) {
           "prove"_a.none() = nb::none(),
           "Sequential covering with the refinement search: (theory, out of time, goals over the "
           "inference limit, seeds searched, clauses expanded). `prove`, when given, proves every batch.");
-    m.def("_prove_batch", &prove_batch, "background"_a, "arguments"_a, "common"_a, "goals"_a, "time_limit"_a,
+    m.def("_prove_batch", &prove_batch, "background"_a, "arguments"_a, "common"_a, "lists"_a, "goals"_a, "time_limit"_a,
           "sandbox"_a,
-          "One batch of search goals (clauses, name, example indexes) proved in this process: the "
+          "One batch of search goals (clauses, name, example list, gates) proved in this process: the "
           "proved indexes of each goal and the count cut short by the inference limit.");
     m.def("_refine_first_clause", &first_clause, "Training_pos"_a, "Training_neg"_a, "background"_a, "options"_a,
           "prune"_a, "The first seed's best clause, with branch and bound on or off.");

@@ -20,18 +20,18 @@ __all__ = ["learn_refined", "cross_validate_refined"]
 _SMALLEST_SHARED_BATCH = 2000
 
 
-def _prove_share(background, arguments, common, goals, time_limit, sandbox):
+def _prove_share(background, arguments, common, lists, goals, time_limit, sandbox):
     """One worker's goals (module level, so that process backends can send it)."""
-    return _core._prove_batch(background, arguments, common, goals, time_limit, sandbox)
+    return _core._prove_batch(background, arguments, common, lists, goals, time_limit, sandbox)
 
 
-def _shares(goals, count):
+def _shares(goals, sizes, count):
     """``count`` contiguous slices of about equal work (example proofs)."""
-    total = sum(len(examples) for _, _, examples in goals)
+    total = sum(sizes[goal[2]] for goal in goals)
     out, current, done = [], [], 0
     for goal in goals:
         current.append(goal)
-        done += len(goal[2])
+        done += sizes[goal[2]]
         if done * count >= total * (len(out) + 1) and len(out) < count - 1:
             out.append(current)
             current = []
@@ -47,15 +47,18 @@ class _ParallelProving:
         self.parallel = parallel
         self.workers = workers
 
-    def __call__(self, background, arguments, common, goals, time_limit, sandbox):
-        work = sum(len(examples) for _, _, examples in goals)
+    def __call__(self, background, arguments, common, lists, goals, time_limit, sandbox):
+        sizes = [len(examples) for examples in lists]
+        work = sum(sizes[goal[2]] for goal in goals)
         if len(goals) < 2 or work < _SMALLEST_SHARED_BATCH:
-            return _core._prove_batch(background, arguments, common, goals, time_limit, sandbox)
+            return _core._prove_batch(background, arguments, common, lists, goals, time_limit,
+                                      sandbox)
         import joblib
 
         parts = self.parallel(
-            joblib.delayed(_prove_share)(background, arguments, common, share, time_limit, sandbox)
-            for share in _shares(goals, self.workers))
+            joblib.delayed(_prove_share)(background, arguments, common, lists, share, time_limit,
+                                         sandbox)
+            for share in _shares(goals, sizes, self.workers))
         proved = [answer for part, _ in parts for answer in part]
         return proved, sum(over for _, over in parts)
 

@@ -250,7 +250,8 @@ std::pair<std::vector<std::uint32_t>, std::size_t> Covering::theory_proofs(const
     ProofBatch b = batch(arguments_, std::move(common));
     ProofGoal goal;
     goal.name = target_name_;
-    for (std::size_t e = 0; e < arguments_.size(); ++e) goal.examples.push_back(static_cast<std::uint32_t>(e));
+    b.example_lists.emplace_back();
+    for (std::size_t e = 0; e < arguments_.size(); ++e) b.example_lists[0].push_back(static_cast<std::uint32_t>(e));
     b.goals.push_back(std::move(goal));
     ProofAnswers answers = service_.prove(b);
     out_.over_limit += answers.over_limit;

@@ -1,6 +1,7 @@
 #include "learn/search.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <tuple>
 #include <unordered_set>
@@ -65,24 +66,54 @@ public:
     }
 
 private:
+    // Proves the node's new refinements in one batch, each on the examples
+    // the node covers: the seed first (a clause that loses it is dropped),
+    // then the positives (too few, or too few to beat the best clause:
+    // dropped), then the negatives.
     void expand(std::size_t at) {
         ++result_.expanded;
-        std::vector<Clause> children = refinements(nodes_[at].clause, seed_, s_.refine);
         std::vector<Clause> fresh;
-        for (Clause& c : children) {
+        for (Clause& c : refinements(nodes_[at].clause, seed_, s_.refine)) {
             if (seen_.insert(c.key()).second) fresh.push_back(std::move(c));
         }
         if (fresh.empty()) return;
+        std::vector<std::uint32_t> order{s_.seed};
+        std::size_t positives = 1;
+        for (std::uint32_t e : nodes_[at].covered) {
+            if (e < s_.n_pos && e != s_.seed) order.push_back(e), ++positives;
+        }
+        for (std::uint32_t e : nodes_[at].covered) {
+            if (e >= s_.n_pos) order.push_back(e);
+        }
         std::vector<const Clause*> clauses;
         std::vector<const std::vector<std::uint32_t>*> examples;
+        std::vector<std::vector<ProofGate>> gates;
+        std::vector<std::size_t> needed;
         for (const Clause& c : fresh) {
             clauses.push_back(&c);
-            examples.push_back(&nodes_[at].covered);
+            examples.push_back(&order);
+            needed.push_back(positives_needed(c.length(), positives));
+            gates.push_back({{1, 1}, {static_cast<std::uint32_t>(positives), static_cast<std::uint32_t>(needed.back())}});
         }
-        std::vector<std::vector<std::uint32_t>> covered = prover_.prove(seed_.head, clauses, examples);
+        std::vector<std::vector<std::uint32_t>> covered = prover_.prove(seed_.head, clauses, examples, &gates);
         for (std::size_t i = 0; i < fresh.size(); ++i) {
+            std::sort(covered[i].begin(), covered[i].end());
+            const auto proved_pos = std::lower_bound(covered[i].begin(), covered[i].end(),
+                                                     static_cast<std::uint32_t>(s_.n_pos)) - covered[i].begin();
+            // Stopped at a gate: its negatives were never tried.
+            if (static_cast<std::size_t>(proved_pos) < needed[i]) continue;
             consider(Node{std::move(fresh[i]), std::move(covered[i])}, true);
         }
+    }
+
+    // The fewest positives a clause of this length must keep to pass
+    // min_pos and, with pruning, to possibly beat the best clause so far
+    // (more than `most` when it cannot).
+    std::size_t positives_needed(std::size_t length, std::size_t most) const {
+        std::size_t p = std::max<std::size_t>(1, s_.min_pos);
+        if (!s_.prune || !result_.best) return p;
+        while (p <= most && optimistic_score(s_.score, p, length) <= result_.score) ++p;
+        return p;
     }
 
     // Scores a proved node, keeps it as the best when it is, and queues it
@@ -150,14 +181,16 @@ double clause_score(const ScoreContext& c, std::size_t pos, std::size_t neg, std
 
 double optimistic_score(const ScoreContext& c, std::size_t pos, std::size_t length) {
     // Refinements keep at most these positives, may lose every negative and
-    // are at least one literal longer (compression: the clause itself may
-    // already be negative-free, which its own score covers).
-    return clause_score(c, pos, 0, length + (c.score == SearchScore::compression ? 1 : 0));
+    // are no shorter; every score rises with positives, falls with
+    // negatives and (compression) with length.
+    return clause_score(c, pos, 0, length);
 }
 
 std::vector<std::vector<std::uint32_t>> ClauseProver::prove(const Literal& head, const std::vector<const Clause*>& clauses,
-                                                            const std::vector<const std::vector<std::uint32_t>*>& examples) {
+                                                            const std::vector<const std::vector<std::uint32_t>*>& examples,
+                                                            const std::vector<std::vector<ProofGate>>* gates) {
     ProofBatch batch = base_;
+    std::vector<const std::vector<std::uint32_t>*> lists;
     std::string head_args = head.text().substr(head.name.size());
     for (std::size_t i = 0; i < clauses.size(); ++i) {
         ProofGoal goal;
@@ -168,7 +201,14 @@ std::vector<std::vector<std::uint32_t>> ClauseProver::prove(const Literal& head,
             goal.clauses += (k ? ", " : "") + clauses[i]->body[k].text();
         }
         goal.clauses += ".\n";
-        goal.examples = *examples[i];
+        std::size_t list = 0;
+        while (list < lists.size() && lists[list] != examples[i]) ++list;
+        if (list == lists.size()) {
+            lists.push_back(examples[i]);
+            batch.example_lists.push_back(*examples[i]);
+        }
+        goal.list = static_cast<std::uint32_t>(list);
+        if (gates) goal.gates = (*gates)[i];
         batch.goals.push_back(std::move(goal));
     }
     ProofAnswers answers = service_.prove(batch);

@@ -39,7 +39,7 @@ struct ScoreContext {
     double prior = 0.5;  // share of positives among the search's examples (m-estimate)
 };
 double clause_score(const ScoreContext& context, std::size_t pos, std::size_t neg, std::size_t length);
-// The best score any refinement of such a clause can reach.
+// The best score such a clause or any refinement of it can reach.
 double optimistic_score(const ScoreContext& context, std::size_t pos, std::size_t length);
 
 // Proves clauses of one head on subsets of a fixed list of examples, through
@@ -48,9 +48,10 @@ class ClauseProver {
 public:
     ClauseProver(ProvingService& service, ProofBatch base) : service_(service), base_(std::move(base)) {}
     // For each clause, which of its `examples` (indexes into the example
-    // list) it proves.
+    // list) it proves, in their order, stopping at a gate it fails.
     std::vector<std::vector<std::uint32_t>> prove(const Literal& head, const std::vector<const Clause*>& clauses,
-                                                  const std::vector<const std::vector<std::uint32_t>*>& examples);
+                                                  const std::vector<const std::vector<std::uint32_t>*>& examples,
+                                                  const std::vector<std::vector<ProofGate>>* gates = nullptr);
     std::size_t over_limit() const { return over_limit_; }
 
 private:
