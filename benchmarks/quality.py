@@ -67,8 +67,35 @@ RECURSIVE = {
                {"recursive": True, "max_neg": 0, "eval_fn": "compression"}),
 }
 
+def reflexive_same_generation():
+    """A folder holding same_generation with every reflexive pair of a person
+    who has a parent added to the positives (the known theory then needs
+    same_generation(A,A) as its base case)."""
+    import tempfile
+
+    source = os.path.join(REPO, "tests", "data", "same_generation")
+    folder = tempfile.mkdtemp(prefix="same_generation_reflexive_")
+    facts = lines(os.path.join(source, "BK.pl"))
+    people = sorted({fact[len("child("):].split(",")[0] for fact in facts})
+    positives = sorted(lines(os.path.join(source, "pos_example.f"))
+                       + [f"same_generation({p},{p})." for p in people])
+    for name, items in (("BK.pl", facts), ("pos_example.f", positives),
+                        ("neg_example.n", lines(os.path.join(source, "neg_example.n")))):
+        with open(os.path.join(folder, name), "w") as f:
+            f.write("\n".join(items) + "\n")
+    return folder
+
+
+RECURSIVE["same_generation (reflexive)"] = (reflexive_same_generation, {"max_literals": 4},
+                                            {"recursive": True, "max_neg": 0, "eval_fn": "compression"})
+
 # Bottom clauses of every set.
 BOTTOM = {"depth": 2}
+
+# The refinement search (search="refine"), one setting for every set; the
+# recursive tasks add recursive=True.
+SEARCH = {"search": "refine", "max_literals": 4, "eval_fn": "m_estimate", "min_pos": 0.05,
+          "max_neg": 0.3, "min_precision": 0.65, "max_nodes": 50}
 
 # One setting for every set.
 PROVED = {"coverage": "prolog", "selection": "cover", "min_pos": 0.05, "max_neg": 0.3,
@@ -106,7 +133,7 @@ def run_cv(background, pos_dict, neg_dict, pos_folds, neg_folds, options, per_fo
     return (sum(train) / 5, sum(test) / 5, sum(len(t) for t in cv.theories) / 5, seconds)
 
 
-def run_set(name, options, jobs, folder=None, proved_extra=None):
+def run_set(name, options, jobs, folder=None, proved_extra=None, columns=("default", "proved", "search")):
     folder = folder or os.path.join(DATASETS, name)
     background = os.path.join(folder, "BK.pl")
     pos, neg = lines(os.path.join(folder, "pos_example.f")), lines(os.path.join(folder, "neg_example.n"))
@@ -121,7 +148,11 @@ def run_set(name, options, jobs, folder=None, proved_extra=None):
     pos_folds, neg_folds = folds_of(pos), folds_of(neg)
     rows = {}
     proved = dict(PROVED, n_jobs=jobs, **(proved_extra or {}))
-    for label, extra, per_fold in (("default", {}, False), ("proved", proved, True)):
+    search = dict(SEARCH, n_jobs=jobs, recursive=bool((proved_extra or {}).get("recursive")))
+    for label, extra, per_fold in (("default", {}, False), ("proved", proved, True), ("search", search, True)):
+        if label not in columns:
+            rows[label] = "- | - | - | -"
+            continue
         random.seed(0)
         train, test, rules, seconds = run_cv(background, pos_dict, neg_dict, pos_folds, neg_folds,
                                              dict(options, **extra), per_fold)
@@ -139,28 +170,33 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--sets", default=",".join(list(SETS) + list(RECURSIVE)))
     parser.add_argument("--jobs", type=int, default=1)
+    parser.add_argument("--columns", default="default,proved,search",
+                        help="settings to run (the others print as -)")
     args = parser.parse_args()
+    columns = args.columns.split(",")
     names = args.sets.split(",")
     if DATASETS is None and any(n in SETS or RECURSIVE.get(n, (0,))[0] is None for n in names):
         sys.exit("no ../shared/datasets folder next to the repository")
     print("data set | depth/follow | default: train | test | rules | s/fold | proved: train | test | rules"
-          " | s/fold | peer: test | train | clauses | s/fold")
+          " | s/fold | search: train | test | rules | s/fold | peer: test | train | clauses | s/fold")
     depth = "%s/%s" % (BOTTOM["depth"], BOTTOM.get("follow", "first"))
     for name in names:
         random.seed(0)
         if name in RECURSIVE:
             folder, options, proved_extra = RECURSIVE[name]
-            rows = run_set(name.split(" ")[0], options, args.jobs, folder, proved_extra)
+            folder = folder() if callable(folder) else folder
+            rows = run_set(name.split(" ")[0], options, args.jobs, folder, proved_extra, columns)
             peer = SETS.get(name.split(" ")[0]) if folder is None else None
             peer_figures = "%.3f | %.3f | %.1f | %.1f" % peer[1:] if peer else "- | - | - | -"
-            print("%s | %s | %s | %s | %s" % (label(name, dict(options, **proved_extra)), depth,
-                                              rows["default"], rows["proved"], peer_figures), flush=True)
+            print("%s | %s | %s | %s | %s | %s" % (label(name, dict(options, **proved_extra)), depth,
+                                                   rows["default"], rows["proved"], rows["search"],
+                                                   peer_figures), flush=True)
             continue
         options, peer_test, peer_train, peer_rules, peer_seconds = SETS[name]
-        rows = run_set(name, options, args.jobs)
-        print("%s | %s | %s | %s | %.3f | %.3f | %.1f | %.1f" % (
-            label(name, options), depth, rows["default"], rows["proved"], peer_test, peer_train,
-            peer_rules, peer_seconds), flush=True)
+        rows = run_set(name, options, args.jobs, columns=columns)
+        print("%s | %s | %s | %s | %s | %.3f | %.3f | %.1f | %.1f" % (
+            label(name, options), depth, rows["default"], rows["proved"], rows["search"], peer_test,
+            peer_train, peer_rules, peer_seconds), flush=True)
 
 
 if __name__ == "__main__":
