@@ -30,6 +30,24 @@ if [ ! -f /usr/lib/swi-prolog/include/SWI-Prolog.h ] && [ ! -f /usr/include/SWI-
 fi
 
 [ -x .venv/bin/python ] || python3 -m venv .venv
+
+# Rebuilding takes a minute; skip it while the installed copy was built from
+# these very sources (a hash of every file the build reads, and the extras).
+extras="test"
+stamp=.venv/vantor-source-stamp
+source_hash() {
+    { echo "$extras"; find CMakeLists.txt pyproject.toml README.md src module -type f \
+        ! -name '*.so' ! -name '*.pyc' ! -path '*/__pycache__/*' -print0 \
+        | LC_ALL=C sort -z | xargs -0 sha256sum; } | sha256sum | cut -d' ' -f1
+}
+current=$(source_hash)
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$current" ] \
+        && .venv/bin/python -c 'import vantor' 2>/dev/null; then
+    echo "Vantor in .venv is up to date"
+    exit 0
+fi
+rm -f "$stamp"
 .venv/bin/python -m pip install -q --upgrade pip
-.venv/bin/python -m pip install -q ".[test]"
+.venv/bin/python -m pip install -q ".[$extras]"
+echo "$current" > "$stamp"
 echo "Vantor is installed in .venv"

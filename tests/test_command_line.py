@@ -135,3 +135,30 @@ def test_python_dash_m_runs_the_command(family):
     run = subprocess.run([sys.executable, "-m", "vantor"], capture_output=True, text=True,
                          env=environment, timeout=120)
     assert run.returncode == 2 and "usage: vantor" in run.stderr
+
+
+def test_outputs_never_replace_inputs(family, capsys):
+    before = {name: open(name).read() for name in family}
+    os.symlink("pos_example.f", "link.f")
+    os.link("neg_example.n", "hard.n")
+    for argv in (["learn", *family, "-o", "BK.pl"], ["learn", *family, "-o", "link.f"],
+                 ["cv", *family, "--plot", "hard.n"], ["bottom", *family, "--pos-out", "BK.pl"],
+                 ["bottom", *family, "--neg-out", "./pos_example.f"]):
+        code, out, err = run(capsys, *argv)
+        assert code == 1 and "would replace that input" in err, argv
+    assert {name: open(name).read() for name in family} == before
+    assert sorted(os.listdir()) == sorted(family + ["link.f", "hard.n"])
+
+
+def test_usage_errors_exit_2_and_json_errors_reach_stdout(family, capsys):
+    for flags in (["--min-pos", "nan"], ["--max-neg", "-1"], ["--max-neg", "-1", "--json"]):
+        with pytest.raises(SystemExit) as stop:
+            cli.main(["learn", *family, *flags])
+        out, err = capsys.readouterr()
+        assert stop.value.code == 2 and "error:" in err
+        assert json.loads(out)["error"] if "--json" in flags else out == ""
+    code, out, err = run(capsys, "cv", *family, "--folds", "9", "--json")
+    assert code == 2 and "at most 8" in err and "at most 8" in json.loads(out)["error"]
+    code, out, _ = run(capsys, "learn", "missing.pl", "pos_example.f", "neg_example.n", "--json")
+    assert code == 1 and json.loads(out) == {"error": "vantor: error: missing.pl: No such "
+                                                      "file or directory"}

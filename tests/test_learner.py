@@ -72,7 +72,7 @@ def test_explain_proves_recursive_literals_in_the_engine(tmp_path):
     background = ["edge(a,b).", "edge(b,c).", "edge(c,d)."]
     learner = Learner(background)
     learner.theory_ = ["path(A,B):-edge(A,B)", "path(A,B):-edge(A,C),path(C,B)"]
-    learner._background = vantor.estimator._Background.from_parameter(background)
+    learner._background = vantor._learner_inputs._Background.from_parameter(background)
     found = learner.explain("path(a,d)")
     assert [proof["rule"] for proof in found] == [learner.theory_[1]]
     assert found[0]["bindings"] == {"A": "a", "B": "d", "C": "b"}
@@ -97,7 +97,7 @@ def _row(fact):
 def test_frame_cells_that_prolog_reads_differently_are_quoted():
     frame = pandas.DataFrame([["city", "c1", "New York"], ["city", "c2", "Oslo"],
                               ["size", "c1", 8.5], ["flag", "c2", None]])
-    text = vantor.estimator._Background.from_parameter(frame).text
+    text = vantor._learner_inputs._Background.from_parameter(frame).text
     assert text.splitlines() == ["city(c1,'New York').", "city(c2,'Oslo').",
                                  "size(c1,8.5).", "flag(c2)."]
 

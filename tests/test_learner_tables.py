@@ -87,7 +87,7 @@ def test_several_classes_each_get_a_theory_and_predict_a_class():
 
 
 def test_several_proofs_and_none_are_resolved_as_documented():
-    from vantor.estimator import _TableTask
+    from vantor._learner_tables import _TableTask
 
     task = _TableTask(["a", "b", "b", "c", "c", "c"], None)
     assert task.choose({"a": [], "b": [], "c": []}) == "c"  # no proof: most frequent

@@ -1,3 +1,4 @@
+import hashlib
 import os
 import shutil
 import subprocess
@@ -11,14 +12,18 @@ FAMILY = os.path.join(os.path.dirname(__file__), "..", "examples", "family")
 
 
 def test_round_trip_keeps_rules_and_header(tmp_path):
-    path = tmp_path / "theory.pl"
+    path = tmp_path / "theories" / "theory.pl"
+    path.parent.mkdir()
+    (tmp_path / "BK.pl").write_bytes(b"p(a,b).\r\n")
     theory = ["g(A,B):-p(A,C)&p(C,B)", "g(A,B):-q(A,B)."]
     vantor.save_theory(theory, path, options={"max_neg": 1, "constant_set": ["x"]},
                        dataset="family", scores={"accuracy": 0.75, "precision": None},
-                       background="BK.pl")
+                       background=tmp_path / "BK.pl")
     assert vantor.load_theory(path) == ["g(A,B):-p(A,C),p(C,B)", "g(A,B):-q(A,B)"]
     header = vantor.read_theory_header(path)
-    assert header == {"dataset": "family", "background": "BK.pl",
+    # The background by its place from the theory file and its bytes' digest.
+    assert header == {"dataset": "family", "background": os.path.join("..", "BK.pl"),
+                      "background_sha256": hashlib.sha256(b"p(a,b).\r\n").hexdigest(),
                       "options": {"max_neg": 1, "constant_set": ["x"]},
                       "training": {"accuracy": 0.75, "precision": None}}
 

@@ -38,7 +38,8 @@ void bind_tabular(nb::module_& m);
 void bind_proving(nb::module_& m);
 void bind_refine(nb::module_& m);
 
-// Python's random module as the library's generator.
+// The calling thread's generator (vantor._host.generator()): Python's
+// random module unless the caller chose its own.
 class PyRandom final : public RandomSource {
 public:
     void seed(std::int64_t value) override;
@@ -76,7 +77,9 @@ private:
 // bind_eval.cpp.
 eval::LimitWarning inference_limit_warning();
 
-// Lines printed through sys.stdout, so redirect_stdout and notebooks see them.
+// Lines printed to the calling thread's stream (vantor._host.output()):
+// sys.stdout unless the caller chose its own, so redirect_stdout and
+// notebooks see them.
 class PyStdout final : public Output {
 public:
     void print(std::string_view text) override;

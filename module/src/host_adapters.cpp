@@ -15,18 +15,21 @@ using namespace nb::literals;
 namespace vantor::py {
 
 namespace {
-nb::module_ random_module() { return nb::module_::import_("random"); }
+// The calling thread's generator and output stream (vantor._host): Python's
+// random module and sys.stdout unless the caller chose its own.
+nb::object thread_generator() { return nb::module_::import_("vantor._host").attr("generator")(); }
+nb::object thread_output() { return nb::module_::import_("vantor._host").attr("output")(); }
 }  // namespace
 
 void PyRandom::seed(std::int64_t value) {
     nb::gil_scoped_acquire gil;
-    random_module().attr("seed")(value);
+    thread_generator().attr("seed")(value);
 }
 
 std::vector<std::size_t> PyRandom::sample(std::size_t n, std::size_t k) {
     nb::gil_scoped_acquire gil;
     nb::object range = nb::module_::import_("builtins").attr("range")(n);
-    nb::object drawn = random_module().attr("sample")(range, k);
+    nb::object drawn = thread_generator().attr("sample")(range, k);
     std::vector<std::size_t> out;
     out.reserve(k);
     for (nb::handle item : drawn) out.push_back(nb::cast<std::size_t>(item));
@@ -37,7 +40,7 @@ void PyRandom::shuffle(std::vector<std::size_t>& ids) {
     nb::gil_scoped_acquire gil;
     nb::list items;
     for (std::size_t id : ids) items.append(id);
-    random_module().attr("shuffle")(items);
+    thread_generator().attr("shuffle")(items);
     for (std::size_t i = 0; i < ids.size(); ++i) ids[i] = nb::cast<std::size_t>(items[i]);
 }
 
@@ -89,12 +92,12 @@ void PyInterrupt::check() {
 
 void PyStdout::write(std::string_view text) {
     nb::gil_scoped_acquire gil;
-    nb::module_::import_("sys").attr("stdout").attr("write")(nb::str(text.data(), text.size()));
+    thread_output().attr("write")(nb::str(text.data(), text.size()));
 }
 
 void PyStdout::print(std::string_view text) {
     nb::gil_scoped_acquire gil;
-    nb::object out = nb::module_::import_("sys").attr("stdout");
+    nb::object out = thread_output();
     out.attr("write")(nb::str(text.data(), text.size()));
     out.attr("write")("\n");
 }

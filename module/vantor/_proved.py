@@ -11,7 +11,7 @@ import os
 import time
 import warnings
 
-from . import _core
+from . import _core, _host
 from .evaluate import Vantor, evaluate_theory_prolog, evaluate_theory_prolog_training
 
 __all__ = ["prove_covered", "learn_proved", "cross_validate_proved"]
@@ -66,10 +66,9 @@ def prove_covered(rules, background, pos, neg, n_jobs=1, known_facts=()):
 
 
 def _print_theory(theory):
-    import sys
-
-    print("+----------+ Hypothesis +----------+", file=sys.stdout)
-    print(repr(theory), file=sys.stdout)
+    out = _host.output()
+    print("+----------+ Hypothesis +----------+", file=out)
+    print(repr(theory), file=out)
 
 
 def _evaluation(options):

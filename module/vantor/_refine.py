@@ -11,6 +11,7 @@ import time
 import warnings
 
 from . import _core
+from ._proved import _print_theory
 from .evaluate import Vantor, evaluate_theory_prolog, evaluate_theory_prolog_training
 
 __all__ = ["learn_refined", "cross_validate_refined"]
@@ -103,8 +104,7 @@ def _evaluation(options):
 
 def _announce(theory, options):
     if not options.quiet:
-        print("+----------+ Hypothesis +----------+")
-        print(repr(theory))
+        _print_theory(theory)
 
 
 def learn_refined(pos, neg, background, options):

@@ -1,9 +1,9 @@
 """Bottom clauses of examples and example sets."""
 import os
 import pickle
-import sys
 import warnings
 
+from . import _host
 from ._core import _SetBuilder, bottom_clause, variabilise_example, variable_name
 from ._files import AtomicFile, path_text, replace_together
 from ._lint import warn_file
@@ -50,7 +50,7 @@ def _example_list(example_set, parameter):
 def _build(builder, depth, examples, container, tqdm_disable, parameter, size_limit,
            size_warning):
     if container != "dict" and not container:
-        print(_MEMORY_NOTICE, file=sys.stdout)
+        print(_MEMORY_NOTICE, file=_host.output())
     return builder.build(examples, depth, bool(tqdm_disable), parameter, size_limit, size_warning)
 
 

@@ -7,7 +7,6 @@ its documented meaning. Errors are one line on stderr with exit code 1
 (usage errors 2); ``--debug`` shows the traceback instead.
 """
 import argparse
-import contextlib
 import json
 import math
 import random
@@ -15,6 +14,9 @@ import sys
 import typing
 import warnings
 
+from ._cli_checks import (at_least_zero, number, positive_int, real,
+                          refuse_outputs_over_inputs)
+from ._host import DISCARD, library_run
 from ._options import _OPTIONS
 
 __all__ = ["main", "build_parser"]
@@ -24,21 +26,27 @@ _PROG = "vantor"
 # and n_jobs is reached through --jobs.
 _OWN_FLAGS = {"verbose"}
 _FLAG_NAMES = {"n_jobs": "--jobs"}
+_COUNTS = {"min_pos", "max_neg"}
+# What predict and explain take: a theory file is a program like a background.
+_PROVING = ("time_limit", "sandbox")
 
 
 class _UsageError(Exception):
-    pass
+    """A command line that parses but asks for what cannot be done (exit 2)."""
 
 
-def _number(text):
-    try:
-        return int(text)
-    except ValueError:
-        pass
-    try:
-        return float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"{text!r} is not a number") from None
+class _UsageExit(SystemExit):
+    """argparse's usage error (exit 2), with its message kept for --json."""
+
+    def __init__(self, message):
+        super().__init__(2)
+        self.message = message
+
+
+class _Parser(argparse.ArgumentParser):
+    def error(self, message):
+        self.print_usage(sys.stderr)
+        raise _UsageExit(f"{self.prog}: error: {message}")
 
 
 def _optional(convert):
@@ -64,36 +72,47 @@ def _kind(annotation):
     if annotation is int:
         convert, metavar = int, "N"
     elif annotation is float:
-        convert, metavar = float, "X"
+        convert, metavar = real, "X"
     elif annotation is str:
         convert, metavar = str, "TEXT"
     else:  # a union of numbers, or anything else given as a number
-        convert, metavar = _number, "NUMBER"
+        convert, metavar = number, "NUMBER"
     return {"type": _optional(convert) if optional else convert,
             "metavar": metavar + ("|none" if optional else "")}
 
 
-def _add_learning_flags(parser):
-    group = parser.add_argument_group("learning options")
+def _add_learning_flags(parser, only=None, title="learning options", description=None):
+    group = parser.add_argument_group(title, description)
     names = {option.name for option in _OPTIONS}
     for option in _OPTIONS:
-        if option.name in _OWN_FLAGS:
+        if option.name in _OWN_FLAGS or (only is not None and option.name not in only):
             continue
         flag = _FLAG_NAMES.get(option.name, "--" + option.name.replace("_", "-"))
+        kind = _kind(option.annotation)
+        if option.name in _COUNTS:
+            kind["type"] = at_least_zero(kind["type"])
         group.add_argument(flag, dest=option.name, default=argparse.SUPPRESS,
-                           help=(option.doc or "").replace("%", "%%"), **_kind(option.annotation))
-    if "n_jobs" not in names:
+                           help=(option.doc or "").replace("%", "%%"), **kind)
+    if only is None and "n_jobs" not in names:
         group.add_argument("--jobs", dest="_jobs", type=int, default=None, metavar="N",
                            help="accepted for scripts; learning here runs on one thread")
 
 
+def _add_proving_flags(command):
+    _add_learning_flags(command, only=_PROVING, title="proving",
+                        description="A theory file runs like a background: use --sandbox for "
+                                    "one you did not write. Without these flags the theory "
+                                    "header's settings apply, its time bound at most the "
+                                    "default.")
+
+
 def _common():
-    parent = argparse.ArgumentParser(add_help=False)
+    parent = _Parser(add_help=False)
     group = parent.add_argument_group("output")
     group.add_argument("--json", action="store_true", help="machine-readable output")
     group.add_argument("--quiet", action="store_true", help="no progress bars or warnings")
     group.add_argument("--seed", type=int, default=None, metavar="N",
-                       help="seed Python's random generator (makes runs repeatable)")
+                       help="seed the run's random generator (makes runs repeatable)")
     group.add_argument("--debug", action="store_true", help="show tracebacks of errors")
     return parent
 
@@ -119,7 +138,7 @@ def _examples_command(sub, name, help_text, common, learning=True):
 
 def build_parser():
     common = _common()
-    parser = argparse.ArgumentParser(
+    parser = _Parser(
         prog=_PROG, description="Inductive logic programming: learn Horn-clause theories "
         "from Prolog background facts and examples.")
     sub = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
@@ -130,7 +149,9 @@ def build_parser():
     learn.add_argument("--plot", metavar="FILE", help="draw rule coverage to FILE (PNG, SVG...)")
 
     cv = _examples_command(sub, "cv", "k-fold cross-validation", common)
-    cv.add_argument("--folds", type=int, default=5, metavar="K", help="number of folds (5)")
+    cv.add_argument("--folds", type=positive_int, default=5, metavar="K",
+                    help="number of folds (5), at most the number of positive and of negative "
+                         "examples")
     cv.add_argument("--plot", metavar="FILE",
                     help="draw rule coverage of a fit on all examples and the fold accuracies")
 
@@ -140,12 +161,14 @@ def build_parser():
     predict.add_argument("theory", metavar="THEORY")
     predict.add_argument("background", metavar="BK")
     predict.add_argument("examples", metavar="EXAMPLES", help="example file, one per line")
+    _add_proving_flags(predict)
 
     explain = sub.add_parser("explain", parents=[common],
                              help="the rules proving examples, with one proof's bindings")
     explain.add_argument("theory", metavar="THEORY")
     explain.add_argument("background", metavar="BK")
     explain.add_argument("example", metavar="EXAMPLE", nargs="+", help="example texts")
+    _add_proving_flags(explain)
 
     bottom = _examples_command(sub, "bottom", "build and store bottom clauses", common,
                                learning=False)
@@ -223,6 +246,10 @@ def _run_cv(args, out):
     from .data import read_example
 
     positives, negatives = read_example(args.positives), read_example(args.negatives)
+    fewest = min((len(positives), "positive"), (len(negatives), "negative"))
+    if args.folds > fewest[0]:
+        raise _UsageError(f"--folds {args.folds} is more than the {fewest[0]} {fewest[1]} "
+                          f"examples; give at most {fewest[0]}")
     X, y = positives + negatives, [1] * len(positives) + [0] * len(negatives)
     learner = _learner(args)
     scores = learner.cross_validate(X, y, folds=args.folds)
@@ -243,7 +270,8 @@ def _run_cv(args, out):
 def _loaded(args):
     from .estimator import Learner
 
-    return Learner.load(args.theory, background=args.background)
+    given = {name: getattr(args, name) for name in _PROVING if hasattr(args, name)}
+    return Learner.load(args.theory, background=args.background, **given)
 
 
 def _run_predict(args, out):
@@ -350,8 +378,13 @@ def _show_warning(message, category, filename, lineno, file=None, line=None):
 
 def main(argv=None):
     """Run the command line; returns the exit code."""
+    argv = sys.argv[1:] if argv is None else list(argv)
     parser = build_parser()
-    args = parser.parse_args(argv)  # exits with 2 on a usage error
+    try:
+        args = parser.parse_args(argv)
+    except _UsageExit as stop:  # exits with 2 on a usage error
+        _report(stop.message, "--json" in argv)
+        raise
     out = sys.stdout
     try:
         with warnings.catch_warnings():
@@ -359,28 +392,34 @@ def main(argv=None):
                 warnings.simplefilter("ignore")
             else:
                 warnings.showwarning = _show_warning
-            if args.seed is not None:
-                random.seed(args.seed)
-            # The library's own printing is not part of this command's output.
-            with contextlib.redirect_stdout(sys.stderr if args.debug else _Null()):
+            # The library's own printing is not part of this command's output;
+            # neither is touched for other threads of a host program.
+            rng = random.Random(args.seed) if args.seed is not None else None
+            with library_run(output=sys.stderr if args.debug else DISCARD, rng=rng):
+                refuse_outputs_over_inputs(args)
                 result = _COMMANDS[args.command](args, out)
         if args.json:
             json.dump(result, out, indent=2, default=str)
             out.write("\n")
         return 0
     except KeyboardInterrupt:
-        print(f"{_PROG}: interrupted", file=sys.stderr)
+        _report(f"{_PROG}: interrupted", args.json)
         return 130
+    except _UsageError as error:
+        _report(f"{_PROG} {args.command}: error: {error}", args.json)
+        return 2
     except Exception as error:  # one line for the user; --debug shows all of it
         if args.debug:
             raise
-        print(f"{_PROG}: error: {_message(error)}", file=sys.stderr)
+        _report(f"{_PROG}: error: {_message(error)}", args.json)
         return 1
 
 
-class _Null:
-    def write(self, text):
-        return len(text)
+def _report(message, as_json):
+    """An error's line on stderr and, for --json, as {"error": ...} on stdout
+    (so a program reading stdout always gets JSON)."""
+    print(message, file=sys.stderr)
+    if as_json:
+        json.dump({"error": message}, sys.stdout)
+        sys.stdout.write("\n")
 
-    def flush(self):
-        pass

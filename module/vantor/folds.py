@@ -3,16 +3,16 @@
 The dictionaries stay ordinary host dictionaries (example text -> bottom
 clause) so that the parts share the very bottom-clause lists of their
 source; the core only computes where the id lists are cut. Shuffles use the
-host's ``random`` module and never seed it, so ``random.seed`` in a script
-makes a split repeatable.
+host's ``random`` module (or the generator a ``Learner`` chose for its
+thread) and never seed it, so ``random.seed`` in a script makes a split
+repeatable.
 """
 import operator
 import os
-import random
 from collections.abc import Mapping
 from typing import Any, Union
 
-from . import _core, _proved, _refine
+from . import _core, _host, _proved, _refine
 from ._files import load_stored, path_text
 from ._options import LearnOptions, takes_learn_options
 from .evaluate import Vantor
@@ -180,7 +180,7 @@ def split_examples(data: Source, shuffle: bool = True,
         )
     example_ids = list(dictionary.keys())
     if shuffle:
-        random.shuffle(example_ids)
+        _host.generator().shuffle(example_ids)
     boundary = _training_boundary(len(example_ids), test_size)
     return (
         {key: dictionary[key] for key in example_ids[:boundary]},
@@ -231,7 +231,7 @@ def vantor_folds_generation(data: Source, folds: int,
         dictionary = _load_stored(data, "data")
     example_ids = list(dictionary.keys())
     if shuffle == True:  # noqa: E712 - an equality test is what is asked for
-        random.shuffle(example_ids)
+        _host.generator().shuffle(example_ids)
     fold_map = {}
     start = 0
     for number, size in enumerate(_core._fold_sizes(len(example_ids), count)):

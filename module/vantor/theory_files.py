@@ -1,6 +1,7 @@
 """Theories on disk: a Prolog file that plain SWI-Prolog consults together
 with the background (``swipl BK.pl theory.pl``), whose comment header keeps
 the options, the data set name and the training scores of the run."""
+import hashlib
 import json
 import os
 import re
@@ -13,7 +14,7 @@ __all__ = ["save_theory", "load_theory", "read_theory_header"]
 
 _MAGIC = "% Vantor theory"
 # Header keys, in the order they are written; each value is one JSON text.
-_KEYS = ("dataset", "background", "options", "training")
+_KEYS = ("dataset", "background", "background_sha256", "options", "training")
 Path = Union[str, os.PathLike]
 
 
@@ -51,21 +52,28 @@ def recursive_predicates(theory):
 
 def save_theory(theory: list[str], path: Path, *, options: Optional[dict] = None,
                 dataset: Optional[str] = None, scores: Optional[dict] = None,
-                background: Optional[str] = None) -> None:
+                background: Optional[Path] = None) -> None:
     """Write ``theory`` (rule texts, body joined by "," or "&") to ``path``.
 
     The file starts with comment lines holding ``dataset`` (a name),
-    ``background`` (the background file it was learned with), ``options``
-    (the learning settings) and ``scores`` (training measures), each as JSON,
-    then the directives that silence singleton and discontiguous warnings,
-    a ``table`` directive for every predicate that calls itself, and one
-    clause per line. The file is replaced only once it is complete.
-    Raises ValueError for a rule that is no text or empty.
+    ``background`` (the background file it was learned with, written as its
+    path relative to the theory file, with the SHA-256 of its content as
+    ``background_sha256``), ``options`` (the learning settings) and
+    ``scores`` (training measures), each as JSON, then the directives that
+    silence singleton and discontiguous warnings, a ``table`` directive for
+    every predicate that calls itself, and one clause per line. The file is
+    replaced only once it is complete. Raises ValueError for a rule that is
+    no text or empty, OSError when the background cannot be read.
     """
     target = path_text(path, "path")
     clauses = [_prolog_rule(rule) for rule in theory]
-    header = {"dataset": dataset, "background": background, "options": options,
-              "training": scores}
+    header = {"dataset": dataset, "background": None, "background_sha256": None,
+              "options": options, "training": scores}
+    if background is not None:
+        source = path_text(background, "background")
+        header["background_sha256"] = file_sha256(source)
+        header["background"] = os.path.relpath(os.path.abspath(source),
+                                               os.path.dirname(os.path.abspath(target)))
     lines = [_MAGIC]
     for key in _KEYS:
         if header[key] is not None:
@@ -75,6 +83,15 @@ def save_theory(theory: list[str], path: Path, *, options: Optional[dict] = None
     lines += clauses
     with AtomicFile(target, "path") as out:
         out.stream.write("\n".join(lines) + "\n")
+
+
+def file_sha256(path: Path) -> str:
+    """The SHA-256 of a file's bytes, in hexadecimal."""
+    digest = hashlib.sha256()
+    with open(path, "rb") as stream:
+        for block in iter(lambda: stream.read(1 << 16), b""):
+            digest.update(block)
+    return digest.hexdigest()
 
 
 def _clauses(stream):
@@ -104,13 +121,51 @@ def load_theory(path: Path) -> list[str]:
 
 def read_theory_header(path: Path) -> dict[str, Any]:
     """The header values of a theory file (``dataset``, ``background``,
-    ``options``, ``training``); keys the file lacks are absent."""
+    ``background_sha256``, ``options``, ``training``); keys the file lacks
+    are absent. A value that is no JSON raises ValueError naming the file
+    and line."""
     header = {}
-    with open(path_text(path, "path"), encoding="utf-8") as stream:
-        for line in stream:
+    name = path_text(path, "path")
+    with open(name, encoding="utf-8") as stream:
+        for number, line in enumerate(stream, 1):
             if not line.startswith("%"):
                 break
             key, _, value = line[1:].strip().partition(": ")
             if key in _KEYS and value:
-                header[key] = json.loads(value)
+                try:
+                    header[key] = json.loads(value)
+                except ValueError:
+                    raise ValueError(f"{name}, line {number}: the header's {key} is no JSON "
+                                     f"value: {value[:80]!r}") from None
     return header
+
+
+def header_background(path: Path, header: Optional[dict] = None) -> str:
+    """The background file named in the header of theory file ``path``, as a
+    path from the working directory: the header's path is taken relative to
+    the theory file, and the file found there is used only when its content
+    has the SHA-256 the header records. Raises ValueError asking for the
+    background otherwise: also for an absolute path or a header without a
+    SHA-256, as older files have (their path could name any file)."""
+    name = path_text(path, "path")
+    header = read_theory_header(name) if header is None else header
+    stored, digest = header.get("background"), header.get("background_sha256")
+    if stored is None:
+        raise ValueError(f"{name!r} names no background file; pass background=")
+    if not isinstance(stored, str) or not isinstance(digest, str):
+        raise ValueError(f"{name!r} names the background {stored!r} without the SHA-256 of "
+                         "its content (an older or hand-written theory file), so it could "
+                         "be any file; pass background= with the file to use")
+    if os.path.isabs(stored):
+        raise ValueError(f"{name!r} names the background by the absolute path {stored!r}; "
+                         "saved theories name it relative to themselves: pass background=")
+    found = os.path.join(os.path.dirname(name), stored)
+    try:
+        matches = file_sha256(found) == digest
+    except OSError as error:
+        raise ValueError(f"{name!r} names the background {stored!r}, which cannot be read "
+                         f"at {found!r} ({error.strerror}); pass background=") from None
+    if not matches:
+        raise ValueError(f"{found!r} is not the background {name!r} was saved with (its "
+                         "SHA-256 differs); pass background= to use a background anyway")
+    return found

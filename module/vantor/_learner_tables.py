@@ -1,0 +1,353 @@
+"""A Learner on a data table: the classes a table's labels ask for, the
+encoding of its rows, one theory per class, and rules shown as conditions
+on the columns."""
+import random
+
+from ._learner_inputs import _Background, _is_variable, _labels_array, _library_run, _literal
+from ._learner_params import _DEFAULTS
+from ._lint import _split_arguments
+from .bottom import bottom_clause_generation
+from .learn import vantor_learn
+
+
+_TABLE_STRATEGIES = ("equal_count", "equal_width", "entropy")
+
+
+def is_table(X, target=None):
+    """Whether ``X`` is a data table (one row per example) rather than a
+    column of example texts: a DataFrame with a target column named, with
+    several columns, or with one column that does not hold example texts."""
+    columns = getattr(X, "columns", None)
+    if columns is None or not hasattr(X, "iloc"):
+        return False
+    if target is not None or len(columns) != 1:
+        return True
+    return not all(isinstance(v, str) and "(" in v for v in X.iloc[:, 0].tolist())
+
+
+def _sorted_labels(labels):
+    try:
+        return sorted(set(labels))
+    except TypeError:
+        return sorted(set(labels), key=repr)
+
+
+def _head_names(labels):
+    """One target predicate per class: ``class_<label>`` when every label
+    gives a distinct plain name, else ``class_<position>``."""
+    from . import _core
+
+    names = ["class_" + _core._tab_value_term(str(label)) for label in labels]
+    plain = all(name.replace("_", "").isalnum() and name.isascii() for name in names)
+    if plain and len(set(names)) == len(names):
+        return names
+    return [f"class_{i}" for i in range(len(labels))]
+
+
+class _TableTask:
+    """What a table's labels ask for: the classes, the class each target
+    predicate stands for and the class given when no theory proves a row.
+
+    Two classes: one theory for the positive class (``positive``, default
+    the larger label), the other class when it proves nothing. More classes:
+    one theory per class against the rest, unless ``positive`` is given; then
+    the labels become 1 (that class) and 0 (any other)."""
+
+    def __init__(self, labels, positive):
+        classes = _sorted_labels(labels)
+        if positive is not None and positive not in classes:
+            raise ValueError(f"positive={positive!r} is not a class of y "
+                             f"(classes: {', '.join(map(repr, classes))})")
+        self.positive = positive
+        self.binarised = positive is not None and len(classes) != 2
+        if self.binarised:
+            labels = self.relabel(labels)
+            classes = [0, 1]
+            positive = 1
+        if len(classes) < 2:
+            raise ValueError(f"y holds one class ({classes[0]!r}); give positive= to learn "
+                             "that class against no negatives, or rows of a second class")
+        self.classes = classes
+        self.counts = {c: sum(1 for label in labels if label == c) for c in classes}
+        if len(classes) == 2:
+            positive = classes[1] if positive is None else positive
+            self.heads = [(positive, "target")]
+            self.default = classes[0] if positive == classes[1] else classes[1]
+        else:
+            self.heads = list(zip(classes, _head_names(classes)))
+            self.default = max(classes, key=lambda c: self.counts[c])  # first on ties
+        self.labels = labels
+
+    def relabel(self, labels):
+        if not self.binarised:
+            return list(labels)
+        return [int(label == self.positive) for label in labels]
+
+    def choose(self, proved):
+        """The class of a row from ``proved`` (class -> the precisions of its
+        rules proving the row): the only proved class; among several, the one
+        whose proving rule has the best training precision, then the most
+        frequent; with none, ``default``."""
+        if len(self.heads) == 1:
+            label, _ = self.heads[0]
+            return label if proved.get(label) else self.default
+        found = [c for c, rules in proved.items() if rules]
+        if not found:
+            return self.default
+        order = {c: i for i, c in enumerate(self.classes)}
+        return max(found, key=lambda c: (max(proved[c]), self.counts[c], -order[c]))
+
+
+def _table_parts(X, y, target):
+    """(features, labels) of a table with rows of a missing label left out;
+    a named target column is taken out of the features."""
+    from .tabular import _is_missing
+
+    if target is not None:
+        if y is not None:
+            raise ValueError("give the labels either as y or as target=, not both")
+        if target not in X.columns:
+            raise KeyError(f"target column {target!r} is not in the table")
+        y, X = X[target], X.drop(columns=[target])
+    if y is None:
+        raise ValueError("a table needs its labels: fit(table, y) or fit(table, target=column)")
+    labels = y.tolist() if hasattr(y, "tolist") else list(y)
+    if len(labels) != len(X):
+        raise ValueError(f"X holds {len(X)} rows but y holds {len(labels)} labels")
+    keep = [i for i, label in enumerate(labels) if not _is_missing(label)]
+    if not keep:
+        raise ValueError("y holds no label (every one is missing)")
+    if len(keep) < len(labels):
+        X, labels = X.iloc[keep], [labels[i] for i in keep]
+    return X, labels
+
+
+class _Readable:
+    """Learned table rules as conditions on the columns:
+    ``age in [63, 76] and smoker = yes``. A range is shown by the smallest
+    and largest training values it holds, the first as ``<=`` and the last
+    as ``>=`` (those ranges are open); a literal on no column, or on another
+    row, is shown as it is."""
+
+    def __init__(self, encoder):
+        from . import _core
+        from .encoder import _NumericColumn
+
+        self.columns = {}
+        for col in encoder.columns_:
+            encoding = encoder.encodings_[col]
+            if isinstance(encoding, _NumericColumn):
+                shown = encoding.texts
+            else:
+                shown = {term: text for text, term in encoding.items()}
+            self.columns[_core._tab_predicate_term(str(col))] = (str(col), shown)
+
+    def __call__(self, rule):
+        head, _, body = rule.partition(":-")
+        head_args = _literal(head)[1]
+        row = head_args[0] if len(head_args) == 1 else None
+        parts = [self._condition(text, row) for text in _split_arguments(body)] if body else []
+        return " and ".join(parts) or "always"
+
+    def _condition(self, text, row):
+        if "(" not in text:
+            return text
+        name, args = _literal(text)
+        if name not in self.columns or len(args) != 2 or args[0] != row or _is_variable(args[1]):
+            return text
+        column, shown = self.columns[name]
+        if isinstance(shown, dict):
+            return f"{column} = {shown.get(args[1], args[1])}"
+        index = int(args[1][1:]) if args[1][:1] == "g" and args[1][1:].isdigit() else -1
+        if not 0 <= index < len(shown):
+            return text
+        low, high = shown[index].split("--", 1)
+        if len(shown) == 1:
+            return f"{column} is any value"
+        if index == 0:
+            return f"{column} <= {high}"
+        if index == len(shown) - 1:
+            return f"{column} >= {low}"
+        return f"{column} in [{low}, {high}]"
+
+
+class _TableFitting:
+    """The table side of ``Learner`` (fit, predict, score and cross-validate
+    on a DataFrame)."""
+
+    def _forget_table(self):
+        for name in ("encoder_", "theories_", "target_", "feature_names_in_"):
+            self.__dict__.pop(name, None)
+
+    def _check_table_parameters(self):
+        if self.encoder_strategy not in _TABLE_STRATEGIES:
+            raise ValueError(f"encoder_strategy must be one of {', '.join(_TABLE_STRATEGIES)}, "
+                             f"got {self.encoder_strategy!r}")
+        if (isinstance(self.n_ranges, bool) or not isinstance(self.n_ranges, int)
+                or self.n_ranges < 1):
+            raise ValueError(f"n_ranges must be an int of at least 1, got {self.n_ranges!r}")
+
+    def _extra_background(self):
+        """Facts the ``background`` parameter adds to a table's encoding; the
+        default file name adds nothing (a BK.pl in the working directory is
+        most often an earlier table's encoding)."""
+        if isinstance(self.background, str) and self.background == _DEFAULTS["background"]:
+            return ""
+        return _Background.from_parameter(self.background).text
+
+    def _fit_table(self, X, y, target, positive):
+        from .encoder import TableEncoder
+
+        learning = self._check_parameters()
+        self._check_table_parameters()
+        table, labels = _table_parts(X, y, target)
+        task = _TableTask(labels, positive)
+        encoder = TableEncoder(n_ranges=self.n_ranges, strategy=self.encoder_strategy)
+        encoder.fit(table, labels if self.encoder_strategy == "entropy" else None)
+        self._extra = self._extra_background()
+        self._training_facts = encoder.transform(table)
+        self._background = _Background("\n".join(self._training_facts) + "\n" + self._extra,
+                                       None)
+        learning["verbose"] = self.verbose < 1
+        learning["constant_set"] = list(dict.fromkeys(
+            list(learning["constant_set"] or []) + list(encoder.constants_)))
+        self.encoder_, self.target_, self._task = encoder, target, task
+        rows = [f"e_{i}" for i in range(len(table))]
+        with _library_run(self.verbose, self.random_state):
+            bottoms = self._row_bottom_clauses(rows, learning["constant_set"])
+            theories, seconds = self._learn_classes(task, rows, bottoms, learning)
+        self._finish_table_fit(task, rows, theories, seconds, table)
+        return self
+
+    def _row_bottom_clauses(self, rows, constants):
+        """The bottom clause of every row, built once: it does not depend on
+        which class the row is an example of."""
+        texts = [f"target({row})." for row in rows]
+        bottoms, _ = bottom_clause_generation(
+            file=self._background.path, container="memory", positive_example=texts,
+            negative_example=[], constant_set=constants, depth=self.depth,
+            tqdm_disable=self.verbose < 1, size_limit=self.size_limit,
+            size_warning=self.size_warning, follow=self.follow, numbers=self.numbers,
+            check_input=False)
+        return [bottoms[f"target({row})."] for row in rows]
+
+    def _learn_classes(self, task, rows, bottoms, learning):
+        theories, seconds = {}, 0.0
+        for label, head in task.heads:
+            pos, neg = {}, {}
+            for row, bottom, value in zip(rows, bottoms, task.labels):
+                (pos if value == label else neg)[f"{head}({row})."] = list(bottom)
+            if not pos:
+                theories[label] = []
+                continue
+            result = vantor_learn(pos, neg, file=self._background.path, **learning)
+            theories[label] = list(result.hypothesis)
+            seconds += result.time_learn or 0.0
+        return theories, seconds
+
+    def _finish_table_fit(self, task, rows, theories, seconds, table):
+        import numpy
+        import pandas
+
+        readable = _Readable(self.encoder_)
+        records = []
+        for label, head in task.heads:
+            theory = theories[label]
+            pos = [f"{head}({r})" for r, v in zip(rows, task.labels) if v == label]
+            neg = [f"{head}({r})" for r, v in zip(rows, task.labels) if v != label]
+            covered = self._prove_each(theory, pos, neg) if theory else []
+            for rule, (p, n, _) in zip(theory, covered):
+                total = len(p) + len(n)
+                records.append((label, readable(rule), rule, len(p), len(n),
+                                len(p) / total if total else float("nan")))
+        self.rules_ = pandas.DataFrame(records, columns=[
+            "class", "rule", "clause", "positives", "negatives", "precision"])
+        self.theories_ = theories
+        self.theory_ = [rule for label, _ in task.heads for rule in theories[label]]
+        self.classes_ = numpy.asarray(task.classes)
+        self.n_features_in_ = table.shape[1]
+        self.feature_names_in_ = numpy.asarray([str(c) for c in table.columns], dtype=object)
+        self.time_learn_ = seconds
+        self._coverage = None
+        self._training = None
+        if len(task.heads) == 1:
+            _, head = task.heads[0]
+            positive = task.heads[0][0]
+            self._training = ([f"{head}({r})" for r, v in zip(rows, task.labels) if v == positive],
+                              [f"{head}({r})" for r, v in zip(rows, task.labels) if v != positive])
+        predicted = self._predict_encoded(self._training_facts, rows)
+        correct = sum(p == t for p, t in zip(predicted, task.labels))
+        self.training_scores_ = {"accuracy": correct / len(rows)}
+
+    def _prove_each(self, theory, pos, neg, background=None):
+        """For every rule alone: (covered positions of pos, of neg, length)."""
+        from ._proved import prove_covered
+
+        return prove_covered(theory, background or self._background.path, pos, neg)
+
+    def _predict_encoded(self, facts, rows, background=None):
+        """The class of every row whose facts are in ``background`` (default
+        the training background)."""
+        task = self._task
+        proved = [{label: [] for label, _ in task.heads} for _ in rows]
+        precision = {}
+        for record in self.rules_.itertuples(index=False):
+            precision[(record[0], record[2])] = record[5]
+        for label, head in task.heads:
+            theory = self.theories_[label]
+            if not theory:
+                continue
+            goals = [f"{head}({row})" for row in rows]
+            for rule, (covered, _, _) in zip(theory, self._prove_each(theory, goals, [],
+                                                                        background)):
+                score = precision.get((label, rule), 0.0)
+                for position in covered:
+                    proved[position][label].append(0.0 if score != score else score)
+        return [task.choose(row) for row in proved]
+
+    def _predict_table(self, X):
+        if not hasattr(self, "encoder_"):
+            raise ValueError("this Learner was fitted on example texts; predict takes example "
+                             "texts, not a table")
+        if self.target_ is not None and self.target_ in X.columns:
+            X = X.drop(columns=[self.target_])
+        if len(X) == 0:
+            return _labels_array([], self.classes_)
+        start = len(self._training_facts)
+        facts = self.encoder_.transform(X, start=start)
+        rows = [f"e_{start + i}" for i in range(len(X))]
+        background = _Background("\n".join(self._training_facts + facts) + "\n" + self._extra,
+                                 None)
+        return _labels_array(self._predict_encoded(facts, rows, background.path), self.classes_)
+
+    def _score_table(self, X, y):
+        table, labels = _table_parts(X, y, self.target_ if y is None else None)
+        labels = self._task.relabel(labels)
+        predicted = self._predict_table(table)
+        return sum(p == t for p, t in zip(predicted.tolist(), labels)) / len(labels)
+
+    def _cross_validate_table(self, X, y, folds, shuffle, target, positive):
+        """Per-fold test accuracies, a fresh encoding fitted on each fold's
+        training rows (folds stratified by class)."""
+        table, labels = _table_parts(X, y, target)
+        if isinstance(folds, bool) or not isinstance(folds, int) or folds < 2:
+            raise ValueError(f"folds must be an int of at least 2 for a table, got {folds!r}")
+        order = list(range(len(labels)))
+        if shuffle:
+            random.Random(self.random_state).shuffle(order)
+        fold_of = {}
+        for label in _sorted_labels(labels):
+            members = [i for i in order if labels[i] == label]
+            for place, i in enumerate(members):
+                fold_of[i] = place % folds
+        scores = []
+        for k in range(folds):
+            train = [i for i in range(len(labels)) if fold_of[i] != k]
+            test = [i for i in range(len(labels)) if fold_of[i] == k]
+            if not test:
+                continue
+            fitted = type(self)(**self.get_params())
+            fitted._fit_table(table.iloc[train], [labels[i] for i in train], None, positive)
+            scores.append(fitted._score_table(table.iloc[test], [labels[i] for i in test]))
+        self.cv_scores_ = scores
+        return scores
