@@ -85,6 +85,7 @@ ColumnTypes ColumnTypes::from_lines(const std::vector<std::string_view>& lines, 
         if (t.numeric && !few) {
             column.kind = ColumnKind::number;
             column.values = cut_points(t, cuts);
+            out.has_numbers_ = true;
         } else if (few && std::none_of(t.order.begin(), t.order.end(),
                                        [&](const std::string& v) { return first_arguments.count(v) > 0; })) {
             column.kind = ColumnKind::attribute;

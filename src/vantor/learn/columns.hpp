@@ -42,8 +42,11 @@ public:
     // The column of argument `position` of name/arity; object when unknown.
     const Column& column(std::string_view name, std::size_t arity, std::size_t position) const;
 
+    bool has_numbers() const { return has_numbers_; }
+
 private:
-    std::unordered_map<std::string, Column> columns_;  // key "name/arity/position"
+    std::unordered_map<std::string, Column> columns_;
+    bool has_numbers_ = false;  // key "name/arity/position"
 };
 
 }  // namespace vantor::learn

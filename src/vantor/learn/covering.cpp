@@ -213,6 +213,11 @@ std::optional<Found> Covering::search(const std::vector<std::size_t>& seeds, boo
     s.max_nodes = static_cast<std::size_t>(std::max(1LL, o_.search.max_nodes));
     s.prune = prune_;
     s.deadline = deadline_;
+    ExampleValues values;
+    if (in_.columns.has_numbers()) {
+        for (std::size_t i : pos) values.add(in_.pos.clauses[i], in_.columns);
+        s.values = &values;
+    }
 
     std::optional<Found> best;
     for (std::size_t k = 0; k < seeds.size(); ++k) {

@@ -95,6 +95,14 @@ public:
     }
 
 private:
+    std::vector<std::string> cuts_for(const Slot& slot, bool at_least) const {
+        if (settings_.cuts) {
+            std::vector<std::string> cuts = settings_.cuts(slot.column_key, at_least);
+            if (!cuts.empty()) return cuts;
+        }
+        return slot.column->values;
+    }
+
     void emit(Clause c, const std::string& alias) {
         if (!alias.empty() && !aliases_.insert(alias).second) return;
         out_.push_back(std::move(c));
@@ -111,7 +119,8 @@ private:
             const TypedArgument& a = source.args[p];
             const bool slot = a.kind == ColumnKind::number || (a.kind == ColumnKind::attribute && a.variable);
             if (slot) {
-                slots.push_back({slot_name(i, p), a.kind, a.column});
+                slots.push_back({slot_name(i, p), source.name + "/" + std::to_string(source.args.size()) + "/" +
+                                                      std::to_string(p), a.kind, a.column});
                 literal.args.push_back(slots.back().var);
                 continue;
             }
@@ -134,9 +143,8 @@ private:
             if (slot.kind == ColumnKind::attribute) {
                 for (const std::string& v : slot.column->values) out_.push_back(bound(grown, s, v));
             } else if (room >= 2) {
-                for (const std::string& cut : slot.column->values) {
-                    out_.push_back(tested(grown, s, true, cut));
-                    out_.push_back(tested(grown, s, false, cut));
+                for (bool at_least : {true, false}) {
+                    for (const std::string& cut : cuts_for(slot, at_least)) out_.push_back(tested(grown, s, at_least, cut));
                 }
             }
         }
@@ -152,9 +160,9 @@ private:
                 for (const std::string& v : slot.column->values) out_.push_back(bound(clause_, s, v));
                 continue;
             }
-            for (const std::string& cut : slot.column->values) {
-                if (!slot.tested_ge) out_.push_back(tested(clause_, s, true, cut));
-                if (!slot.tested_le) out_.push_back(tested(clause_, s, false, cut));
+            for (bool at_least : {true, false}) {
+                if (at_least ? slot.tested_ge : slot.tested_le) continue;
+                for (const std::string& cut : cuts_for(slot, at_least)) out_.push_back(tested(clause_, s, at_least, cut));
             }
         }
     }

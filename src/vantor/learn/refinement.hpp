@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,7 @@ Seed make_seed(std::string_view example, const std::vector<std::string>& bottom_
 // A fresh variable of the body: an attribute to bind or a number to test.
 struct Slot {
     std::string var;
+    std::string column_key;  // "name/arity/position"
     ColumnKind kind = ColumnKind::attribute;
     const Column* column = nullptr;
     std::uint32_t literal = 0;  // body position
@@ -84,6 +86,10 @@ struct Clause {
 struct RefineSettings {
     std::size_t max_literals = 2;
     bool recursive = false;  // offer calls of the head's predicate
+    // Thresholds for a number column (key "name/arity/position") in a test
+    // X >= t (at_least) or X =< t; when unset or empty, the column's own
+    // cut points over the background.
+    std::function<std::vector<std::string>(const std::string& column_key, bool at_least)> cuts;
 };
 
 // The root: the head with an empty body.

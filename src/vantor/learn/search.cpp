@@ -72,8 +72,18 @@ private:
     // dropped), then the negatives.
     void expand(std::size_t at) {
         ++result_.expanded;
+        RefineSettings refine = s_.refine;
+        std::vector<std::uint32_t> covered_pos;
+        for (std::uint32_t e : nodes_[at].covered) {
+            if (e < s_.n_pos) covered_pos.push_back(e);
+        }
+        if (s_.values) {
+            refine.cuts = [&](const std::string& key, bool at_least) {
+                return s_.values->cuts(key, covered_pos, at_least, s_.cuts);
+            };
+        }
         std::vector<Clause> fresh;
-        for (Clause& c : refinements(nodes_[at].clause, seed_, s_.refine)) {
+        for (Clause& c : refinements(nodes_[at].clause, seed_, refine)) {
             if (seen_.insert(c.key()).second) fresh.push_back(std::move(c));
         }
         if (fresh.empty()) return;

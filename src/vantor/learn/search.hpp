@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "host.hpp"
+#include "learn/example_values.hpp"
 #include "learn/refinement.hpp"
 
 namespace vantor::learn {
@@ -72,6 +73,9 @@ struct SearchSettings {
     std::size_t max_nodes = 100;  // expansions
     bool prune = true;            // branch and bound (off only to check it)
     std::optional<std::chrono::steady_clock::time_point> deadline;
+    // The examples' measured values (null: thresholds from the background).
+    const ExampleValues* values = nullptr;
+    std::size_t cuts = 8;  // thresholds per test and node
 };
 
 struct SearchResult {
