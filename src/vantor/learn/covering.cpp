@@ -106,17 +106,29 @@ public:
         target_name_ = target.name;
         uncovered_.assign(in.pos.size(), true);
         tried_.assign(in.pos.size(), false);
+        deferred_.assign(in.pos.size(), false);
     }
 
     CoveringResult run() {
         std::size_t failures = 0;
         while (o_.selection.max_rules < 0 || static_cast<long long>(out_.theory.size()) < o_.selection.max_rules) {
-            const std::vector<std::size_t> seeds = next_seeds();
+            std::vector<std::size_t> seeds = next_seeds(false);
+            // Every seed left wants a recursive clause and there is no base
+            // clause yet: search them without recursion.
+            bool recursive = o_.selection.recursive;
+            if (seeds.empty() && !has_base_) {
+                seeds = next_seeds(true);
+                recursive = false;
+            }
             if (seeds.empty()) break;
-            const bool added = step(seeds);
+            const Outcome outcome = step(seeds, recursive);
             if (out_.out_of_time) break;
-            if (added) {
+            if (outcome == Outcome::added) {
                 failures = 0;
+                continue;
+            }
+            if (outcome == Outcome::deferred) {
+                for (std::size_t s : seeds) deferred_[s] = true;
                 continue;
             }
             for (std::size_t s : seeds) tried_[s] = true;
@@ -126,7 +138,7 @@ public:
     }
 
     std::string first_clause(bool prune) {
-        const std::vector<std::size_t> seeds = next_seeds();
+        const std::vector<std::size_t> seeds = next_seeds(true);
         if (seeds.empty()) return "";
         prune_ = prune;
         const std::optional<Found> found = search(seeds, o_.selection.recursive);
@@ -134,21 +146,29 @@ public:
     }
 
 private:
-    std::vector<std::size_t> next_seeds() const {
+    enum class Outcome { added, failed, deferred };
+
+    // The next uncovered positives not tried yet; those whose best clause
+    // was recursive wait (unless `deferred`) until the theory has a base.
+    std::vector<std::size_t> next_seeds(bool deferred) const {
         std::vector<std::size_t> out;
-        for (std::size_t i = 0; i < uncovered_.size() && out.size() < static_cast<std::size_t>(std::max(1LL, o_.search.seeds)); ++i) {
-            if (uncovered_[i] && !tried_[i]) out.push_back(i);
+        const auto wanted = static_cast<std::size_t>(std::max(1LL, o_.search.seeds));
+        for (std::size_t i = 0; i < uncovered_.size() && out.size() < wanted; ++i) {
+            if (uncovered_[i] && !tried_[i] && (deferred || has_base_ || !deferred_[i])) out.push_back(i);
         }
         return out;
     }
 
-    bool step(const std::vector<std::size_t>& seeds) {
-        std::optional<Found> found = search(seeds, o_.selection.recursive);
-        if (!found || out_.out_of_time) return false;
-        if (accept(*found)) return true;
-        if (!found->clause.calls_target) return false;
+    // A recursive clause needs a base clause beside it: without one, the
+    // seed waits while other seeds may give a base.
+    Outcome step(const std::vector<std::size_t>& seeds, bool recursive) {
+        std::optional<Found> found = search(seeds, recursive);
+        if (!found || out_.out_of_time) return Outcome::failed;
+        if (found->clause.calls_target && !has_base_) return Outcome::deferred;
+        if (accept(*found)) return Outcome::added;
+        if (!found->clause.calls_target) return Outcome::failed;
         found = search(seeds, false);
-        return found && !out_.out_of_time && accept(*found);
+        return found && !out_.out_of_time && accept(*found) ? Outcome::added : Outcome::failed;
     }
 
     ProofBatch batch(std::vector<std::string> arguments, std::string common) const {
@@ -176,7 +196,7 @@ private:
     std::optional<Clock::time_point> deadline_;
     std::vector<std::string> arguments_;  // positives then negatives
     std::string known_, target_, target_name_;
-    std::vector<bool> uncovered_, tried_;
+    std::vector<bool> uncovered_, tried_, deferred_;
     bool has_base_ = false, prune_ = true;
     std::size_t theory_neg_ = 0;
     CoveringResult out_;

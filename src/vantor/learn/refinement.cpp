@@ -95,6 +95,34 @@ public:
     }
 
 private:
+    // What the literal's new object variables lead to: the other bottom
+    // literals holding them, written with those variables marked and every
+    // argument the clause does not hold blanked.
+    std::string continuation(std::size_t literal, const std::vector<std::string>& new_links) const {
+        std::vector<std::string> parts;
+        for (std::size_t k = 0; k < new_links.size(); ++k) {
+            const auto at = seed_.literals_of.find(new_links[k]);
+            if (at == seed_.literals_of.end()) continue;
+            for (std::uint32_t j : at->second) {
+                if (j == literal) continue;
+                const SeedLiteral& other = seed_.bottom[j];
+                std::string text = std::to_string(k) + ":" + other.name + "(";
+                for (const TypedArgument& a : other.args) {
+                    if (a.text == new_links[k]) text += "@";
+                    else if (a.kind == ColumnKind::object && (!a.variable || contains(clause_.links, a.text))) text += a.text;
+                    else if (a.kind == ColumnKind::object) text += "_";
+                    else text += "#";
+                    text += ",";
+                }
+                parts.push_back(std::move(text));
+            }
+        }
+        std::sort(parts.begin(), parts.end());
+        std::string out;
+        for (const std::string& p : parts) out += p + ";";
+        return out;
+    }
+
     std::vector<std::string> cuts_for(const Slot& slot, bool at_least) const {
         if (settings_.cuts) {
             std::vector<std::string> cuts = settings_.cuts(slot.column_key, at_least);
@@ -130,7 +158,7 @@ private:
             else links.push_back(a.text);
         }
         if (!linked) return;
-        const std::string alias = alias_key(literal, clause_.links);
+        const std::string alias = alias_key(literal, clause_.links) + "|" + continuation(i, links);
         if (!aliases_.insert(alias).second) return;
         Clause grown = with_literal(clause_, literal, links, slots);
         grown.used.insert(std::upper_bound(grown.used.begin(), grown.used.end(), static_cast<std::uint32_t>(i)),
@@ -248,6 +276,11 @@ Seed make_seed(std::string_view example, const std::vector<std::string>& bottom_
         for (std::size_t p = 0; p < literal.args.size(); ++p) {
             const Column& column = columns.column(literal.name, literal.args.size(), p);
             typed.args.push_back({literal.args[p], column.kind, is_variable(literal.args[p]), &column});
+            if (column.kind == ColumnKind::object && typed.args.back().variable) {
+                std::vector<std::uint32_t>& mine = seed.literals_of[literal.args[p]];
+                const auto index = static_cast<std::uint32_t>(seed.bottom.size());
+                if (mine.empty() || mine.back() != index) mine.push_back(index);
+            }
         }
         seed.bottom.push_back(std::move(typed));
     }

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "learn/columns.hpp"
@@ -49,6 +50,8 @@ struct SeedLiteral {
 struct Seed {
     Literal head;
     std::vector<SeedLiteral> bottom;
+    // Object variable -> the bottom literals holding it.
+    std::unordered_map<std::string, std::vector<std::uint32_t>> literals_of;
 };
 
 // The head of an example: every argument outside `constant` becomes a
@@ -96,8 +99,10 @@ struct RefineSettings {
 Clause root_clause(const Seed& seed);
 
 // Every refinement of `clause` within settings.max_literals, in a fixed
-// order; alias literals (the same literal up to the names of its new
-// variables) are offered once.
+// order. Alias literals (the same literal up to the names of its new
+// variables, such as two cars of one train) are offered once only when what
+// their new variables lead to in the bottom clause looks the same too: two
+// cars are kept apart when one is short and the other is not.
 std::vector<Clause> refinements(const Clause& clause, const Seed& seed, const RefineSettings& settings);
 
 // "head:- b1,b2" with the variables renamed A, B, ... by first appearance
