@@ -16,9 +16,10 @@ from .evaluate import Vantor, evaluate_theory_prolog, evaluate_theory_prolog_tra
 
 __all__ = ["learn_refined", "cross_validate_refined"]
 
-# Below this many example proofs a batch is proved in this process: sending
-# it to a worker would cost more than proving it.
-_SMALLEST_SHARED_BATCH = 2000
+# Below this many example proofs (a few microseconds each) a batch is proved
+# in this process: handing it to joblib workers costs tens of milliseconds,
+# more than proving it here.
+_SMALLEST_SHARED_BATCH = 50000
 
 
 def _prove_share(background, arguments, common, lists, goals, time_limit, sandbox):
