@@ -13,7 +13,12 @@ noise-tolerant cover selection, each fold's candidates from its own training
 positives; see PROVED below). Columns: mean training accuracy, mean test
 accuracy, mean number of rules, and seconds per fold (bottom clauses of the
 fold's share of the examples plus learning, training evaluation included),
-then the peer's (Aleph's) figures over the same folds.
+then the peer's (Aleph's) figures over the same folds. A third column runs
+the refinement search (search="refine", SEARCH below: one setting for every
+set; the recursive tasks add recursive=True with their max_neg and eval_fn,
+and no key_size). The recursive tasks include same_generation with every
+reflexive pair added to the positives (its base case is then
+same_generation(A,A)).
 
 The recursive tasks (RECURSIVE below) run the same way: the generated ones
 from tests/data, path from the shared data sets. Their proved setting adds
@@ -23,7 +28,7 @@ default setting is the library's defaults as for every set. The depth/follow
 column gives the bottom-clause depth and how facts are followed from known
 terms ("first": through their first argument, the library's rule).
 
-Usage: python benchmarks/quality.py [--sets a,b,...] [--jobs N]
+Usage: python benchmarks/quality.py [--sets a,b,...] [--jobs N] [--columns default,proved,search]
 """
 import argparse
 import contextlib
