@@ -153,9 +153,13 @@ def run_set(name, options, jobs, folder=None, proved_extra=None, columns=("defau
     pos_folds, neg_folds = folds_of(pos), folds_of(neg)
     rows = {}
     proved = dict(PROVED, n_jobs=jobs, **(proved_extra or {}))
-    # The recursive rows keep their own max_neg and eval_fn, as the proved
-    # setting does; the search needs no key_size.
-    search = dict(SEARCH, n_jobs=jobs, **{k: v for k, v in (proved_extra or {}).items() if k != "key_size"})
+    # The recursive rows keep their own max_literals (the row's options, else
+    # the default), max_neg and eval_fn, as the proved setting does; the
+    # search needs no key_size.
+    search = dict(SEARCH, n_jobs=jobs)
+    if proved_extra:
+        del search["max_literals"]
+        search.update({k: v for k, v in proved_extra.items() if k != "key_size"})
     for label, extra, per_fold in (("default", {}, False), ("proved", proved, True), ("search", search, True)):
         if label not in columns:
             rows[label] = "- | - | - | -"
