@@ -60,6 +60,13 @@ def test_literals_link_and_attributes_bind_to_values(colours):
     assert record.accuracy == 1.0
 
 
+def test_pooled_with_the_candidates_the_search_clause_is_chosen(colours):
+    # The text stage alone offers colour(B,C) with any colour; the search's
+    # clause names red, and the cover selection over both picks it.
+    record = learn(colours, max_literals=2, pool=True, eval_fn="m_estimate")
+    assert record.hypothesis == ["t(A):-has(A,B),colour(B,red)"]
+
+
 def test_numbers_get_threshold_tests(tmp_path):
     # Sizes 1..40; positives from 22 up, a cut the background's values offer.
     facts = [f"size(o{i},{i})" for i in range(1, 41)]

@@ -244,6 +244,7 @@ _OPTIONS = (
     _Option("seeds", 1, int, _at_least(1)),
     _Option("max_failed_seeds", 3, int, _at_least(1)),
     _Option("search_sample", 300, Optional[int], _search_sample),
+    _Option("pool", False, bool, _flag),
 )
 _NEEDS_ALL = {_bc_count, _eval_fn}
 
@@ -343,6 +344,10 @@ _DOCS = {
     "search_sample": "search='refine' scores clauses on at most this many uncovered positives "
                      "(the seeds among them) and as many negatives, then proves the chosen clause "
                      "on every example. Default 300; None or 0 uses every example.",
+    "pool": "with search='refine': the search's clauses join the candidates of the text stage, "
+            "all are proved on the training examples, and the cover selection (eval_fn "
+            "'accuracy', 'coverage' or 'compression'; 'compression' for the search's other "
+            "scores) chooses the theory from them together. Default False.",
     "n_jobs": "engines proving candidates at once with coverage='prolog' (joblib's "
               "convention: 1 is serial, -1 all cores; a joblib backend such as Dask "
               "runs them on a cluster). Results never depend on it. Default 1.",

@@ -6,6 +6,7 @@ each batch of clauses to ``_ParallelProving``, which spreads the goals over
 joblib workers (so a Dask or Ray backend of joblib proves them as well).
 Proofs do not depend on where they run, so neither does the theory.
 """
+import copy
 import os
 import time
 import warnings
@@ -99,6 +100,49 @@ def _search(pos, neg, background, options):
     return theory
 
 
+def _internal_form(rule):
+    """A rule in Prolog form with its body joined by "&" (commas inside
+    arguments stay)."""
+    head, _, body = rule.partition(":-")
+    parts, depth, current = [], 0, []
+    for ch in body:
+        if ch in "([":
+            depth += 1
+        elif ch in ")]":
+            depth -= 1
+        if ch == "," and depth == 0:
+            parts.append("".join(current))
+            current = []
+        else:
+            current.append(ch)
+    parts.append("".join(current))
+    return head + ":-" + "&".join(parts)
+
+
+def _pooled(pos, neg, background, options, searched):
+    """The cover selection over the search's clauses and the text stage's
+    candidates together, all proved on the training examples."""
+    from . import _proved
+
+    rules, _ = _core._formed_rules(pos, options)
+    rules = _proved._with_variants(rules, options, background)
+    known = set(rules)
+    rules += [r for r in map(_internal_form, searched) if r not in known]
+    covered = _proved.prove_covered(rules, background, list(pos), list(neg), options.n_jobs,
+                                    list(pos) if options.recursive else ())
+    chosen = copy.copy(options)
+    chosen.selection = "cover"
+    if chosen.eval_fn not in ("accuracy", "coverage", "compression"):
+        chosen.eval_fn = "compression"
+    theory, _ = _proved._select(rules, covered, len(pos), len(neg), chosen)
+    return theory
+
+
+def _learn_theory(pos, neg, background, options):
+    theory = _search(pos, neg, background, options)
+    return _pooled(pos, neg, background, options, theory) if options.pool else theory
+
+
 def _evaluation(options):
     return {"time_limit": options.time_limit or None, "sandbox": options.sandbox}
 
@@ -112,7 +156,7 @@ def learn_refined(pos, neg, background, options):
     """``vantor_learn`` with the search: the ``Vantor`` record and the
     seconds of each stage."""
     tic = time.time()
-    theory = _search(pos, neg, background, options)
+    theory = _learn_theory(pos, neg, background, options)
     learned = time.time()
     _announce(theory, options)
     test = evaluate_theory_prolog_training(theory, background, pos, neg, options.quiet,
@@ -133,7 +177,7 @@ def cross_validate_refined(kfolds, background, count, options):
         train_neg = {e: kfolds.neg_dict[e] for j in range(count) if j != fold for e in kfolds.neg_fold[j]}
         if not train_pos:
             raise IndexError("a fold has no training positive: the search needs a seed")
-        theory = _search(train_pos, train_neg, background, options)
+        theory = _learn_theory(train_pos, train_neg, background, options)
         _announce(theory, options)
         if not options.quiet:
             evaluate_theory_prolog_training(theory, background, list(train_pos), list(train_neg),
