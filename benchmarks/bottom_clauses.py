@@ -29,8 +29,22 @@ collect nearly the whole background (10^6 literals each, gigabytes for the
 first N found), which makes the two rules comparable; the "per fact" column
 (time per literal found) compares them on equal terms.
 
+A third table (--kinship) compares reach="passes" with reach="hops" on a
+planted kinship task (2n people, each from the fifth on with two parents
+drawn from earlier people, male/female, four distractor relations of 2n
+random pairs each; n grandparent positives and n random negatives): literals
+per bottom clause and seconds at depth 2. One pass of the scan follows chains
+of parent facts as far as they go; two hops stop at the grandchildren.
+
+A fourth table (--check-input) measures what the default input check adds:
+the same call with check_input=True and False, and the check as it was
+before it rode on the builder's read ("second-read"), 10 examples against 10^5
+facts and 1,000 examples against 10^6 facts.
+
 Usage: PYTHONPATH=module python benchmarks/bottom_clauses.py [--follow any] [--size-limit N] [sizes...]
        PYTHONPATH=module python benchmarks/bottom_clauses.py --large [literals...]
+       PYTHONPATH=module python benchmarks/bottom_clauses.py --kinship [people...]
+       PYTHONPATH=module python benchmarks/bottom_clauses.py --check-input
 """
 import os
 import random
@@ -189,7 +203,98 @@ def main_large(sizes):
             print(f"{literals:>9} {LARGE_EXAMPLES:>8} {total:>8.3f} {total / found * 1e9:>9.1f} ns")
 
 
+def write_kinship(directory, people, seed=0):
+    rng = random.Random(seed)
+    facts, parents = [], {}
+    for child in range(4, people):
+        for parent in rng.sample(range(child), 2):
+            facts.append(f"parent(p{parent},p{child}).")
+            parents.setdefault(parent, []).append(child)
+    facts += [f"{'male' if rng.random() < 0.5 else 'female'}(p{i})." for i in range(people)]
+    for r in range(4):
+        facts += [f"rel{r}(p{rng.randrange(people)},p{rng.randrange(people)})."
+                  for _ in range(people)]
+    rng.shuffle(facts)
+    with open(os.path.join(directory, "BK.pl"), "w", encoding="utf-8") as out:
+        out.write("\n".join(facts) + "\n")
+    pairs = sorted({(a, c) for a, bs in parents.items() for b in bs for c in parents.get(b, [])})
+    n = people // 2
+    positives = rng.sample(pairs, min(n, len(pairs)))
+    negatives = [(rng.randrange(people), rng.randrange(people)) for _ in range(n)]
+    for name, chosen in (("pos_example.f", positives), ("neg_example.n", negatives)):
+        with open(os.path.join(directory, name), "w", encoding="utf-8") as out:
+            out.writelines(f"grandparent(p{a},p{c}).\n" for a, c in chosen)
+
+
+def main_kinship(sizes):
+    import vantor
+
+    print(f"{'people':>7} {'examples':>8} {'reach':>7} {'follow':>6} {'literals/clause':>15} "
+          f"{'seconds':>8}")
+    for people in sizes:
+        with tempfile.TemporaryDirectory() as directory:
+            write_kinship(directory, people)
+            for reach, follow in (("passes", "first"), ("hops", "first"), ("hops", "any")):
+                start = time.perf_counter()
+                pos, neg = vantor.bottom_clause_generation(
+                    os.path.join(directory, "BK.pl"), "memory",
+                    os.path.join(directory, "pos_example.f"),
+                    os.path.join(directory, "neg_example.n"), depth=DEPTH, tqdm_disable=True,
+                    size_warning=None, reach=reach, follow=follow)
+                seconds = time.perf_counter() - start
+                clauses = list(pos.values()) + list(neg.values())
+                average = sum(map(len, clauses)) / max(len(clauses), 1)
+                print(f"{people:>7} {len(clauses):>8} {reach:>7} {follow:>6} {average:>15.1f} "
+                      f"{seconds:>8.3f}")
+
+
+def measure_check(directory, check_input):
+    """Runs in a fresh process, inside `directory`; prints the seconds."""
+    import vantor
+
+    from vantor._lint import warn_file
+
+    os.chdir(directory)
+    start = time.perf_counter()
+    if check_input == "second-read":
+        # The check as it was before it rode on the core's read: the checker
+        # reads every file itself, then the builder reads the background.
+        for name in ("BK.pl", "pos_example.f", "neg_example.n"):
+            warn_file(name)
+    vantor.bottom_clause_generation(container="memory", depth=DEPTH, tqdm_disable=True,
+                                    size_warning=None, check_input=check_input == "True")
+    print(time.perf_counter() - start)
+
+
+def main_check_input():
+    print(f"{'facts':>9} {'examples':>8} {'check_input':>11} {'seconds':>8}")
+    for facts, examples in ((10**5, 10), (10**6, 1000)):
+        with tempfile.TemporaryDirectory() as directory:
+            write_data(directory, facts)
+            for name in ("pos_example.f", "neg_example.n"):
+                path = os.path.join(directory, name)
+                with open(path, encoding="utf-8") as stream:
+                    lines = stream.readlines()[: examples // 2]
+                with open(path, "w", encoding="utf-8") as stream:
+                    stream.writelines(lines)
+            for check in ("True", "second-read", "False"):
+                runs = [float(subprocess.run(
+                    [sys.executable, os.path.abspath(__file__), "--measure-check", directory,
+                     check], check=True, capture_output=True, text=True).stdout)
+                    for _ in range(2 * REPEATS)]
+                print(f"{facts:>9} {examples:>8} {check:>11} {min(runs):>8.3f}")
+
+
 if __name__ == "__main__":
+    if len(sys.argv) == 4 and sys.argv[1] == "--measure-check":
+        measure_check(sys.argv[2], sys.argv[3])
+        sys.exit()
+    if len(sys.argv) >= 2 and sys.argv[1] == "--kinship":
+        main_kinship([int(s) for s in sys.argv[2:]] or [400, 2000])
+        sys.exit()
+    if len(sys.argv) == 2 and sys.argv[1] == "--check-input":
+        main_check_input()
+        sys.exit()
     if len(sys.argv) == 5 and sys.argv[1] == "--measure":
         measure(sys.argv[2], sys.argv[3], None if sys.argv[4] == "None" else int(sys.argv[4]))
     elif len(sys.argv) == 3 and sys.argv[1] == "--measure-large":

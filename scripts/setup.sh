@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # One-step set-up on a fresh Debian 12 or 13 machine: system packages (when
 # missing), a virtualenv in .venv and Vantor installed into it with its test
-# dependencies. Safe to run again; it only installs what is missing.
+# and documentation dependencies. Safe to run again; it only installs what is
+# missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+extras=test,docs
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; elif command -v sudo >/dev/null; then sudo "$@"; else
@@ -33,7 +36,6 @@ fi
 
 # Rebuilding takes a minute; skip it while the installed copy was built from
 # these very sources (a hash of every file the build reads, and the extras).
-extras="test"
 stamp=.venv/vantor-source-stamp
 source_hash() {
     { echo "$extras"; find CMakeLists.txt pyproject.toml README.md src module -type f \

@@ -151,7 +151,7 @@ def test_params_cover_every_learning_option():
 def test_docstring_documents_every_parameter():
     doc = Learner.__doc__
     for name in Learner().get_params():
-        assert f"\n    {name}: " in doc, name
+        assert f"\n    {name} : " in doc, name
 
 
 def test_save_and_load_predict_alike(fitted, family):

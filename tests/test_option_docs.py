@@ -15,9 +15,34 @@ def test_wrapped_functions_list_the_learning_options(function):
     doc = function.__doc__
     section = " ".join(doc[doc.index("Learning options"):].split())
     for option in _options._OPTIONS:
-        assert f" {option.name}: {' '.join(option.doc.split())}" in section
+        entry = f"{option.name} : {_options.type_text(option.annotation)}, default {option.default!r}"
+        assert f" {entry} {' '.join(option.doc.split())}" in section
     # The function's own text comes first, unchanged.
     assert doc.startswith(function.__wrapped__.__doc__.strip().splitlines()[0])
+
+
+def test_options_follow_the_parameters():
+    @_options.takes_learn_options
+    def documented(options):
+        """Summary.
+
+        Parameters
+        ----------
+        options : LearnOptions
+
+        Returns
+        -------
+        int
+
+        Examples
+        --------
+        >>> documented()
+        """
+
+    doc = documented.__doc__
+    place = doc.index("Learning options\n----------------\nconstant_set : ")
+    assert doc.index("options : LearnOptions") < place < doc.index("Returns") < doc.index("Examples")
+    assert doc.rstrip().endswith(">>> documented()")
 
 
 def test_body_size_range():

@@ -102,10 +102,27 @@ void bind_abduce(nb::module_& m) {
             return nb::make_tuple(nb::cast(s.rules), nb::cast(s.abducibles));
         },
         "H"_a, "abduce"_a,
-        "Split abducible literals out of rules.\n\n"
-        "Returns (H_new, abduce_new): every rule rebuilt without the body literals\n"
-        "whose predicate is in `abduce`, and those literals in one flat list (rule\n"
-        "order, then body order).");
+        "Split abducible literals out of rules.\n"
+        "\n"
+        "Parameters\n"
+        "----------\n"
+        "H : list of str\n"
+        "    Rules in internal form.\n"
+        "abduce : list of str\n"
+        "    The abducible predicate names.\n"
+        "\n"
+        "Returns\n"
+        "-------\n"
+        "H_new : list of str\n"
+        "    Every rule rebuilt without the body literals whose predicate is in\n"
+        "    abduce.\n"
+        "abduce_new : list of str\n"
+        "    Those literals in one flat list (rule order, then body order).\n"
+        "\n"
+        "Examples\n"
+        "--------\n"
+        ">>> separate_abducibles([\"g(A,B):-p(A,C)&p(C,B)&m(A)\"], [\"m\"])\n"
+        "(['g(A,B):-p(A,C)&p(C,B)'], ['m(A)'])");
     m.def(
         "consistent_substitutions",
         [](nb::handle a, nb::handle b) {
@@ -113,17 +130,51 @@ void bind_abduce(nb::module_& m) {
                                                     substitution_from(b, "b"));
         },
         "a"_a, "b"_a,
-        "True when every key present in both substitution lists takes the same\n"
-        "values, in the same order and number, in both.");
+        "Whether two substitutions agree.\n"
+        "\n"
+        "Parameters\n"
+        "----------\n"
+        "a, b : list of dict\n"
+        "    Substitutions, as literal_substitution gives them.\n"
+        "\n"
+        "Returns\n"
+        "-------\n"
+        "bool\n"
+        "    True when every key present in both takes the same values, in the same\n"
+        "    order and number, in both.\n"
+        "\n"
+        "Examples\n"
+        "--------\n"
+        ">>> consistent_substitutions([{\"A\": \"a\"}], [{\"A\": \"a\"}, {\"B\": \"b\"}])\n"
+        "True\n"
+        ">>> consistent_substitutions([{\"A\": \"a\"}], [{\"A\": \"b\"}])\n"
+        "False");
     m.def(
         "instantiate_abducibles",
         [](Texts<"a"> a, nb::handle dic) {
             return abduce::instantiate_abducibles(a.items, substitution_from(dic, "dic"));
         },
         "a"_a, "dic"_a,
-        "Candidate facts: each literal of `a` with every argument replaced, in turn,\n"
-        "by each value `dic` holds for it (first argument varying slowest). An\n"
-        "argument without a value stays; repeated values give repeated facts.");
+        "Candidate facts from abducible literals and a substitution.\n"
+        "\n"
+        "Parameters\n"
+        "----------\n"
+        "a : list of str\n"
+        "    Abducible literals.\n"
+        "dic : list of dict\n"
+        "    A substitution.\n"
+        "\n"
+        "Returns\n"
+        "-------\n"
+        "list of str\n"
+        "    Each literal of a with every argument replaced, in turn, by each value\n"
+        "    dic holds for it (first argument varying slowest). An argument without\n"
+        "    a value stays; repeated values give repeated facts.\n"
+        "\n"
+        "Examples\n"
+        "--------\n"
+        ">>> instantiate_abducibles([\"m(A)\"], [{\"A\": \"arthur\"}, {\"A\": \"martin\"}])\n"
+        "['m(arthur)', 'm(martin)']");
     m.def("_abduction", &abduction, "dictionary"_a, "example_ids"_a, "constant_set"_a,
           "meta_rule"_a, "abducible"_a, "metric"_a,
           "Counting map and output-file text of one abduction run (see vantor_abduction).");

@@ -24,6 +24,13 @@ namespace {
 // literals at depth 2), and far below the sizes that make learning slow.
 constexpr long long kDefaultSizeWarning = 10000;
 
+// Facts of one predicate that one term opens under reach="hops". The cap is
+// there for hub terms (an element symbol, a bond type, a shared number), not
+// for ordinary objects: 100 keeps whole a molecule's atoms and bonds (up to
+// ~40 in the chemistry sets) and a person's relatives, and it is the bound
+// Progol gives a mode of unbounded recall.
+constexpr long long kDefaultRecall = 100;
+
 bottom::BackgroundSource background_from(nb::handle file, const char* parameter) {
     bottom::BackgroundSource source;
     if (nb::isinstance<nb::list>(file)) {
@@ -79,9 +86,19 @@ std::size_t choice_from(nb::handle value, const char* parameter, std::initialize
     throw ValueError(std::string(parameter) + " must be one of " + names + ", not '" + text + "'");
 }
 
+// recall: None (no cap) or a count of facts of at least 1.
+std::size_t recall_from(nb::handle value) {
+    if (value.is_none()) return bottom::BottomClauseBuilder::kNoLimit;
+    const long long n = count_from(value, "recall");
+    if (n < 1) throw ValueError("recall must be None or a number of facts >= 1, not " + std::to_string(n));
+    return static_cast<std::size_t>(n);
+}
+
 // follow: which facts a known term reaches; numbers: whether numeric
-// arguments are values to share (variables) or stay as written.
-bottom::ReachOptions reach_from(nb::handle follow, nb::handle numbers) {
+// arguments are values to share (variables) or stay as written; reach and
+// recall: the scan by passes or the bounded breadth-first walk.
+bottom::ReachOptions reach_from(nb::handle follow, nb::handle numbers, nb::handle reach_name,
+                                nb::handle recall) {
     bottom::ReachOptions reach;
     reach.follow = choice_from(follow, "follow", {"first", "any"}) == 0 ? bottom::Follow::First
                                                                         : bottom::Follow::Any;
@@ -90,6 +107,9 @@ bottom::ReachOptions reach_from(nb::handle follow, nb::handle numbers) {
     reach.numbers = choice_from(numbers, "numbers", {"constant", "variable", "compare"}) == 0
                         ? bottom::Numbers::Constant
                         : bottom::Numbers::Variable;
+    reach.reach = choice_from(reach_name, "reach", {"passes", "hops"}) == 0 ? bottom::Reach::Passes
+                                                                           : bottom::Reach::Hops;
+    reach.recall = recall_from(recall);
     return reach;
 }
 
@@ -168,9 +188,10 @@ private:
 // example sets of one bottom_clause_generation call.
 class SetBuilder {
 public:
-    SetBuilder(nb::handle file, nb::handle constant_set, nb::handle follow, nb::handle numbers)
+    SetBuilder(nb::handle file, nb::handle constant_set, nb::handle follow, nb::handle numbers,
+               nb::handle reach, nb::handle recall)
         : builder_(background_from(file, "file"), constant_set_from(constant_set, "constant_set"),
-                   reach_from(follow, numbers)) {}
+                   reach_from(follow, numbers, reach, recall)) {}
 
     // The dictionary of one example list. Bottom clauses longer than
     // `size_warning` are counted across the builds of this object and
@@ -196,6 +217,25 @@ public:
             out[nb::str(set.keys[i].data(), set.keys[i].size())] = clause_to_py(set.clauses[i], d);
         }
         return out;
+    }
+
+    // The background file's lines the input check looks at: a list of
+    // (number, text, certain) tuples and whether it holds all of them.
+    // Reading them reads and indexes the file for the builds to come.
+    // Undecodable bytes read as U+FFFD, as the checker reads a file.
+    nb::tuple odd_lines() {
+        bottom::OddLines found;
+        {
+            nb::gil_scoped_release release;
+            found = builder_.odd_lines();
+        }
+        nb::list out;
+        for (const bottom::OddLine& line : found.lines) {
+            PyObject* text = PyUnicode_DecodeUTF8(line.text.data(), static_cast<Py_ssize_t>(line.text.size()), "replace");
+            if (!text) throw nb::python_error();
+            out.append(nb::make_tuple(line.number, nb::steal(text), line.certain));
+        }
+        return nb::make_tuple(out, found.complete);
     }
 
     // The text of the one warning the caller gives, or None.
@@ -228,15 +268,55 @@ void bind_variables(nb::module_& m) {
             if (number < 0) throw ValueError("variable_name: number must be >= 0, not " + std::to_string(number));
             return bottom::variable_name(number);
         },
-        "number"_a, "Variable for a position: 0 -> 'A', 1 -> 'B', 26 -> 'AB' (least significant first).");
+        "number"_a, "The variable name of a position.\n"
+        "\n"
+        "Parameters\n"
+        "----------\n"
+        "number : int\n"
+        "    A position, at least 0.\n"
+        "\n"
+        "Returns\n"
+        "-------\n"
+        "str\n"
+        "    The base-26 digits of number, least significant first, A standing for\n"
+        "    0.\n"
+        "\n"
+        "Raises\n"
+        "------\n"
+        "ValueError\n"
+        "    For a negative number.\n"
+        "\n"
+        "Examples\n"
+        "--------\n"
+        ">>> variable_name(0), variable_name(1), variable_name(26)\n"
+        "('A', 'B', 'AB')");
     m.def(
         "variabilise_example",
         [](std::string_view pos, nb::handle constant) {
             return bottom::variabilise_example(pos, constant_set_from(constant, "constant"));
         },
         "pos"_a, "constant"_a,
-        "The head literal of an example: every argument outside `constant` becomes the\n"
-        "variable of its position (f(a,a) -> f(A,B)).");
+        "The head literal of an example.\n"
+        "\n"
+        "Parameters\n"
+        "----------\n"
+        "pos : str\n"
+        "    An example text.\n"
+        "constant : list of str\n"
+        "    Terms that stay constants.\n"
+        "\n"
+        "Returns\n"
+        "-------\n"
+        "str\n"
+        "    The example with every argument outside constant replaced by the\n"
+        "    variable of its position.\n"
+        "\n"
+        "Examples\n"
+        "--------\n"
+        ">>> variabilise_example(\"grandparent(arthur,diana).\", [])\n"
+        "'grandparent(A,B)'\n"
+        ">>> variabilise_example(\"f(a,a)\", []), variabilise_example(\"class(e_1,yes)\", [\"yes\"])\n"
+        "('f(A,B)', 'class(A,yes)')");
 }
 
 }  // namespace
@@ -247,10 +327,10 @@ void bind_bottom(nb::module_& m) {
         "bottom_clause",
         [](nb::handle file_name, nb::handle example, nb::handle depth, nb::handle constant,
            nb::handle size_limit, nb::handle size_warning, nb::handle follow,
-           nb::handle numbers) -> nb::object {
+           nb::handle numbers, nb::handle reach, nb::handle recall) -> nb::object {
             bottom::BottomClauseBuilder builder(background_from(file_name, "file_name"),
                                                 constant_set_from(constant, "constant"),
-                                                reach_from(follow, numbers));
+                                                reach_from(follow, numbers, reach, recall));
             const std::string text = example_from(example, "example");
             const long long d = depth_from(depth);
             const std::size_t limit = size_limit_from(size_limit);
@@ -268,35 +348,73 @@ void bind_bottom(nb::module_& m) {
         nb::sig("def bottom_clause(file_name: str | os.PathLike[str] | list[str], example: str, "
                 "depth: int, constant: list[str] | None, size_limit: int | None = None, "
                 "size_warning: int | None = 10000, follow: str = 'first', "
-                "numbers: str = 'constant') -> list[str] | str"),
+                "numbers: str = 'constant', reach: str = 'passes', recall: int | None = 100) "
+                "-> list[str] | str"),
         "file_name"_a, "example"_a, "depth"_a, "constant"_a.none(), "size_limit"_a.none() = nb::none(),
         "size_warning"_a.none() = kDefaultSizeWarning, "follow"_a.none() = "first",
-        "numbers"_a.none() = "constant",
-        "The bottom clause of one example: the background facts connected to the\n"
-        "example's terms, with their constants turned into variables.\n\n"
-        "file_name: background file name, or a list of fact texts (used unchanged).\n"
-        "example: the example literal text, e.g. 'grandparent(ann,carl).'.\n"
-        "depth: number of passes over the background; 0 returns the head text\n"
-        "(variabilise_example), a negative depth an empty list.\n"
-        "constant: texts never turned into variables; a fact whose first argument is\n"
-        "one of them is taken when another of its arguments is known.\n"
-        "size_limit: the most literals the bottom clause keeps (the first ones found;\n"
-        "the scan stops there); None (default) keeps all.\n"
-        "size_warning: a bottom clause of more literals than this gives a\n"
-        "RuntimeWarning naming the example (default 10000); None never warns.\n"
-        "follow: 'first' (default) takes a fact when its first argument is known\n"
-        "(or a constant) and it holds a known term; 'any' takes a fact when any of\n"
-        "its arguments is a known term (teaches(course,ann) for an example about ann).\n"
-        "numbers: 'constant' (default) keeps numeric arguments as written; 'variable'\n"
-        "turns them into variables like other terms, so literals can share a value\n"
-        "(size(A,C), small(C) rather than size(A,0.3)).");
+        "numbers"_a.none() = "constant", "reach"_a.none() = "passes",
+        "recall"_a.none() = kDefaultRecall,
+        "The bottom clause of one example.\n"
+        "\n"
+        "The background facts connected to the example's terms, with their\n"
+        "constants turned into variables.\n"
+        "\n"
+        "Parameters\n"
+        "----------\n"
+        "file_name : str, os.PathLike or list of str\n"
+        "    Background file name, or a list of fact texts (used unchanged).\n"
+        "example : str\n"
+        "    The example literal text, e.g. 'grandparent(ann,carl).'.\n"
+        "depth : int\n"
+        "    Number of passes over the background; 0 returns the head text\n"
+        "    (variabilise_example), a negative depth an empty list.\n"
+        "constant : list of str or None\n"
+        "    Texts never turned into variables; a fact whose first argument is one\n"
+        "    of them is taken when another of its arguments is known.\n"
+        "size_limit : int or None, default None\n"
+        "    The most literals the bottom clause keeps (the first ones found; the\n"
+        "    scan stops there); None keeps all.\n"
+        "size_warning : int or None, default 10000\n"
+        "    A bottom clause of more literals than this gives a RuntimeWarning\n"
+        "    naming the example; None never warns.\n"
+        "follow : {'first', 'any'}, default 'first'\n"
+        "    'first' takes a fact when its first argument is known (or a constant)\n"
+        "    and it holds a known term; 'any' takes a fact when any of its\n"
+        "    arguments is a known term (teaches(course,ann) for an example about\n"
+        "    ann).\n"
+        "numbers : {'constant', 'variable', 'compare'}, default 'constant'\n"
+        "    'constant' keeps numeric arguments as written; 'variable' turns them\n"
+        "    into variables like other terms, so literals can share a value\n"
+        "    (size(A,C), small(C) rather than size(A,0.3)); 'compare' builds them as\n"
+        "    'variable' does.\n"
+        "reach : {'passes', 'hops'}, default 'passes'\n"
+        "    'passes' scans the background `depth` times in file order; 'hops' walks\n"
+        "    breadth first from the example's terms: step k takes the facts that the\n"
+        "    terms reached in step k-1 open (by the follow rule), so depth bounds the\n"
+        "    distance from the example.\n"
+        "recall : int or None, default 100\n"
+        "    With reach='hops', the most facts of one predicate one term opens (the\n"
+        "    first ones in file order); None takes all.\n"
+        "\n"
+        "Returns\n"
+        "-------\n"
+        "list of str or str\n"
+        "    The bottom clause: an ordered, duplicate-free list of literals; the\n"
+        "    head text for depth 0.\n"
+        "\n"
+        "Examples\n"
+        "--------\n"
+        ">>> bottom_clause(\"BK.pl\", \"grandparent(arthur,diana).\", 2, [])\n"
+        "['parent(A,C)', 'parent(C,B)', 'male(A)', 'male(C)', 'female(B)']");
 
     nb::class_<SetBuilder>(m, "_SetBuilder")
-        .def(nb::init<nb::handle, nb::handle, nb::handle, nb::handle>(), "file"_a, "constant_set"_a.none(),
-             "follow"_a.none() = "first", "numbers"_a.none() = "constant")
+        .def(nb::init<nb::handle, nb::handle, nb::handle, nb::handle, nb::handle, nb::handle>(), "file"_a,
+             "constant_set"_a.none(), "follow"_a.none() = "first", "numbers"_a.none() = "constant",
+             "reach"_a.none() = "passes", "recall"_a.none() = kDefaultRecall)
         .def("build", &SetBuilder::build, "examples"_a, "depth"_a, "tqdm_disable"_a, "parameter"_a,
              "size_limit"_a.none() = nb::none(), "size_warning"_a.none() = kDefaultSizeWarning)
-        .def("oversize_message", &SetBuilder::oversize_message);
+        .def("oversize_message", &SetBuilder::oversize_message)
+        .def("odd_lines", &SetBuilder::odd_lines);
 }
 
 }  // namespace vantor::py

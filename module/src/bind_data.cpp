@@ -98,9 +98,28 @@ void bind_data(nb::module_& m) {
             return lines;
         },
         nb::sig("def read_example(file_name: str | os.PathLike[str]) -> list[str]"), "file_name"_a,
-        "The example texts of an example file, in file order.\n\n"
-        "Each line is trimmed and keeps its final '.'; lines that are empty after\n"
-        "trimming and lines whose first character is '%' are skipped.");
+        "The example texts of an example file, in file order.\n"
+        "\n"
+        "Parameters\n"
+        "----------\n"
+        "file_name : str or os.PathLike\n"
+        "    The example file, one example per line.\n"
+        "\n"
+        "Returns\n"
+        "-------\n"
+        "list of str\n"
+        "    Each line trimmed, keeping its final '.'; lines that are empty after\n"
+        "    trimming and lines whose first character is '%' are skipped.\n"
+        "\n"
+        "Raises\n"
+        "------\n"
+        "FileNotFoundError\n"
+        "    For a missing file.\n"
+        "\n"
+        "Examples\n"
+        "--------\n"
+        ">>> read_example(\"pos_example.f\")[:2]\n"
+        "['grandparent(arthur,diana).', 'grandparent(beatrice,diana).']");
 
     m.def(
         "_collect_constants",

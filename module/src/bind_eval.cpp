@@ -150,7 +150,19 @@ void bind_eval(nb::module_& m) {
             PyErr_SetString(input_error, e.what());
         }
     });
-    nb::exception<eval::PrologUnavailable>(m, "PrologUnavailableError", PyExc_RuntimeError);
+    nb::exception<eval::PrologUnavailable> unavailable(m, "PrologUnavailableError", PyExc_RuntimeError);
+    prolog_error.attr("__doc__") =
+        "An error of the embedded SWI-Prolog engine: a background or theory that does\n"
+        "not load, a goal that raises, a load past the time limit, or a line or goal\n"
+        "the sandbox refuses. The message is the engine's, naming the file and line\n"
+        "where it has them.";
+    nb::handle(input_error).attr("__doc__") =
+        "Input refused before it reaches the engine: a rule text that does not read as\n"
+        "exactly one clause, or an example that would call a built-in or library\n"
+        "predicate. Both a PrologError and a ValueError; the message names the rule\n"
+        "or the example.";
+    unavailable.attr("__doc__") =
+        "The SWI-Prolog engine cannot be started in this process (a RuntimeError).";
 
     m.def(
         "compute_metrics",
@@ -158,8 +170,26 @@ void bind_eval(nb::module_& m) {
             return metrics_tuple(eval::compute_metrics(tp, tn, fp, fn));
         },
         "TP"_a, "TN"_a, "FP"_a, "FN"_a,
-        "(accuracy, precision, sensitivity, specificity, fscore) of a confusion count, each\n"
-        "rounded to 3 decimals as round(x, 3) does; a measure whose denominator is 0 is None.");
+        "The five measures of a confusion count.\n"
+        "\n"
+        "Parameters\n"
+        "----------\n"
+        "TP, TN, FP, FN : int\n"
+        "    True positives, true negatives, false positives, false negatives.\n"
+        "\n"
+        "Returns\n"
+        "-------\n"
+        "tuple\n"
+        "    (accuracy, precision, sensitivity, specificity, fscore), each rounded\n"
+        "    to 3 decimals as round(x, 3) does; a measure whose denominator is 0 is\n"
+        "    None.\n"
+        "\n"
+        "Examples\n"
+        "--------\n"
+        ">>> compute_metrics(8, 6, 2, 0)\n"
+        "(0.875, 0.8, 1.0, 0.75, 0.889)\n"
+        ">>> compute_metrics(0, 8, 0, 8)\n"
+        "(0.5, None, 0.0, 1.0, 0.0)");
 
     m.def("_evaluate_theory", &evaluate, "theory"_a, "file_1"_a, "pos"_a, "neg"_a, "quiet"_a,
           "training"_a, "time_limit"_a.none() = eval::kDefaultTimeLimit, "sandbox"_a = false,

@@ -37,8 +37,19 @@ class _Explaining:
         return self._proves(self.theory_ + [probe_rule], goal)
 
     def proving_rule(self, x):
-        """The first rule of the theory that proves example ``x`` (as the last
-        step of a proof with the whole theory), or None."""
+        """The first rule of the theory that proves an example.
+
+        Parameters
+        ----------
+        x : str
+            An example text.
+
+        Returns
+        -------
+        str or None
+            The first rule that is the last step of a proof of ``x`` with the
+            whole theory, or None when the theory does not prove it.
+        """
         self._fitted()
         text = example_texts([x], "x")[0]
         for rule in self.theory_:
@@ -47,15 +58,28 @@ class _Explaining:
         return None
 
     def explain(self, x):
-        """The rules that prove example ``x`` (each as the last step of a proof
-        in the engine with the whole theory below it), as a list of ``{"rule": ..., "bindings": {variable: term}}``.
+        """The rules that prove an example, with the bindings of one proof.
 
-        The bindings are one proof's: the head's from ``x``, the body's found
-        by matching the body against the background facts in rule order, a
-        literal of a predicate that no fact defines (the target itself, in a
-        recursive rule) being proved in the engine once its arguments are
-        bound. ``bindings`` lacks a variable only when no fact binds it (a
-        background with rules); ``complete`` says whether all are bound."""
+        Each rule is the last step of a proof in the engine with the whole
+        theory below it. The bindings are one proof's: the head's from
+        ``x``, the body's found by matching the body against the background
+        facts in rule order, a literal of a predicate that no fact defines
+        (the target itself, in a recursive rule) being proved in the engine
+        once its arguments are bound.
+
+        Parameters
+        ----------
+        x : str
+            An example text.
+
+        Returns
+        -------
+        list of dict
+            One ``{"rule": ..., "bindings": {variable: term}, "complete":
+            bool}`` per proving rule; ``bindings`` lacks a variable only when
+            no fact binds it (a background with rules), and ``complete``
+            says whether all are bound.
+        """
         self._fitted()
         text = example_texts([x], "x")[0]
         facts = self._background.facts()
@@ -105,10 +129,25 @@ class _Explaining:
         return bindings  # only unbound literals of derived predicates are left
 
     def rule_coverage(self):
-        """Which rule proves which training example: (rules, matrix) with one
-        row per rule and one 0/1 column per example, positives first; a rule
-        proves an example when it is the last step of a proof with the whole
-        theory. One engine call per rule and example; computed once per fit."""
+        """Which rule proves which training example.
+
+        A rule proves an example when it is the last step of a proof with
+        the whole theory. One engine call per rule and example; computed
+        once per fit.
+
+        Returns
+        -------
+        rules : list of str
+            The theory.
+        matrix : list of list of int
+            One row per rule and one 0/1 column per training example,
+            positives first.
+
+        Raises
+        ------
+        ValueError
+            For a loaded theory, which has no training examples.
+        """
         self._fitted()
         if self._training is None:
             raise ValueError("a loaded theory has no training examples; fit the learner")
@@ -119,10 +158,22 @@ class _Explaining:
         return self.theory_, self._coverage
 
     def plot(self, ax=None, path=None):
-        """Draw which rule covers which training example (positives and
-        negatives apart) and, after ``cross_validate``, the per-fold test
-        accuracies; saves the figure to ``path`` when given. Needs matplotlib.
-        Returns the figure."""
+        """Draw which rule covers which training example and, after
+        ``cross_validate``, the per-fold test accuracies. Needs matplotlib.
+
+        Parameters
+        ----------
+        ax : optional
+            Not used: the figure is drawn whole, with panels of its
+            own.
+        path : str, optional
+            Save the figure to this file (PNG, SVG, ...).
+
+        Returns
+        -------
+        matplotlib.figure.Figure
+            The figure.
+        """
         from ._plot import draw
 
         rules, matrix = self.rule_coverage()

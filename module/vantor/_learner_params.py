@@ -24,6 +24,11 @@ _OWN = (
      "largest number) when X is a DataFrame. Default 3; an int of at least 1."),
     ("follow", "first", "which facts bottom clauses take: 'first' (default) those whose first "
      "argument is a known term, 'any' those with a known term in any argument."),
+    ("reach", "passes", "how far bottom clauses reach: 'passes' (default) scans the background "
+     "depth times; 'hops' takes the facts at most depth steps from the example, breadth "
+     "first (see bottom_clause_generation)."),
+    ("recall", 100, "with reach='hops', the most facts of one predicate one term brings into "
+     "a bottom clause (the first in file order). Default 100; None takes all."),
     ("size_limit", None, "most literals a bottom clause keeps; None (default) keeps all."),
     ("size_warning", 10000, "a bottom clause longer than this gives a RuntimeWarning; None "
      "never warns. Default 10000."),
@@ -34,6 +39,11 @@ _OWN = (
      "makes a fit repeatable; None (default) seeds it with a draw from Python's random "
      "generator, so random.seed in a script does."),
 )
+_OWN_TYPES = {"background": "str, os.PathLike, list of str or pandas.DataFrame",
+              "depth": "int", "encoder_strategy": "str", "n_ranges": "int", "follow": "str",
+              "reach": "str", "recall": "int or None",
+              "size_limit": "int or None", "size_warning": "int or None", "verbose": "int",
+              "random_state": "int or None"}
 _PARAMS = tuple(name for name, _, _ in _OWN[:4]) + _LEARNING_NAMES + tuple(
     name for name, _, _ in _OWN[4:])
 _DEFAULTS = {name: default for name, default, _ in _OWN}
@@ -51,11 +61,15 @@ def _signature():
     return inspect.Signature(parameters)
 
 
-def _parameters_doc():
+def _parameters_doc(indent="    "):
+    """The Parameters and Learning options sections of the class docstring
+    (numpydoc entries), indented for the class body."""
     lines = ["Parameters", "----------"]
-    for name, _, text in _OWN:
-        lines += textwrap.wrap(f"{name}: {text}", width=76, subsequent_indent="    ")
-    return "\n".join(lines) + "\n\n" + options_doc(indent="", skip=("verbose",))
+    for name, default, text in _OWN:
+        lines.append(f"{name} : {_OWN_TYPES[name]}, default {default!r}")
+        lines += textwrap.wrap(text, width=72, initial_indent="    ", subsequent_indent="    ")
+    own = "\n".join(indent + line for line in lines)
+    return own + "\n\n" + options_doc(indent=indent, skip=("verbose",))
 
 
 def _differs(value, default):

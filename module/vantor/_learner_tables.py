@@ -3,15 +3,16 @@ encoding of its rows, one theory per class, and rules shown as conditions
 on the columns."""
 import random
 
-from ._learner_inputs import _Background, _is_variable, _labels_array, _library_run, _literal
+from ._learner_inputs import _Background, _is_variable, _library_run, _literal
 from ._learner_params import _DEFAULTS
 from ._lint import _split_arguments
+from ._options import learn_options
+from ._table_predicting import _TablePredicting
 from .bottom import bottom_clause_generation
 from .learn import vantor_learn
 
 
 _TABLE_STRATEGIES = ("equal_count", "equal_width", "entropy")
-
 
 def is_table(X, target=None):
     """Whether ``X`` is a data table (one row per example) rather than a
@@ -78,6 +79,15 @@ class _TableTask:
             self.default = max(classes, key=lambda c: self.counts[c])  # first on ties
         self.labels = labels
 
+    def positions(self):
+        """Per row the position of its label in ``classes`` (computed once)."""
+        import numpy
+
+        if getattr(self, "_positions", None) is None:
+            index = {c: i for i, c in enumerate(self.classes)}
+            self._positions = numpy.asarray([index[v] for v in self.labels], dtype=numpy.int64)
+        return self._positions
+
     def relabel(self, labels):
         if not self.binarised:
             return list(labels)
@@ -101,8 +111,9 @@ class _TableTask:
 def _table_parts(X, y, target):
     """(features, labels) of a table with rows of a missing label left out;
     a named target column is taken out of the features."""
-    from .tabular import _is_missing
+    from ._table_cells import _check_unique_columns, _is_missing
 
+    _check_unique_columns(X)
     if target is not None:
         if y is not None:
             raise ValueError("give the labels either as y or as target=, not both")
@@ -114,7 +125,11 @@ def _table_parts(X, y, target):
     labels = y.tolist() if hasattr(y, "tolist") else list(y)
     if len(labels) != len(X):
         raise ValueError(f"X holds {len(X)} rows but y holds {len(labels)} labels")
-    keep = [i for i, label in enumerate(labels) if not _is_missing(label)]
+    kind = getattr(getattr(y, "dtype", None), "kind", "")
+    if kind in ("i", "u", "b"):  # labels of these types are never missing
+        keep = range(len(labels))
+    else:
+        keep = [i for i, label in enumerate(labels) if not _is_missing(label)]
     if not keep:
         raise ValueError("y holds no label (every one is missing)")
     if len(keep) < len(labels):
@@ -131,7 +146,7 @@ class _Readable:
 
     def __init__(self, encoder):
         from . import _core
-        from .encoder import _NumericColumn
+        from ._binning import _NumericColumn
 
         self.columns = {}
         for col in encoder.columns_:
@@ -171,12 +186,80 @@ class _Readable:
         return f"{column} in [{low}, {high}]"
 
 
-class _TableFitting:
+class _RowNames:
+    """The entity names e_0, e_1, ... of a table's rows, made as read."""
+
+    def __init__(self, count):
+        self._count = count
+
+    def __len__(self):
+        return self._count
+
+    def __getitem__(self, index):
+        if isinstance(index, slice):
+            return [f"e_{i}" for i in range(self._count)[index]]
+        if not -self._count <= index < self._count:
+            raise IndexError(index)
+        return f"e_{index % self._count}"
+
+    def __iter__(self):
+        return (f"e_{i}" for i in range(self._count))
+
+
+class _TrainingExamples:
+    """(positive, negative) example texts of a two-class table fit, written
+    only when ``rule_coverage`` or ``plot`` asks for them."""
+
+    def __init__(self, task):
+        self._task, self._pair = task, None
+
+    def __getitem__(self, index):
+        if self._pair is None:
+            positive, head = self._task.heads[0]
+            labels = self._task.labels
+            self._pair = ([f"{head}(e_{r})" for r, v in enumerate(labels) if v == positive],
+                          [f"{head}(e_{r})" for r, v in enumerate(labels) if v != positive])
+        return self._pair[index]
+
+
+class _TableBackground(_Background):
+    """The training rows' facts, then the ``background`` parameter's, as
+    text only once something reads it: learning from masks never does."""
+
+    def __init__(self, encoder, table, extra, text=None):
+        super().__init__(text, None)
+        self._source = (encoder, table) if text is None else None
+        self.extra = extra
+
+    @property
+    def text(self):
+        if self._text is None:
+            encoder, table = self._source
+            self._text = "\n".join(encoder.transform(table)) + "\n" + self.extra
+            self._source = None
+        return self._text
+
+    @text.setter
+    def text(self, value):
+        self._text = value
+
+    def with_rows(self, facts):
+        """The text with the facts of more rows after the training rows'
+        (before the ``background`` parameter's facts)."""
+        text = self.text
+        rows = text[:len(text) - len(self.extra)]
+        return rows + "".join(fact + "\n" for fact in facts) + self.extra
+
+    def __reduce__(self):
+        return _TableBackground, (None, None, self.extra, self.text)
+
+
+class _TableFitting(_TablePredicting):
     """The table side of ``Learner`` (fit, predict, score and cross-validate
     on a DataFrame)."""
 
     def _forget_table(self):
-        for name in ("encoder_", "theories_", "target_", "feature_names_in_"):
+        for name in ("encoder_", "theories_", "target_", "feature_names_in_", "_training_rows"):
             self.__dict__.pop(name, None)
 
     def _check_table_parameters(self):
@@ -205,65 +288,120 @@ class _TableFitting:
         encoder = TableEncoder(n_ranges=self.n_ranges, strategy=self.encoder_strategy)
         encoder.fit(table, labels if self.encoder_strategy == "entropy" else None)
         self._extra = self._extra_background()
-        self._training_facts = encoder.transform(table)
-        self._background = _Background("\n".join(self._training_facts) + "\n" + self._extra,
-                                       None)
+        self._background = _TableBackground(encoder, table, self._extra)
+        self._training_rows = len(table)
         learning["verbose"] = self.verbose < 1
         learning["constant_set"] = list(dict.fromkeys(
             list(learning["constant_set"] or []) + list(encoder.constants_)))
         self.encoder_, self.target_, self._task = encoder, target, task
-        rows = [f"e_{i}" for i in range(len(table))]
+        rows = _RowNames(len(table))
+        encoded = self._encoded_training(table)
         with _library_run(self.verbose, self.random_state):
-            bottoms = self._row_bottom_clauses(rows, learning["constant_set"])
-            theories, seconds = self._learn_classes(task, rows, bottoms, learning)
-        self._finish_table_fit(task, rows, theories, seconds, table)
+            bottoms = self._row_bottom_clauses(table, rows, learning["constant_set"], encoded)
+            theories, seconds = self._learn_classes(task, rows, bottoms, learning, table,
+                                                    encoded)
+        self._finish_table_fit(task, rows, theories, seconds, table, encoded)
         return self
 
-    def _row_bottom_clauses(self, rows, constants):
+    def _encoded_training(self, table):
+        """The training rows' columns encoded once for bottom clauses and
+        masks; None when facts of the ``background`` parameter join them or
+        a column must be read cell by cell."""
+        from ._table_learning import encoded_columns
+
+        return None if self._extra.strip() else encoded_columns(self.encoder_, table)
+
+    def _row_bottom_clauses(self, table, rows, constants, encoded):
         """The bottom clause of every row, built once: it does not depend on
-        which class the row is an example of."""
+        which class the row is an example of. Built from the encoded columns
+        when only the rows' own facts make the background."""
+        from ._table_learning import row_bottom_clauses
+
+        if not self._extra.strip():
+            options = (self.depth, self.follow, self.numbers, self.size_limit, self.size_warning)
+            found = row_bottom_clauses(self.encoder_, table, constants, options, encoded)
+            if found is not None:
+                return found
         texts = [f"target({row})." for row in rows]
         bottoms, _ = bottom_clause_generation(
             file=self._background.path, container="memory", positive_example=texts,
             negative_example=[], constant_set=constants, depth=self.depth,
             tqdm_disable=self.verbose < 1, size_limit=self.size_limit,
             size_warning=self.size_warning, follow=self.follow, numbers=self.numbers,
-            check_input=False)
+            reach=self.reach, recall=self.recall, check_input=False)
         return [bottoms[f"target({row})."] for row in rows]
 
-    def _learn_classes(self, task, rows, bottoms, learning):
+    def _learn_classes(self, task, rows, bottoms, learning, table, encoded):
+        import numpy
+
+        options = learn_options(**learning)
+        by_masks = (options.coverage == "prolog" and not options.recursive
+                    and options.numbers != "compare" and not self._extra.strip())
+        if by_masks:
+            vocabulary, codes = self._training_codes(table, encoded)
         theories, seconds = {}, 0.0
         for label, head in task.heads:
-            pos, neg = {}, {}
-            for row, bottom, value in zip(rows, bottoms, task.labels):
-                (pos if value == label else neg)[f"{head}({row})."] = list(bottom)
+            is_positive = task.positions() == task.classes.index(label)
+            pos = {f"{head}(e_{i}).": list(bottoms[i])
+                   for i in numpy.flatnonzero(is_positive).tolist()}
             if not pos:
                 theories[label] = []
                 continue
+            if by_masks:
+                theories[label], spent = self._learn_by_masks(
+                    pos, head, is_positive, options, (vocabulary, codes))
+                seconds += spent
+                continue
+            neg = {f"{head}({rows[i]}).": list(bottoms[i])
+                   for i in numpy.flatnonzero(~is_positive).tolist()}
             result = vantor_learn(pos, neg, file=self._background.path, **learning)
             theories[label] = list(result.hypothesis)
             seconds += result.time_learn or 0.0
         return theories, seconds
 
-    def _finish_table_fit(self, task, rows, theories, seconds, table):
+    def _learn_by_masks(self, pos, head, is_positive, options, encoded):
+        """One class's theory with proved coverage read from masks where the
+        candidates allow (the same theory as proving every candidate)."""
         import numpy
-        import pandas
 
-        readable = _Readable(self.encoder_)
-        records = []
-        for label, head in task.heads:
-            theory = theories[label]
-            pos = [f"{head}({r})" for r, v in zip(rows, task.labels) if v == label]
-            neg = [f"{head}({r})" for r, v in zip(rows, task.labels) if v != label]
-            covered = self._prove_each(theory, pos, neg) if theory else []
-            for rule, (p, n, _) in zip(theory, covered):
-                total = len(p) + len(n)
-                records.append((label, readable(rule), rule, len(p), len(n),
-                                len(p) / total if total else float("nan")))
-        self.rules_ = pandas.DataFrame(records, columns=[
-            "class", "rule", "clause", "positives", "negatives", "precision"])
+        from ._proved import _evaluation, prove_covered
+        from ._table_learning import covered_by_masks, learn_proved_by_masks
+        from ._table_masks import predicate_columns
+        from .evaluate import evaluate_theory_prolog_training
+
+        vocabulary, codes = encoded
+        predicates = predicate_columns(self.encoder_)
+        def negatives():  # written only for the engine
+            return [f"{head}(e_{i})." for i in numpy.flatnonzero(~is_positive).tolist()]
+
+        theory, seconds = learn_proved_by_masks(
+            pos, int((~is_positive).sum()), options,
+            lambda rules: covered_by_masks(rules, head, predicates, codes, vocabulary,
+                                           is_positive),
+            lambda rules: prove_covered(rules, self._background.path, list(pos), negatives(),
+                                        options.n_jobs))
+        if not options.quiet:  # the training tables a verbose fit shows
+            evaluate_theory_prolog_training(theory, self._background.path, list(pos),
+                                            negatives(), False, **_evaluation(options))
+        return theory, seconds
+
+    def _training_codes(self, table, encoded):
+        """(vocabulary, predicate -> id arrays) of the training rows."""
+        from ._table_learning import column_ids
+        from ._table_masks import Vocabulary, column_codes
+
+        vocabulary = Vocabulary()
+        if encoded is not None:
+            return vocabulary, column_ids(encoded, vocabulary)
+        return vocabulary, column_codes(self.encoder_, table, vocabulary)
+
+    def _finish_table_fit(self, task, rows, theories, seconds, table, encoded):
+        import numpy
+
         self.theories_ = theories
         self.theory_ = [rule for label, _ in task.heads for rule in theories[label]]
+        masks = self._rule_masks(table, self._training_codes(table, encoded))
+        self.rules_ = self._rule_records(task, rows, masks)
         self.classes_ = numpy.asarray(task.classes)
         self.n_features_in_ = table.shape[1]
         self.feature_names_in_ = numpy.asarray([str(c) for c in table.columns], dtype=object)
@@ -271,54 +409,37 @@ class _TableFitting:
         self._coverage = None
         self._training = None
         if len(task.heads) == 1:
-            _, head = task.heads[0]
-            positive = task.heads[0][0]
-            self._training = ([f"{head}({r})" for r, v in zip(rows, task.labels) if v == positive],
-                              [f"{head}({r})" for r, v in zip(rows, task.labels) if v != positive])
-        predicted = self._predict_encoded(self._training_facts, rows)
-        correct = sum(p == t for p, t in zip(predicted, task.labels))
+            self._training = _TrainingExamples(task)
+        if masks is not None:
+            correct = int((self._classes_from_masks(masks, len(rows)) == task.positions()).sum())
+        else:
+            predicted = self._predict_encoded(None, rows)
+            correct = sum(p == t for p, t in zip(predicted, task.labels))
         self.training_scores_ = {"accuracy": correct / len(rows)}
 
-    def _prove_each(self, theory, pos, neg, background=None):
-        """For every rule alone: (covered positions of pos, of neg, length)."""
-        from ._proved import prove_covered
+    def _rule_records(self, task, rows, masks):
+        """``rules_``: each rule alone, its covered training rows of its class
+        and of the others, by masks where the rules allow, else proved."""
+        import pandas
 
-        return prove_covered(theory, background or self._background.path, pos, neg)
-
-    def _predict_encoded(self, facts, rows, background=None):
-        """The class of every row whose facts are in ``background`` (default
-        the training background)."""
-        task = self._task
-        proved = [{label: [] for label, _ in task.heads} for _ in rows]
-        precision = {}
-        for record in self.rules_.itertuples(index=False):
-            precision[(record[0], record[2])] = record[5]
+        readable = _Readable(self.encoder_)
+        records = []
         for label, head in task.heads:
             theory = self.theories_[label]
-            if not theory:
-                continue
-            goals = [f"{head}({row})" for row in rows]
-            for rule, (covered, _, _) in zip(theory, self._prove_each(theory, goals, [],
-                                                                        background)):
-                score = precision.get((label, rule), 0.0)
-                for position in covered:
-                    proved[position][label].append(0.0 if score != score else score)
-        return [task.choose(row) for row in proved]
-
-    def _predict_table(self, X):
-        if not hasattr(self, "encoder_"):
-            raise ValueError("this Learner was fitted on example texts; predict takes example "
-                             "texts, not a table")
-        if self.target_ is not None and self.target_ in X.columns:
-            X = X.drop(columns=[self.target_])
-        if len(X) == 0:
-            return _labels_array([], self.classes_)
-        start = len(self._training_facts)
-        facts = self.encoder_.transform(X, start=start)
-        rows = [f"e_{start + i}" for i in range(len(X))]
-        background = _Background("\n".join(self._training_facts + facts) + "\n" + self._extra,
-                                 None)
-        return _labels_array(self._predict_encoded(facts, rows, background.path), self.classes_)
+            if masks is not None:
+                mine = task.positions() == task.classes.index(label)
+                counts = [(int((masks[(label, r)] & mine).sum()),
+                           int((masks[(label, r)] & ~mine).sum())) for r in theory]
+            else:
+                pos = [f"{head}({r})" for r, v in zip(rows, task.labels) if v == label]
+                neg = [f"{head}({r})" for r, v in zip(rows, task.labels) if v != label]
+                covered = self._prove_each(theory, pos, neg) if theory else []
+                counts = [(len(p), len(n)) for p, n, _ in covered]
+            for rule, (p, n) in zip(theory, counts):
+                records.append((label, readable(rule), rule, p, n,
+                                p / (p + n) if p + n else float("nan")))
+        return pandas.DataFrame(records, columns=[
+            "class", "rule", "clause", "positives", "negatives", "precision"])
 
     def _score_table(self, X, y):
         table, labels = _table_parts(X, y, self.target_ if y is None else None)

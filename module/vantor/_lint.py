@@ -13,7 +13,7 @@ import os
 import re
 import warnings
 
-__all__ = ["first_problem", "lint_lines", "lint_file", "warn_file"]
+__all__ = ["first_problem", "lint_lines", "lint_file", "lint_odd_lines", "warn_file"]
 
 _ATOM = re.compile(r"[a-z][A-Za-z0-9_]*\Z")
 _NUMBER = re.compile(r"[+-]?(\d+(\.\d+)?([eE][+-]?\d+)?|\d+\.\d*|\.\d+)\Z")
@@ -146,9 +146,30 @@ def lint_file(path):
         line = content[start:end]
         problem = first_problem(line)
         if problem:
-            return f"{name}, line {number} ({line.strip()!r}): {problem}"
+            return _message(name, number, line, problem)
         checked_to = end
     return None
+
+
+def _message(name, number, line, problem):
+    return f"{name}, line {number} ({line.strip()!r}): {problem}"
+
+
+def lint_odd_lines(odd_lines, path):
+    """``lint_file`` from the candidate lines the core found while reading
+    the file for bottom clauses: ((number, text, certain) tuples in line
+    order, whether that list is complete). A line marked only by non-ASCII
+    characters is a candidate when one of them is no blank, as in the quick
+    scan of ``lint_file``, which reads the file itself when the core kept
+    only the first of very many candidates."""
+    lines, complete = odd_lines
+    name = os.fsdecode(path)
+    for number, line, certain in lines:
+        if certain or _ODD_CHARACTER.search(line):
+            problem = first_problem(line)
+            if problem:
+                return _message(name, number, line, problem)
+    return None if complete else lint_file(path)
 
 
 def warn_file(source, name=None, stacklevel=2):

@@ -358,15 +358,50 @@ for _option in _OPTIONS:
 del _option
 
 
-def options_doc(indent="    ", skip=()):
-    """The "Learning options" section: one wrapped entry per option, in
-    order (options named in ``skip`` left out)."""
-    lines = ["Learning options", "----------------"]
+def type_text(annotation):
+    """An annotation as a docstring type: ``Optional[list[str]]`` reads
+    "list of str or None"."""
+    if annotation is type(None):
+        return "None"
+    origin = getattr(annotation, "__origin__", None)
+    if origin is Union:
+        return " or ".join(type_text(member) for member in annotation.__args__)
+    if origin is list:
+        return "list of " + type_text(annotation.__args__[0])
+    return getattr(annotation, "__name__", str(annotation))
+
+
+def options_doc(indent="    ", skip=(), title="Learning options"):
+    """The options section in numpydoc form: one ``name : type, default
+    value`` entry per option with its wrapped text, in order (options named
+    in ``skip`` left out)."""
+    lines = [title, "-" * len(title)]
     for option in _OPTIONS:
         if option.name not in skip:
-            lines += textwrap.wrap(f"{option.name}: {option.doc or 'not documented yet.'}",
-                                   width=76, subsequent_indent="    ")
-    return "\n".join(indent + line for line in lines)
+            lines.append(f"{option.name} : {type_text(option.annotation)}, "
+                         f"default {option.default!r}")
+            lines += textwrap.wrap(option.doc or "not documented yet.", width=72,
+                                   initial_indent="    ", subsequent_indent="    ")
+    return "\n".join(indent + line if line else line for line in lines)
+
+
+def with_options_doc(doc, skip=()):
+    """``doc`` with the options section right after its own parameters:
+    before its first later numpydoc section (Returns, Raises, Notes,
+    Examples, ...), else at the end."""
+    doc = inspect.cleandoc(doc or "")
+    section = options_doc(indent="", skip=skip)
+    later = [doc.find(f"\n{title}\n{'-' * len(title)}\n") for title in _LATER_SECTIONS]
+    found = [place for place in later if place >= 0]
+    if not found:
+        return doc + "\n\n" + section
+    place = min(found)
+    return doc[:place].rstrip() + "\n\n" + section + "\n" + doc[place:]
+
+
+# The numpydoc sections that follow Parameters.
+_LATER_SECTIONS = ("Returns", "Yields", "Raises", "Warns", "Warnings", "See Also", "Notes",
+                   "References", "Examples")
 
 
 class LearnOptions:
@@ -436,8 +471,7 @@ def takes_learn_options(func):
         return func(**arguments, options=learn_options(**chosen))
 
     wrapper.__signature__ = signature
-    wrapper.__doc__ = (inspect.cleandoc(func.__doc__ or "") + "\n\n"
-                       + options_doc(indent=""))
+    wrapper.__doc__ = with_options_doc(func.__doc__)
     annotations = {p.name: p.annotation for p in signature.parameters.values()
                    if p.annotation is not inspect.Parameter.empty}
     if own.return_annotation is not inspect.Signature.empty:

@@ -32,27 +32,56 @@ def vantor_abduction(Training_pos: Union[dict[str, list[str]], str, os.PathLike]
                      metric: str = "coverage") -> dict[str, int]:
     """Propose facts for the abducible predicates and write "abduced_facts.txt".
 
-    Training_pos: the positive bottom-clause dictionary (exactly a ``dict``), or
-        the name of the file in which one is stored (an empty file holds no
-        examples; a file holding anything but containers, texts and numbers
-        is refused with pickle.UnpicklingError, so loading it runs no code).
-    abducible: list of abducible predicate names.
-    positive_example_list: the example texts to use, in order; empty (the
-        default, a fresh list on every call) means every key of the dictionary.
-    constant_set: terms never turned into variables (as for bottom clauses).
-    meta_rule: the rules to abduce with, in the form ``h(A,B):-p(A,C)&ab(C,B)``;
-        each must carry exactly one literal of an abducible predicate.
-    metric: "coverage" writes how often each fact was proposed;
-        "predictive_power" writes and returns trunc(N * (count - 1) / count)
-        for N examples. Any other value writes only the header line (and
-        warns).
+    Every rule's ordinary body literals are matched against every example's
+    bottom clause and, where the matches agree, the abducible literal is
+    instantiated into ground facts, which are counted (or scored).
 
-    Returns a dict from fact text to its count (or score), in order of first
-    proposal. The file holds the header line "fact \\t coverage " and one line
-    per fact, sorted by character code. Nothing is written when an error is
-    raised: a rule without exactly one abducible literal (ValueError), an
-    example missing from the dictionary (KeyError), or a write that cannot
-    complete (OSError, a full disk say; an earlier file is left as it was).
+    Parameters
+    ----------
+    Training_pos : dict, str or os.PathLike
+        The positive bottom-clause dictionary (exactly a ``dict``), or the name
+        of the file in which one is stored (an empty file holds no examples; a
+        file holding anything but containers, texts and numbers is refused with
+        pickle.UnpicklingError, so loading it runs no code).
+    abducible : list of str
+        The abducible predicate names.
+    positive_example_list : list of str, optional
+        The example texts to use, in order; empty (the default, a fresh list on
+        every call) means every key of the dictionary.
+    constant_set : list of str, optional
+        Terms never turned into variables (as for bottom clauses).
+    meta_rule : list of str, optional
+        The rules to abduce with, in the form ``h(A,B):-p(A,C)&ab(C,B)``; each
+        must carry exactly one literal of an abducible predicate.
+    metric : str, default 'coverage'
+        "coverage" writes how often each fact was proposed; "predictive_power"
+        writes and returns trunc(N * (count - 1) / count) for N examples. Any
+        other value writes only the header line (and warns).
+
+    Returns
+    -------
+    dict
+        Fact text -> its count (or score), in order of first proposal. The file
+        holds the header line "fact \\t coverage " and one line per fact, sorted
+        by character code.
+
+    Raises
+    ------
+    ValueError
+        For a rule without exactly one abducible literal.
+    KeyError
+        For an example missing from the dictionary.
+    OSError
+        For a write that cannot complete (a full disk, say; an earlier file is
+        left as it was). Nothing is written when an error is raised.
+
+    Examples
+    --------
+    >>> bottoms = bottom_clauses_for_set("BK.pl", [], 2, ["grandparent(arthur,diana).",
+    ...                                  "grandparent(martin,peter)."], "unused", "memory", True)
+    >>> vantor_abduction(bottoms, ["male"],
+    ...                  meta_rule=["grandparent(A,B):-parent(A,C)&parent(C,B)&male(A)"])
+    {'male(arthur)': 1, 'male(martin)': 1}
     """
     positive_example_list = [] if positive_example_list is None else positive_example_list
     constant_set = [] if constant_set is None else constant_set

@@ -2,12 +2,15 @@
 import os
 import pickle
 import warnings
+from typing import Any, Optional, Union
 
 from . import _host
 from ._core import _SetBuilder, bottom_clause, variabilise_example, variable_name
 from ._files import AtomicFile, path_text, replace_together
-from ._lint import warn_file
+from ._lint import lint_odd_lines, warn_file
 from .data import read_example
+
+_Path = Union[str, os.PathLike]
 
 __all__ = [
     "variable_name",
@@ -54,33 +57,79 @@ def _build(builder, depth, examples, container, tqdm_disable, parameter, size_li
     return builder.build(examples, depth, bool(tqdm_disable), parameter, size_limit, size_warning)
 
 
+def _check_input(builder, background, example_sources):
+    """One UserWarning per file holding a line Prolog reads differently. The
+    background's candidate lines come from the builder's own read of it
+    (which the builds then reuse); example files are small and read here."""
+    for source in [background] + example_sources:
+        if not isinstance(source, (str, os.PathLike)):
+            continue
+        try:
+            if source is background:
+                try:
+                    message = lint_odd_lines(builder.odd_lines(), source)
+                except ValueError:
+                    # Not UTF-8: the builds will refuse the file; the checker
+                    # still names its first odd line, reading it leniently.
+                    warn_file(source, stacklevel=3)
+                    continue
+                if message:
+                    warnings.warn(message, UserWarning, stacklevel=3)
+            else:
+                warn_file(source, stacklevel=3)
+        except OSError:
+            pass  # the builder reports an unreadable file when it needs it
+
+
 def _warn_oversize(builder, stacklevel):
     message = builder.oversize_message()
     if message is not None:
         warnings.warn(message, RuntimeWarning, stacklevel=stacklevel + 1)
 
 
-_SIZE_DOC = """size_limit: the most literals one bottom clause keeps (the first ones
-        found; building stops there); None (default) keeps all of them.
-    size_warning: a bottom clause of more literals than this (default 10000)
-        gives one RuntimeWarning per call, naming the first such example and
-        suggesting a smaller depth; None never warns.
-    follow: 'first' (default) takes a fact when its first argument is known
-        (or in the constant set) and it holds a known term; 'any' takes a
-        fact when any of its arguments is a known term, so that facts such
-        as teaches(course,ann) reach an example about ann. Passes, depth and
+_SIZE_DOC = """size_limit : int or None, default None
+        The most literals one bottom clause keeps (the first ones found;
+        building stops there); None keeps all of them.
+    size_warning : int or None, default 10000
+        A bottom clause of more literals than this gives one RuntimeWarning
+        per call, naming the first such example and suggesting a smaller
+        depth; None never warns.
+    follow : {'first', 'any'}, default 'first'
+        'first' takes a fact when its first argument is known (or in the
+        constant set) and it holds a known term; 'any' takes a fact when any
+        of its arguments is a known term, so that facts such as
+        teaches(course,ann) reach an example about ann. Passes, depth and
         the order of literals follow the same rules either way.
-    numbers: 'constant' (default) keeps numeric arguments as written;
-        'variable' turns them into variables like other terms (and makes
-        them known terms), so that literals can share a value: size(A,C)
-        and small(C) rather than size(A,0.3).
-    Any other value of follow or numbers raises ValueError."""
+    numbers : {'constant', 'variable', 'compare'}, default 'constant'
+        'constant' keeps numeric arguments as written; 'variable' turns them
+        into variables like other terms (and makes them known terms), so
+        that literals can share a value: size(A,C) and small(C) rather than
+        size(A,0.3); 'compare' builds bottom clauses as 'variable' does.
+    reach : {'passes', 'hops'}, default 'passes'
+        'passes' scans the background `depth` times in file order (a fact
+        found late in one pass opens the facts after it in the same pass,
+        so depth does not bound the distance from the example); 'hops'
+        walks breadth first from the example's terms: step k takes every
+        fact that a term reached in step k - 1 opens (by the follow rule),
+        at most `depth` steps, literals in the order of the steps, within a
+        step by term (in the order the terms were reached) and then file
+        order. The variables are named as under 'passes'.
+    recall : int or None, default 100
+        With reach='hops', the most facts of one predicate that one term
+        opens (the first ones in file order); 100 keeps an ordinary object
+        whole (a molecule's atoms and bonds, a person's relatives) while a
+        hub term shared by thousands of facts (an element symbol, a bond
+        type) brings only its first 100 of each predicate; None takes them
+        all. Ignored by reach='passes'."""
 
 
-def bottom_clauses_for_set(file, constant_set, depth, example_set, dictionary_name, container,
-                           tqdm_disable, size_limit=None, size_warning=10000, follow="first",
-                           numbers="constant"):
-    builder = _SetBuilder(file, constant_set, follow, numbers)
+def bottom_clauses_for_set(file: _Path, constant_set: Optional[list[str]], depth: int,
+                           example_set: Union[list[str], _Path], dictionary_name: _Path,
+                           container: str, tqdm_disable: bool, size_limit: Optional[int] = None,
+                           size_warning: Optional[int] = 10000, follow: str = "first",
+                           numbers: str = "constant", reach: str = "passes",
+                           recall: Optional[int] = 100) -> Union[dict[str, list[str]], _Path]:
+    builder = _SetBuilder(file, constant_set, follow, numbers, reach, recall)
     target = None
     if container == "dict":
         target = AtomicFile(dictionary_name, "dictionary_name", binary=True)
@@ -102,32 +151,68 @@ def bottom_clauses_for_set(file, constant_set, depth, example_set, dictionary_na
 
 bottom_clauses_for_set.__doc__ = """Bottom clauses of every example of one set.
 
-    file: background file name, or a list of fact texts.
-    constant_set: texts never turned into variables (see bottom_clause).
-    depth: number of passes over the background (0: the values are head texts).
-    example_set: an example file name, or a list of example texts; an empty
-        text in the list is an error naming its place.
-    dictionary_name: the file written in stored mode; an existing directory,
-        FIFO or device of that name is an error and is left alone.
-    container: 'dict' stores the dictionary (pickle) in `dictionary_name` and
+    Parameters
+    ----------
+    file : str, os.PathLike or list of str
+        Background file name, or a list of fact texts.
+    constant_set : list of str
+        Texts never turned into variables (see bottom_clause).
+    depth : int
+        Number of passes over the background, or of steps with reach='hops'
+        (0: the values are head texts).
+    example_set : str, os.PathLike or list of str
+        An example file name, or a list of example texts; an empty text in
+        the list is an error naming its place.
+    dictionary_name : str or os.PathLike
+        The file written in stored mode; an existing directory, FIFO or
+        device of that name is an error and is left alone.
+    container : str
+        'dict' stores the dictionary (pickle) in `dictionary_name` and
         returns that name; any other value returns the dictionary itself; a
         false value also prints a notice saying so.
-    tqdm_disable: true hides the progress bar (shown on stderr otherwise).
+    tqdm_disable : bool
+        True hides the progress bar (shown on stderr otherwise).
     """ + _SIZE_DOC + """
 
-    The dictionary maps each example text, as read, to its bottom clause, in
-    example order; a repeated example has one entry. In stored mode the file
-    is replaced only once the whole dictionary is written: a failed call
-    (a full disk included) leaves an earlier file of that name untouched.
+    Returns
+    -------
+    dict or str
+        The dictionary: each example text, as read, to its bottom clause, in
+        example order (a repeated example has one entry); in stored mode the
+        name of the file holding it.
+
+    Raises
+    ------
+    ValueError
+        For a value of follow, numbers or reach that is none of the listed
+        ones, or a recall below 1.
+
+    Notes
+    -----
+    In stored mode the file is replaced only once the whole dictionary is
+    written: a failed call (a full disk included) leaves an earlier file of
+    that name untouched.
+
+    Examples
+    --------
+    >>> bottoms = bottom_clauses_for_set("BK.pl", [], 2, ["grandparent(arthur,diana)."],
+    ...                                  "unused", "memory", True)
+    >>> bottoms["grandparent(arthur,diana)."]
+    ['parent(A,C)', 'parent(C,B)', 'male(A)', 'male(C)', 'female(B)']
     """
 
 
-def bottom_clause_generation(file="BK.pl", container="dict", positive_example="pos_example.f",
-                             negative_example="neg_example.n", constant_set=None, depth=2,
-                             positive_file_dictionary="positive_bottom_clause",
-                             negative_file_dictionary="negative_bottom_clause", no_const=False,
-                             tqdm_disable=False, size_limit=None, size_warning=10000,
-                             follow="first", numbers="constant", *, check_input=True):
+def bottom_clause_generation(file: _Path = "BK.pl", container: str = "dict",
+                             positive_example: Union[list[str], _Path] = "pos_example.f",
+                             negative_example: Union[list[str], _Path, None] = "neg_example.n",
+                             constant_set: Optional[list[str]] = None, depth: int = 2,
+                             positive_file_dictionary: _Path = "positive_bottom_clause",
+                             negative_file_dictionary: _Path = "negative_bottom_clause",
+                             no_const: bool = False, tqdm_disable: bool = False,
+                             size_limit: Optional[int] = None, size_warning: Optional[int] = 10000,
+                             follow: str = "first", numbers: str = "constant",
+                             reach: str = "passes", recall: Optional[int] = 100, *,
+                             check_input: bool = True) -> tuple[Any, Any]:
     del no_const
     if constant_set is None:
         constant_set = []
@@ -146,14 +231,9 @@ def bottom_clause_generation(file="BK.pl", container="dict", positive_example="p
                 "positive_file_dictionary and negative_file_dictionary name the same file "
                 f"({paths[0]!r}); the negative dictionary would overwrite the positive one"
             )
-    builder = _SetBuilder(file, constant_set, follow, numbers)
+    builder = _SetBuilder(file, constant_set, follow, numbers, reach, recall)
     if check_input:
-        for source in [file] + [examples for examples, _, _, _ in sets]:
-            if isinstance(source, (str, os.PathLike)):
-                try:
-                    warn_file(source, stacklevel=2)
-                except OSError:
-                    pass  # the builder reports an unreadable file when it needs it
+        _check_input(builder, file, [examples for examples, _, _, _ in sets])
     try:
         if container == "dict":
             for path, (_, _, _, parameter) in zip(paths, sets):
@@ -180,34 +260,67 @@ def bottom_clause_generation(file="BK.pl", container="dict", positive_example="p
 
 bottom_clause_generation.__doc__ = """Bottom clauses of the positive and the negative examples.
 
-    file: background file name ('BK.pl'), or a list of fact texts. It is
-        parsed once for both sets.
-    container: 'dict' (default) stores each dictionary with pickle in
+    Parameters
+    ----------
+    file : str, os.PathLike or list of str, default 'BK.pl'
+        Background file name, or a list of fact texts. It is parsed once for
+        both sets.
+    container : str, default 'dict'
+        'dict' stores each dictionary with pickle in
         `positive_file_dictionary` / `negative_file_dictionary` and returns
         the file names; any other value returns the dictionaries (a false
         value also prints "-------- Assuming container as memory --------").
-    positive_example, negative_example: example file names, or lists of
-        example texts; a false value (empty text or list, None) skips that
-        set and gives an empty list in its place. An empty text inside a list
-        is an error naming its place.
-    constant_set: texts never turned into variables; a new empty list when
-        omitted.
-    depth: number of passes over the background (default 2).
-    positive_file_dictionary, negative_file_dictionary: the stored files;
-        one file for both is an error, and so is an existing directory, FIFO
-        or device of either name (it is left alone). Both dictionaries are
-        built before either file is written; then both files are replaced,
-        or, when anything fails (a full disk included), neither.
-    no_const: accepted and ignored.
-    tqdm_disable: true hides the progress bars.
+    positive_example, negative_example : str, os.PathLike or list of str
+        Example file names (default 'pos_example.f' and 'neg_example.n'), or
+        lists of example texts; a false value (empty text or list, None)
+        skips that set and gives an empty list in its place. An empty text
+        inside a list is an error naming its place.
+    constant_set : list of str, optional
+        Texts never turned into variables; a new empty list when omitted.
+    depth : int, default 2
+        Number of passes over the background, or of steps with reach='hops'.
+    positive_file_dictionary, negative_file_dictionary : str or os.PathLike
+        The stored files (default 'positive_bottom_clause' and
+        'negative_bottom_clause'); one file for both is an error, and so is
+        an existing directory, FIFO or device of either name (it is left
+        alone).
+    no_const : optional
+        Accepted and ignored.
+    tqdm_disable : bool, default False
+        True hides the progress bars.
     """ + _SIZE_DOC + """
-    check_input (keyword only): True (default) gives one UserWarning per
-        background or example file that holds a line Prolog reads differently
-        from the learner (a capitalised or quote-needing constant, a rule, a
-        directive), naming the first such line.
+    check_input : bool, default True
+        Keyword only. True gives one UserWarning per background or example
+        file that holds a line Prolog reads differently from the learner (a
+        capitalised or quote-needing constant, a rule, a directive), naming
+        the first such line.
 
-    Returns (positive result, negative result); positives are built first.
-    Read stored dictionaries back with read_pickle.
+    Returns
+    -------
+    positive, negative : tuple
+        The two dictionaries (example text -> bottom clause) in memory mode,
+        the two file names in stored mode; positives are built first. Read
+        stored dictionaries back with read_pickle.
 
+    Raises
+    ------
+    ValueError
+        When both stored files are one file, for a value of follow, numbers
+        or reach that is none of the listed ones, or a recall below 1.
+
+    Notes
+    -----
+    Both dictionaries are built before either file is written; then both
+    files are replaced, or, when anything fails (a full disk included),
+    neither.
+
+    Examples
+    --------
     >>> pos, neg = bottom_clause_generation(container="memory", tqdm_disable=True)
+    >>> pos["grandparent(arthur,diana)."]
+    ['parent(A,C)', 'parent(C,B)', 'male(A)', 'male(C)', 'female(B)']
+    >>> bottom_clause_generation(tqdm_disable=True)
+    ('positive_bottom_clause', 'negative_bottom_clause')
+    >>> len(read_pickle("negative_bottom_clause"))
+    8
     """

@@ -117,6 +117,18 @@ def _common():
     return parent
 
 
+def _recall(text):
+    if text == "all":
+        return None
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a number of facts or 'all', not {text!r}")
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"recall must be at least 1, not {value}")
+    return value
+
+
 def _examples_command(sub, name, help_text, common, learning=True):
     command = sub.add_parser(name, help=help_text, description=help_text, parents=[common])
     command.add_argument("background", metavar="BK", help="background file (Prolog facts)")
@@ -127,6 +139,12 @@ def _examples_command(sub, name, help_text, common, learning=True):
     command.add_argument("--follow", choices=("first", "any"), default="first",
                          help="facts taken into bottom clauses: by their first argument (default) "
                               "or by any argument")
+    command.add_argument("--reach", choices=("passes", "hops"), default="passes",
+                         help="bottom clauses from DEPTH passes over the background (default) "
+                              "or from the facts at most DEPTH steps from the example")
+    command.add_argument("--recall", type=_recall, default=100, metavar="N",
+                         help="with --reach hops, most facts of one predicate one term brings "
+                              "(default 100; 'all' for no cap)")
     if not learning:
         command.add_argument("--numbers", choices=("constant", "variable", "compare"),
                              default="constant",
@@ -200,7 +218,8 @@ def _learner(args):
     from .estimator import Learner
 
     verbose = 1 if (not args.quiet and sys.stderr.isatty()) else 0
-    return Learner(args.background, depth=args.depth, follow=args.follow, verbose=verbose,
+    return Learner(args.background, depth=args.depth, follow=args.follow, reach=args.reach,
+                   recall=args.recall, verbose=verbose,
                    random_state=args.seed, **_learning(args))
 
 
@@ -305,18 +324,16 @@ def _run_explain(args, out):
 
 
 def _run_bottom(args, out):
-    from ._lint import warn_file
     from .bottom import bottom_clause_generation
     from .data import read_pickle
 
-    for path in (args.background, args.positives, args.negatives):
-        warn_file(path)
     show = not args.quiet and sys.stderr.isatty()
     names = bottom_clause_generation(
         file=args.background, positive_example=args.positives, negative_example=args.negatives,
-        depth=args.depth, follow=args.follow, numbers=args.numbers,
+        depth=args.depth, follow=args.follow, numbers=args.numbers, reach=args.reach,
+        recall=args.recall,
         positive_file_dictionary=args.pos_out,
-        negative_file_dictionary=args.neg_out, tqdm_disable=not show, check_input=False)
+        negative_file_dictionary=args.neg_out, tqdm_disable=not show)
     summary = {}
     for name in names:
         stored = read_pickle(name)

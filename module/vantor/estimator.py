@@ -56,11 +56,33 @@ class Learner(_TableFitting, _Explaining):
                     input_tags=_input_tags())
 
     def get_params(self, deep=True):
-        """The constructor parameters by name (``deep`` has nothing to reach)."""
+        """The constructor parameters by name.
+
+        Parameters
+        ----------
+        deep : bool, default True
+            Accepted for scikit-learn; a learner holds no estimator to reach.
+
+        Returns
+        -------
+        dict
+            Parameter name -> value.
+        """
         return {name: getattr(self, name) for name in _PARAMS}
 
     def set_params(self, **params):
-        """Set constructor parameters by name; returns the learner."""
+        """Set constructor parameters by name.
+
+        Returns
+        -------
+        Learner
+            The learner itself.
+
+        Raises
+        ------
+        ValueError
+            For a name that is no parameter.
+        """
         for name, value in params.items():
             if name not in _PARAMS:
                 raise ValueError(f"invalid parameter {name!r} for Learner; valid "
@@ -93,7 +115,7 @@ class Learner(_TableFitting, _Explaining):
             negative_example=negatives, constant_set=constants, depth=self.depth,
             tqdm_disable=self.verbose < 1, size_limit=self.size_limit,
             size_warning=self.size_warning, follow=self.follow, numbers=self.numbers,
-            check_input=False)
+            reach=self.reach, recall=self.recall, check_input=False)
         return pos, (neg or {})
 
     def _prepare(self, X, y):
@@ -110,19 +132,38 @@ class Learner(_TableFitting, _Explaining):
         return learning, positives, negatives
 
     def fit(self, X, y=None, target=None, positive=None):
-        """Learn a theory from examples ``X`` (fact texts) labelled by ``y``
-        (1 positive, 0 negative; at least one positive). Returns the learner.
-
-        ``X`` may instead be a pandas DataFrame with one row per example,
-        labelled by ``y`` or by its column ``target``: see "Tables" in the
-        class documentation. ``positive`` is the class to learn there.
+        """Learn a theory from labelled examples.
 
         Sets ``theory_`` (the rules), ``rules_`` (a pandas DataFrame: rule,
         covered positives and negatives and precision of each rule proved
         alone, without the other rules, on the training examples; a
-        recursive step rule alone proves nothing), ``training_scores_`` (the five
-        measures of the theory), ``time_learn_``, ``classes_`` and
+        recursive step rule alone proves nothing), ``training_scores_`` (the
+        five measures of the theory), ``time_learn_``, ``classes_`` and
         ``n_features_in_`` (1: one column of example texts).
+
+        Parameters
+        ----------
+        X : list of str, or pandas.DataFrame
+            Example texts (facts such as ``"grandparent(ann,bob)"``; a list,
+            tuple, array, Series or one-column DataFrame), or a table with
+            one row per example: see "Tables" in the class documentation.
+        y : list of int, or array-like, optional
+            The labels: 1 positive, 0 negative (at least one positive); for
+            a table, the class of each row (or give ``target``).
+        target : str, optional
+            For a table: the column holding the class.
+        positive : optional
+            For a table: the class to learn.
+
+        Returns
+        -------
+        Learner
+            The fitted learner.
+
+        Raises
+        ------
+        TypeError, ValueError
+            For a parameter or an input of the wrong kind or value.
         """
         if is_table(X, target):
             return self._fit_table(X, y, target, positive)
@@ -147,7 +188,20 @@ class Learner(_TableFitting, _Explaining):
         return self
 
     def fit_files(self, positive_file, negative_file=None):
-        """``fit`` with the examples of example files (one fact per line)."""
+        """``fit`` with the examples of example files (one fact per line).
+
+        Parameters
+        ----------
+        positive_file : str or os.PathLike
+            The positive examples.
+        negative_file : str or os.PathLike, optional
+            The negative examples.
+
+        Returns
+        -------
+        Learner
+            The fitted learner.
+        """
         positives = read_example(positive_file)
         negatives = read_example(negative_file) if negative_file else []
         for path in (positive_file, negative_file):
@@ -156,14 +210,27 @@ class Learner(_TableFitting, _Explaining):
         return self.fit(positives + negatives, [1] * len(positives) + [0] * len(negatives))
 
     def cross_validate(self, X, y=None, folds=5, shuffle=True, target=None, positive=None):
-        """Per-fold test accuracies of a k-fold cross-validation on ``X``,
-        ``y`` (the candidates are built once from all positives); kept in
-        ``cv_scores_`` and returned. ``folds`` is an int of at least 1 and at
-        most the number of negatives and of positives.
+        """Per-fold test accuracies of a k-fold cross-validation.
 
-        For a table, each fold is fitted as ``fit`` does on its training rows
-        alone (its own ranges and candidates); folds are stratified by class
-        and shuffled with ``random_state``."""
+        The candidates are built once from all positives. For a table, each
+        fold is fitted as ``fit`` does on its training rows alone (its own
+        ranges and candidates); folds are stratified by class and shuffled
+        with ``random_state``.
+
+        Parameters
+        ----------
+        X, y, target, positive
+            The examples and labels, as for ``fit``.
+        folds : int, default 5
+            At least 1 and at most the number of negatives and of positives.
+        shuffle : bool, default True
+            Shuffle the examples before cutting the folds.
+
+        Returns
+        -------
+        list of float
+            One test accuracy per fold, also kept in ``cv_scores_``.
+        """
         if is_table(X, target):
             return self._cross_validate_table(X, y, folds, shuffle, target, positive)
         learning, positives, negatives = self._prepare(X, y)
@@ -199,10 +266,26 @@ class Learner(_TableFitting, _Explaining):
             raise _not_fitted()
 
     def predict(self, X):
-        """A numpy array of 0/1: 1 where the theory proves the example in the
-        engine (all examples in one engine call). For a learner fitted on a
-        table, ``X`` is a table of the same columns and the array holds one
-        class per row."""
+        """Label examples by proving them with the theory.
+
+        Parameters
+        ----------
+        X : list of str, or pandas.DataFrame
+            Example texts; for a learner fitted on a table, a table of the
+            same columns.
+
+        Returns
+        -------
+        numpy.ndarray
+            1 where the theory proves the example in the engine (all
+            examples in one engine call), else 0; for a table, one class per
+            row.
+
+        Raises
+        ------
+        sklearn.exceptions.NotFittedError or AttributeError
+            Before ``fit``.
+        """
         self._fitted()
         if is_table(X):
             return self._predict_table(X)
@@ -213,8 +296,21 @@ class Learner(_TableFitting, _Explaining):
         return _array([int(p) for p in self._proved_each(self.theory_, texts)])
 
     def score(self, X, y=None):
-        """Accuracy of ``predict(X)`` against ``y`` (for a table fitted with
-        ``target=``, ``y`` may be left out: the target column of ``X``)."""
+        """Accuracy of ``predict(X)`` against ``y``.
+
+        Parameters
+        ----------
+        X : list of str, or pandas.DataFrame
+            The examples, as for ``predict``.
+        y : array-like, optional
+            The true labels; for a table fitted with ``target=``, may be left
+            out (the target column of ``X``).
+
+        Returns
+        -------
+        float
+            The share of examples labelled right.
+        """
         if is_table(X):
             self._fitted()
             return self._score_table(X, y)
@@ -227,10 +323,26 @@ class Learner(_TableFitting, _Explaining):
     # ------------------------------------------------------------ storage
 
     def save(self, path, dataset=None):
-        """Write the theory to ``path`` (see ``save_theory``) with the
-        learning options and training scores in its header, and the
-        background file it was learned with (when it was given as a file
-        that still holds what was read) by path and SHA-256."""
+        """Write the theory to a file with the learning options and training
+        scores in its header (see ``save_theory``).
+
+        The header also names the background file the theory was learned
+        with (when it was given as a file that still holds what was read),
+        by path and SHA-256.
+
+        Parameters
+        ----------
+        path : str or os.PathLike
+            The theory file.
+        dataset : str, optional
+            A data set name for the header.
+
+        Warns
+        -----
+        RuntimeWarning
+            When the background file changed since the fit or is gone; the
+            saved theory then names no background.
+        """
         self._fitted()
         options = {name: getattr(self, name) for name in _SAVED}
         save_theory(self.theory_, path, options=options, dataset=dataset,
@@ -253,17 +365,39 @@ class Learner(_TableFitting, _Explaining):
 
     @classmethod
     def load(cls, path, background=None, **params):
-        """A learner predicting with the theory of file ``path``.
+        """A learner predicting with the theory of a file.
 
-        Its background is ``background``, or else the file the header names:
-        its path is taken relative to the theory file, and it is used only
-        when its content has the SHA-256 the header records (otherwise, and
-        for older files without one, ValueError asks for ``background=``).
-        Parameters given here (any constructor parameter, such as
-        ``sandbox=True`` or ``time_limit=10``) win over the header's options;
-        those are checked like constructor arguments, and the header can
-        shorten the time bound but never lengthen or remove it. ``rules_``
-        is not set (no training examples)."""
+        ``rules_`` is not set (no training examples).
+
+        Parameters
+        ----------
+        path : str or os.PathLike
+            A theory file, as ``save`` writes it.
+        background : optional
+            The background (as for the constructor). Default: the file the
+            header names; its path is taken relative to the theory file, and
+            it is used only when its content has the SHA-256 the header
+            records.
+        **params
+            Any constructor parameter, such as ``sandbox=True`` or
+            ``time_limit=10``; these win over the header's options. Those
+            are checked like constructor arguments, and the header can
+            shorten the time bound but never lengthen or remove it.
+
+        Returns
+        -------
+        Learner
+            A fitted learner.
+
+        Raises
+        ------
+        ValueError
+            When no background is given and the header names none, or one
+            whose content changed (and for older files without a SHA-256);
+            for header options out of range.
+        TypeError
+            For an unknown parameter, or a header option of the wrong kind.
+        """
         unknown = set(params) - set(_PARAMS[1:])
         if unknown:
             raise TypeError(f"Learner.load got an unknown parameter {sorted(unknown)[0]!r}")
@@ -289,9 +423,6 @@ class Learner(_TableFitting, _Explaining):
 Learner.__doc__ = (
     """Learns a theory of Horn clauses from labelled example texts.
 
-    >>> learner = Learner("BK.pl", max_literals=2).fit(examples, labels)
-    >>> learner.predict(["grandparent(ann,carl)"]), learner.explain("grandparent(ann,carl)")
-
     Nothing is done in the constructor; parameter values are checked by
     ``fit`` (TypeError or ValueError naming the parameter).
     ``decision_function`` and ``predict_proba`` are not offered: a theory
@@ -311,6 +442,49 @@ Learner.__doc__ = (
     frequent class), a row proved by none the most frequent class; with
     ``positive`` given the labels become 1 (that class) and 0. The
     ``background`` parameter adds facts (its default file name is not read).
+    Rules that read only their row's own columns are evaluated as numpy
+    masks over the encoded columns (rows in chunks), not in the engine.
 
-    """ + _parameters_doc().replace("\n", "\n    ")
+    """ + _parameters_doc().lstrip() + """
+
+    Attributes
+    ----------
+    theory_ : list of str
+        The learned rules in Prolog form (body literals joined by ",").
+    rules_ : pandas.DataFrame
+        One row per rule: the rule, the training positives and negatives it
+        proves alone and its precision.
+    training_scores_ : dict
+        Accuracy, precision, sensitivity, specificity and F1 score of the
+        theory on the training examples.
+    time_learn_ : float
+        Seconds the learning took.
+    classes_ : numpy.ndarray
+        The labels: 0 and 1, or a table's classes.
+    cv_scores_ : list of float
+        The per-fold test accuracies of the last ``cross_validate``.
+    encoder_, theories_ : TableEncoder, dict
+        After a fit on a table: the fitted encoder, and class -> rules.
+
+    See Also
+    --------
+    vantor_learn : the learner as a function of bottom-clause dictionaries.
+    TableEncoder : the encoding of tables.
+
+    Examples
+    --------
+    In a folder holding the family example (``examples/family``):
+
+    >>> pos = read_example("pos_example.f")
+    >>> neg = read_example("neg_example.n")
+    >>> learner = Learner("BK.pl", random_state=0)
+    >>> learner.fit(pos + neg, [1] * len(pos) + [0] * len(neg)).theory_
+    ['grandparent(A,B):-parent(A,C),parent(C,B)']
+    >>> learner.predict(["grandparent(arthur,diana)", "grandparent(diana,arthur)"])
+    array([1, 0])
+    >>> learner.explain("grandparent(arthur,diana)")[0]["bindings"]
+    {'A': 'arthur', 'B': 'diana', 'C': 'charles'}
+    >>> learner.score(pos + neg, [1] * len(pos) + [0] * len(neg))
+    1.0
+    """
 )

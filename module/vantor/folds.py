@@ -35,16 +35,26 @@ Source = Union[BottomClauses, str, os.PathLike]
 class VantorFold:
     """The folds of a positive and a negative bottom-clause dictionary.
 
-    ``VantorFold(pos, neg, pos_d, neg_d)`` stores, in this order:
+    ``VantorFold(pos, neg, pos_d, neg_d)`` stores its four fields in this
+    order. The record stores what it is given and checks nothing; two
+    records are equal when their four fields are equal.
 
-    - ``pos_fold``: fold number (0, 1, ...) -> dictionary of that fold's
-      positive examples;
-    - ``neg_fold``: the same for the negative examples;
-    - ``pos_dict``: the complete positive bottom-clause dictionary;
-    - ``neg_dict``: the complete negative bottom-clause dictionary.
+    Attributes
+    ----------
+    pos_fold : dict
+        Fold number (0, 1, ...) -> dictionary of that fold's positive
+        examples.
+    neg_fold : dict
+        The same for the negative examples.
+    pos_dict : dict
+        The complete positive bottom-clause dictionary.
+    neg_dict : dict
+        The complete negative bottom-clause dictionary.
 
-    The record stores what it is given and checks nothing; two records are
-    equal when their four fields are equal.
+    Examples
+    --------
+    >>> VantorFold({0: {"g(a).": []}}, {0: {}}, {"g(a).": []}, {})
+    VantorFold(pos_fold={0: <1 example>}, neg_fold={0: <0 examples>}, pos_dict=<1 example>, neg_dict=<0 examples>)
     """
 
     __slots__ = ("pos_fold", "neg_fold", "pos_dict", "neg_dict")
@@ -93,9 +103,24 @@ def _describe_fold_map(value):
 
 
 def label_dictionary(dict_1: BottomClauses, label: Any) -> BottomClauses:
-    """The entries of ``dict_1`` whose keys occur in ``label``, in ``label``'s order.
+    """The entries of a dictionary whose keys occur in ``label``, in ``label``'s order.
 
-    Keys of ``label`` that ``dict_1`` lacks are skipped.
+    Parameters
+    ----------
+    dict_1 : dict
+        A bottom-clause dictionary.
+    label : iterable
+        Keys; those ``dict_1`` lacks are skipped.
+
+    Returns
+    -------
+    dict
+        The chosen entries.
+
+    Examples
+    --------
+    >>> label_dictionary({"a": [1], "b": [2]}, ["b", "c", "a"])
+    {'b': [2], 'a': [1]}
     """
     return {key: dict_1[key] for key in label if key in dict_1}
 
@@ -158,16 +183,37 @@ def split_examples(data: Source, shuffle: bool = True,
                    test_size: Union[int, float] = 0.25) -> tuple[BottomClauses, BottomClauses]:
     """Split one bottom-clause dictionary into a training and a test part.
 
-    ``data`` is a dictionary or the name of a file holding a stored one (an
-    empty file is an error). With ``shuffle`` true the example order is
-    permuted with the host's ``random`` module first. ``test_size`` of at
-    most 1 is the fraction of test examples (the training size is
-    ``int((1 - test_size) * n)`` in double precision); above 1 it is the
-    number of test examples and must be an integer. A training size below
-    zero counts from the end: all but the last ``-size`` examples train.
+    Parameters
+    ----------
+    data : dict, str or os.PathLike
+        A dictionary or the name of a file holding a stored one (an empty file
+        is an error).
+    shuffle : bool, default True
+        Permute the example order with Python's ``random`` module first.
+    test_size : int or float, default 0.25
+        At most 1: the fraction of test examples (the training size is
+        ``int((1 - test_size) * n)`` in double precision); above 1: the number
+        of test examples, an integer. A training size below zero counts from
+        the end: all but the last ``-size`` examples train.
 
-    Returns (training dictionary, test dictionary), both in the (possibly
-    shuffled) id order.
+    Returns
+    -------
+    train, test : dict
+        Both in the (possibly shuffled) example order.
+
+    Raises
+    ------
+    TypeError
+        For a ``test_size`` that is no number, a count that is no integer, or
+        ``data`` that is no dictionary or file name.
+
+    Examples
+    --------
+    >>> bottom_clause_generation(tqdm_disable=True)
+    ('positive_bottom_clause', 'negative_bottom_clause')
+    >>> train, test = split_examples("positive_bottom_clause", shuffle=False)
+    >>> len(train), list(test)
+    (6, ['grandparent(martin,peter).', 'grandparent(nora,peter).'])
     """
     if isinstance(data, (str, os.PathLike)):
         dictionary = _load_stored(data, "data")
@@ -196,12 +242,30 @@ def vantor_train_test_split(
 ) -> tuple[BottomClauses, BottomClauses, BottomClauses, BottomClauses]:
     """Split the positive and the negative bottom clauses into training and test parts.
 
-    Each source is a dictionary or the name of a stored one; a false source
-    (such as an empty name) leaves its two parts empty. The positives are
-    split (and shuffled) before the negatives. See ``split_examples`` for
-    ``test_size`` and ``shuffle``.
+    The positives are split (and shuffled) before the negatives.
 
-    Returns (positive training, positive test, negative training, negative test).
+    Parameters
+    ----------
+    test_size : int or float, default 0.25
+        As for ``split_examples``.
+    shuffle : bool, default False
+        As for ``split_examples``.
+    positive_file_dictionary, negative_file_dictionary : dict, str or os.PathLike
+        Dictionaries or the names of stored ones (default
+        'positive_bottom_clause' and 'negative_bottom_clause'); a false source
+        (such as an empty name) leaves its two parts empty.
+
+    Returns
+    -------
+    pos_train, pos_test, neg_train, neg_test : dict
+        The four parts.
+
+    Examples
+    --------
+    >>> bottom_clause_generation(tqdm_disable=True)
+    ('positive_bottom_clause', 'negative_bottom_clause')
+    >>> [len(part) for part in vantor_train_test_split(test_size=0.25)]
+    [6, 2, 6, 2]
     """
     _check_test_size(test_size)
     pos_train, pos_test, neg_train, neg_test = {}, {}, {}, {}
@@ -214,15 +278,39 @@ def vantor_train_test_split(
 
 def vantor_folds_generation(data: Source, folds: int,
                             shuffle: Any) -> tuple[FoldMap, BottomClauses]:
-    """Cut one bottom-clause dictionary into ``folds`` consecutive folds.
+    """Cut one bottom-clause dictionary into consecutive folds.
 
-    ``data`` is used as the dictionary only when it is exactly a ``dict``;
-    anything else is taken as the name of a stored dictionary file. The ids
-    are shuffled only when ``shuffle == True`` (so 1 shuffles and "yes" does
-    not). With n examples the first ``n % folds`` folds hold ``n // folds + 1``
+    With n examples the first ``n % folds`` folds hold ``n // folds + 1``
     examples and the others ``n // folds``.
 
-    Returns (fold number -> dictionary of that fold, complete dictionary).
+    Parameters
+    ----------
+    data : dict, str or os.PathLike
+        Used as the dictionary only when it is exactly a ``dict``; anything
+        else is taken as the name of a stored dictionary file.
+    folds : int
+        The number of folds, at least 1.
+    shuffle : object
+        The ids are shuffled only when ``shuffle == True`` (so 1 shuffles and
+        "yes" does not).
+
+    Returns
+    -------
+    fold_map : dict
+        Fold number -> dictionary of that fold.
+    dictionary : dict
+        The complete dictionary.
+
+    Raises
+    ------
+    ValueError
+        For ``folds`` below 1.
+
+    Examples
+    --------
+    >>> folds, whole = vantor_folds_generation({"a": [], "b": [], "c": []}, 2, False)
+    >>> folds
+    {0: {'a': [], 'b': []}, 1: {'c': []}}
     """
     count = _check_folds(folds)
     if type(data) is dict:
@@ -246,12 +334,33 @@ def vantor_folds(
     positive_file_dictionary: Source = "positive_bottom_clause",
     negative_file_dictionary: Source = "negative_bottom_clause",
 ) -> "VantorFold":
-    """The folds of the positive and the negative bottom clauses, as a ``VantorFold``.
+    """The folds of the positive and the negative bottom clauses.
 
-    Each source is a dictionary or the name of a stored one; a false source
-    leaves its fold map and dictionary empty. Positives are cut (and
-    shuffled) before negatives. Give ``vantor_cross_validation`` the same
-    number as its ``k_fold``.
+    Positives are cut (and shuffled) before negatives. Give
+    ``vantor_cross_validation`` the same number as its ``k_fold``.
+
+    Parameters
+    ----------
+    folds : int, default 2
+        The number of folds.
+    shuffle : object, default False
+        Shuffle when ``shuffle == True`` (see ``vantor_folds_generation``).
+    positive_file_dictionary, negative_file_dictionary : dict, str or os.PathLike
+        Dictionaries or the names of stored ones (default
+        'positive_bottom_clause' and 'negative_bottom_clause'); a false source
+        leaves its fold map and dictionary empty.
+
+    Returns
+    -------
+    VantorFold
+        The fold maps and the complete dictionaries.
+
+    Examples
+    --------
+    >>> bottom_clause_generation(tqdm_disable=True)
+    ('positive_bottom_clause', 'negative_bottom_clause')
+    >>> vantor_folds(folds=4, shuffle=True)
+    VantorFold(pos_fold={0: <2 examples>, 1: <2 examples>, 2: <2 examples>, 3: <2 examples>}, neg_fold={0: <2 examples>, 1: <2 examples>, 2: <2 examples>, 3: <2 examples>}, pos_dict=<8 examples>, neg_dict=<8 examples>)
     """
     _check_folds(folds)
     pos_fold, neg_fold, pos_dict, neg_dict = {}, {}, {}, {}
@@ -306,29 +415,62 @@ def vantor_cross_validation(kfolds: VantorFold, file: Union[str, os.PathLike] = 
 
     The candidate rules are built once from all positive examples
     (``kfolds.pos_dict``; the head is its first example), so held-out
-    positives shape them too; with ``candidates_per_fold=True`` (a
-    keyword-only option) each fold builds its own from its training
-    positives alone, and held-out examples shape nothing. Then, for each fold
-    i from 0 to ``k_fold - 1``, a theory is learned on the other folds and
-    scored in the Prolog engine on fold i. Coverage caches are shared by all
-    folds, so each example's coverage is computed once. Unless ``verbose``,
-    each fold prints its theory and its training and test tables.
+    positives shape them too; with ``candidates_per_fold=True`` each fold
+    builds its own from its training positives alone, and held-out examples
+    shape nothing. Then, for each fold i from 0 to ``k_fold - 1``, a theory is
+    learned on the other folds and scored in the Prolog engine on fold i.
+    Coverage caches are shared by all folds, so each example's coverage is
+    computed once. Unless ``verbose``, each fold prints its theory and its
+    training and test tables.
 
-    Every other parameter means what it means for ``vantor_learn``; unlike
-    there, the candidates are not re-sorted by length. Give ``k_fold`` the
-    number of folds ``vantor_folds(folds=...)`` made. ``constant_set``,
+    Parameters
+    ----------
+    kfolds : VantorFold
+        The folds, from ``vantor_folds``.
+    file : str or os.PathLike, default 'BK.pl'
+        The background file.
+    k_fold : int, default 10
+        The number of folds ``vantor_folds(folds=...)`` made.
+    candidates_per_fold : bool, default False
+        Keyword only: build the candidates of each fold from its training
+        positives alone.
+
+    Returns
+    -------
+    Vantor
+        ``hypothesis`` is the last fold's theory; the five measure fields are
+        lists with one test value per fold; ``time_learn`` is the whole call's
+        wall-clock time in seconds, Prolog evaluations included; ``theories``
+        holds every fold's theory, in fold order.
+
+    Raises
+    ------
+    ValueError
+        For ``k_fold`` below 1.
+    KeyError
+        When ``kfolds`` holds fewer folds than ``k_fold``.
+    IndexError
+        For an empty ``kfolds.pos_dict``.
+    KeyboardInterrupt
+        When interrupted; and whatever learning or the Prolog engine raises
+        (no partial result).
+
+    Notes
+    -----
+    Every learning option means what it means for ``vantor_learn``; unlike
+    there, the candidates are not re-sorted by length. ``constant_set``,
     ``meta_rule`` and ``key_size`` default to a new empty value per call.
 
-    Raises ValueError for ``k_fold`` below 1, KeyError when ``kfolds`` holds
-    fewer folds than ``k_fold``, IndexError for an empty ``kfolds.pos_dict``,
-    KeyboardInterrupt when interrupted, and whatever learning or the Prolog
-    engine raises (no partial result).
-
-    Returns ``Vantor(H, accuracies, precisions, sensitivities, specificities,
-    fscores, time_learn)``: ``H`` is the last fold's theory, the five measure
-    fields are lists with one test value per fold, and ``time_learn`` is the
-    whole call's wall-clock time in seconds, Prolog evaluations included.
-    The record's ``theories`` holds every fold's theory, in fold order.
+    Examples
+    --------
+    >>> bottom_clause_generation(tqdm_disable=True)
+    ('positive_bottom_clause', 'negative_bottom_clause')
+    >>> folds = vantor_folds(folds=4, shuffle=True)
+    >>> cv = vantor_cross_validation(folds, file="BK.pl", k_fold=4, verbose=True)
+    >>> cv.accuracy
+    [1.0, 1.0, 1.0, 1.0]
+    >>> cv.hypothesis
+    ['grandparent(A,B):-parent(A,C),parent(C,B)']
     """
     return _cross_validation_run(kfolds, file, k_fold, options, candidates_per_fold)[0]
 

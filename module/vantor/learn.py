@@ -40,26 +40,64 @@ def compute_coverage(BK: BottomClauses, head: str, BT: list[str], head_dic: Any,
                      hypo_set_dic: dict, rule_set_dic: dict, constant: list[str], optimize: bool,
                      verbose: bool, reduce_bc: bool, bc_count: int,
                      rule_noise_check: bool) -> tuple[HypothesisLists, dict, dict]:
-    """Hypothesis lists of every example of ``BK``; returns
-    ``(final_hypo, hypo_set_dic, rule_set_dic)``.
+    """Hypothesis lists of every example of a bottom-clause dictionary.
 
     For each candidate of ``BT``, every choice of one bottom-clause literal per
     body literal (same predicate; a predicate repeated k times draws from k
     disjoint chunks of its literals) that is linked to ``head`` gives the rule
     ``rename_variables([[head] + choice])``. Rules with a body literal that
-    repeats an argument are left out; with ``rule_noise_check`` each rule goes
-    through ``normalise_rule``; with ``optimize`` the literal choices are first
-    narrowed by ``match_literals``; with ``reduce_bc`` each bottom clause is
-    first sampled down to ``bc_count`` literals (ValueError naming the example
-    when it is shorter).
+    repeats an argument are left out.
 
-    The two caches are read and extended in place and returned:
-    ``hypo_set_dic`` maps an example text to its list (an example already
-    there is not recomputed and its very list object is used);
-    ``rule_set_dic`` maps the ascending tuple of a choice's literal texts to
-    its rule text (or ``[]``), so the first order met for a set of literals
-    fixes its text. ``head_dic`` is not used. A progress bar goes to stderr
-    unless ``verbose``.
+    Parameters
+    ----------
+    BK : dict
+        Bottom-clause dictionary (example text -> bottom clause).
+    head : str
+        The variabilised head, such as ``'grandparent(A,B)'``.
+    BT : list of str
+        The candidate rules (internal form, body joined by "&").
+    head_dic : object
+        Not used.
+    hypo_set_dic : dict
+        Cache, read and extended in place: example text -> its list (an example
+        already there is not recomputed and its very list object is used).
+    rule_set_dic : dict
+        Cache, read and extended in place: ascending tuple of a choice's literal
+        texts -> its rule text (or ``[]``), so the first order met for a set of
+        literals fixes its text.
+    constant : list of str
+        Terms that stay constants.
+    optimize : bool
+        Narrow the literal choices first with ``match_literals``.
+    verbose : bool
+        True hides the progress bar (shown on stderr otherwise).
+    reduce_bc : bool
+        Sample every bottom clause down to ``bc_count`` literals first.
+    bc_count : int
+        The sample size of ``reduce_bc``.
+    rule_noise_check : bool
+        Pass every rule through ``normalise_rule``.
+
+    Returns
+    -------
+    final_hypo : list of list of str
+        One list of rule texts per example of ``BK``, in its order.
+    hypo_set_dic, rule_set_dic : dict
+        The two caches.
+
+    Raises
+    ------
+    ValueError
+        With ``reduce_bc``, for a bottom clause shorter than ``bc_count``
+        (naming the example).
+
+    Examples
+    --------
+    >>> bottoms = {"g(a,c).": ["p(A,C)", "p(C,B)", "m(A)"]}
+    >>> lists, _, _ = compute_coverage(bottoms, "g(A,B)", ["g(A,B):-p(A,C)&p(C,B)", "g(A,B):-m(A)"],
+    ...                                None, {}, {}, [], False, True, False, 20, False)
+    >>> lists
+    [['g(A,B):-p(A,C)&p(C,B)', 'g(A,B):-m(A)']]
     """
     del head_dic
     final_hypo = _core._compute_coverage(BK, head, BT, hypo_set_dic, rule_set_dic, constant,
@@ -69,52 +107,171 @@ def compute_coverage(BK: BottomClauses, head: str, BT: list[str], head_dic: Any,
 
 
 def rename_variables(Hypo: list[list[str]]) -> Union[str, list]:
-    """Canonical variable names (A, B, ... by first appearance) for ``Hypo``,
-    a list of literal lists; returns the rule ``head:-b1&...&bn`` or ``[]``
-    when a renamed literal collapses into an equal one. Constants stay."""
+    """Canonical variable names for a rule given as a list of literal lists.
+
+    Parameters
+    ----------
+    Hypo : list of list of str
+        One list holding the head and the body literals.
+
+    Returns
+    -------
+    str or list
+        The rule ``head:-b1&...&bn`` with variables named A, B, ... by first
+        appearance (constants stay), or ``[]`` when a renamed literal collapses
+        into an equal one.
+
+    Examples
+    --------
+    >>> rename_variables([["g(X,Y)", "p(X,Z)", "p(Z,Y)"]])
+    'g(A,B):-p(A,C)&p(C,B)'
+    """
     return _core._rename_variables(Hypo)
 
 
 def match_literals(list_1: list[list[str]], constant_1: Any) -> list[list[str]]:
-    """Per position, drop literals that are variants of an earlier kept one and
-    rename later positions' variables onto the kept literal's.
-    ``constant_1`` is not used."""
+    """Drop, per position, literals that are variants of an earlier kept one.
+
+    Later positions' variables are renamed onto the kept literal's.
+
+    Parameters
+    ----------
+    list_1 : list of list of str
+        Literal choices, one list per body position.
+    constant_1 : object
+        Not used.
+
+    Returns
+    -------
+    list of list of str
+        The narrowed choices.
+
+    Examples
+    --------
+    >>> match_literals([["p(A,C)", "p(A,D)"], ["q(C)", "q(D)"]], None)
+    [['p(A,C)'], ['q(C)']]
+    """
     del constant_1
     return _core._match_literals(list_1)
 
 
 def normalise_rule(H: list[str]) -> list[str]:
-    """Each rule of ``H`` reshaped into a chain from the head's first argument
-    (body ordered by first argument, walked first to last argument); a rule
-    whose chain never reaches the head's last argument is dropped, one whose
-    first literal carries the head's arguments is cut to that literal."""
+    """Reshape each rule into a chain from the head's first argument.
+
+    The body is ordered by first argument and walked from the head's first to
+    its last argument; a rule whose chain never reaches the head's last
+    argument is dropped, one whose first literal carries the head's arguments
+    is cut to that literal.
+
+    Parameters
+    ----------
+    H : list of str
+        Rules in the internal form (body joined by "&").
+
+    Returns
+    -------
+    list of str
+        The reshaped rules.
+
+    Examples
+    --------
+    >>> normalise_rule(["g(A,B):-p(C,B)&p(A,C)"])
+    ['g(A,B):-p(A,C)&p(C,B)']
+    """
     return _core._normalise_rule(H)
 
 
 def filter_by_min_pos(P: HypothesisLists, min_pos: Union[int, float]) -> CoverMap:
-    """``pos_cover``: rule text -> ascending positions of the entries of ``P``
-    that contain it, for rules in at least ``min_pos`` entries; keys in order
-    of first occurrence."""
+    """The rules in at least ``min_pos`` hypothesis lists of the positives.
+
+    Parameters
+    ----------
+    P : list of list of str
+        The hypothesis lists of the positive examples (``compute_coverage``).
+    min_pos : int or float
+        Least number of lists a rule must occur in.
+
+    Returns
+    -------
+    dict
+        ``pos_cover``: rule text -> ascending positions of the lists of ``P``
+        that contain it; keys in order of first occurrence.
+
+    Examples
+    --------
+    >>> filter_by_min_pos([["g(A,B):-p(A,B)", "g(A,B):-q(A,B)"], ["g(A,B):-p(A,B)"]], 2)
+    {'g(A,B):-p(A,B)': [0, 1]}
+    """
     return _core._filter_by_min_pos(P, min_pos)
 
 
 def filter_by_max_neg(dic_p: CoverMap, P: HypothesisLists,
                       max_neg: Union[int, float]) -> CoverMap:
-    """``neg_cover``: for each key of ``dic_p`` (in its order) produced for at
-    most ``max_neg`` entries of ``P``, the ascending positions of those
-    entries."""
+    """The rules of ``dic_p`` in at most ``max_neg`` hypothesis lists of the negatives.
+
+    Parameters
+    ----------
+    dic_p : dict
+        ``pos_cover`` from ``filter_by_min_pos``.
+    P : list of list of str
+        The hypothesis lists of the negative examples.
+    max_neg : int or float
+        Most lists a rule may occur in.
+
+    Returns
+    -------
+    dict
+        ``neg_cover``: for each key of ``dic_p`` (in its order) kept, the
+        ascending positions of the lists that contain it.
+
+    Examples
+    --------
+    >>> pos_cover = {"g(A,B):-p(A,B)": [0, 1], "g(A,B):-q(A,B)": [0]}
+    >>> filter_by_max_neg(pos_cover, [["g(A,B):-q(A,B)"], []], 0)
+    {'g(A,B):-p(A,B)': []}
+    """
     return _core._filter_by_max_neg(dic_p, P, max_neg)
 
 
 def select_theory(P: CoverMap, N: CoverMap, p: int, n: int, function: Any, verbose: bool,
                   pi: bool, re: bool) -> list[str]:
-    """Greedy theory over the keys of ``N``, seeded with the best
-    (positives - negatives) rule and grown while training accuracy strictly
-    rises; returned with bodies joined by ",". With ``re`` the rules are
-    rewritten by ``make_recursive_rules(chain_rule_body(...))``, else with
-    ``pi`` by ``postprocess_hypotheses``. Unless ``verbose``, prints the
-    banner and the theory. ``function`` is not used. A rule without positives
-    and negatives, or ``p + n == 0``, raises ZeroDivisionError."""
+    """Greedy theory over the keys of ``N``.
+
+    Seeded with the best (positives - negatives) rule and grown while training
+    accuracy strictly rises.
+
+    Parameters
+    ----------
+    P, N : dict
+        ``pos_cover`` and ``neg_cover`` (rule text -> covered positions).
+    p, n : int
+        The numbers of positive and negative examples.
+    function : object
+        Not used.
+    verbose : bool
+        A quiet switch: unless true, prints the banner and the theory.
+    pi : bool
+        Rewrite the rules with ``postprocess_hypotheses`` (when ``re`` is
+        false).
+    re : bool
+        Rewrite the rules by ``make_recursive_rules(chain_rule_body(...))``.
+
+    Returns
+    -------
+    list of str
+        The theory, bodies joined by ",".
+
+    Raises
+    ------
+    ZeroDivisionError
+        For a rule without positives and negatives, or ``p + n == 0``.
+
+    Examples
+    --------
+    >>> select_theory({"g(A,B):-p(A,B)": [0, 1]}, {"g(A,B):-p(A,B)": []}, 2, 2,
+    ...               None, True, False, False)
+    ['g(A,B):-p(A,B)']
+    """
     del function
     theory, announce = _core._select_theory(P, N, p, n, bool(pi), bool(re))
     if announce and not verbose:
@@ -123,24 +280,70 @@ def select_theory(P: CoverMap, N: CoverMap, p: int, n: int, function: Any, verbo
 
 
 def chain_rule_body(H: list[str]) -> list[str]:
-    """Each rule's body re-ordered into a first-to-last-argument chain from
-    the head's first argument; literals never reached are dropped. The walk
-    ends after the pass that reaches the head's last argument, or after a
-    pass that adds nothing."""
+    """Each rule's body re-ordered into a chain from the head's first argument.
+
+    Literals never reached are dropped. The walk ends after the pass that
+    reaches the head's last argument, or after a pass that adds nothing.
+
+    Parameters
+    ----------
+    H : list of str
+        Rules in the internal form.
+
+    Returns
+    -------
+    list of str
+        The re-ordered rules.
+
+    Examples
+    --------
+    >>> chain_rule_body(["g(A,B):-p(C,B)&p(A,C)&q(D)"])
+    ['g(A,B):-p(A,C)&p(C,B)']
+    """
     return _core._chain_rule_body(H)
 
 
 def make_recursive_rules(H: list[str]) -> list[str]:
-    """Single-predicate chains become a step rule (calling the head's
-    predicate) and a base rule; one-literal rules stay; chains mixing
-    predicates are dropped, as is a step or base rule whose renaming
-    collapses (it cannot be written as a rule)."""
+    """Rewrite chains of one predicate into recursive rules.
+
+    Single-predicate chains become a step rule (calling the head's predicate)
+    and a base rule; one-literal rules stay; chains mixing predicates are
+    dropped, as is a step or base rule whose renaming collapses (it cannot be
+    written as a rule).
+
+    Parameters
+    ----------
+    H : list of str
+        Chain rules in the internal form.
+
+    Returns
+    -------
+    list of str
+        The rewritten rules.
+
+    Examples
+    --------
+    >>> make_recursive_rules(["path(A,B):-edge(A,C)&edge(C,B)"])
+    ['path(A,B):-edge(A,C)&path(C,B)', 'path(A,B):-edge(A,B)']
+    """
     return _core._make_recursive_rules(H)
 
 
 def postprocess_hypotheses(H: list[str], length: int = 2) -> list[str]:
-    """Rewriting with invented predicates is not provided yet: returns ``H``
-    unchanged (``length`` is accepted for the interface)."""
+    """Rewriting with invented predicates; not provided yet.
+
+    Parameters
+    ----------
+    H : list of str
+        Rules.
+    length : int, default 2
+        Accepted for the interface.
+
+    Returns
+    -------
+    list of str
+        ``H`` unchanged.
+    """
     del length
     return H
 
@@ -151,24 +354,61 @@ def vantor_learn(Training_pos: BottomClauses, Training_neg: BottomClauses,
                  options: LearnOptions) -> Vantor:
     """Learn a theory from positive and negative bottom-clause dictionaries.
 
-    Runs, in this order: the head (first positive example, variabilised), the
-    arity table (sorts the sampled bottom clauses of ``Training_pos`` in
-    place), the relation chains (seed ``random`` with the number of
-    positives), the templates (``meta_rule`` when given, else generated), their
-    instantiation (sorted longest text first), coverage of the positives then
-    the negatives with shared caches, the ``min_pos`` / ``max_neg`` filters and
-    the greedy selection; then evaluates the theory on the training examples
-    in SWI-Prolog (``file`` is the background file) and returns a ``Vantor``
-    record whose ``time_learn`` excludes that evaluation. Unless ``verbose``,
-    prints the theory and the training tables. ``eval_fn`` is accepted and
-    not used (selection scores by accuracy).
+    With the default options it runs, in this order: the head (first
+    positive example, variabilised), the arity table (sorts the sampled
+    bottom clauses of ``Training_pos`` in place), the relation chains (seed
+    ``random`` with the number of positives), the templates (``meta_rule``
+    when given, else generated), their instantiation (sorted longest text
+    first), coverage of the positives then the negatives with shared caches,
+    the ``min_pos`` / ``max_neg`` filters and the greedy selection; then it
+    evaluates the theory on the training examples in SWI-Prolog. With
+    ``coverage='prolog'`` the candidates are proved in the engine instead,
+    and ``selection='cover'`` chooses the rules by their ``eval_fn`` score
+    (see the learning options below). Unless ``verbose``, prints the theory
+    and the training tables.
 
+    Parameters
+    ----------
+    Training_pos, Training_neg : dict
+        Bottom-clause dictionaries (example text -> bottom clause), as
+        ``bottom_clause_generation(..., container='memory')`` returns them.
+    file : str or os.PathLike, default 'BK.pl'
+        The background file the theory is evaluated with.
+
+    Returns
+    -------
+    Vantor
+        The theory (rules in Prolog form) with its training measures;
+        ``time_learn`` excludes the evaluation.
+
+    Raises
+    ------
+    IndexError
+        For an empty ``Training_pos``.
+    ValueError
+        When ``key_size`` exceeds the number of positives, or for an option
+        out of range.
+    TypeError
+        When a dictionary is given as a file name (load it with
+        ``read_pickle`` or build it with
+        ``bottom_clause_generation(..., container='memory')``), or for an
+        option of the wrong kind.
+    KeyboardInterrupt
+        When interrupted (no working file is left behind).
+
+    Notes
+    -----
     ``constant_set``, ``meta_rule`` and ``key_size`` default to a new empty
-    value per call. Raises IndexError for an empty ``Training_pos``, ValueError
-    when ``key_size`` exceeds the number of positives, TypeError when a
-    dictionary is given as a file name (load it with ``read_pickle`` or build
-    it with ``bottom_clause_generation(..., container='memory')``), and
-    KeyboardInterrupt when interrupted (no working file is left behind).
+    value per call.
+
+    Examples
+    --------
+    >>> pos, neg = bottom_clause_generation(container="memory", tqdm_disable=True)
+    >>> result = vantor_learn(pos, neg, file="BK.pl", verbose=True)
+    >>> result.hypothesis
+    ['grandparent(A,B):-parent(A,C),parent(C,B)']
+    >>> result.accuracy, result.fscore
+    (1.0, 1.0)
     """
     return _learn_run(Training_pos, Training_neg, file, options)[0]
 

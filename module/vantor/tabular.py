@@ -20,14 +20,15 @@ written to a temporary file beside it and then renamed over it. The writers
 take a ``folder``: relative file names are then placed in that folder
 (made when missing) instead of the working directory.
 """
-import math
-import operator
 import os
-import re
 from typing import Any, Optional, Union
 
 from . import _core
 from ._files import replace_files
+from ._table_cells import (_check_count, _check_unique_columns, _column_values, _condition_for,
+                           _in_folder, _is_missing, _kind, _narrow_float, _numbers,
+                           _numeric_cells, _present, _read_text, _same_file, _text)
+from .encoder import TableEncoder
 
 __all__ = [
     "prepare_logic_rules",
@@ -43,174 +44,6 @@ __all__ = [
 
 Path = Union[str, os.PathLike]
 
-_FLOAT = "float64"
-_INT = "int64"
-
-
-# ---------------------------------------------------------------- helpers
-
-
-def _column_values(data, column):
-    """One column's values as plain Python objects, in row order."""
-    values = data[column]
-    tolist = getattr(values, "tolist", None)
-    return tolist() if callable(tolist) else list(values)
-
-
-# Type names of numeric columns given as texts (numpy's and pandas' own).
-_NUMERIC_NAME = re.compile(r"(u?int|U?Int|float|Float)(8|16|32|64)")
-
-
-def _kind(dtype):
-    """_INT or _FLOAT for a numeric column type, None for any other type.
-
-    Booleans are not numbers here: they stay categorical (True, False).
-    """
-    if dtype == _FLOAT:
-        return _FLOAT
-    if dtype == _INT:
-        return _INT
-    kind = getattr(dtype, "kind", None)
-    if isinstance(kind, str) and kind in ("i", "u", "f"):
-        return _FLOAT if kind == "f" else _INT
-    if isinstance(dtype, str):
-        match = _NUMERIC_NAME.fullmatch(dtype)
-        if match:
-            return _FLOAT if match.group(1).lower() == "float" else _INT
-    return None
-
-
-def _narrow_float(dtype):
-    """"float32" or "float16" for float columns narrower than 64 bits, else None."""
-    size = getattr(dtype, "itemsize", None)
-    if not isinstance(size, int) and isinstance(dtype, str):
-        size = {"float32": 4, "float16": 2}.get(dtype.lower())
-    return {4: "float32", 2: "float16"}.get(size)
-
-
-def _is_missing(value):
-    """None, a NaN of any float type, pandas' NA and NaT."""
-    if value is None:
-        return True
-    if isinstance(value, float):
-        return value != value
-    name = type(value).__name__
-    if name in ("NAType", "NaTType"):
-        return True
-    if type(value).__module__ == "numpy" and getattr(getattr(value, "dtype", None), "kind", "") in "fcmM":
-        return bool(value != value)
-    return False
-
-
-def _present(values):
-    """The cells that hold a value and their row numbers, and the count of
-    missing cells."""
-    kept, rows = [], []
-    for row, v in enumerate(values):
-        if not _is_missing(v):
-            kept.append(v)
-            rows.append(row)
-    return kept, rows, len(values) - len(kept)
-
-
-def _float_text(number, narrow):
-    """A float as Python writes it, or for a narrow column the shortest
-    text that reads back to the same value of that width."""
-    if narrow and math.isfinite(number):
-        import numpy  # narrow float columns only come from numpy or pandas
-
-        # numpy writes a narrow float in its shortest form; repr() of that
-        # text as a Python float gives the usual spelling (2.0, 1e-05, 1e+16).
-        return repr(float(str(getattr(numpy, narrow)(number))))
-    return repr(number)
-
-
-def _numeric_cells(values, kind, narrow):
-    """Numbers and their texts for a column of a numeric type."""
-    if kind == _INT:
-        numbers = [operator.index(v) for v in values]
-        return numbers, [str(n) for n in numbers]
-    numbers = [float(v) for v in values]
-    return numbers, [_float_text(n, narrow) for n in numbers]
-
-
-def _single_line(text):
-    """A name or value as one line of the meta-information file."""
-    return text.replace("\n", " ").replace("\r", " ")
-
-
-def _in_folder(folder, name):
-    """A file name placed in ``folder`` (made when missing); unchanged
-    without a folder or for an absolute name."""
-    if folder is None:
-        return name
-    folder = os.fspath(folder)
-    os.makedirs(folder, exist_ok=True)
-    return os.path.join(folder, os.fspath(name))
-
-
-def _text(value):
-    """A cell as text: floats in repr form, everything else with str()."""
-    if isinstance(value, float):
-        # float() first: numpy's float64 is a float whose repr names its type.
-        return repr(float(value))
-    return str(value)
-
-
-def _numbers(values, column_name):
-    """Numbers and their texts for a numeric column.
-
-    numpy scalars (from columns read without tolist()) become Python ints
-    and floats, so that their text is exactly Python's.
-    """
-    numbers, texts = [], []
-    for row, v in enumerate(values):
-        if isinstance(v, float):
-            n = float(v)
-        elif isinstance(v, int):
-            n = int(v)
-        elif hasattr(type(v), "__index__"):
-            n = operator.index(v)
-        elif hasattr(type(v), "__float__") and not isinstance(v, (str, bytes)):
-            n = float(v)
-        else:
-            raise TypeError(
-                f"column {column_name}, row {row}: expected a number, not "
-                f"{type(v).__name__} {v!r}"
-            )
-        numbers.append(n)
-        texts.append(repr(n) if isinstance(n, float) else str(n))
-    return numbers, texts
-
-
-def _check_count(value, what):
-    if isinstance(value, bool) or not isinstance(value, int):
-        if hasattr(type(value), "__index__") and not isinstance(value, bool):
-            value = operator.index(value)
-        else:
-            raise TypeError(f"{what} must be a whole number of ranges, not {type(value).__name__}")
-    if value < 1:
-        raise ValueError(f"{what} must be at least 1 (the number of ranges), got {value}")
-    # More ranges than any column has values all mean "categorical".
-    return min(value, 2 ** 62)
-
-
-def _condition_for(conditions, column_name):
-    if column_name in conditions:
-        return _check_count(conditions[column_name], f"conditions[{column_name!r}]")
-    return None
-
-
-def _same_file(a, b):
-    return os.path.abspath(os.fspath(a)) == os.path.abspath(os.fspath(b))
-
-
-def _read_text(path):
-    # utf-8-sig: a byte-order mark that an editor put at the start is skipped.
-    with open(path, encoding="utf-8-sig") as handle:
-        return handle.read()
-
-
 # --------------------------------------------------- background and ranges
 
 
@@ -220,17 +53,56 @@ def prepare_logic_rules(data: Any, column_list: list, file_name: Path = "BK.pl",
                         folder: Optional[Path] = None) -> None:
     """Write the background file and the feature blocks of the meta-information file.
 
-    Every cell becomes one fact ``column(e_<row>,value).``; numeric columns
-    are discretised into ``default_div`` ranges (or ``conditions[column]``
-    ranges; 1 keeps a column categorical) and their facts name the range
-    ``g0``, ``g1``, ... Predicates and values are lower case with blanks as
-    "_"; anything that is not then a plain Prolog atom or number is quoted so
-    that the file always consults. Missing cells give no fact.
+    Every cell becomes one fact ``column(e_<row>,value).``; numeric columns are
+    discretised into ranges and their facts name the range ``g0``, ``g1``, ...
+    Predicates and values are lower case with blanks as "_"; anything that is
+    not then a plain Prolog atom or number is quoted so that the file always
+    consults. Missing cells give no fact.
+
+    Parameters
+    ----------
+    data : pandas.DataFrame
+        The table.
+    column_list : list
+        The columns to write.
+    file_name : str or os.PathLike, default 'BK.pl'
+        The background file.
+    meta_information : str or os.PathLike, default 'meta_data.info'
+        The meta-information file.
+    default_div : int, default 3
+        The number of ranges of a numeric column.
+    conditions : dict, optional
+        Column -> its own number of ranges (1 keeps a column categorical); a
+        new empty dict on every call when omitted.
+    folder : str or os.PathLike, optional
+        Write both files into this folder.
+
+    Raises
+    ------
+    KeyError
+        For a missing column.
+    ValueError
+        For a number of ranges below 1, or one file for both.
+    TypeError
+        When ``column_list`` is a single name.
+
+    Notes
+    -----
+    This spelling is the file format other tools read, so values that differ
+    only in case, blanks or brackets ("a b" and "a_b", "Ann" and "ann")
+    share one constant here. ``TableEncoder`` keeps every distinct value a
+    distinct constant; use it when such values must be told apart.
 
     Both files are replaced only when all of their text has been built: a
-    missing column (KeyError) or a number of ranges below 1 (ValueError)
-    leave them untouched. ``conditions`` defaults to a new empty dict on
-    every call. With ``folder``, both files are written into that folder.
+    failed call leaves them untouched.
+
+    Examples
+    --------
+    >>> import pandas as pd
+    >>> table = pd.DataFrame({"age": [23, 67, 70, 45], "smoker": ["no", "yes", "yes", "no"]})
+    >>> prepare_logic_rules(table, ["age", "smoker"], default_div=2)
+    >>> read_example("BK.pl")[:3]
+    ['age(e_0,g0).', 'age(e_1,g1).', 'age(e_2,g1).']
     """
     conditions = {} if conditions is None else conditions
     default_div = _check_count(default_div, "default_div")
@@ -242,6 +114,7 @@ def prepare_logic_rules(data: Any, column_list: list, file_name: Path = "BK.pl",
     meta_information = _in_folder(folder, meta_information)
     if _same_file(file_name, meta_information):
         raise ValueError(f"file_name and meta_information both name {file_name!r}")
+    _check_unique_columns(data)
     types = data.dtypes
     columns = list(column_list)
     for col in columns:
@@ -267,14 +140,40 @@ def prepare_logic_rules(data: Any, column_list: list, file_name: Path = "BK.pl",
 
 def discretise_numeric_column(list_temp: list, column_name: Any, file_object: Any,
                               conditions: dict[Any, int], default_div: int) -> list[str]:
-    """Ranges of one numeric column: writes its block to ``file_object`` (an
-    open text file) and returns one fact text per row, such as ``Age(e_0,g1).``.
+    """Ranges of one numeric column: its meta-information block and facts.
 
     The sorted distinct values are cut into k nearly equal chunks (k is
     ``conditions[column_name]`` when given, else ``default_div``); a column
-    with two distinct values, fewer than k, or k = 1 is written as
-    categorical instead. Missing cells give no fact (the list is then
-    shorter than the column).
+    with two distinct values, fewer than k, or k = 1 is written as categorical
+    instead.
+
+    Parameters
+    ----------
+    list_temp : list
+        The column's values, in row order.
+    column_name : object
+        The column name (the predicate, as written).
+    file_object : file
+        An open text file the block is written to.
+    conditions : dict
+        Column -> number of ranges.
+    default_div : int
+        The number of ranges otherwise.
+
+    Returns
+    -------
+    list of str
+        One fact text per row, such as ``age(e_0,g1).``; missing cells give no
+        fact (the list is then shorter than the column).
+
+    Examples
+    --------
+    >>> import io
+    >>> block = io.StringIO()
+    >>> discretise_numeric_column([23, 67, 70, 45], "age", block, {}, 2)
+    ['age(e_0,g0).', 'age(e_1,g1).', 'age(e_2,g1).', 'age(e_3,g0).']
+    >>> block.getvalue().splitlines()
+    ['Feature Name : age\\t (Encoded) - 2', '\\tg0\\t[23--45]', '\\tg1\\t[67--70]']
     """
     default_div = _check_count(default_div, "default_div")
     condition = _condition_for(conditions, column_name)
@@ -288,9 +187,30 @@ def discretise_numeric_column(list_temp: list, column_name: Any, file_object: An
 
 
 def write_categorical_column(list_temp: list, column_name: Any, file_object: Any) -> list[str]:
-    """One categorical column: writes its block (distinct values in order of
-    first occurrence) to ``file_object`` and returns one fact text per row,
-    such as ``Colour(e_3,Light Blue).``; missing cells give no fact."""
+    """One categorical column: its meta-information block and facts.
+
+    Parameters
+    ----------
+    list_temp : list
+        The column's values, in row order.
+    column_name : object
+        The column name (the predicate, as written).
+    file_object : file
+        An open text file the block (distinct values in order of first
+        occurrence) is written to.
+
+    Returns
+    -------
+    list of str
+        One fact text per row, such as ``colour(e_3,blue).``; missing cells give
+        no fact.
+
+    Examples
+    --------
+    >>> import io
+    >>> write_categorical_column(["no", "yes", "no"], "smoker", io.StringIO())
+    ['smoker(e_0,no).', 'smoker(e_1,yes).', 'smoker(e_2,no).']
+    """
     values, rows, missing = _present(list(list_temp))
     block, facts, _ = _core._tab_categorical([_text(v) for v in values], str(column_name), False,
                                              rows, missing)
@@ -306,15 +226,50 @@ def prepare_examples(data: Any, target_column: Any, example_label: str = "target
                      positive_example: Path = "pos_example.f",
                      negative_example: Path = "neg_example.n",
                      folder: Optional[Path] = None) -> list:
-    """Write one example file per class of ``target_column`` and append the
-    target block to the meta-information file.
+    """Write one example file per class and append the target block to the meta-information file.
 
     The smallest class goes to ``positive_example``, the next to
-    ``negative_example``, class r >= 2 to ``neg_example_<r>.n``. Row n
-    becomes ``<example_label>(e_<n>).``. Returns the file names in class
-    order. With ``folder``, every file (the meta-information file included)
-    is in that folder and the names returned include it.
+    ``negative_example``, class r >= 2 to ``neg_example_<r>.n``. Row n becomes
+    ``<example_label>(e_<n>).``.
+
+    Parameters
+    ----------
+    data : pandas.DataFrame
+        The table.
+    target_column : object
+        The class column.
+    example_label : str, default 'target'
+        The example predicate.
+    meta_information : str or os.PathLike, default 'meta_data.info'
+        The meta-information file.
+    positive_example, negative_example : str or os.PathLike
+        The example files (default 'pos_example.f' and 'neg_example.n').
+    folder : str or os.PathLike, optional
+        Put every file (the meta-information file included) in this folder;
+        the names returned include it.
+
+    Returns
+    -------
+    list
+        The file names, in class order.
+
+    Raises
+    ------
+    ValueError
+        For a missing class in a row, or an example file that is the
+        meta-information file.
+
+    Examples
+    --------
+    >>> import pandas as pd
+    >>> table = pd.DataFrame({"age": [23, 67, 70, 45], "smoker": ["no", "yes", "yes", "no"]})
+    >>> table["label"] = ["well", "sick", "sick", "well"]
+    >>> prepare_examples(table, "label")
+    ['pos_example.f', 'neg_example.n']
+    >>> read_example("pos_example.f")
+    ['target(e_1).', 'target(e_2).']
     """
+    _check_unique_columns(data)
     values = _column_values(data, target_column)
     meta_information = _in_folder(folder, meta_information)
     positive_example = _in_folder(folder, positive_example)
@@ -359,12 +314,34 @@ def prepare_examples(data: Any, target_column: Any, example_label: str = "target
 
 def read_constants_meta_info(meta_information: Path = "meta_data.info",
                              user_input: Optional[list] = None) -> list:
-    """The constants a learner must keep: ``g0`` .. ``g(k-1)`` for every
-    encoded feature, then every categorical value spelled exactly as the
-    background file spells it, then the elements of ``user_input``.
+    """The constants a learner must keep, from the meta-information file.
 
-    Not deduplicated. ``user_input`` defaults to a new empty list on every
-    call. A malformed file raises ValueError naming the line.
+    Parameters
+    ----------
+    meta_information : str or os.PathLike, default 'meta_data.info'
+        The file.
+    user_input : list, optional
+        Constants to append; a new empty list on every call when omitted.
+
+    Returns
+    -------
+    list
+        ``g0`` .. ``g(k-1)`` for every encoded feature, then every categorical
+        value spelled exactly as the background file spells it, then the
+        elements of ``user_input``; not deduplicated.
+
+    Raises
+    ------
+    ValueError
+        For a malformed file, naming the line.
+
+    Examples
+    --------
+    >>> import pandas as pd
+    >>> table = pd.DataFrame({"age": [23, 67, 70, 45], "smoker": ["no", "yes", "yes", "no"]})
+    >>> prepare_logic_rules(table, ["age", "smoker"], default_div=2)
+    >>> read_constants_meta_info()
+    ['g0', 'g1', 'no', 'yes']
     """
     user_input = [] if user_input is None else user_input
     constants = _core._tab_meta_constants(_read_text(meta_information), str(meta_information))
@@ -373,9 +350,20 @@ def read_constants_meta_info(meta_information: Path = "meta_data.info",
 
 
 def read_meta_information(filename: Path) -> dict[str, list[str]]:
-    """Feature key -> list of range texts (``"5--7"``) of every feature, in
-    file order; categorical features map to an empty list. Keys keep the
-    column's case and brackets, with blanks as "_" (``Income_(USD)``)."""
+    """The range texts of every feature of a meta-information file.
+
+    Parameters
+    ----------
+    filename : str or os.PathLike
+        The file.
+
+    Returns
+    -------
+    dict
+        Feature key -> list of range texts (``"5--7"``), in file order;
+        categorical features map to an empty list. Keys keep the column's case
+        and brackets, with blanks as "_" (``Income_(USD)``).
+    """
     return _core._tab_meta_information(_read_text(filename), str(filename))
 
 
@@ -384,10 +372,30 @@ def read_meta_information(filename: Path) -> dict[str, list[str]]:
 
 def print_rules(rule_set: Optional[list[str]] = None,
                 meta_information: Path = "meta_data.info") -> list[str]:
-    """Decode every rule of ``rule_set`` with the ranges of the
-    meta-information file (see ``decode_rule``); returns the decoded rules
-    in input order. Nothing is printed. ``rule_set`` defaults to a new empty
-    list on every call."""
+    """Decode rules with the ranges of the meta-information file.
+
+    Nothing is printed.
+
+    Parameters
+    ----------
+    rule_set : list of str, optional
+        The rules; a new empty list on every call when omitted.
+    meta_information : str or os.PathLike, default 'meta_data.info'
+        The file.
+
+    Returns
+    -------
+    list of str
+        The decoded rules (see ``decode_rule``), in input order.
+
+    Examples
+    --------
+    >>> import pandas as pd
+    >>> table = pd.DataFrame({"age": [23, 67, 70, 45], "smoker": ["no", "yes", "yes", "no"]})
+    >>> prepare_logic_rules(table, ["age", "smoker"], default_div=2)
+    >>> print_rules(["target(A):-age(A,g1),smoker(A,yes)"])
+    ['target(A):-age(A,B),inRange(B,67--70),smoker(A,yes)']
+    """
     rule_set = [] if rule_set is None else rule_set
     if isinstance(rule_set, (str, bytes)):
         raise TypeError("rule_set must be a list of rule texts, not a single rule; "
@@ -397,20 +405,34 @@ def print_rules(rule_set: Optional[list[str]] = None,
 
 
 def decode_rule(rule: str, dict_1: dict[str, list[str]]) -> str:
-    """One rule (``h:-b1,b2`` or ``h:-b1&b2``) with its range labels replaced:
-    an argument ``g<digits>`` of a predicate with ranges is a range label:
-    the literal is written with a fresh variable in its place, followed by
-    ``inRange(Var,lo--hi)`` for each label. Every other literal and argument
-    (categorical values such as ``red`` or ``green``, predicates without
-    ranges) stays as it is. The fresh variable is the first name, counting
-    from the number of body variables seen, not used anywhere in the rule.
+    """One rule with its range labels replaced by the ranges they stand for.
 
-    ``dict_1`` is the map of ``read_meta_information``; a predicate matches
-    its key either exactly or as the background file spells the column.
+    An argument ``g<digits>`` of a predicate with ranges is a range label: the
+    literal is written with a fresh variable in its place, followed by
+    ``inRange(Var,lo--hi)``. Every other literal and argument (categorical
+    values such as ``red``, predicates without ranges) stays as it is. The
+    fresh variable is the first name, counting from the number of body
+    variables seen, not used anywhere in the rule.
+
+    Parameters
+    ----------
+    rule : str
+        ``h:-b1,b2`` or ``h:-b1&b2``.
+    dict_1 : dict
+        The map of ``read_meta_information``; a predicate matches its key
+        either exactly or as the background file spells the column.
+
+    Returns
+    -------
+    str
+        The decoded rule.
+
+    Examples
+    --------
+    >>> decode_rule("target(A):-age(A,g1)", {"age": ["23--45", "67--70"]})
+    'target(A):-age(A,B),inRange(B,67--70)'
     """
     if not isinstance(rule, str):
         raise TypeError(f"rule must be a rule text, not {type(rule).__name__}")
     return _core._tab_decode([rule], dict_1)[0]
 
-
-from .encoder import TableEncoder  # noqa: E402  (the encoder builds on the helpers above)

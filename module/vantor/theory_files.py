@@ -53,17 +53,51 @@ def recursive_predicates(theory):
 def save_theory(theory: list[str], path: Path, *, options: Optional[dict] = None,
                 dataset: Optional[str] = None, scores: Optional[dict] = None,
                 background: Optional[Path] = None) -> None:
-    """Write ``theory`` (rule texts, body joined by "," or "&") to ``path``.
+    """Write a theory to a Prolog file with a comment header.
 
-    The file starts with comment lines holding ``dataset`` (a name),
-    ``background`` (the background file it was learned with, written as its
-    path relative to the theory file, with the SHA-256 of its content as
-    ``background_sha256``), ``options`` (the learning settings) and
-    ``scores`` (training measures), each as JSON, then the directives that
-    silence singleton and discontiguous warnings, a ``table`` directive for
-    every predicate that calls itself, and one clause per line. The file is
-    replaced only once it is complete. Raises ValueError for a rule that is
-    no text or empty, OSError when the background cannot be read.
+    The file starts with comment lines holding ``dataset``, ``background``
+    (written as its path relative to the theory file, with the SHA-256 of
+    its content as ``background_sha256``), ``options`` and ``scores`` (as
+    the ``training`` key), each as JSON, then the directives that silence
+    singleton and discontiguous warnings, a ``table`` directive for every
+    predicate that calls itself, and one clause per line. The file is
+    replaced only once it is complete.
+
+    Parameters
+    ----------
+    theory : list of str
+        Rule texts, body joined by "," or "&".
+    path : str or os.PathLike
+        The theory file.
+    options : dict, optional
+        Keyword only: the learning settings.
+    dataset : str, optional
+        Keyword only: a data set name.
+    scores : dict, optional
+        Keyword only: the training measures.
+    background : str or os.PathLike, optional
+        Keyword only: the background file the theory was learned with.
+
+    Raises
+    ------
+    ValueError
+        For a rule that is no text or empty.
+    OSError
+        When the background cannot be read.
+
+    Examples
+    --------
+    >>> save_theory(["path(A,B):-edge(A,C)&path(C,B)", "path(A,B):-edge(A,B)"], "theory.pl",
+    ...             dataset="path")
+    >>> print(open("theory.pl").read())
+    % Vantor theory
+    % dataset: "path"
+    :- style_check(-singleton).
+    :- style_check(-discontiguous).
+    :- table path/2.
+    path(A,B):-edge(A,C),path(C,B).
+    path(A,B):-edge(A,B).
+    <BLANKLINE>
     """
     target = path_text(path, "path")
     clauses = [_prolog_rule(rule) for rule in theory]
@@ -112,18 +146,60 @@ def _clauses(stream):
 
 
 def load_theory(path: Path) -> list[str]:
-    """The rules of a theory file (as ``save_theory`` writes it, or any file
-    of clauses one per line or spanning lines, each ending with "."), in
-    file order, without the final "."; comments and directives are skipped."""
+    """The rules of a theory file.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        A file as ``save_theory`` writes it, or any file of clauses one per line
+        or spanning lines, each ending with ".".
+
+    Returns
+    -------
+    list of str
+        The rules in file order, without the final "."; comments and
+        directives are skipped.
+
+    Raises
+    ------
+    ValueError
+        When the last clause does not end with ".".
+
+    Examples
+    --------
+    >>> save_theory(["grandparent(A,B):-parent(A,C)&parent(C,B)"], "theory.pl")
+    >>> load_theory("theory.pl")
+    ['grandparent(A,B):-parent(A,C),parent(C,B)']
+    """
     with open(path_text(path, "path"), encoding="utf-8") as stream:
         return list(_clauses(stream))
 
 
 def read_theory_header(path: Path) -> dict[str, Any]:
-    """The header values of a theory file (``dataset``, ``background``,
-    ``background_sha256``, ``options``, ``training``); keys the file lacks
-    are absent. A value that is no JSON raises ValueError naming the file
-    and line."""
+    """The header values of a theory file.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        A theory file.
+
+    Returns
+    -------
+    dict
+        ``dataset``, ``background``, ``background_sha256``, ``options`` and
+        ``training``, read from JSON; keys the file lacks are absent.
+
+    Raises
+    ------
+    ValueError
+        For a value that is no JSON, naming the file and line.
+
+    Examples
+    --------
+    >>> save_theory(["g(A):-p(A)"], "theory.pl", dataset="toy", scores={"accuracy": 1.0})
+    >>> read_theory_header("theory.pl")
+    {'dataset': 'toy', 'training': {'accuracy': 1.0}}
+    """
     header = {}
     name = path_text(path, "path")
     with open(name, encoding="utf-8") as stream:

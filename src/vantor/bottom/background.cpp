@@ -99,6 +99,9 @@ std::unique_ptr<Background> Background::from_file(const std::string& path) {
     {
         // Terms are copied out of the text: it goes before the regrouping.
         const std::string content = data::read_text_file(path);
+        // Enough candidates for any checker that stops at the first real
+        // problem; it reads the file itself in the rare case of more.
+        bg->odd_lines_ = find_odd_lines(content, 4096);
         const std::vector<std::string_view> lines = data::background_lines(content);
         bg->line_pred_.reserve(lines.size());
         bg->line_begin_.reserve(lines.size() + 1);
@@ -125,6 +128,17 @@ std::uint32_t Background::add_term(std::string_view text) {
     return id;
 }
 
+std::uint32_t Background::predicate_id(std::string_view name) {
+    // A file names a handful of predicates on every line: a small table by
+    // length and first and last byte answers most lines with one compare.
+    if (name.empty()) return predicates_.intern(name);
+    const std::size_t slot = (name.size() * 31 + static_cast<unsigned char>(name.front()) * 7 +
+                              static_cast<unsigned char>(name.back())) % recent_predicates_.size();
+    std::uint32_t& id = recent_predicates_[slot];
+    if (id == Interner::npos || predicates_.text(id) != name) id = predicates_.intern(name);
+    return id;
+}
+
 std::uint32_t Background::constant_flag(std::uint32_t id) const {
     return kinds_[id] == static_cast<std::uint8_t>(text::ArgKind::Constant) ? kConstant : 0;
 }
@@ -146,7 +160,7 @@ void Background::add_line(std::string_view line) {
             line_pred_.push_back(predicates_.intern(line));
             return;
         }
-        line_pred_.push_back(predicates_.intern(line.substr(0, open)));
+        line_pred_.push_back(predicate_id(line.substr(0, open)));
         std::string_view rest = text::strip(line.substr(open + 1));
         rest = rest.substr(0, rest.find(')'));
         std::size_t start = 0;

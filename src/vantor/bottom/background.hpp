@@ -10,6 +10,7 @@
 // work becomes lookups in term -> lines indexes instead of text scans.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bottom/odd_lines.hpp"
 #include "text/clause.hpp"
 
 namespace vantor::bottom {
@@ -101,6 +103,10 @@ public:
     // Lines used exactly as given.
     static std::unique_ptr<Background> from_lines(std::vector<std::string> lines);
 
+    // The lines the input check must look at, found during from_file's read
+    // (none for given lines); handed over once.
+    OddLines take_odd_lines() { return std::move(odd_lines_); }
+
     Background(const Background&) = delete;
     Background& operator=(const Background&) = delete;
 
@@ -111,6 +117,7 @@ public:
         return kinds_[id] == static_cast<std::uint8_t>(text::ArgKind::Numeric);
     }
     std::string_view predicate(std::uint32_t id) const { return predicates_.text(id); }
+    std::size_t predicate_count() const { return predicates_.size(); }
 
     Fact fact(std::uint32_t offset) const { return Fact{facts_.data() + offset}; }
     // Offset of the line's fact, or kNoFact when the line cannot be taken.
@@ -139,9 +146,10 @@ public:
     LineIndex by_findable(Keep keep) const;
 
 private:
-    Background() = default;
+    Background() { recent_predicates_.fill(Interner::npos); }
     void add_line(std::string_view line);
     std::uint32_t add_term(std::string_view text);
+    std::uint32_t predicate_id(std::string_view name);
     std::uint32_t constant_flag(std::uint32_t id) const;
     // After the last add_line: regroup the parsed lines into the fact table.
     void finish();
@@ -156,6 +164,7 @@ private:
     Interner terms_;
     std::vector<std::uint8_t> kinds_;  // per term: its text::ArgKind
     Interner predicates_;
+    std::array<std::uint32_t, 64> recent_predicates_;  // see predicate_id
 
     // Parsed lines, in file order, until finish() regroups them.
     std::vector<std::uint32_t> line_pred_;
@@ -167,6 +176,7 @@ private:
     std::vector<std::uint32_t> fact_of_line_;
     LineIndex late_;
     mutable std::unique_ptr<AnyPositionIndex> all_;
+    OddLines odd_lines_;
 };
 
 // Each findable term of a fact, once.

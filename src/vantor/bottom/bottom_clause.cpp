@@ -1,5 +1,6 @@
 #include "bottom/bottom_clause.hpp"
 
+#include <algorithm>
 #include <functional>
 #include <queue>
 #include <unordered_map>
@@ -61,6 +62,7 @@ struct BottomClauseBuilder::State {
     std::vector<Known> terms;  // together: one cache line per lookup
     std::vector<std::uint32_t> line_mark;  // == mark: visit already decided
     std::vector<std::string> names;        // variable_name cache
+    std::vector<std::uint32_t> per_predicate;  // facts one term opened, per predicate (hops)
 
     explicit State(const Background& b, const text::ConstantSet& constant) : bg(b) {
         const Interner& terms = bg.terms();
@@ -80,6 +82,7 @@ struct BottomClauseBuilder::State {
         }
         this->terms.assign(terms.size(), Known{0, 0});
         line_mark.assign(bg.line_count(), 0);
+        per_predicate.assign(bg.predicate_count(), 0);
     }
 
     void next_example() {
@@ -113,6 +116,12 @@ void BottomClauseBuilder::prepare() {
     state_ = std::make_unique<State>(*background_, constant_);
 }
 
+OddLines BottomClauseBuilder::odd_lines() {
+    if (!source_.path) return {};
+    prepare();
+    return background_->take_odd_lines();
+}
+
 // One example's scan: the visits still to come, in scan order, and the
 // literals found so far.
 class BottomClauseBuilder::Scan {
@@ -120,35 +129,53 @@ public:
     Scan(State& st, const Background& bg, ReachOptions reach, long long depth, std::size_t limit)
         : st_(st), bg_(bg), any_position_(reach.follow == Follow::Any),
           numbers_as_terms_(reach.numbers == Numbers::Variable),
-          passes_(static_cast<std::uint64_t>(depth)), limit_(limit), seen_(clauses_) {
+          passes_(static_cast<std::uint64_t>(depth)), limit_(limit), recall_(reach.recall),
+          seen_(clauses_) {
         st_.next_example();
     }
 
     // The example's arguments are the first known terms, duplicates and
     // terms absent from the background included (each holds a position).
     void seed(std::string_view example) {
-        std::vector<std::uint32_t> fresh;
         for (const std::string& t : text::Clause(example).arg_texts()) {
             const std::uint32_t id = bg_.terms().find(t);
             if (id != Interner::npos && !st_.known(id)) {
                 st_.learn(id, known_count_);
-                fresh.push_back(id);
+                fresh_.push_back(id);
             }
             ++known_count_;
         }
-        for (std::uint32_t id : fresh) open_facts_of(id, 0, kBeforeFirstLine);
     }
 
     // Takes the pending facts in scan order until none is left or the
     // bottom clause holds `limit` literals.
-    std::vector<std::string> run() {
+    std::vector<std::string> run_passes() {
+        for (std::uint32_t id : std::vector<std::uint32_t>(std::move(fresh_))) open_facts_of(id, 0, kBeforeFirstLine);
         while (!pending_.empty() && clauses_.size() < limit_) {
             const Visit visit = pending_.top();
             pending_.pop();
             fresh_.clear();
-            write_literal(bg_.fact(visit.fact));
-            if (seen_.add(literal_)) clauses_.push_back(literal_);
+            take(visit.fact);
             for (std::uint32_t id : fresh_) open_facts_of(id, visit.pass, visit.line);
+        }
+        return std::move(clauses_);
+    }
+
+    // Breadth first: each step first gathers every fact the terms reached
+    // by the step before open (so the follow conditions see exactly the
+    // terms of earlier steps), then writes their literals in that order;
+    // the terms those literals make known are the next step's frontier.
+    std::vector<std::string> run_hops() {
+        std::vector<std::uint32_t> frontier = std::move(fresh_);
+        for (std::uint64_t step = 0; step < passes_ && !frontier.empty(); ++step) {
+            step_facts_.clear();
+            for (std::uint32_t term : frontier) gather_capped(term);
+            fresh_.clear();
+            for (std::uint32_t offset : step_facts_) {
+                if (clauses_.size() >= limit_) return std::move(clauses_);
+                take(offset);
+            }
+            frontier.swap(fresh_);
         }
         return std::move(clauses_);
     }
@@ -164,9 +191,6 @@ private:
     // The fact becomes takeable now, during (pass, at): its turn comes later
     // in this pass or, at or before `at`, in the next one. Only the first
     // such moment counts: a line's literal is fixed by its first visit.
-    void schedule(Background::Fact f, std::uint32_t offset, std::uint64_t pass, std::uint32_t at) {
-        schedule_line(f.line(), offset, pass, at);
-    }
     void schedule_line(std::uint32_t line, std::uint32_t offset, std::uint64_t pass, std::uint32_t at) {
         if (st_.line_mark[line] == st_.mark) return;
         st_.line_mark[line] = st_.mark;
@@ -188,8 +212,10 @@ private:
 
     // Every fact whose conditions the newly known `term` completes: those it
     // stands first in, those it is a findable later argument of (first
-    // argument known already), those led by a constant-set member.
-    void open_facts_of(std::uint32_t term, std::uint64_t pass, std::uint32_t at) {
+    // argument known already), those led by a constant-set member. `visit`
+    // gets each one's line and fact offset.
+    template <class Visit>
+    void each_opened(std::uint32_t term, Visit visit) {
         if (any_position_) {
             // Holding the known term in any findable position is enough. The
             // index carries each fact's line: a fact already decided costs
@@ -197,22 +223,54 @@ private:
             const AnyPositionIndex& all = bg_.all_by_findable();
             const LineIndex::Range facts = all.facts.of(term);
             const std::uint32_t* line = all.lines.of(term).begin();
-            for (const std::uint32_t* f = facts.begin(); f != facts.end(); ++f, ++line) {
-                schedule_line(*line, *f, pass, at);
-            }
+            for (const std::uint32_t* f = facts.begin(); f != facts.end(); ++f, ++line) visit(*line, *f);
             return;
         }
         const auto [first, last] = bg_.facts_by_first(term);
         for (std::uint32_t offset = first; offset < last;) {
             const Background::Fact f = bg_.fact(offset);
-            if ((f.first() & Background::kFindable) || some_findable_known(f)) schedule(f, offset, pass, at);
+            if ((f.first() & Background::kFindable) || some_findable_known(f)) visit(f.line(), offset);
             offset += f.size();
         }
         for (std::uint32_t offset : bg_.late_by_findable().of(term)) {
             const Background::Fact f = bg_.fact(offset);
-            if (first_ok(f)) schedule(f, offset, pass, at);
+            if (first_ok(f)) visit(f.line(), offset);
         }
-        for (std::uint32_t offset : st_.constant_first.of(term)) schedule(bg_.fact(offset), offset, pass, at);
+        for (std::uint32_t offset : st_.constant_first.of(term)) visit(bg_.fact(offset).line(), offset);
+    }
+
+    void open_facts_of(std::uint32_t term, std::uint64_t pass, std::uint32_t at) {
+        each_opened(term, [&](std::uint32_t line, std::uint32_t offset) { schedule_line(line, offset, pass, at); });
+    }
+
+    // The facts `term` opens, in file order, at most `recall` per predicate
+    // (facts another term took already count too, so which facts a term
+    // contributes does not depend on the order of the frontier), appended
+    // to this step's facts unless an earlier term took them.
+    void gather_capped(std::uint32_t term) {
+        opened_.clear();
+        each_opened(term, [&](std::uint32_t line, std::uint32_t offset) { opened_.emplace_back(line, offset); });
+        if (!any_position_) {
+            // Three lists, each in file order, that may share a fact.
+            std::sort(opened_.begin(), opened_.end());
+            opened_.erase(std::unique(opened_.begin(), opened_.end()), opened_.end());
+        }
+        for (const auto& [line, offset] : opened_) {
+            const std::uint32_t predicate = bg_.fact(offset).predicate();
+            std::uint32_t& count = st_.per_predicate[predicate];
+            if (count == 0) counted_.push_back(predicate);
+            if (count++ >= recall_) continue;
+            if (st_.line_mark[line] == st_.mark) continue;
+            st_.line_mark[line] = st_.mark;
+            step_facts_.push_back(offset);
+        }
+        for (std::uint32_t predicate : counted_) st_.per_predicate[predicate] = 0;
+        counted_.clear();
+    }
+
+    void take(std::uint32_t offset) {
+        write_literal(bg_.fact(offset));
+        if (seen_.add(literal_)) clauses_.push_back(literal_);
     }
 
     // The variabilised literal of `f` into literal_; terms it makes known
@@ -247,6 +305,10 @@ private:
     const bool numbers_as_terms_;
     const std::uint64_t passes_;
     const std::size_t limit_;
+    const std::size_t recall_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> opened_;  // (line, fact offset)
+    std::vector<std::uint32_t> counted_;                           // predicates counted for one term
+    std::vector<std::uint32_t> step_facts_;
     std::priority_queue<Visit, std::vector<Visit>, std::greater<Visit>> pending_;
     std::uint32_t known_count_ = 0;  // length of the known-term list
     std::vector<std::uint32_t> fresh_;
@@ -262,7 +324,7 @@ std::vector<std::string> BottomClauseBuilder::build(std::string_view example, lo
     prepare();
     Scan scan(*state_, *background_, reach_, depth, limit);
     scan.seed(example);
-    return scan.run();
+    return reach_.reach == Reach::Hops ? scan.run_hops() : scan.run_passes();
 }
 
 data::BottomClauseSet BottomClauseBuilder::build_set(const std::vector<std::string>& examples,

@@ -1,12 +1,12 @@
 // Bottom clauses of examples, built from an indexed background.
 //
-// The result is exactly that of the plain scan: `depth` passes over the
-// background lines in file order; a line is taken when one of the known
-// terms occurs in it as a substring AND equals one of its arguments, and its
-// first argument is known or a constant-set member (under Follow::Any that
-// last condition is dropped); taking a line turns its constants (and, under
-// Numbers::Variable, its numbers) into variables and makes the unknown ones
-// known.
+// Under Reach::Passes the result is exactly that of the plain scan: `depth`
+// passes over the background lines in file order; a line is taken when one
+// of the known terms occurs in it as a substring AND equals one of its
+// arguments, and its first argument is known or a constant-set member
+// (under Follow::Any that last condition is dropped); taking a line turns
+// its constants (and, under Numbers::Variable, its numbers) into variables
+// and makes the unknown ones known.
 //
 // Instead of scanning, the builder notes the moment (pass, line) at which
 // each line first becomes takeable (conditions only ever become true, since
@@ -41,9 +41,21 @@ enum class Follow { First, Any };
 // that literals can share a measured value.
 enum class Numbers { Constant, Variable };
 
+// How far a bottom clause reaches. Passes: the scan described above (depth
+// counts passes over the file). Hops: breadth first from the example's
+// terms; step k takes every fact that a term reached in step k - 1 opens
+// (under the same follow rule), at most `recall` facts per predicate and
+// term, so that depth bounds the distance from the example and a hub term
+// cannot pull in the whole graph.
+enum class Reach { Passes, Hops };
+
 struct ReachOptions {
     Follow follow = Follow::First;
     Numbers numbers = Numbers::Constant;
+    Reach reach = Reach::Passes;
+    // Hops only: facts of one predicate that one term opens, the first ones
+    // in file order.
+    std::size_t recall = static_cast<std::size_t>(-1);
 };
 
 // A background file name or the background lines themselves.
@@ -76,6 +88,11 @@ public:
                                     Progress& progress, std::size_t limit = kNoLimit);
 
     static bool head_only(long long depth) { return depth == 0; }
+
+    // Reads the background now, if it is a file not read yet, and hands over
+    // the lines the input check must look at (see odd_lines.hpp): the check
+    // then costs no second read of the file.
+    OddLines odd_lines();
 
 private:
     struct State;

@@ -84,6 +84,27 @@ std::string_view range_line(std::string_view raw, std::size_t j, std::size_t lin
     return range.substr(1, range.size() - 2);
 }
 
+// "(Spelled) - j : term" notes right after a categorical block: value j is
+// written as term in the background file. Returns the position after them.
+std::size_t spelled_notes(const std::vector<std::string_view>& lines, std::size_t i, MetaBlock& block,
+                          std::string_view file_name) {
+    static constexpr std::string_view note = "(Spelled) - ";
+    for (; i < lines.size(); ++i) {
+        const std::string_view t = text::strip(lines[i]);
+        if (!starts_with(t, note)) break;
+        const std::string_view rest = t.substr(note.size());
+        const std::size_t sep = rest.find(" : ");
+        const std::optional<std::size_t> j =
+            sep == std::string_view::npos ? std::nullopt : parse_count(rest.substr(0, sep));
+        if (!j || *j >= block.values.size() || sep + 3 >= rest.size()) {
+            malformed(file_name, i + 1, "expected '(Spelled) - j : term' for one of the " +
+                                            std::to_string(block.values.size()) + " values above");
+        }
+        block.spelled[*j] = std::string(rest.substr(sep + 3));
+    }
+    return i;
+}
+
 }  // namespace
 
 std::vector<MetaBlock> parse_meta(std::string_view text, std::string_view file_name) {
@@ -111,6 +132,7 @@ std::vector<MetaBlock> parse_meta(std::string_view text, std::string_view file_n
                 block.values.emplace_back(starts_with(raw, "\t") ? raw.substr(1) : raw);
             }
         }
+        if (!block.encoded) i = spelled_notes(lines, i, block, file_name);
         blocks.push_back(std::move(block));
     }
     return blocks;
@@ -136,7 +158,10 @@ std::vector<std::string> meta_constants(const std::vector<MetaBlock>& blocks, co
         if (b.encoded) {
             for (std::size_t j = 0; j < b.ranges.size(); ++j) out.push_back(range_label(j));
         } else {
-            for (const std::string& v : b.values) out.push_back(value_term(v, lower));
+            for (std::size_t j = 0; j < b.values.size(); ++j) {
+                const auto spelled = b.spelled.find(j);
+                out.push_back(spelled != b.spelled.end() ? spelled->second : value_term(b.values[j], lower));
+            }
         }
     }
     return out;

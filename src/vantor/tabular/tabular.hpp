@@ -115,6 +115,10 @@ struct MetaBlock {
     bool encoded = false;
     std::vector<std::string> ranges;  // "lo--hi" texts of an encoded feature
     std::vector<std::string> values;  // value texts of a categorical feature
+    // value position -> the constant the background file writes for it, when a
+    // "(Spelled) - j : term" note after the block says so (values whose usual
+    // spelling another value of the column already has).
+    std::unordered_map<std::size_t, std::string> spelled;
 };
 
 // Parses the whole file text; a malformed feature block raises ValueError

@@ -201,6 +201,13 @@ bool parses_as_float(std::string_view raw) {
 }
 
 std::string_view strip(std::string_view s) {
+    // Nearly every text starts and ends with a printable ASCII byte, which
+    // is never white space: nothing to strip.
+    if (!s.empty()) {
+        const auto front = static_cast<unsigned char>(s.front());
+        const auto back = static_cast<unsigned char>(s.back());
+        if (front > 0x20 && front < 0x7F && back > 0x20 && back < 0x7F) return s;
+    }
     std::size_t begin = 0;
     while (begin < s.size()) {
         std::size_t next = begin;
