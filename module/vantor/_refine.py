@@ -44,10 +44,11 @@ def _shares(goals, sizes, count):
 
 
 class _ParallelProving:
-    """The core's proving service over joblib workers."""
+    """The core's proving service over joblib workers. The workers start
+    with the first batch large enough to share (joblib keeps them for
+    later calls), so a search whose batches are all small starts none."""
 
-    def __init__(self, parallel, workers):
-        self.parallel = parallel
+    def __init__(self, workers):
         self.workers = workers
 
     def __call__(self, background, arguments, common, lists, goals, time_limit, sandbox):
@@ -58,7 +59,7 @@ class _ParallelProving:
                                       sandbox)
         import joblib
 
-        parts = self.parallel(
+        parts = joblib.Parallel(n_jobs=self.workers)(
             joblib.delayed(_prove_share)(background, arguments, common, lists, share, time_limit,
                                          sandbox)
             for share in _shares(goals, sizes, self.workers))
@@ -77,11 +78,8 @@ def _run_search(pos, neg, background, options):
     if workers <= 1:
         theory, late, over, _, _ = _core._refine_learn(pos, neg, background, options)
         return theory, late, over
-    import joblib
-
-    with joblib.Parallel(n_jobs=workers) as parallel:
-        theory, late, over, _, _ = _core._refine_learn(pos, neg, background, options,
-                                                       _ParallelProving(parallel, workers))
+    theory, late, over, _, _ = _core._refine_learn(pos, neg, background, options,
+                                                   _ParallelProving(workers))
     return theory, late, over
 
 
