@@ -100,7 +100,7 @@ BOTTOM = {"depth": 2}
 # The refinement search (search="refine"), one setting for every set; the
 # recursive tasks add recursive=True.
 SEARCH = {"search": "refine", "max_literals": 3, "eval_fn": "m_estimate", "min_pos": 0.05,
-          "max_neg": 0.3, "min_precision": 0.65, "max_nodes": 50}
+          "max_neg": 0.3, "min_precision": 0.65, "max_nodes": 50, "pool": True}
 
 # One setting for every set.
 PROVED = {"coverage": "prolog", "selection": "cover", "min_pos": 0.05, "max_neg": 0.3,
