@@ -122,10 +122,10 @@ def _pooled(pos, neg, background, options, searched):
     candidates together, all proved on the training examples."""
     from . import _proved
 
-    rules, _ = _core._formed_rules(pos, options)
-    rules = _proved._with_variants(rules, options, background)
-    known = set(rules)
-    rules += [r for r in map(_internal_form, searched) if r not in known]
+    candidates, _ = _core._formed_rules(pos, options)
+    candidates = _proved._with_variants(candidates, options, background)
+    # The search's clauses first: the selection gives a tie to the earlier rule.
+    rules = list(dict.fromkeys(list(map(_internal_form, searched)) + candidates))
     covered = _proved.prove_covered(rules, background, list(pos), list(neg), options.n_jobs,
                                     list(pos) if options.recursive else ())
     chosen = copy.copy(options)
