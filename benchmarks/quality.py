@@ -15,7 +15,8 @@ accuracy, mean number of rules, and seconds per fold (bottom clauses of the
 fold's share of the examples plus learning, training evaluation included),
 then the peer's (Aleph's) figures over the same folds. A third column runs
 the refinement search (search="refine", SEARCH below: one setting for every
-set; the recursive tasks add recursive=True with their max_neg and eval_fn,
+set, its clauses pooled with the text stage's candidates before the cover
+selection; the recursive tasks add recursive=True with their max_neg and eval_fn,
 and no key_size). The recursive tasks include same_generation with every
 reflexive pair added to the positives (its base case is then
 same_generation(A,A)).
