@@ -12,6 +12,6 @@ if [ -z "$python" ]; then
 fi
 rm -rf _build api/generated
 start=$(date +%s)
-"$python" -m sphinx -W --keep-going -b html -d _build/doctrees . _build/html
+"$python" -m sphinx -q -W --keep-going -b html -d _build/doctrees . _build/html
 pages=$(find _build/html -name '*.html' -not -path '*/_static/*' | wc -l)
 echo "docs: $pages pages in $(( $(date +%s) - start )) s: $(pwd)/_build/html/index.html"

@@ -5,7 +5,7 @@
 
 #include "bindings.hpp"
 #include "eval/evaluate.hpp"
-#include "eval/prolog_engine.hpp"
+#include "engine/prolog_engine.hpp"
 
 using namespace nb::literals;
 
@@ -62,23 +62,6 @@ nb::tuple metrics_tuple(const eval::Metrics& m) {
                           measure(m.specificity), measure(m.fscore));
 }
 
-eval::EvalSettings settings_from(nb::handle time_limit, bool sandbox) {
-    eval::EvalSettings settings;
-    settings.sandbox = sandbox;
-    if (time_limit.is_none()) {
-        settings.time_limit = 0;
-    } else {
-        if (nb::isinstance<nb::bool_>(time_limit) ||
-            !(nb::isinstance<nb::float_>(time_limit) || nb::isinstance<nb::int_>(time_limit))) {
-            raise_type_error("time_limit", "a number of seconds or None", time_limit);
-        }
-        double seconds = nb::cast<double>(time_limit);
-        if (!(seconds > 0)) throw ValueError("time_limit must be a positive number of seconds or None");
-        settings.time_limit = seconds;
-    }
-    return settings;
-}
-
 nb::dict evaluate(nb::handle theory, const std::string& file_1, nb::handle pos, nb::handle neg,
                   bool quiet, bool training, nb::handle time_limit, bool sandbox, bool each) {
     auto t0 = std::chrono::steady_clock::now();
@@ -95,7 +78,7 @@ nb::dict evaluate(nb::handle theory, const std::string& file_1, nb::handle pos, 
     try {
         // Ctrl-C reaches Python's handler on the main thread only; there it
         // also stops the engine's goal.
-        std::optional<eval::engine::SigintStopsEngine> stops;
+        std::optional<engine::SigintStopsEngine> stops;
         if (on_main_thread()) stops.emplace();
         nb::gil_scoped_release release;
         r = eval::evaluate_theory(rules, file_1, positives, negatives, quiet,
@@ -127,6 +110,23 @@ nb::dict evaluate(nb::handle theory, const std::string& file_1, nb::handle pos, 
 }
 
 }  // namespace
+
+eval::EvalSettings settings_from(nb::handle time_limit, bool sandbox) {
+    eval::EvalSettings settings;
+    settings.sandbox = sandbox;
+    if (time_limit.is_none()) {
+        settings.time_limit = 0;
+    } else {
+        if (nb::isinstance<nb::bool_>(time_limit) ||
+            !(nb::isinstance<nb::float_>(time_limit) || nb::isinstance<nb::int_>(time_limit))) {
+            raise_type_error("time_limit", "a number of seconds or None", time_limit);
+        }
+        double seconds = nb::cast<double>(time_limit);
+        if (!(seconds > 0)) throw ValueError("time_limit must be a positive number of seconds or None");
+        settings.time_limit = seconds;
+    }
+    return settings;
+}
 
 eval::LimitWarning inference_limit_warning() {
     return [](const std::string& message) {
@@ -199,6 +199,19 @@ void bind_eval(nb::module_& m) {
         "_theory_file_text",
         [](nb::handle theory) { return eval::theory_file_text(rule_texts(theory)); }, "theory"_a);
     m.def("_round3", &eval::round3, "x"_a);
+    m.def(
+        "_example_shape",
+        [](const std::string& text) {
+            engine::ExampleShape shape;
+            {
+                nb::gil_scoped_release release;
+                eval::with_process_prover([&](eval::Prover&) { shape = engine::example_shape(text); });
+            }
+            return nb::make_tuple(shape.name, shape.arity);
+        },
+        "text"_a,
+        "(name, arity) of an example text read by the engine as exactly one fact; raises "
+        "PrologInputError (a ValueError) saying why it is not one.");
 }
 
 }  // namespace vantor::py

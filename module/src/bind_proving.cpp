@@ -1,5 +1,8 @@
 // Proved coverage of candidate rules and the set-cover selection over it.
+#include <nanobind/stl/optional.h>
 #include <nanobind/stl/tuple.h>
+
+#include <optional>
 
 #include "bindings.hpp"
 #include "eval/proved_learning.hpp"
@@ -21,17 +24,27 @@ std::tuple<std::vector<Covered>, std::size_t> prove_rules(const std::vector<std:
                                                           const std::string& background,
                                                           const std::vector<std::string>& pos,
                                                           const std::vector<std::string>& neg,
-                                                          const std::vector<std::string>& known_facts) {
+                                                          const std::vector<std::string>& known_facts,
+                                                          nb::handle time_limit, bool sandbox) {
+    const eval::EvalSettings settings = settings_from(time_limit, sandbox);
     eval::RuleProofs proofs;
-    {
+    try {
         PyInterrupt interrupt;
+        // Ctrl-C reaches Python's handler on the main thread only; there it
+        // also stops the engine's goal.
+        std::optional<engine::SigintStopsEngine> stops;
+        if (on_main_thread()) stops.emplace();
         nb::gil_scoped_release release;
-        proofs = eval::prove_rules(rules, background, pos, neg, interrupt, known_facts);
+        proofs = eval::prove_rules(rules, background, pos, neg, interrupt, known_facts, settings);
+    } catch (const eval::Interrupted&) {
+        if (PyErr_CheckSignals() < 0) throw nb::python_error();
+        PyErr_SetNone(PyExc_KeyboardInterrupt);
+        throw nb::python_error();
     }
     std::vector<Covered> out;
     out.reserve(proofs.rules.size());
     for (learn::ProvedRule& r : proofs.rules) out.emplace_back(std::move(r.pos), std::move(r.neg), r.body_length);
-    return {std::move(out), proofs.over_limit};
+    return {std::move(out), proofs.over_limit + proofs.over_time};
 }
 
 std::vector<learn::ProvedRule> proved_of(const std::vector<Covered>& rules) {
@@ -82,9 +95,12 @@ std::tuple<std::vector<std::string>, bool> select_proved(const std::vector<std::
 
 void bind_proving(nb::module_& m) {
     m.def("_prove_rules", &prove_rules, "rules"_a, "background"_a, "pos"_a, "neg"_a,
-          "known_facts"_a = std::vector<std::string>(),
+          "known_facts"_a = std::vector<std::string>(), "time_limit"_a.none() = eval::kDefaultTimeLimit,
+          "sandbox"_a = false,
           "Covered positions of pos and neg for every rule as the engine proves them, with each "
-          "rule's body length; and the number of goals that ran out of inferences.");
+          "rule's body length; and the number of goals cut short (out of inferences, past the "
+          "time bound or out of table space). The background loads and each goal runs under "
+          "time_limit (None: no bound) and sandbox, as in an evaluation.");
     m.def("_recursive_variants", &learn::recursive_variants, "rules"_a,
           "Recursive variants of rules: one body literal of the head's arity becomes a call of "
           "the target.");

@@ -15,7 +15,7 @@
 #include "data/bottom_clause_set.hpp"
 #include "eval/evaluate.hpp"
 #include "eval/learning_run.hpp"
-#include "eval/prolog_engine.hpp"
+#include "engine/prolog_engine.hpp"
 #include "host.hpp"
 #include "text/clause.hpp"
 #include "text/substitution.hpp"
@@ -72,6 +72,10 @@ private:
     std::int64_t last_check_ns_ = 0;
 };
 
+// The engine's settings from the host's time_limit (seconds, or None for no
+// bound) and sandbox; throws TypeError / ValueError naming time_limit.
+eval::EvalSettings settings_from(nb::handle time_limit, bool sandbox);
+
 // The one source of the RuntimeWarning for an example whose goal ran out of
 // inferences (every evaluation passes it to the core). Defined in
 // bind_eval.cpp.
@@ -95,7 +99,7 @@ struct PyLearningHost {
     PyStdout out;
     PyInterrupt interrupt;
     eval::LearningHost host;
-    std::optional<eval::engine::SigintStopsEngine> stops;
+    std::optional<engine::SigintStopsEngine> stops;
 };
 
 // Whether the calling thread is Python's main thread (the one signals reach).

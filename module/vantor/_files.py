@@ -10,7 +10,7 @@ import stat
 import tempfile
 
 __all__ = ["path_text", "load_stored", "AtomicFile", "replace_files", "replace_together",
-           "refuse_special_file"]
+           "refuse_special_file", "not_utf8"]
 
 _PATH_TYPES = (str, bytes, os.PathLike)
 
@@ -29,6 +29,13 @@ def path_text(value, parameter):
     raise TypeError(
         f"{parameter} must be a file name (str or os.PathLike), not {type(value).__name__}"
     )
+
+
+def not_utf8(path, error):
+    """The ValueError for a text file that is not UTF-8, naming the file and
+    the offending byte (``error`` is the UnicodeDecodeError)."""
+    return ValueError(f"{os.fsdecode(path)!r} is not UTF-8 text: invalid byte at offset "
+                      f"{error.start}")
 
 
 def _latin1_bytes(text, encoding):

@@ -22,6 +22,21 @@ class _Explaining:
                                              sandbox=bool(self.sandbox), each=True)
         return outcome["proved"]
 
+    def _checked_example(self, x):
+        """The text of example ``x`` once the engine reads it as exactly one
+        fact of a predicate the theory defines; ValueError otherwise."""
+        text = example_texts([x], "x")[0]
+        try:
+            shape = _core._example_shape(text)
+        except ValueError as e:
+            raise ValueError(f"example {text!r} is not one fact: {e}") from None
+        targets = {_core._example_shape(rule.partition(":-")[0]) for rule in self.theory_}
+        if targets and shape not in targets:
+            named = ", ".join(sorted(f"{name}/{arity}" for name, arity in targets))
+            raise ValueError(f"example {text!r} is {shape[0]}/{shape[1]}, not a fact of the "
+                             f"theory's target ({named})")
+        return text
+
     def _proves_through(self, rule, example):
         """Whether ``example`` is proved with ``rule`` as the last step and the
         whole theory below it (so a recursive step rule counts): a copy of
@@ -51,7 +66,7 @@ class _Explaining:
             whole theory, or None when the theory does not prove it.
         """
         self._fitted()
-        text = example_texts([x], "x")[0]
+        text = self._checked_example(x)
         for rule in self.theory_:
             if self._proves_through(rule, text):
                 return rule
@@ -81,7 +96,7 @@ class _Explaining:
             says whether all are bound.
         """
         self._fitted()
-        text = example_texts([x], "x")[0]
+        text = self._checked_example(x)
         facts = self._background.facts()
         found = []
         for rule in self.theory_:

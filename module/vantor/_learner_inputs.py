@@ -9,6 +9,7 @@ import shutil
 import tempfile
 import weakref
 
+from ._files import not_utf8
 from ._host import DISCARD, library_run
 from ._lint import _split_arguments, first_problem, warn_file
 
@@ -87,6 +88,17 @@ def _missing(cell):
     return cell is None or (isinstance(cell, float) and cell != cell)
 
 
+def _not_utf8_file(path, data):
+    """The error for a file that is not UTF-8, with the offset of its first
+    bad byte in the whole file (a decoder reading in chunks counts from
+    the chunk)."""
+    try:
+        data.decode("utf-8")
+    except UnicodeDecodeError as e:
+        return not_utf8(path, e)
+    return ValueError(f"{os.fsdecode(path)!r} is not UTF-8 text")
+
+
 class _Background:
     """The background text and a private file holding it (made when first
     needed, removed with this object)."""
@@ -105,7 +117,10 @@ class _Background:
             warn_file(background, stacklevel=4)
             with open(background, "rb") as stream:
                 data = stream.read()
-            text = io.TextIOWrapper(io.BytesIO(data), encoding="utf-8").read()
+            try:
+                text = io.TextIOWrapper(io.BytesIO(data), encoding="utf-8").read()
+            except UnicodeDecodeError:
+                raise _not_utf8_file(background, data) from None
             source = (os.path.abspath(background), hashlib.sha256(data).hexdigest())
             return cls(text, os.fsdecode(background), source)
         if hasattr(background, "itertuples"):

@@ -17,10 +17,14 @@ from .evaluate import Vantor, evaluate_theory_prolog, evaluate_theory_prolog_tra
 __all__ = ["prove_covered", "learn_proved", "cross_validate_proved"]
 
 
-def _prove_chunk(rules, background, pos, neg, known_facts):
+def _prove_chunk(rules, background, pos, neg, known_facts, time_limit=_core._DEFAULT_TIME_LIMIT,
+                 sandbox=False):
     """One worker's share: the covered positions of each rule (module level,
-    so that process and cluster backends can send it)."""
-    return _core._prove_rules(rules, background, pos, neg, known_facts)
+    so that process and cluster backends can send it). The worker's engine
+    loads the background and runs every goal under the caller's time bound
+    and sandbox."""
+    return _core._prove_rules(rules, background, pos, neg, known_facts, time_limit=time_limit,
+                              sandbox=sandbox)
 
 
 def _chunks(items, count):
@@ -36,12 +40,16 @@ def _chunks(items, count):
     return out
 
 
-def prove_covered(rules, background, pos, neg, n_jobs=1, known_facts=()):
+def prove_covered(rules, background, pos, neg, n_jobs=1, known_facts=(), time_limit=300.0,
+                  sandbox=False):
     """For every rule, (covered positions of ``pos``, of ``neg``, body
     length), proved in the engine over ``n_jobs`` workers; ``known_facts``
-    answer a recursive rule's calls of the target. Goals that run out of
-    inferences count as not proved, with one RuntimeWarning per call."""
+    answer a recursive rule's calls of the target. ``time_limit`` (None: no
+    bound) and ``sandbox`` apply to the background's load and every goal, as
+    in an evaluation. Goals cut short (out of inferences, past the time
+    bound) count as not proved, with one RuntimeWarning per call."""
     known_facts = list(known_facts)
+    bounds = {"time_limit": time_limit, "sandbox": sandbox}
     background = os.path.abspath(background)
     workers = 1
     if n_jobs != 1 and len(rules) > 1:
@@ -49,19 +57,19 @@ def prove_covered(rules, background, pos, neg, n_jobs=1, known_facts=()):
 
         workers = min(joblib.effective_n_jobs(n_jobs), len(rules))
     if workers <= 1:
-        covered, over = _prove_chunk(rules, background, pos, neg, known_facts)
+        covered, over = _prove_chunk(rules, background, pos, neg, known_facts, **bounds)
     else:
         import joblib
 
         parts = joblib.Parallel(n_jobs=workers)(
-            joblib.delayed(_prove_chunk)(chunk, background, pos, neg, known_facts)
+            joblib.delayed(_prove_chunk)(chunk, background, pos, neg, known_facts, **bounds)
             for chunk in _chunks(rules, workers))
         covered = [rule for part, _ in parts for rule in part]
         over = sum(count for _, count in parts)
     if over:
         warnings.warn(
-            f"{over} goal(s) ran out of inferences while proving candidate rules; "
-            "counted as not proved", RuntimeWarning, stacklevel=3)
+            f"{over} goal(s) ran out of inferences or past the time bound while proving "
+            "candidate rules; counted as not proved", RuntimeWarning, stacklevel=3)
     return covered
 
 
@@ -135,7 +143,8 @@ def learn_proved(pos, neg, background, options):
     rules = _with_variants(rules, options, background)
     formed = time.time()
     known = list(pos) if options.recursive else ()
-    covered = prove_covered(rules, background, list(pos), list(neg), options.n_jobs, known)
+    covered = prove_covered(rules, background, list(pos), list(neg), options.n_jobs, known,
+                            **_evaluation(options))
     proved = time.time()
     theory, announce = _select(rules, covered, len(pos), len(neg), options)
     if announce and not options.quiet:
@@ -228,7 +237,7 @@ def cross_validate_proved(kfolds, background, count, options, candidates_per_fol
         texts = _with_variants(texts, options, background)
         fold_rules = [_with_thresholds(chosen, texts) for chosen in fold_rules]
     covered = None if options.recursive else prove_covered(texts, background, all_pos, all_neg,
-                                                           options.n_jobs)
+                                                           options.n_jobs, **_evaluation(options))
     pos_index = {e: i for i, e in enumerate(all_pos)}
     neg_index = {e: i for i, e in enumerate(all_neg)}
     theories, results = [], []
@@ -238,7 +247,7 @@ def cross_validate_proved(kfolds, background, count, options, candidates_per_fol
         if covered is None:
             fold_texts = _with_variants([texts[r] for r in fold_rules[fold]], options, background)
             fold_covered = prove_covered(fold_texts, background, train_pos, train_neg,
-                                         options.n_jobs, train_pos)
+                                         options.n_jobs, train_pos, **_evaluation(options))
         else:
             pos_at = {pos_index[e]: i for i, e in enumerate(train_pos)}
             neg_at = {neg_index[e]: i for i, e in enumerate(train_neg)}

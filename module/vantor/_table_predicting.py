@@ -82,7 +82,8 @@ class _TablePredicting:
         """For every rule alone: (covered positions of pos, of neg, length)."""
         from ._proved import prove_covered
 
-        return prove_covered(theory, background or self._background.path, pos, neg)
+        return prove_covered(theory, background or self._background.path, pos, neg,
+                             time_limit=self.time_limit, sandbox=bool(self.sandbox))
 
     def _predict_encoded(self, facts, rows, background=None):
         """The class of every row whose facts are in ``background`` (default

@@ -1,6 +1,7 @@
 """Theory evaluation: the five measures, the result record and the scoring of
 a theory in the embedded SWI-Prolog engine."""
 import os
+from typing import Any, Optional, Union
 
 from ._core import PrologError, PrologInputError, PrologUnavailableError, compute_metrics
 from ._core import _DEFAULT_TIME_LIMIT, _evaluate_theory
@@ -83,8 +84,14 @@ def _evaluate(theory, file_1, pos, neg, quiet, training, time_limit, sandbox):
     return Vantor([], *d["metrics"], [])
 
 
-def evaluate_theory_prolog_training(theory, file_1, pos, neg, verbose, *,
-                                    time_limit=_DEFAULT_TIME_LIMIT, sandbox=False):
+# Examples as texts, or a bottom-clause dictionary whose keys are the examples.
+_Examples = Union[list[str], dict[str, Any]]
+
+
+def evaluate_theory_prolog_training(theory: list[str], file_1: Union[str, os.PathLike],
+                                    pos: _Examples, neg: _Examples,
+                                    verbose: bool, *, time_limit: Optional[float] = _DEFAULT_TIME_LIMIT,
+                                    sandbox: bool = False) -> Vantor:
     """Score a theory on training examples in SWI-Prolog.
 
     Loads the theory together with the background file `file_1`, proves every
@@ -151,8 +158,10 @@ def evaluate_theory_prolog_training(theory, file_1, pos, neg, verbose, *,
     return _evaluate(theory, file_1, pos, neg, verbose, True, time_limit, sandbox)
 
 
-def evaluate_theory_prolog(theory, file_1, pos, neg, verbose, *,
-                           time_limit=_DEFAULT_TIME_LIMIT, sandbox=False):
+def evaluate_theory_prolog(theory: list[str], file_1: Union[str, os.PathLike],
+                           pos: _Examples, neg: _Examples,
+                           verbose: bool, *, time_limit: Optional[float] = _DEFAULT_TIME_LIMIT,
+                           sandbox: bool = False) -> Vantor:
     """Score a theory on held-out examples in SWI-Prolog.
 
     The same as ``evaluate_theory_prolog_training`` (see there for the

@@ -7,7 +7,7 @@ import os
 import re
 from typing import Any, Optional, Union
 
-from ._files import AtomicFile, path_text
+from ._files import AtomicFile, not_utf8, path_text
 from ._lint import _split_arguments
 
 __all__ = ["save_theory", "load_theory", "read_theory_header"]
@@ -171,8 +171,11 @@ def load_theory(path: Path) -> list[str]:
     >>> load_theory("theory.pl")
     ['grandparent(A,B):-parent(A,C),parent(C,B)']
     """
-    with open(path_text(path, "path"), encoding="utf-8") as stream:
-        return list(_clauses(stream))
+    try:
+        with open(path_text(path, "path"), encoding="utf-8") as stream:
+            return list(_clauses(stream))
+    except UnicodeDecodeError as e:
+        raise not_utf8(path, e) from None
 
 
 def read_theory_header(path: Path) -> dict[str, Any]:
@@ -202,17 +205,20 @@ def read_theory_header(path: Path) -> dict[str, Any]:
     """
     header = {}
     name = path_text(path, "path")
-    with open(name, encoding="utf-8") as stream:
-        for number, line in enumerate(stream, 1):
-            if not line.startswith("%"):
-                break
-            key, _, value = line[1:].strip().partition(": ")
-            if key in _KEYS and value:
-                try:
-                    header[key] = json.loads(value)
-                except ValueError:
-                    raise ValueError(f"{name}, line {number}: the header's {key} is no JSON "
-                                     f"value: {value[:80]!r}") from None
+    try:
+        with open(name, encoding="utf-8") as stream:
+            for number, line in enumerate(stream, 1):
+                if not line.startswith("%"):
+                    break
+                key, _, value = line[1:].strip().partition(": ")
+                if key in _KEYS and value:
+                    try:
+                        header[key] = json.loads(value)
+                    except ValueError:
+                        raise ValueError(f"{name}, line {number}: the header's {key} is no JSON "
+                                         f"value: {value[:80]!r}") from None
+    except UnicodeDecodeError as e:
+        raise not_utf8(name, e) from None
     return header
 
 

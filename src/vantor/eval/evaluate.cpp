@@ -16,10 +16,10 @@
 #include <utility>
 #include <unordered_set>
 
-#include "eval/output_capture.hpp"
-#include "eval/prolog_engine.hpp"
+#include "engine/output_capture.hpp"
+#include "engine/prolog_engine.hpp"
+#include "engine/working_dir.hpp"
 #include "eval/prover.hpp"
-#include "eval/working_dir.hpp"
 
 namespace vantor::eval {
 
@@ -201,29 +201,7 @@ double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// Evaluations through the process's engine take turns: they share its
-// loaded clauses.
-std::mutex evaluation_mutex;
-
 }  // namespace
-
-void with_process_prover(const std::function<void(Prover&)>& work) {
-    engine::ensure_started();
-    std::lock_guard<std::mutex> lock(evaluation_mutex);
-    engine::ThreadEngine attach;
-    work(process_prover());
-}
-
-// The background as an absolute name: the engine resolves names on its own
-// and must find the caller's file whatever directory it started in. Checked
-// before anything is written, so a missing file leaves nothing behind.
-std::string absolute_background(const std::string& file_1) {
-    readable_file_stamp(file_1);
-    std::error_code ec;
-    fs::path absolute = fs::absolute(file_1, ec);
-    if (ec) throw OSError(ec.value(), file_1, "cannot resolve the background file name: " + ec.message());
-    return absolute.lexically_normal().string();
-}
 
 namespace {
 
@@ -296,7 +274,7 @@ void score_examples(Prover& prover, const std::string& theory_text, const std::s
                     const EvalSettings& settings, const LimitWarning& on_limit, Interrupt& interrupt,
                     EvalResult& result, Output* out) {
     auto start = Clock::now();
-    PrivateDir workdir;
+    engine::PrivateDir workdir;
     result.write_seconds = seconds_since(start);
 
     start = Clock::now();

@@ -36,24 +36,6 @@ struct Metrics {
 // Throws ValueError naming a negative count.
 Metrics compute_metrics(std::int64_t tp, std::int64_t tn, std::int64_t fp, std::int64_t fn);
 
-// An error raised by the engine (load error, syntax error in a goal, an
-// existence error while proving ...). what() is the engine's message text.
-struct PrologError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-// Input the evaluator refuses before the engine runs it: a rule text that
-// is not exactly one clause, an example that calls a built-in or library
-// predicate. The host raises it as both a ValueError and a PrologError.
-struct RefusedInput : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-// The engine could not be started (shared library or its home missing).
-struct PrologUnavailable : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
 struct EvalResult {
     // An empty theory is not run in the engine: it proves nothing, so its
     // counts are all negatives refused and all positives missed.
@@ -105,8 +87,5 @@ std::string theory_file_text(const std::vector<std::string>& theory);
 // The two bordered tables as printed (no trailing line break).
 std::string confusion_table(std::int64_t tp, std::int64_t tn, std::int64_t fp, std::int64_t fn);
 std::string metrics_table(const Metrics& m);
-
-// Inferences a single goal may use before it counts as not proved.
-inline constexpr std::int64_t kInferenceLimit = 10'000'000;
 
 }  // namespace vantor::eval

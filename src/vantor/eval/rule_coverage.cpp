@@ -5,8 +5,10 @@
 
 #include "eval/evaluate.hpp"
 #include "eval/prover.hpp"
-#include "eval/working_dir.hpp"
+#include "engine/swi_batch.hpp"
+#include "engine/working_dir.hpp"
 #include "text/clause.hpp"
+#include "text/pystr.hpp"
 
 namespace vantor::eval {
 
@@ -201,13 +203,9 @@ private:
 std::string literal_name(std::size_t i) { return "vantor_literal_" + std::to_string(i); }
 std::string part_name(std::size_t i) { return "vantor_part_" + std::to_string(i); }
 
-std::string program_text(const Plan& plan, const std::vector<std::string>& known_facts) {
-    std::string out = ":- style_check(-singleton).\n:- style_check(-discontiguous).\n";
-    for (const std::string& fact : known_facts) {
-        std::string_view f = fact;
-        while (!f.empty() && (f.back() == '.' || f.back() == ' ')) f.remove_suffix(1);
-        out += std::string(f) + ".\n";
-    }
+// `facts` is a program text the engine wrote from checked facts.
+std::string program_text(const Plan& plan, const std::string& facts) {
+    std::string out = ":- style_check(-singleton).\n:- style_check(-discontiguous).\n" + facts;
     for (std::size_t i = 0; i < plan.literal_goals.size(); ++i) {
         out += literal_name(i) + plan.literal_goals[i].head_arguments + ":-" + plan.literal_goals[i].body + ".\n";
     }
@@ -224,14 +222,22 @@ using Answers = std::vector<char>;
 class RuleProver {
 public:
     RuleProver(Prover& prover, const std::vector<std::string>& pos, const std::vector<std::string>& neg,
-               RuleProofs& out)
-        : prover_(prover), n_pos_(pos.size()), out_(out) {
+               const EvalSettings& settings, RuleProofs& out)
+        : prover_(prover), n_pos_(pos.size()), out_(out), settings_(settings) {
         for (const std::string& e : pos) arguments_.emplace_back(arguments_of(e));
         for (const std::string& e : neg) arguments_.emplace_back(arguments_of(e));
     }
 
-    void prove_goals(const Plan& plan, Interrupt& interrupt) {
-        prover_.set_goal_arguments(arguments_);
+    void prove_goals(const Plan& plan, Interrupt& interrupt, const std::vector<std::string>& pos,
+                     const std::vector<std::string>& neg) {
+        try {
+            prover_.set_goal_arguments(arguments_);
+        } catch (const engine::ArgumentsRefused& e) {
+            const bool positive = e.index < n_pos_;
+            const std::size_t at = positive ? e.index : e.index - n_pos_;
+            throw RefusedInput(std::string(positive ? "pos" : "neg") + "[" + std::to_string(at) + "] '" +
+                               (positive ? pos : neg)[at] + "' is not one fact: " + e.what());
+        }
         for (std::size_t i = 0; i < plan.literal_goals.size(); ++i) {
             interrupt.check();
             literals_.push_back(answers(prover_.prove_each(literal_name(i), kInferenceLimit, settings_), nullptr));
@@ -260,6 +266,7 @@ private:
         for (std::size_t k = 0; k < outcomes.size(); ++k) {
             const std::size_t e = at ? (*at)[k] : k;
             if (outcomes[k] == Outcome::limit_exceeded) ++out_.over_limit;
+            if (outcomes[k] == Outcome::time_exceeded || outcomes[k] == Outcome::space_exceeded) ++out_.over_time;
             out[e] = outcomes[k] == Outcome::proved ? 1 : outcomes[k] == Outcome::limit_exceeded ? 2 : 0;
         }
         return out;
@@ -282,7 +289,7 @@ private:
     RuleProofs& out_;
     std::vector<std::string> arguments_;
     std::vector<Answers> literals_, parts_;
-    EvalSettings settings_;
+    const EvalSettings& settings_;
 };
 
 struct UnloadOnExit {
@@ -295,12 +302,49 @@ struct UnloadOnExit {
     }
 };
 
-}  // namespace
 
+// The target's name and arity, from the head of the first rule.
+std::pair<std::string, int> target_of(const std::string& rule) {
+    const std::string_view head = text::strip(std::string_view(rule).substr(0, neck_of(rule)));
+    const std::string_view args = arguments_of(head);
+    const std::string name(text::strip(head.substr(0, head.size() - args.size())));
+    const int arity = args.size() < 2 ? 0 : static_cast<int>(text::split_top_level(args.substr(1, args.size() - 2), ",").size());
+    return {name, arity};
+}
+
+// Every example must be a literal of the target (its arguments are then read
+// by the engine as exactly one argument list).
+void check_examples(const std::vector<std::string>& examples, const char* collection,
+                    const std::pair<std::string, int>& target) {
+    for (std::size_t i = 0; i < examples.size(); ++i) {
+        const std::string_view text = text::strip(examples[i]);
+        const std::string_view args = arguments_of(text);
+        const std::string_view name = text::strip(text.substr(0, text.size() - args.size()));
+        if (name != target.first) {
+            throw RefusedInput(std::string(collection) + "[" + std::to_string(i) + "] '" + examples[i] +
+                               "' is not an example of the target " + target.first + "/" +
+                               std::to_string(target.second));
+        }
+    }
+}
+
+// The known facts as a program text written by the engine.
+std::string known_facts_program(const std::vector<std::string>& facts, const std::pair<std::string, int>& target) {
+    if (facts.empty()) return "";
+    try {
+        return engine::facts_program(facts, target.first, target.second);
+    } catch (const engine::ArgumentsRefused& e) {
+        throw RefusedInput("known fact [" + std::to_string(e.index) + "] '" + facts[e.index] +
+                           "' is not one fact: " + e.what());
+    }
+}
+
+}  // namespace
 
 RuleProofs prove_rules(const std::vector<std::string>& rules, const std::string& background,
                        const std::vector<std::string>& pos, const std::vector<std::string>& neg,
-                       Interrupt& interrupt, const std::vector<std::string>& known_facts) {
+                       Interrupt& interrupt, const std::vector<std::string>& known_facts,
+                       const EvalSettings& settings) {
     RuleProofs out;
     Planner planner;
     for (const std::string& rule : rules) planner.add(rule);
@@ -308,16 +352,18 @@ RuleProofs prove_rules(const std::vector<std::string>& rules, const std::string&
     out.rules.resize(rules.size());
     for (std::size_t i = 0; i < rules.size(); ++i) out.rules[i].body_length = plan.body_lengths[i];
     if (rules.empty()) return out;
-    const std::string text = program_text(plan, known_facts);
+    const std::pair<std::string, int> target = target_of(rules.front());
+    check_examples(pos, "pos", target);
+    check_examples(neg, "neg", target);
     const std::string path = absolute_background(background);
     with_process_prover([&](Prover& prover) {
-        PrivateDir workdir;
-        const EvalSettings settings;
+        const std::string text = program_text(plan, known_facts_program(known_facts, target));
+        engine::PrivateDir workdir;
         prover.load_background(path, settings);
         prover.load_theory(text, workdir.path(), settings);
         UnloadOnExit unload{prover};
-        RuleProver proving(prover, pos, neg, out);
-        proving.prove_goals(plan, interrupt);
+        RuleProver proving(prover, pos, neg, settings, out);
+        proving.prove_goals(plan, interrupt, pos, neg);
         for (std::size_t r = 0; r < rules.size(); ++r) proving.collect(plan, r, out.rules[r]);
     });
     return out;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "eval/prover.hpp"
 #include "host.hpp"
 #include "learn/cover_selection.hpp"
 
@@ -23,16 +24,23 @@ struct RuleProofs {
     std::vector<learn::ProvedRule> rules;
     // Goals that ran out of inferences (counted as not proved).
     std::size_t over_limit = 0;
+    // Goals that ran past the time bound or out of table space (not proved).
+    std::size_t over_time = 0;
 };
 
-// Rules in either text form (body joined by "&" or ","); examples are the
-// target's ground literals. `known_facts` (texts such as "p(a,b)") are
-// loaded beside the rules: a recursive candidate's calls of the target are
-// answered by the training positives given here. Throws ValueError for a
-// rule without ":-", PrologError when the engine cannot load the rules or a
-// goal raises.
+// Rules in either text form (body joined by "&" or ","), all of one head
+// predicate, the target; examples are its ground literals, each read by the
+// engine as exactly one fact of the target. `known_facts` (texts such as
+// "p(a,b)", read the same way) are loaded beside the rules: a recursive
+// candidate's calls of the target are answered by the training positives
+// given here. The background loads and every goal runs under `settings`
+// (time bound, sandbox) as in an evaluation. Throws ValueError for a rule
+// without ":-", RefusedInput for an example or fact that is not one fact of
+// the target, PrologError when the engine cannot load the rules, a goal
+// raises or the sandbox refuses it, Interrupted.
 RuleProofs prove_rules(const std::vector<std::string>& rules, const std::string& background,
                        const std::vector<std::string>& pos, const std::vector<std::string>& neg,
-                       Interrupt& interrupt, const std::vector<std::string>& known_facts = {});
+                       Interrupt& interrupt, const std::vector<std::string>& known_facts = {},
+                       const EvalSettings& settings = {});
 
 }  // namespace vantor::eval

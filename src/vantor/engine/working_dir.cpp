@@ -1,4 +1,4 @@
-#include "eval/working_dir.hpp"
+#include "engine/working_dir.hpp"
 
 #include <string_view>
 #include <fcntl.h>
@@ -13,7 +13,7 @@
 
 #include "host.hpp"
 
-namespace vantor::eval {
+namespace vantor::engine {
 
 namespace fs = std::filesystem;
 
@@ -139,4 +139,4 @@ FileStamp readable_file_stamp(const std::string& path) {
     return stamp;
 }
 
-}  // namespace vantor::eval
+}  // namespace vantor::engine

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "eval/prover.hpp"
+#include "engine/prover.hpp"
 
-namespace vantor::eval::engine {
+namespace vantor::engine {
 
 // Starts the engine on first use (throws PrologUnavailable when it cannot).
 void ensure_started();
@@ -55,10 +55,12 @@ LoadResult load_source(Role role, const std::string& absolute_path, const EvalSe
 // Removes the clauses of the file that plays `role`, if any.
 void unload_source(Role role);
 
-// Removes every predicate of module user that was not there when the
-// engine started and is not the loaded background's: what directives and
-// goals asserted, so no later evaluation sees it.
-void sweep_user_module();
+// Puts the engine back as it was before the first evaluation: removes every
+// predicate of module user that was not there then and is not the loaded
+// background's (what directives and goals asserted), and restores the
+// flags, operators, character conversions and the calling thread's global
+// variables; no later evaluation sees what this one changed.
+void restore_state();
 
 // The file holds clauses only: reading it runs no directive. False too when
 // it cannot be read or parsed.
@@ -79,6 +81,15 @@ void abolish_tables();
 // Why a rule text (as written to the theory file, final "." included) is
 // not exactly one clause, or nothing when it is.
 std::optional<std::string> rule_problem(const std::string& rule_text);
+
+// The predicate of an example text read as exactly one fact (no clause,
+// directive or module), by the engine's reader. Throws RefusedInput saying
+// why it is not one.
+struct ExampleShape {
+    std::string name;
+    int arity = 0;
+};
+ExampleShape example_shape(const std::string& text);
 
 // Reads `goal_text` as a term and runs it once in module user under an
 // inference limit and the time bound. Throws ValueError when the example
@@ -107,4 +118,4 @@ private:
 // (async-signal-safe).
 void request_stop() noexcept;
 
-}  // namespace vantor::eval::engine
+}  // namespace vantor::engine

@@ -1,4 +1,4 @@
-#include "eval/output_capture.hpp"
+#include "engine/output_capture.hpp"
 
 #include <SWI-Prolog.h>
 
@@ -7,9 +7,9 @@
 #include <mutex>
 #include <string>
 
-#include "eval/swi_batch.hpp"
+#include "engine/swi_batch.hpp"
 
-namespace vantor::eval::engine {
+namespace vantor::engine {
 
 namespace {
 
@@ -76,4 +76,4 @@ void OutputCapture::finish(Output& out) {
     if (!text.empty()) out.write(text);
 }
 
-}  // namespace vantor::eval::engine
+}  // namespace vantor::engine

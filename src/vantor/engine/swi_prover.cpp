@@ -11,33 +11,52 @@
 // of the background are written into one file and loaded together, as
 // before, and nothing is kept.
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <sstream>
 #include <fstream>
+#include <functional>
+#include <mutex>
+#include <system_error>
 #include <optional>
 #include <string>
 
-#include "eval/evaluate.hpp"
-#include "eval/prolog_engine.hpp"
-#include "eval/prover.hpp"
-#include "eval/swi_batch.hpp"
-#include "eval/working_dir.hpp"
+#include "engine/errors.hpp"
+#include "engine/prolog_engine.hpp"
+#include "host.hpp"
+#include "text/pystr.hpp"
+#include "engine/prover.hpp"
+#include "engine/swi_batch.hpp"
+#include "engine/working_dir.hpp"
 
-namespace vantor::eval {
+namespace vantor::engine {
 
 namespace fs = std::filesystem;
 
 namespace {
+
+std::string file_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.eof() && in.fail()) throw OSError(EIO, path, "cannot read the background file");
+    return bytes;
+}
+
+// The engine reads sources as UTF-8; other bytes would surface as a syntax
+// error in a working file the user never wrote.
+void check_utf8(const std::string& path, const std::string& bytes) {
+    if (!text::is_valid_utf8(bytes)) {
+        throw ValueError("'" + path + "' is not UTF-8 text; the engine reads a background as UTF-8 "
+                         "(save it in that encoding)");
+    }
+}
 
 // A cheap look at the bytes before the engine parses anything: a file of
 // facts alone has no ":-" or "?-" at all. Files with them (rules, or quoted
 // texts holding those characters) are read by the engine to be sure. A file
 // starting with a byte-order mark is left to the combined load, where the
 // mark lands mid-file as it always did.
-bool may_load_alone(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.eof() && in.fail()) return false;
+bool may_load_alone(const std::string& path, const std::string& bytes) {
     if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) return false;
     if (bytes.find(":-") == std::string::npos && bytes.find("?-") == std::string::npos) return true;
     return engine::free_of_directives(path);
@@ -59,7 +78,9 @@ public:
         // A theory still loaded (say, a combined file holding an older copy
         // of these facts) must not meet the background's clauses.
         engine::unload_source(engine::Role::theory);
-        if (!may_load_alone(path)) {
+        const std::string bytes = file_bytes(path);
+        check_utf8(path, bytes);
+        if (!may_load_alone(path, bytes)) {
             combined_only_ = current_;
             return;
         }
@@ -84,11 +105,11 @@ public:
         engine::abolish_tables();
         const bool alone = resident_ == current_ && engine::separable_theory(copy.string());
         write_file(loaded, theory_text);
-        std::optional<engine::Origin> origin;
+        // Lines past the theory's are the background's (named in refusals).
+        const engine::Origin origin{current_.path, line_count(theory_text)};
         if (!alone) {
             forget_background();
             append_file_bytes(loaded, current_.path);
-            origin = engine::Origin{current_.path, line_count(theory_text)};
         }
         engine::LoadResult load = load_or_unload(engine::Role::theory, loaded.string(), settings, origin);
         if (load.timed_out) {
@@ -112,22 +133,21 @@ public:
         engine::set_goal_arguments(argument_texts);
     }
 
-    // Batches run one Prolog call under the inference limit per goal; the
-    // wall-clock bound and the sandbox of `settings` apply to prove() only.
+    // Batches run in one Prolog call; each goal as prove() runs one.
     std::vector<Outcome> prove_each(const std::string& name, std::int64_t inference_limit,
-                                    const EvalSettings&) override {
-        return engine::prove_each(name, inference_limit);
+                                    const EvalSettings& settings) override {
+        return engine::prove_each(name, inference_limit, settings);
     }
 
     std::vector<Outcome> prove_some(const std::string& name, const std::vector<std::size_t>& positions,
-                                    std::int64_t inference_limit, const EvalSettings&) override {
-        return engine::prove_some(name, positions, inference_limit);
+                                    std::int64_t inference_limit, const EvalSettings& settings) override {
+        return engine::prove_some(name, positions, inference_limit, settings);
     }
 
     void unload() override {
         engine::unload_source(engine::Role::theory);
         engine::abolish_tables();
-        engine::sweep_user_module();
+        engine::restore_state();
     }
 
 private:
@@ -176,4 +196,30 @@ Prover& process_prover() {
     return prover;
 }
 
-}  // namespace vantor::eval
+namespace {
+
+// Evaluations through the process's engine take turns: they share its
+// loaded clauses.
+std::mutex evaluation_mutex;
+
+}  // namespace
+
+void with_process_prover(const std::function<void(Prover&)>& work) {
+    ensure_started();
+    std::lock_guard<std::mutex> lock(evaluation_mutex);
+    ThreadEngine attach;
+    work(process_prover());
+}
+
+// The background as an absolute name: the engine resolves names on its own
+// and must find the caller's file whatever directory it started in. Checked
+// before anything is written, so a missing file leaves nothing behind.
+std::string absolute_background(const std::string& file_1) {
+    readable_file_stamp(file_1);
+    std::error_code ec;
+    fs::path absolute = fs::absolute(file_1, ec);
+    if (ec) throw OSError(ec.value(), file_1, "cannot resolve the background file name: " + ec.message());
+    return absolute.lexically_normal().string();
+}
+
+}  // namespace vantor::engine

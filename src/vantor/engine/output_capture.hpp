@@ -10,7 +10,7 @@
 
 #include "host.hpp"
 
-namespace vantor::eval::engine {
+namespace vantor::engine {
 
 class OutputCapture {
 public:
@@ -28,4 +28,4 @@ private:
     bool active_ = false;
 };
 
-}  // namespace vantor::eval::engine
+}  // namespace vantor::engine

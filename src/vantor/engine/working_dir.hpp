@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace vantor::eval {
+namespace vantor::engine {
 
 // A fresh directory under the system's temporary directory ($TMPDIR or
 // /tmp), removed with everything in it when the object goes.
@@ -50,4 +50,4 @@ struct FileStamp {
 // a directory or a file that cannot be read.
 FileStamp readable_file_stamp(const std::string& path);
 
-}  // namespace vantor::eval
+}  // namespace vantor::engine
