@@ -4,7 +4,7 @@
 
 #include "eval/evaluate.hpp"
 #include "eval/prover.hpp"
-#include "eval/working_dir.hpp"
+#include "engine/working_dir.hpp"
 
 namespace vantor::eval {
 
@@ -60,7 +60,7 @@ ProofAnswers prove_batch(const ProofBatch& batch, Interrupt& interrupt) {
     settings.sandbox = batch.sandbox;
     const std::string text = program_of(batch);
     with_process_prover([&](Prover& prover) {
-        PrivateDir workdir;
+        engine::PrivateDir workdir;
         prover.load_background(batch.background, settings);
         prover.load_theory(text, workdir.path(), settings);
         UnloadWhenDone unload{prover};
