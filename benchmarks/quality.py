@@ -21,7 +21,13 @@ noise-tolerant cover selection, each fold's candidates from its own training
 positives; see PROVED below). Columns: mean training accuracy, mean test
 accuracy, mean number of rules, and seconds per fold (bottom clauses of the
 fold's share of the examples plus learning, training evaluation included),
-then the peer's (Aleph's) figures over the same folds.
+then the peer's (Aleph's) figures over the same folds. A third column runs
+the refinement search (search="refine", SEARCH below: one setting for every
+set, its clauses pooled with the text stage's candidates before the cover
+selection; the recursive tasks add recursive=True with their max_neg and eval_fn,
+and no key_size). The recursive tasks include same_generation with every
+reflexive pair added to the positives (its base case is then
+same_generation(A,A)).
 
 The recursive tasks (RECURSIVE below) run the same way: the generated ones
 from tests/data, path from the shared data sets. Their proved setting adds
@@ -32,6 +38,7 @@ column gives the bottom-clause depth and how facts are followed from known
 terms ("first": through their first argument, the library's rule).
 
 Usage: python benchmarks/quality.py [--sets a,b,...] [--jobs N]
+       [--columns learner,default,proved,search]
 """
 import argparse
 import contextlib
@@ -75,8 +82,35 @@ RECURSIVE = {
                {"recursive": True, "max_neg": 0, "eval_fn": "compression"}),
 }
 
+def reflexive_same_generation():
+    """A folder holding same_generation with every reflexive pair of a person
+    who has a parent added to the positives (the known theory then needs
+    same_generation(A,A) as its base case)."""
+    import tempfile
+
+    source = os.path.join(REPO, "tests", "data", "same_generation")
+    folder = tempfile.mkdtemp(prefix="same_generation_reflexive_")
+    facts = lines(os.path.join(source, "BK.pl"))
+    people = sorted({fact[len("child("):].split(",")[0] for fact in facts})
+    positives = sorted(lines(os.path.join(source, "pos_example.f"))
+                       + [f"same_generation({p},{p})." for p in people])
+    for name, items in (("BK.pl", facts), ("pos_example.f", positives),
+                        ("neg_example.n", lines(os.path.join(source, "neg_example.n")))):
+        with open(os.path.join(folder, name), "w") as f:
+            f.write("\n".join(items) + "\n")
+    return folder
+
+
+RECURSIVE["same_generation (reflexive)"] = (reflexive_same_generation, {"max_literals": 4},
+                                            {"recursive": True, "max_neg": 0, "eval_fn": "compression"})
+
 # Bottom clauses of every set.
 BOTTOM = {"depth": 2}
+
+# The refinement search (search="refine"), one setting for every set; the
+# recursive tasks add recursive=True.
+SEARCH = {"search": "refine", "max_literals": 3, "eval_fn": "m_estimate", "min_pos": 0.05,
+          "max_neg": 0.3, "min_precision": 0.65, "max_nodes": 50, "pool": True}
 
 # One setting for every set.
 PROVED = {"coverage": "prolog", "selection": "cover", "min_pos": 0.05, "max_neg": 0.3,
@@ -138,7 +172,8 @@ def run_learner(background, pos_folds, neg_folds):
                                                sum(seconds) / 5, ",".join(shapes))
 
 
-def run_set(name, options, jobs, folder=None, proved_extra=None):
+def run_set(name, options, jobs, folder=None, proved_extra=None,
+            columns=("learner", "default", "proved", "search")):
     folder = folder or os.path.join(DATASETS, name)
     background = os.path.join(folder, "BK.pl")
     pos, neg = lines(os.path.join(folder, "pos_example.f")), lines(os.path.join(folder, "neg_example.n"))
@@ -151,9 +186,20 @@ def run_set(name, options, jobs, folder=None, proved_extra=None):
         tqdm_disable=True, **BOTTOM)
     bottom_seconds = time.perf_counter() - tic
     pos_folds, neg_folds = folds_of(pos), folds_of(neg)
-    rows = {"learner": run_learner(background, pos_folds, neg_folds)}
+    rows = {"learner": run_learner(background, pos_folds, neg_folds) if "learner" in columns
+            else "- | - | - | - | -"}
     proved = dict(PROVED, n_jobs=jobs, **(proved_extra or {}))
-    for label, extra, per_fold in (("default", {}, False), ("proved", proved, True)):
+    # The recursive rows keep their own max_literals (the row's options, else
+    # the default), max_neg and eval_fn, as the proved setting does; the
+    # search needs no key_size.
+    search = dict(SEARCH, n_jobs=jobs)
+    if proved_extra:
+        del search["max_literals"]
+        search.update({k: v for k, v in proved_extra.items() if k != "key_size"})
+    for label, extra, per_fold in (("default", {}, False), ("proved", proved, True), ("search", search, True)):
+        if label not in columns:
+            rows[label] = "- | - | - | -"
+            continue
         random.seed(0)
         train, test, rules, seconds = run_cv(background, pos_dict, neg_dict, pos_folds, neg_folds,
                                              dict(options, **extra), per_fold)
@@ -171,30 +217,34 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--sets", default=",".join(list(SETS) + list(RECURSIVE)))
     parser.add_argument("--jobs", type=int, default=1)
+    parser.add_argument("--columns", default="learner,default,proved,search",
+                        help="settings to run (the others print as -)")
     args = parser.parse_args()
+    columns = args.columns.split(",")
     names = args.sets.split(",")
     if DATASETS is None and any(n in SETS or RECURSIVE.get(n, (0,))[0] is None for n in names):
         sys.exit("no ../shared/datasets folder next to the repository")
     print("data set | Learner(): train | test | rules | s/fold | chosen max_literals"
           " | depth/follow | default: train | test | rules | s/fold | proved: train | test | rules"
-          " | s/fold | peer: test | train | clauses | s/fold")
+          " | s/fold | search: train | test | rules | s/fold | peer: test | train | clauses | s/fold")
     depth = "%s/%s" % (BOTTOM["depth"], BOTTOM.get("follow", "first"))
     for name in names:
         random.seed(0)
         if name in RECURSIVE:
             folder, options, proved_extra = RECURSIVE[name]
-            rows = run_set(name.split(" ")[0], options, args.jobs, folder, proved_extra)
+            folder = folder() if callable(folder) else folder
+            rows = run_set(name.split(" ")[0], options, args.jobs, folder, proved_extra, columns)
             peer = SETS.get(name.split(" ")[0]) if folder is None else None
             peer_figures = "%.3f | %.3f | %.1f | %.1f" % peer[1:] if peer else "- | - | - | -"
-            print("%s | %s | %s | %s | %s | %s" % (label(name, dict(options, **proved_extra)),
-                                                   rows["learner"], depth, rows["default"],
-                                                   rows["proved"], peer_figures), flush=True)
+            print("%s | %s | %s | %s | %s | %s | %s" % (
+                label(name, dict(options, **proved_extra)), rows["learner"], depth,
+                rows["default"], rows["proved"], rows["search"], peer_figures), flush=True)
             continue
         options, peer_test, peer_train, peer_rules, peer_seconds = SETS[name]
-        rows = run_set(name, options, args.jobs)
-        print("%s | %s | %s | %s | %s | %.3f | %.3f | %.1f | %.1f" % (
+        rows = run_set(name, options, args.jobs, columns=columns)
+        print("%s | %s | %s | %s | %s | %s | %.3f | %.3f | %.1f | %.1f" % (
             label(name, options), rows["learner"], depth, rows["default"], rows["proved"],
-            peer_test, peer_train, peer_rules, peer_seconds), flush=True)
+            rows["search"], peer_test, peer_train, peer_rules, peer_seconds), flush=True)
 
 
 if __name__ == "__main__":

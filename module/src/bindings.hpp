@@ -14,7 +14,7 @@
 #include "casters.hpp"
 #include "data/bottom_clause_set.hpp"
 #include "eval/evaluate.hpp"
-#include "eval/learning_run.hpp"
+#include "run/learning_run.hpp"
 #include "engine/prolog_engine.hpp"
 #include "host.hpp"
 #include "text/clause.hpp"
@@ -36,6 +36,7 @@ void bind_folds(nb::module_& m);
 void bind_abduce(nb::module_& m);
 void bind_tabular(nb::module_& m);
 void bind_proving(nb::module_& m);
+void bind_refine(nb::module_& m);
 
 // The calling thread's generator (vantor._host.generator()): Python's
 // random module unless the caller chose its own.
@@ -97,7 +98,7 @@ struct PyLearningHost {
     PyRandom rng;
     PyStdout out;
     PyInterrupt interrupt;
-    eval::LearningHost host;
+    run::LearningHost host;
     std::optional<engine::SigintStopsEngine> stops;
 };
 

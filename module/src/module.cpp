@@ -14,4 +14,5 @@ NB_MODULE(_core, m) {
     bind_abduce(m);
     bind_tabular(m);
     bind_proving(m);
+    bind_refine(m);
 }

@@ -122,11 +122,15 @@ def _one_of(*allowed):
 
 
 _COVER_SCORES = ("accuracy", "coverage", "compression")
+_SEARCH_SCORES = _COVER_SCORES + ("laplace", "m_estimate")
 
 
 def _eval_fn(name, value, given):
     """Any text with the greedy selection, which scores by accuracy whatever
-    the name; one of the cover scores with ``selection='cover'``."""
+    the name; one of the cover scores with ``selection='cover'``, one of the
+    search scores with ``search='refine'``."""
+    if given["search"] == "refine":
+        return _one_of(*_SEARCH_SCORES)(name, value)
     if given["selection"] != "cover":
         return value if isinstance(value, str) else "accuracy"
     return _one_of(*_COVER_SCORES)(name, value)
@@ -158,6 +162,22 @@ def _seconds(name, value):
     if not value > 0:
         raise ValueError(f"{name} must be a positive number of seconds or None, got {value!r}")
     return float(value)
+
+
+def _at_least(least):
+    def check(name, value):
+        count = _count(name, value)
+        if count < least:
+            raise ValueError(f"{name} must be at least {least}, got {count}")
+        return count
+    return check
+
+
+def _search_sample(name, value):
+    """None (or 0) for every example, else a positive count."""
+    if value is None:
+        return 0
+    return _at_least(0)(name, value)
 
 
 def _n_jobs(name, value):
@@ -218,6 +238,13 @@ _OPTIONS = (
     _Option("numbers", "constant", str, _one_of("constant", "variable", "compare")),
     _Option("time_limit", 300.0, Optional[float], _seconds),
     _Option("sandbox", False, bool, _flag),
+    _Option("search", "candidates", str, _one_of("candidates", "refine")),
+    _Option("time_budget", None, Optional[float], _seconds),
+    _Option("max_nodes", 100, int, _at_least(1)),
+    _Option("seeds", 1, int, _at_least(1)),
+    _Option("max_failed_seeds", 3, int, _at_least(1)),
+    _Option("search_sample", 300, Optional[int], _search_sample),
+    _Option("pool", False, bool, _flag),
 )
 _NEEDS_ALL = {_bc_count, _eval_fn}
 
@@ -295,6 +322,32 @@ _DOCS = {
                "that could touch the host (shell, files, threads, halt, other modules) are "
                "refused with an error naming the line. Use it for backgrounds you did not "
                "write. Default False (a background file is a program and runs as one).",
+    "search": "where the rules come from: 'candidates' (default) instantiates templates and "
+              "takes every rule the positives' bottom clauses form; 'refine' runs a search in the "
+              "core: sequential covering that grows clauses from a seed positive's bottom clause one "
+              "linked literal at a time, proves each in the engine on the examples its parent covers "
+              "(coverage='prolog' is implied), expands the best first within max_literals and "
+              "max_nodes, prunes by branch and bound on the eval_fn score ('accuracy'/'coverage', "
+              "'compression', 'laplace' or 'm_estimate' with m=10), and keeps the best clause that "
+              "passes min_pos, max_neg (fractions in (0, 1) are shares) and min_precision. Attribute "
+              "arguments may be bound to a value of their column and numeric ones tested against "
+              "thresholds (>=, =<); with recursive=True calls of the target are refinements too. The "
+              "same inputs always give the same theory.",
+    "time_budget": "seconds for search='refine'; when they run out the theory found so far is "
+                   "returned with a RuntimeWarning. Default None (no bound); a positive number.",
+    "max_nodes": "clauses the refine search expands per seed (its main control of time). "
+                 "Default 100; an int of at least 1.",
+    "seeds": "positives searched per covering step with search='refine' (the best clause of "
+             "them is kept). Default 1; an int of at least 1.",
+    "max_failed_seeds": "search='refine' stops after this many seeds in a row gave no clause. "
+                        "Default 3; an int of at least 1.",
+    "search_sample": "search='refine' scores clauses on at most this many uncovered positives "
+                     "(the seeds among them) and as many negatives, then proves the chosen clause "
+                     "on every example. Default 300; None or 0 uses every example.",
+    "pool": "with search='refine': the search's clauses join the candidates of the text stage, "
+            "all are proved on the training examples, and the cover selection (eval_fn "
+            "'accuracy', 'coverage' or 'compression'; 'compression' for the search's other "
+            "scores) chooses the theory from them together. Default False.",
     "n_jobs": "engines proving candidates at once with coverage='prolog' (joblib's "
               "convention: 1 is serial, -1 all cores; a joblib backend such as Dask "
               "runs them on a cluster). Results never depend on it. Default 1.",
@@ -383,7 +436,7 @@ def learn_options(**given):
             value = option.check(option.name, value)
         setattr(record, option.field, value)
     record.max_neg_fraction = record.min_pos_fraction = -1.0
-    if record.selection == "cover":
+    if record.selection == "cover" or record.search == "refine":
         if isinstance(values["max_neg"], float) and 0 < values["max_neg"] < 1:
             record.max_neg_fraction = values["max_neg"]
         if isinstance(values["min_pos"], float) and 0 < values["min_pos"] < 1:

@@ -12,7 +12,7 @@ import os
 from collections.abc import Mapping
 from typing import Any, Union
 
-from . import _core, _host, _proved
+from . import _core, _host, _proved, _refine
 from ._files import load_stored, path_text
 from ._options import LearnOptions, takes_learn_options
 from .evaluate import Vantor
@@ -484,6 +484,8 @@ def _cross_validation_run(kfolds, file, k_fold, options, candidates_per_fold=Fal
                 % type(kfolds).__name__
             )
     count = _check_k_fold(kfolds, k_fold)
+    if options.search == "refine":
+        return _refine.cross_validate_refined(kfolds, path_text(file, "file"), count, options)
     if options.coverage == "prolog":
         return _proved.cross_validate_proved(kfolds, path_text(file, "file"), count, options,
                                              bool(candidates_per_fold))

@@ -12,7 +12,7 @@ texts are built only for choices of literals not met before.
 import os
 from typing import Any, Union
 
-from . import _core, _proved
+from . import _core, _proved, _refine
 from ._files import path_text
 from ._options import LearnOptions, takes_learn_options
 from .evaluate import Vantor
@@ -416,6 +416,8 @@ def vantor_learn(Training_pos: BottomClauses, Training_neg: BottomClauses,
 def _learn_run(Training_pos, Training_neg, file, options):
     """The ``Vantor`` record of one run and the seconds of each stage
     (learning stages, "prolog evaluation") with the candidate count."""
+    if options.search == "refine":
+        return _refine.learn_refined(Training_pos, Training_neg, path_text(file, "file"), options)
     if options.coverage == "prolog":
         return _proved.learn_proved(Training_pos, Training_neg, path_text(file, "file"), options)
     hypothesis, measures, time_learn, work = _core._vantor_learn(

@@ -73,6 +73,53 @@ public:
     void finish() override {}
 };
 
+// A checkpoint of a goal: once its first `examples` examples are tried, at
+// least `proved` of them must have been proved, or the rest is skipped.
+struct ProofGate {
+    std::uint32_t examples = 0;
+    std::uint32_t proved = 0;
+};
+
+// One goal of a proving batch: the clauses that define `name` (Prolog text,
+// each ending with "."), proved on the examples of the batch's list `list`
+// in that order, stopping at a gate it fails.
+struct ProofGoal {
+    std::string clauses;
+    std::string name;
+    std::uint32_t list = 0;
+    std::vector<ProofGate> gates;  // ascending by `examples`
+};
+
+// A batch of goals over one background and one list of examples.
+struct ProofBatch {
+    std::string background;                      // absolute path
+    std::vector<std::string> example_arguments;  // "(a,b)" per example
+    std::string common;                          // clauses every goal sees (known facts, tables)
+    // Lists of indexes into example_arguments that goals are proved on
+    // (many goals share one list).
+    std::vector<std::vector<std::uint32_t>> example_lists;
+    std::vector<ProofGoal> goals;
+    double time_limit = 0.0;                     // seconds per load and goal; <= 0: none
+    bool sandbox = false;
+};
+
+// Proves batches of clauses for the search. The core has an in-process
+// implementation; a host may spread the goals over several engines (the
+// bindings hand them to joblib workers). Either way the answer is the same:
+// for each goal, the indexes of its examples that were proved (in the
+// goal's order, up to the gate it failed), and the count of goals cut short
+// by the inference limit.
+struct ProofAnswers {
+    std::vector<std::vector<std::uint32_t>> proved;
+    std::size_t over_limit = 0;
+};
+
+class ProvingService {
+public:
+    virtual ~ProvingService() = default;
+    virtual ProofAnswers prove(const ProofBatch& batch) = 0;
+};
+
 // Error kinds the bindings translate into the fitting host exception.
 struct FileNotFound : std::runtime_error {
     std::string path;

@@ -46,6 +46,27 @@ struct SelectionOptions {
     double min_pos_fraction = -1.0;  // min_pos as a share of the positives, or negative
 };
 
+// The refinement search (search="refine"): clauses grown literal by
+// literal from one seed's bottom clause, proved as they grow.
+struct SearchOptions {
+    // "candidates": the text stage proposes the rules; "refine": the search.
+    std::string mode = "candidates";
+    // Seconds for the whole search (zero or less: no bound); past it the
+    // theory found so far is returned.
+    double time_budget = 0.0;
+    // Clauses expanded per seed search: the real bound on the work, since
+    // with label noise the optimistic score rarely prunes.
+    long long max_nodes = 100;
+    // Seeds searched per covering step; the best clause of them is kept.
+    long long seeds = 1;
+    // Covering stops after this many seeds in a row gave no clause.
+    long long max_failed_seeds = 3;
+    // The search scores clauses on at most this many positives and as many
+    // negatives (the seed always among them); the chosen clause is then
+    // proved on every example. Zero or less: every example.
+    long long sample = 300;
+};
+
 struct LearnOptions {
     // "text": a rule covers an example when its text comes out of the
     // example's bottom clause; "prolog": when the engine proves it.
@@ -60,6 +81,7 @@ struct LearnOptions {
     // each goal (zero or less: no bound), and the sandboxed load.
     double time_limit = 300.0;
     bool sandbox = false;
+    SearchOptions search;
 };
 
 // A count compared with a number of covered examples. A host may give it as
@@ -99,6 +121,12 @@ void for_each_option(LearnOptions& o, Visit&& visit) {
     visit("min_pos_fraction", o.selection.min_pos_fraction);
     visit("time_limit", o.time_limit);
     visit("sandbox", o.sandbox);
+    visit("search", o.search.mode);
+    visit("time_budget", o.search.time_budget);
+    visit("max_nodes", o.search.max_nodes);
+    visit("seeds", o.search.seeds);
+    visit("max_failed_seeds", o.search.max_failed_seeds);
+    visit("search_sample", o.search.sample);
 }
 
 }  // namespace vantor::learn

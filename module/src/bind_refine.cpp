@@ -1,0 +1,101 @@
+// The refinement search: a learning run, its proving service over Python
+// (for parallel proving with joblib) and one batch proved for a worker.
+#include <nanobind/stl/tuple.h>
+
+#include "bindings.hpp"
+#include "eval/batch_proving.hpp"
+#include "run/refine_learning.hpp"
+
+using namespace nb::literals;
+
+namespace vantor::py {
+
+namespace {
+
+using Gates = std::vector<std::tuple<std::uint32_t, std::uint32_t>>;
+using Goals = std::vector<std::tuple<std::string, std::string, std::uint32_t, Gates>>;
+using Lists = std::vector<std::vector<std::uint32_t>>;
+using Answers = std::tuple<std::vector<std::vector<std::uint32_t>>, std::size_t>;
+
+// Hands every batch to a Python callable prove(background, arguments,
+// common, lists, goals, time_limit, sandbox) -> (proved lists, over_limit),
+// goals as (clauses, name, list, gates), gates as (examples, proved).
+class PyProving final : public ProvingService {
+public:
+    explicit PyProving(nb::handle prove) : prove_(prove) {}
+
+    ProofAnswers prove(const ProofBatch& batch) override {
+        nb::gil_scoped_acquire gil;
+        Goals goals;
+        for (const ProofGoal& g : batch.goals) {
+            Gates gates;
+            for (const ProofGate& gate : g.gates) gates.emplace_back(gate.examples, gate.proved);
+            goals.emplace_back(g.clauses, g.name, g.list, std::move(gates));
+        }
+        nb::object result = prove_(batch.background, batch.example_arguments, batch.common, batch.example_lists,
+                                   goals, batch.time_limit, batch.sandbox);
+        Answers answers = nb::cast<Answers>(result);
+        ProofAnswers out{std::move(std::get<0>(answers)), std::get<1>(answers)};
+        if (out.proved.size() != batch.goals.size()) throw ValueError("the proving service answered the wrong number of goals");
+        return out;
+    }
+
+private:
+    nb::handle prove_;
+};
+
+nb::tuple refine_learn(BottomClauses<"Training_pos"> pos, BottomClauses<"Training_neg"> neg,
+                       const std::string& background, learn::LearnOptions options, nb::handle prove) {
+    std::optional<PyProving> service;
+    if (!prove.is_none()) service.emplace(prove);
+    PyInterrupt interrupt;
+    learn::CoveringResult result;
+    {
+        nb::gil_scoped_release release;
+        result = run::refine_learning(pos.set, neg.set, background, options, service ? &*service : nullptr,
+                                       interrupt);
+    }
+    return nb::make_tuple(list_of(result.theory), result.out_of_time, result.over_limit, result.seeds,
+                          result.expanded);
+}
+
+Answers prove_batch(const std::string& background, std::vector<std::string> arguments, std::string common,
+                    Lists lists, const Goals& goals, double time_limit, bool sandbox) {
+    ProofBatch batch{background, std::move(arguments), std::move(common), std::move(lists), {}, time_limit, sandbox};
+    for (const auto& [clauses, name, list, gates] : goals) {
+        ProofGoal goal{clauses, name, list, {}};
+        for (const auto& [examples, proved] : gates) goal.gates.push_back({examples, proved});
+        batch.goals.push_back(std::move(goal));
+    }
+    PyInterrupt interrupt;
+    ProofAnswers answers;
+    {
+        nb::gil_scoped_release release;
+        answers = eval::prove_batch(batch, interrupt);
+    }
+    return {std::move(answers.proved), answers.over_limit};
+}
+
+std::string first_clause(BottomClauses<"Training_pos"> pos, BottomClauses<"Training_neg"> neg,
+                         const std::string& background, learn::LearnOptions options, bool prune) {
+    PyInterrupt interrupt;
+    nb::gil_scoped_release release;
+    return run::refine_first_clause(pos.set, neg.set, background, options, prune, interrupt);
+}
+
+}  // namespace
+
+void bind_refine(nb::module_& m) {
+    m.def("_refine_learn", &refine_learn, "Training_pos"_a, "Training_neg"_a, "background"_a, "options"_a,
+          "prove"_a.none() = nb::none(),
+          "Sequential covering with the refinement search: (theory, out of time, goals over the "
+          "inference limit, seeds searched, clauses expanded). `prove`, when given, proves every batch.");
+    m.def("_prove_batch", &prove_batch, "background"_a, "arguments"_a, "common"_a, "lists"_a, "goals"_a, "time_limit"_a,
+          "sandbox"_a,
+          "One batch of search goals (clauses, name, example list, gates) proved in this process: the "
+          "proved indexes of each goal and the count cut short by the inference limit.");
+    m.def("_refine_first_clause", &first_clause, "Training_pos"_a, "Training_neg"_a, "background"_a, "options"_a,
+          "prune"_a, "The first seed's best clause, with branch and bound on or off.");
+}
+
+}  // namespace vantor::py

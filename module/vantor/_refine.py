@@ -1,0 +1,191 @@
+"""Learning with the refinement search (``search="refine"``).
+
+The search runs in the core. With ``n_jobs=1`` it proves every clause in
+this process's engine and no Python runs inside it; otherwise the core hands
+each batch of clauses to ``_ParallelProving``, which spreads the goals over
+joblib workers (so a Dask or Ray backend of joblib proves them as well).
+Proofs do not depend on where they run, so neither does the theory.
+"""
+import copy
+import os
+import time
+import warnings
+
+from . import _core
+from ._proved import _print_theory
+from .evaluate import Vantor, evaluate_theory_prolog, evaluate_theory_prolog_training
+
+__all__ = ["learn_refined", "cross_validate_refined"]
+
+# Below this many example proofs (a few microseconds each) a batch is proved
+# in this process: handing it to joblib workers costs tens of milliseconds,
+# more than proving it here.
+_SMALLEST_SHARED_BATCH = 50000
+
+
+def _prove_share(background, arguments, common, lists, goals, time_limit, sandbox):
+    """One worker's goals (module level, so that process backends can send it)."""
+    return _core._prove_batch(background, arguments, common, lists, goals, time_limit, sandbox)
+
+
+def _shares(goals, sizes, count):
+    """``count`` contiguous slices of about equal work (example proofs)."""
+    total = sum(sizes[goal[2]] for goal in goals)
+    out, current, done = [], [], 0
+    for goal in goals:
+        current.append(goal)
+        done += sizes[goal[2]]
+        if done * count >= total * (len(out) + 1) and len(out) < count - 1:
+            out.append(current)
+            current = []
+    if current:
+        out.append(current)
+    return out
+
+
+class _ParallelProving:
+    """The core's proving service over joblib workers. The workers start
+    with the first batch large enough to share (joblib keeps them for
+    later calls), so a search whose batches are all small starts none."""
+
+    def __init__(self, workers):
+        self.workers = workers
+
+    def __call__(self, background, arguments, common, lists, goals, time_limit, sandbox):
+        sizes = [len(examples) for examples in lists]
+        work = sum(sizes[goal[2]] for goal in goals)
+        if len(goals) < 2 or work < _SMALLEST_SHARED_BATCH:
+            return _core._prove_batch(background, arguments, common, lists, goals, time_limit,
+                                      sandbox)
+        import joblib
+
+        parts = joblib.Parallel(n_jobs=self.workers)(
+            joblib.delayed(_prove_share)(background, arguments, common, lists, share, time_limit,
+                                         sandbox)
+            for share in _shares(goals, sizes, self.workers))
+        proved = [answer for part, _ in parts for answer in part]
+        return proved, sum(over for _, over in parts)
+
+
+def _run_search(pos, neg, background, options):
+    """(theory, out of time, goals over the inference limit)."""
+    background = os.path.abspath(background)
+    workers = 1
+    if options.n_jobs != 1:
+        import joblib
+
+        workers = joblib.effective_n_jobs(options.n_jobs)
+    if workers <= 1:
+        theory, late, over, _, _ = _core._refine_learn(pos, neg, background, options)
+        return theory, late, over
+    theory, late, over, _, _ = _core._refine_learn(pos, neg, background, options,
+                                                   _ParallelProving(workers))
+    return theory, late, over
+
+
+def _search(pos, neg, background, options):
+    theory, late, over = _run_search(pos, neg, background, options)
+    if over:
+        warnings.warn(f"{over} goal(s) ran out of inferences during the search; counted as not "
+                      "proved", RuntimeWarning, stacklevel=4)
+    if late:
+        warnings.warn(f"time_budget ({options.time_budget} s) ran out: the search returns the "
+                      f"theory found so far ({len(theory)} rule(s))", RuntimeWarning, stacklevel=4)
+    elif not theory:
+        warnings.warn("the search found no clause that passes the filters (min_pos, max_neg, "
+                      "min_precision): the theory is empty and predicts no example; loosen the "
+                      "filters, raise max_literals or max_nodes", RuntimeWarning, stacklevel=4)
+    return theory
+
+
+def _internal_form(rule):
+    """A rule in Prolog form with its body joined by "&" (commas inside
+    arguments stay)."""
+    head, _, body = rule.partition(":-")
+    parts, depth, current = [], 0, []
+    for ch in body:
+        if ch in "([":
+            depth += 1
+        elif ch in ")]":
+            depth -= 1
+        if ch == "," and depth == 0:
+            parts.append("".join(current))
+            current = []
+        else:
+            current.append(ch)
+    parts.append("".join(current))
+    return head + ":-" + "&".join(parts)
+
+
+def _pooled(pos, neg, background, options, searched):
+    """The cover selection over the search's clauses and the text stage's
+    candidates together, all proved on the training examples."""
+    from . import _proved
+
+    candidates, _ = _core._formed_rules(pos, options)
+    candidates = _proved._with_variants(candidates, options, background)
+    # The search's clauses first: the selection gives a tie to the earlier rule.
+    rules = list(dict.fromkeys(list(map(_internal_form, searched)) + candidates))
+    covered = _proved.prove_covered(rules, background, list(pos), list(neg), options.n_jobs,
+                                    list(pos) if options.recursive else ())
+    chosen = copy.copy(options)
+    chosen.selection = "cover"
+    if chosen.eval_fn not in ("accuracy", "coverage", "compression"):
+        chosen.eval_fn = "compression"
+    theory, _ = _proved._select(rules, covered, len(pos), len(neg), chosen)
+    return theory
+
+
+def _learn_theory(pos, neg, background, options):
+    theory = _search(pos, neg, background, options)
+    return _pooled(pos, neg, background, options, theory) if options.pool else theory
+
+
+def _evaluation(options):
+    return {"time_limit": options.time_limit or None, "sandbox": options.sandbox}
+
+
+def _announce(theory, options):
+    if not options.quiet:
+        _print_theory(theory)
+
+
+def learn_refined(pos, neg, background, options):
+    """``vantor_learn`` with the search: the ``Vantor`` record and the
+    seconds of each stage."""
+    tic = time.time()
+    theory = _learn_theory(pos, neg, background, options)
+    learned = time.time()
+    _announce(theory, options)
+    test = evaluate_theory_prolog_training(theory, background, pos, neg, options.quiet,
+                                           **_evaluation(options))
+    work = {"search": learned - tic, "prolog evaluation": time.time() - learned}
+    record = Vantor(theory, test.accuracy, test.precision, test.sensitivity, test.specificity,
+                    test.fscore, learned - tic)
+    return record, work
+
+
+def cross_validate_refined(kfolds, background, count, options):
+    """``vantor_cross_validation`` with the search: every fold learns from
+    its training folds and is scored on its own fold."""
+    tic = time.time()
+    theories, results = [], []
+    for fold in range(count):
+        train_pos = {e: kfolds.pos_dict[e] for j in range(count) if j != fold for e in kfolds.pos_fold[j]}
+        train_neg = {e: kfolds.neg_dict[e] for j in range(count) if j != fold for e in kfolds.neg_fold[j]}
+        if not train_pos:
+            raise IndexError("a fold has no training positive: the search needs a seed")
+        theory = _learn_theory(train_pos, train_neg, background, options)
+        _announce(theory, options)
+        if not options.quiet:
+            evaluate_theory_prolog_training(theory, background, list(train_pos), list(train_neg),
+                                            False, **_evaluation(options))
+        results.append(evaluate_theory_prolog(theory, background, list(kfolds.pos_fold[fold]),
+                                              list(kfolds.neg_fold[fold]), options.quiet,
+                                              **_evaluation(options)))
+        theories.append(theory)
+    measures = [[getattr(r, name) for r in results]
+                for name in ("accuracy", "precision", "sensitivity", "specificity", "fscore")]
+    record = Vantor(theories[-1] if theories else [], *measures, time.time() - tic)
+    record.theories = theories
+    return record, {}

@@ -1,0 +1,92 @@
+// Best-first search with branch and bound over the refinements of one
+// seed's bottom clause.
+//
+// Nodes are clauses; a node's refinements are proved only on the examples
+// the node covers (a refinement can only cover fewer). A refinement that
+// loses the seed or keeps fewer than min_pos positives is dropped; one
+// whose optimistic score (what it would score if every later literal shed
+// all its negatives and no positive) cannot beat the best clause so far is
+// not expanded. The best clause passing min_pos, max_neg and min_precision
+// is returned; ties go to the shorter clause, then to the one found first,
+// so the result depends only on the inputs.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host.hpp"
+#include "learn/example_values.hpp"
+#include "learn/refinement.hpp"
+
+namespace vantor::learn {
+
+enum class SearchScore {
+    coverage,     // positives - negatives
+    compression,  // positives - negatives - body length + 1
+    laplace,      // (positives + 1) / (positives + negatives + 2)
+    m_estimate,   // (positives + m * prior) / (positives + negatives + m), m = 10
+};
+
+// The score named by `eval_fn` ("accuracy" ranks as "coverage"); throws
+// ValueError naming the allowed values for any other text.
+SearchScore search_score_named(std::string_view name);
+
+struct ScoreContext {
+    SearchScore score = SearchScore::coverage;
+    double prior = 0.5;  // share of positives among the search's examples (m-estimate)
+};
+double clause_score(const ScoreContext& context, std::size_t pos, std::size_t neg, std::size_t length);
+// The best score such a clause or any refinement of it can reach.
+double optimistic_score(const ScoreContext& context, std::size_t pos, std::size_t length);
+
+// Proves clauses of one head on subsets of a fixed list of examples, through
+// a proving service.
+class ClauseProver {
+public:
+    ClauseProver(ProvingService& service, ProofBatch base) : service_(service), base_(std::move(base)) {}
+    // For each clause, which of its `examples` (indexes into the example
+    // list) it proves, in their order, stopping at a gate it fails.
+    std::vector<std::vector<std::uint32_t>> prove(const Literal& head, const std::vector<const Clause*>& clauses,
+                                                  const std::vector<const std::vector<std::uint32_t>*>& examples,
+                                                  const std::vector<std::vector<ProofGate>>* gates = nullptr);
+    std::size_t over_limit() const { return over_limit_; }
+
+private:
+    ProvingService& service_;
+    ProofBatch base_;
+    std::size_t over_limit_ = 0;
+};
+
+struct SearchSettings {
+    RefineSettings refine;
+    ScoreContext score;
+    std::size_t n_examples = 0;   // the prover's example list
+    std::size_t n_pos = 0;        // examples [0, n_pos) are positive, the rest negative
+    std::uint32_t seed = 0;       // the seed's index among the examples
+    std::size_t min_pos = 1;
+    std::size_t max_neg = 0;
+    double min_precision = 0.0;
+    std::size_t max_nodes = 100;  // expansions
+    bool prune = true;            // branch and bound (off only to check it)
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    // The examples' measured values (null: thresholds from the background).
+    const ExampleValues* values = nullptr;
+    std::size_t cuts = 8;  // thresholds per test and node
+};
+
+struct SearchResult {
+    std::optional<Clause> best;
+    std::size_t pos = 0, neg = 0;
+    double score = 0.0;
+    std::size_t expanded = 0;
+    bool out_of_time = false;
+};
+
+SearchResult search_seed(const Seed& seed, const SearchSettings& settings, ClauseProver& prover,
+                         Interrupt& interrupt);
+
+}  // namespace vantor::learn
