@@ -75,8 +75,10 @@ def test_auto_false_gives_the_plain_options(family):
     expected = vantor.vantor_learn(pos, neg, verbose=True)
     assert plain.theory_ == list(expected.hypothesis)
     # Asking for another method than proved cover selection leaves the rest plain too.
-    other = Learner("BK.pl", selection="greedy").fit(X, y)
-    assert other.chosen_["chosen"] == [] and other.chosen_["options"]["max_literals"] == 2
+    for method in ({"selection": "greedy"}, {"search": "refine"}):
+        other = Learner("BK.pl", **method).fit(X, y)
+        assert other.chosen_["chosen"] == [] and other.chosen_["options"]["max_literals"] == 2
+        assert other.theory_ == [RULE]
 
 
 def _spy(monkeypatch):

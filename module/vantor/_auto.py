@@ -50,12 +50,11 @@ SELECTION_GRID = tuple(
         (0.05,) + rest for rest in product((0, 0.1, 0.3), (0.5, 0.65, 0.8),
                                            ("compression", "coverage"))))
 # Methods that learn as they prove, with no table of proofs to share between
-# inner folds: each would be validated by learning on every inner fold
-# (``_relearned``) and replace the candidates' method when it does better,
-# e.g. ({"search": "refine"},) with "search" among the chosen parameters.
-# Empty: the refinement search learned per inner fold was measured at over
-# two minutes per outer fold on mutagenesis, far past a fit's budget.
-RELEARNED = ()
+# inner folds: each is validated by learning on every inner fold and replaces
+# the candidates' method when it does better, where its predicted proofs fit
+# the budget (the refinement search on the chemistry sets takes seconds per
+# fit, far too many to learn once per inner fold).
+RELEARNED = ({"search": "refine"},)
 
 # The plain structure and the settings a structure may change.
 BASE_STRUCTURE = {"max_literals": 1, "recursive": False, "follow": "first", "numbers": "constant"}
@@ -373,6 +372,18 @@ def _relearned(trial, structure, selection):
     return correct / (len(names_pos) + len(names_neg))
 
 
+def _search_proofs(trial, structure):
+    """Proofs a refinement search would make over the inner folds, at most:
+    every node's refinements (one per bottom-clause literal) proved on the
+    fold's examples, for each clause of a theory of about one clause per
+    twenty positives."""
+    pos, neg = trial.bottom_clauses(structure["follow"], structure["numbers"])
+    literals = sum(len(body) for body in pos.values()) / max(1, len(pos))
+    clauses = 1 + len(pos) // 20
+    nodes = trial.fixed.get("max_nodes", 100)
+    return len(trial.folds) * clauses * nodes * literals * (len(pos) + len(neg))
+
+
 def _representatives(covered):
     """Each proved candidate's stand-in: the shortest (then the first) rule
     of the same coverage. Rules that cover the same examples predict alike
@@ -468,7 +479,8 @@ def choose_setting(background, given, bottoms_of, seed, budget=PROOF_BUDGET, pro
         if found[0] > best[0] or (found[0] == best[0] and found[1]["max_literals"] < level):
             best = found
     for method in RELEARNED:
-        if best[0] >= 1.0 or any(name in given for name in method):
+        if (best[0] >= 1.0 or any(name in given for name in method)
+                or _search_proofs(trial, best[1]) > trial.proofs_left):
             continue
         searched.update(method)
         structure = dict(best[1], **method)
@@ -486,7 +498,9 @@ def _finish(trial, structure, selection, score, searched, tic):
     options.update({n: v for n, v in METHOD.items() if n not in trial.fixed})
     bottoms = trial.bottom_clauses(options["follow"], options["numbers"])
     chosen = sorted(searched | {n for n in METHOD if n not in trial.fixed})
-    candidates = trial.candidates.get(tuple(sorted(structure.items())))
+    # The proofs serve the fit only when it uses the candidates' method.
+    candidates = (trial.candidates.get(tuple(sorted(structure.items())))
+                  if options.get("search", "candidates") == "candidates" else None)
     return Choice(options, chosen, score, bottoms, time.perf_counter() - tic, candidates)
 
 

@@ -6,7 +6,8 @@ import random
 from ._auto import PROOF_BUDGET, choose_setting, learn_chosen
 from ._learner_params import _CHOSEN, _LEARNING_NAMES, _PLAIN
 
-_METHOD = {"coverage": "prolog", "selection": "cover"}
+# The method choosing validates with; asking for another one turns it off.
+_METHOD = {"coverage": "prolog", "selection": "cover", "search": "candidates"}
 # Table encodings tried, the plain one first (it wins ties).
 TABLE_ENCODINGS = (("equal_count", 3), ("entropy", 3), ("equal_count", 5), ("entropy", 5))
 
@@ -273,6 +274,9 @@ parameter left at None takes the documented default of ``vantor_learn``
 (text coverage, greedy selection, ``max_literals=2``, ...), ``reach``
 'passes', ``follow`` 'first', ``encoder_strategy`` 'equal_count' and
 ``n_ranges`` 3. Choosing
-also stands aside (plain values) when you ask for ``coverage="text"`` or
-``selection="greedy"``, whose inner validation would need re-learning.
+also stands aside (plain values) when you ask for ``coverage="text"``,
+``selection="greedy"`` or ``search="refine"``, whose inner validation would
+need re-learning. The refinement search is itself tried, learning once per
+inner fold, where its predicted proofs fit the budget and the candidates
+leave the inner folds imperfect.
 """

@@ -56,8 +56,9 @@ _DEFAULTS.update({option.name: option.default for option in _LEARNING})
 # Parameters whose default is None, "choose": from the training examples
 # with auto=True, else their plain default. None survives get_params and
 # scikit-learn's clone, so a value the user gave stays given in every copy.
-_CHOSEN = ("coverage", "selection", "reach", "max_literals", "recursive", "follow", "numbers",
-           "min_pos", "max_neg", "min_precision", "eval_fn", "encoder_strategy", "n_ranges")
+_CHOSEN = ("coverage", "selection", "search", "reach", "max_literals", "recursive", "follow",
+           "numbers", "min_pos", "max_neg", "min_precision", "eval_fn", "encoder_strategy",
+           "n_ranges")
 _PLAIN = {name: _DEFAULTS[name] for name in _CHOSEN}
 _DEFAULTS.update({name: None for name in _CHOSEN})
 _MEASURES = ("accuracy", "precision", "sensitivity", "specificity", "fscore")
