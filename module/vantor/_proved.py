@@ -256,15 +256,25 @@ def cross_validate_proved(kfolds, background, count, options, candidates_per_fol
         theory, announce = _select(fold_texts, fold_covered, len(train_pos), len(train_neg), options)
         if announce and not options.quiet:
             _print_theory(theory)
-        if not options.quiet:
-            evaluate_theory_prolog_training(theory, background, train_pos, train_neg, False,
-                                            **_evaluation(options))
-        results.append(evaluate_theory_prolog(theory, background, list(kfolds.pos_fold[fold]),
-                                              list(kfolds.neg_fold[fold]), options.quiet,
-                                              **_evaluation(options)))
+        results.append(score_fold(theory, background, train_pos, train_neg, kfolds, fold, options))
         theories.append(theory)
+    return fold_record(theories, results, tic), {"candidates": len(texts)}
+
+
+def score_fold(theory, background, train_pos, train_neg, kfolds, fold, options):
+    """A fold's theory scored on its own fold (after its training scores,
+    unless quiet), under the options' time bound and sandbox."""
+    if not options.quiet:
+        evaluate_theory_prolog_training(theory, background, list(train_pos), list(train_neg),
+                                        False, **_evaluation(options))
+    return evaluate_theory_prolog(theory, background, list(kfolds.pos_fold[fold]),
+                                  list(kfolds.neg_fold[fold]), options.quiet, **_evaluation(options))
+
+
+def fold_record(theories, results, tic):
+    """The cross-validation record: per-fold measures, every fold's theory."""
     measures = [[getattr(r, name) for r in results]
                 for name in ("accuracy", "precision", "sensitivity", "specificity", "fscore")]
     record = Vantor(theories[-1] if theories else [], *measures, time.time() - tic)
     record.theories = theories
-    return record, {"candidates": len(texts)}
+    return record

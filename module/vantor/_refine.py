@@ -12,8 +12,8 @@ import time
 import warnings
 
 from . import _core
-from ._proved import _print_theory
-from .evaluate import Vantor, evaluate_theory_prolog, evaluate_theory_prolog_training
+from ._proved import _evaluation, _print_theory, fold_record, score_fold
+from .evaluate import Vantor, evaluate_theory_prolog_training
 
 __all__ = ["learn_refined", "cross_validate_refined"]
 
@@ -141,10 +141,6 @@ def _learn_theory(pos, neg, background, options):
     return _pooled(pos, neg, background, options, theory) if options.pool else theory
 
 
-def _evaluation(options):
-    return {"time_limit": options.time_limit or None, "sandbox": options.sandbox}
-
-
 def _announce(theory, options):
     if not options.quiet:
         _print_theory(theory)
@@ -177,15 +173,6 @@ def cross_validate_refined(kfolds, background, count, options):
             raise IndexError("a fold has no training positive: the search needs a seed")
         theory = _learn_theory(train_pos, train_neg, background, options)
         _announce(theory, options)
-        if not options.quiet:
-            evaluate_theory_prolog_training(theory, background, list(train_pos), list(train_neg),
-                                            False, **_evaluation(options))
-        results.append(evaluate_theory_prolog(theory, background, list(kfolds.pos_fold[fold]),
-                                              list(kfolds.neg_fold[fold]), options.quiet,
-                                              **_evaluation(options)))
+        results.append(score_fold(theory, background, train_pos, train_neg, kfolds, fold, options))
         theories.append(theory)
-    measures = [[getattr(r, name) for r in results]
-                for name in ("accuracy", "precision", "sensitivity", "specificity", "fscore")]
-    record = Vantor(theories[-1] if theories else [], *measures, time.time() - tic)
-    record.theories = theories
-    return record, {}
+    return fold_record(theories, results, tic), {}
