@@ -103,3 +103,11 @@ def test_what_facts_cannot_answer_goes_to_the_engine(tmp_path, facts, common, bo
             _core._prove_batch(background, arguments, common, [[0, 1]], goals, 0.0, False)
     else:
         assert _core._prove_batch(background, arguments, common, [[0, 1]], goals, 0.0, False) == expected
+
+
+def test_facts_of_a_built_in_name_fail_as_in_the_engine(tmp_path):
+    background = batch_file(tmp_path, "length(a,b).\n")
+    goals = [("vantor_search_0(A) :- length(A,b).\n", "vantor_search_0", 0, [])]
+    assert prove("facts", background, ["(a)"], goals, [[0]]) is None
+    with pytest.raises(_core.PrologError, match="length"):
+        _core._prove_batch(background, ["(a)"], "", [[0]], goals, 0.0, False)

@@ -7,6 +7,7 @@
 
 #include "eval/batch_proving.hpp"
 #include "eval/fact_join.hpp"
+#include "eval/prover.hpp"
 
 namespace vantor::eval {
 
@@ -113,6 +114,26 @@ std::vector<std::uint32_t> prove_goal(const ProofGoal& goal, const std::vector<J
     return proved;
 }
 
+// Whether the engine loads the background: facts of a built-in predicate's
+// name (atom/1, length/2) read here as facts but make the engine refuse the
+// file. Checked once per background with a goal that has no examples.
+bool engine_loads(Background& bg, const ProofBatch& batch, Interrupt& interrupt) {
+    if (bg.engine_loads) return true;
+    ProofBatch check;
+    check.background = batch.background;
+    check.example_lists.emplace_back();
+    check.goals.push_back(ProofGoal{"vantor_fact_check :- true.\n", "vantor_fact_check", 0, {}});
+    check.time_limit = batch.time_limit;
+    check.sandbox = batch.sandbox;
+    try {
+        prove_batch(check, interrupt);
+    } catch (const PrologError&) {
+        return false;  // the engine reports it, batch by batch
+    }
+    bg.engine_loads = true;
+    return true;
+}
+
 }  // namespace
 
 bool fact_proving_enabled() {
@@ -125,6 +146,7 @@ std::optional<ProofAnswers> prove_with_facts(const ProofBatch& batch, Interrupt&
     const std::shared_ptr<Background> bg = background_facts(batch.background);
     if (!bg) return std::nullopt;
     std::lock_guard<std::mutex> lock(bg->busy);
+    if (!engine_loads(*bg, batch, interrupt)) return std::nullopt;
     if (!set_common(*bg, batch.common)) return std::nullopt;
     const FactScope scope{&bg->facts, &*bg->common};
     const auto arguments = read_examples(batch, bg->terms);

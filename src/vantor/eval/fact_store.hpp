@@ -70,6 +70,7 @@ struct Background {
     // The last batch's common text and its facts (a search reuses one text).
     std::string common_text;
     std::optional<FactSet> common;
+    bool engine_loads = false;  // the engine loaded the file once
     std::mutex busy;  // one batch at a time: terms and the common facts grow
 };
 
