@@ -87,21 +87,21 @@ private:
         }
     }
 
-    // The facts that can match: the shortest index list of a bound argument.
-    const std::vector<std::uint32_t>* candidates(const JoinLiteral& l, bool& none) const {
-        const std::vector<std::uint32_t>* best = nullptr;
-        for (std::size_t k = 0; k < l.args.size(); ++k) {
-            const std::uint32_t v = value(l.args[k]);
-            if (v == kUnbound) continue;
+    // The facts holding the literal's bound values (null: none), or every
+    // fact when nothing is bound (`all`).
+    const std::vector<std::uint32_t>* candidates(const JoinLiteral& l, bool& all) {
+        all = l.bound == 0;
+        if (all) return nullptr;
+        if ((l.bound & (l.bound - 1)) == 0) {  // one position: its own index
+            std::size_t k = 0;
+            while (!(l.bound >> k & 1)) ++k;
             const auto& index = l.predicate->index[k];
-            auto it = index.find(v);
-            if (it == index.end()) {
-                none = true;
-                return nullptr;
-            }
-            if (!best || it->second.size() < best->size()) best = &it->second;
+            auto it = index.find(value(l.args[k]));
+            return it == index.end() ? nullptr : &it->second;
         }
-        return best;
+        values_.resize(l.args.size());
+        for (std::size_t k = 0; k < l.args.size(); ++k) values_[k] = value(l.args[k]);
+        return l.predicate->facts_with(l.bound, bound_key(values_.data(), values_.size(), l.bound));
     }
 
     bool match(const JoinLiteral& l, std::uint32_t fact) {
@@ -117,13 +117,13 @@ private:
         const JoinLiteral& l = clause.body[at];
         step();
         if (l.kind != JoinLiteral::facts) return test(l) && from(clause, at + 1);
-        bool none = false;
-        const std::vector<std::uint32_t>* list = candidates(l, none);
-        if (none) return false;
-        const std::size_t n = list ? list->size() : l.predicate->count;
+        bool all = false;
+        const std::vector<std::uint32_t>* list = candidates(l, all);
+        if (!list && !all) return false;
+        const std::size_t n = all ? l.predicate->count : list->size();
         const std::size_t mark = trail_.size();
         for (std::size_t i = 0; i < n; ++i) {
-            if (match(l, list ? (*list)[i] : static_cast<std::uint32_t>(i))) {
+            if (match(l, all ? static_cast<std::uint32_t>(i) : (*list)[i])) {
                 step();
                 if (from(clause, at + 1)) return true;
             }
@@ -135,13 +135,13 @@ private:
     const TermTable& terms_;
     std::size_t budget_;
     std::size_t steps_ = 0;
-    std::vector<std::uint32_t> binding_, trail_;
+    std::vector<std::uint32_t> binding_, trail_, values_;
 };
 
 }  // namespace
 
-const Predicate* FactScope::find(const std::string& key) const {
-    if (const Predicate* p = background ? background->find(key) : nullptr) return p;
+Predicate* FactScope::find(const std::string& key) const {
+    if (Predicate* p = background ? background->find(key) : nullptr) return p;
     return common ? common->find(key) : nullptr;
 }
 
@@ -154,6 +154,7 @@ std::optional<JoinClause> compile_clause(const ParsedClause& clause, const FactS
         return Slot{true, it->second};
     };
     for (const Argument& a : clause.head.args) out.head.push_back(slot(a));
+    std::vector<bool> bound(variables.size(), true);  // the example binds the head
     for (const Atom& atom : clause.body) {
         JoinLiteral l;
         if (atom.name == "true" && atom.args.empty()) continue;
@@ -163,7 +164,13 @@ std::optional<JoinClause> compile_clause(const ParsedClause& clause, const FactS
             l.predicate = scope.find(indicator(atom.name, atom.args.size()));
             if (!l.predicate) return std::nullopt;
         }
-        for (const Argument& a : atom.args) l.args.push_back(slot(a));
+        if (atom.args.size() > 64) return std::nullopt;
+        for (std::size_t k = 0; k < atom.args.size(); ++k) {
+            const Slot s = slot(atom.args[k]);
+            if (!s.variable || (s.value < bound.size() && bound[s.value])) l.bound |= std::uint64_t{1} << k;
+            l.args.push_back(s);
+        }
+        bound.assign(variables.size(), true);  // the literal binds all its variables
         out.body.push_back(std::move(l));
     }
     out.variables = static_cast<std::uint32_t>(variables.size());

@@ -18,8 +18,12 @@ struct Slot {
 
 struct JoinLiteral {
     enum Kind : std::uint8_t { facts, at_least, at_most, above, below, equal, unequal } kind = facts;
-    const Predicate* predicate = nullptr;  // for facts
+    Predicate* predicate = nullptr;  // for facts
     std::vector<Slot> args;
+    // The positions bound when the join reaches the literal (constants and
+    // variables bound by the head or earlier literals; bit k for position
+    // k): the same on every call, as the examples and facts are ground.
+    std::uint64_t bound = 0;
 };
 
 struct JoinClause {
@@ -30,9 +34,9 @@ struct JoinClause {
 
 // Fact predicates by indicator: the background's, then the common text's.
 struct FactScope {
-    const FactSet* background = nullptr;
-    const FactSet* common = nullptr;
-    const Predicate* find(const std::string& key) const;
+    FactSet* background = nullptr;
+    FactSet* common = nullptr;
+    Predicate* find(const std::string& key) const;
 };
 
 // The clause in join form, or nothing when a body literal is neither a

@@ -36,6 +36,27 @@ std::uint32_t TermTable::intern(const Argument& a) {
     }
 }
 
+std::uint64_t bound_key(const std::uint32_t* values, std::size_t arity, std::uint64_t mask) {
+    std::uint64_t h = 0x9E3779B97F4A7C15ULL;
+    for (std::size_t k = 0; k < arity; ++k) {
+        if (!(mask >> k & 1)) continue;
+        h ^= values[k] + 0x9E3779B97F4A7C15ULL + (h << 6) + (h >> 2);
+        h *= 0xBF58476D1CE4E5B9ULL;
+    }
+    return h ^ (h >> 31);
+}
+
+const std::vector<std::uint32_t>* Predicate::facts_with(std::uint64_t mask, std::uint64_t key) {
+    auto [at, added] = by_mask.try_emplace(mask);
+    if (added) {
+        for (std::uint32_t f = 0; f < count; ++f) {
+            at->second[bound_key(args.data() + static_cast<std::size_t>(f) * arity, arity, mask)].push_back(f);
+        }
+    }
+    auto it = at->second.find(key);
+    return it == at->second.end() ? nullptr : &it->second;
+}
+
 std::string indicator(const std::string& name, std::size_t arity) { return name + "/" + std::to_string(arity); }
 
 std::optional<FactSet> FactSet::from(const std::vector<ParsedClause>& clauses, TermTable& terms) {

@@ -42,7 +42,16 @@ struct Predicate {
     std::vector<std::uint32_t> args;  // fact k's arguments at [k * arity, (k + 1) * arity)
     // Per position: term -> the facts holding it there, in file order.
     std::vector<std::unordered_map<std::uint32_t, std::vector<std::uint32_t>>> index;
+    // Per set of bound positions (bit k for position k) that a join calls
+    // the predicate with: the bound values' key -> the facts holding them,
+    // in file order. Built on first use; a key may collide, so callers still
+    // match each fact.
+    std::unordered_map<std::uint64_t, std::unordered_map<std::uint64_t, std::vector<std::uint32_t>>> by_mask;
+    const std::vector<std::uint32_t>* facts_with(std::uint64_t mask, std::uint64_t key);
 };
+
+// The key of a call's bound values (`values` per position, those in `mask`).
+std::uint64_t bound_key(const std::uint32_t* values, std::size_t arity, std::uint64_t mask);
 
 // "name/arity" of a predicate.
 std::string indicator(const std::string& name, std::size_t arity);
@@ -52,7 +61,7 @@ class FactSet {
 public:
     // Nothing when a clause is a rule or holds a variable.
     static std::optional<FactSet> from(const std::vector<ParsedClause>& clauses, TermTable& terms);
-    const Predicate* find(const std::string& key) const {
+    Predicate* find(const std::string& key) {
         auto it = predicates_.find(key);
         return it == predicates_.end() ? nullptr : &it->second;
     }
