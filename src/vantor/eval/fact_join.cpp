@@ -101,7 +101,8 @@ private:
         }
         values_.resize(l.args.size());
         for (std::size_t k = 0; k < l.args.size(); ++k) values_[k] = value(l.args[k]);
-        return l.predicate->facts_with(l.bound, bound_key(values_.data(), values_.size(), l.bound));
+        auto it = l.by_bound->find(bound_key(values_.data(), values_.size(), l.bound));
+        return it == l.by_bound->end() ? nullptr : &it->second;
     }
 
     bool match(const JoinLiteral& l, std::uint32_t fact) {
@@ -170,6 +171,7 @@ std::optional<JoinClause> compile_clause(const ParsedClause& clause, const FactS
             if (!s.variable || (s.value < bound.size() && bound[s.value])) l.bound |= std::uint64_t{1} << k;
             l.args.push_back(s);
         }
+        if (l.predicate && (l.bound & (l.bound - 1)) != 0) l.by_bound = &l.predicate->index_for(l.bound);
         bound.assign(variables.size(), true);  // the literal binds all its variables
         out.body.push_back(std::move(l));
     }

@@ -46,15 +46,14 @@ std::uint64_t bound_key(const std::uint32_t* values, std::size_t arity, std::uin
     return h ^ (h >> 31);
 }
 
-const std::vector<std::uint32_t>* Predicate::facts_with(std::uint64_t mask, std::uint64_t key) {
+const Predicate::BoundIndex& Predicate::index_for(std::uint64_t mask) {
     auto [at, added] = by_mask.try_emplace(mask);
     if (added) {
         for (std::uint32_t f = 0; f < count; ++f) {
             at->second[bound_key(args.data() + static_cast<std::size_t>(f) * arity, arity, mask)].push_back(f);
         }
     }
-    auto it = at->second.find(key);
-    return it == at->second.end() ? nullptr : &it->second;
+    return at->second;
 }
 
 std::string indicator(const std::string& name, std::size_t arity) { return name + "/" + std::to_string(arity); }

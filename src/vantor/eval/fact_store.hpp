@@ -46,8 +46,9 @@ struct Predicate {
     // the predicate with: the bound values' key -> the facts holding them,
     // in file order. Built on first use; a key may collide, so callers still
     // match each fact.
-    std::unordered_map<std::uint64_t, std::unordered_map<std::uint64_t, std::vector<std::uint32_t>>> by_mask;
-    const std::vector<std::uint32_t>* facts_with(std::uint64_t mask, std::uint64_t key);
+    using BoundIndex = std::unordered_map<std::uint64_t, std::vector<std::uint32_t>>;
+    std::unordered_map<std::uint64_t, BoundIndex> by_mask;
+    const BoundIndex& index_for(std::uint64_t mask);
 };
 
 // The key of a call's bound values (`values` per position, those in `mask`).
