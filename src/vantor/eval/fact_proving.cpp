@@ -44,19 +44,24 @@ bool set_common(Background& bg, const std::string& text) {
     return true;
 }
 
-std::optional<std::vector<std::vector<std::uint32_t>>> read_examples(const ProofBatch& batch, TermTable& terms) {
-    std::vector<std::vector<std::uint32_t>> out;
+bool read_examples(const ProofBatch& batch, Background& bg) {
+    if (!bg.example_texts.empty() && bg.example_texts == batch.example_arguments) return true;
+    bg.example_texts.clear();
+    TermTable& terms = bg.terms;
+    std::vector<std::vector<std::uint32_t>>& out = bg.examples;
+    out.clear();
     out.reserve(batch.example_arguments.size());
     for (const std::string& text : batch.example_arguments) {
         const auto args = read_arguments(text);
-        if (!args) return std::nullopt;
+        if (!args) return false;
         std::vector<std::uint32_t>& ids = out.emplace_back();
         for (const Argument& a : *args) {
-            if (a.kind == Argument::variable) return std::nullopt;
+            if (a.kind == Argument::variable) return false;
             ids.push_back(terms.intern(a));
         }
     }
-    return out;
+    bg.example_texts = batch.example_arguments;
+    return true;
 }
 
 // Every goal's clauses, grouped by predicate over the whole batch (the
@@ -149,8 +154,8 @@ std::optional<ProofAnswers> prove_with_facts(const ProofBatch& batch, Interrupt&
     if (!engine_loads(*bg, batch, interrupt)) return std::nullopt;
     if (!set_common(*bg, batch.common)) return std::nullopt;
     const FactScope scope{&bg->facts, &*bg->common};
-    const auto arguments = read_examples(batch, bg->terms);
-    if (!arguments) return std::nullopt;
+    if (!read_examples(batch, *bg)) return std::nullopt;
+    const auto* arguments = &bg->examples;
     const auto goals = compile_goals(batch, *arguments, scope, bg->terms);
     if (!goals) return std::nullopt;
     ProofAnswers out;

@@ -80,6 +80,10 @@ struct Background {
     // The last batch's common text and its facts (a search reuses one text).
     std::string common_text;
     std::optional<FactSet> common;
+    // The last batch's example arguments and their term ids (a search
+    // proves many batches on one list).
+    std::vector<std::string> example_texts;
+    std::vector<std::vector<std::uint32_t>> examples;
     bool engine_loads = false;  // the engine loaded the file once
     std::mutex busy;  // one batch at a time: terms and the common facts grow
 };
