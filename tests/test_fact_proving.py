@@ -111,3 +111,31 @@ def test_facts_of_a_built_in_name_fail_as_in_the_engine(tmp_path):
     assert prove("facts", background, ["(a)"], goals, [[0]]) is None
     with pytest.raises(_core.PrologError, match="length"):
         _core._prove_batch(background, ["(a)"], "", [[0]], goals, 0.0, False)
+
+
+# Spellings fact proving reads itself, and spellings it must leave to the
+# engine (or read exactly as the engine does).
+READ_HERE = ["1", "01", "1.0", "10.0e-1", "0.0", "-1", "a", "'a'", "'a b'", "'it''s'", "97", "1000"]
+ENGINE_ONLY = ["1e0", "0x1", "0'a", "1_000", "-0.0", "1.0Inf", "'\\x61\\'", "\"a\"", "[]", "- 1", "f(a)"]
+
+
+@pytest.mark.parametrize("spelling", READ_HERE + ENGINE_ONLY)
+def test_a_constant_means_what_it_means_to_the_engine(tmp_path, spelling):
+    background = batch_file(tmp_path, "v(%s).\n" % spelling)
+    goals = [("vantor_search_0(A) :- v(A).\n", "vantor_search_0", 0, [])]
+    arguments = ["(%s)" % s for s in READ_HERE]
+    lists = [list(range(len(arguments)))]
+    answer = prove("facts", background, arguments, goals, lists)
+    assert (answer is not None) == (spelling in READ_HERE)
+    if answer is not None:
+        assert answer == prove("engine", background, arguments, goals, lists)
+
+
+def test_a_goal_near_the_inference_limit_goes_to_the_engine(tmp_path):
+    background = batch_file(tmp_path, "".join("q(%d).\n" % i for i in range(200)) + "s(b).\n")
+    goals = [("vantor_search_0(A) :- q(B), q(C), q(D), s(A).\n", "vantor_search_0", 0, []),
+             ("vantor_search_1(A) :- q(B), s(A).\n", "vantor_search_1", 0, [])]
+    assert prove("facts", background, ["(a)"], goals, [[0]]) is None
+    engine = prove("engine", background, ["(a)"], goals, [[0]])
+    assert engine == ([[], []], 1)  # the first goal cut short by the limit
+    assert _core._prove_batch(background, ["(a)"], "", [[0]], goals, 0.0, False) == engine
