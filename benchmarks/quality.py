@@ -6,6 +6,14 @@ over fixed folds: P = the non-blank stripped lines of pos_example.f, N = those
 of neg_example.n, rnd = random.Random(1); rnd.shuffle(P); rnd.shuffle(N);
 fold f tests on the indexes i with i % 5 == f. Each fold learns on the other four folds and is scored on fold f.
 
+The first column is ``Learner(background)`` with nothing else: each fold's
+learner chooses its own setting on that fold's training examples (nested:
+the held-out fold never shapes the choice), is fitted on them and scored on
+the held-out fold; its seconds per fold are the whole fit (bottom clauses,
+choosing and learning), and the last cell shows each fold's chosen
+max_literals (and "r" for recursive, "v" for numbers as variables, "a" for
+following facts by any argument).
+
 Two settings are run through vantor_cross_validation: the library's defaults
 (candidates built once from every positive, as the functional driver does by
 default) and the "proved" setting (coverage proved in the Prolog engine,
@@ -29,7 +37,8 @@ default setting is the library's defaults as for every set. The depth/follow
 column gives the bottom-clause depth and how facts are followed from known
 terms ("first": through their first argument, the library's rule).
 
-Usage: python benchmarks/quality.py [--sets a,b,...] [--jobs N] [--columns default,proved,search]
+Usage: python benchmarks/quality.py [--sets a,b,...] [--jobs N]
+       [--columns learner,default,proved,search]
 """
 import argparse
 import contextlib
@@ -139,7 +148,32 @@ def run_cv(background, pos_dict, neg_dict, pos_folds, neg_folds, options, per_fo
     return (sum(train) / 5, sum(test) / 5, sum(len(t) for t in cv.theories) / 5, seconds)
 
 
-def run_set(name, options, jobs, folder=None, proved_extra=None, columns=("default", "proved", "search")):
+def run_learner(background, pos_folds, neg_folds):
+    """``Learner(background)`` per fold: mean training and test accuracy,
+    mean rules, mean seconds per fit and the folds' chosen structures."""
+    train, test, rules, seconds, shapes = [], [], [], [], []
+    for f in range(5):
+        tp = [e for g in range(5) if g != f for e in pos_folds[g]]
+        tn = [e for g in range(5) if g != f for e in neg_folds[g]]
+        tic = time.perf_counter()
+        with contextlib.redirect_stdout(io.StringIO()), warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            learner = vantor.Learner(background).fit(tp + tn, [1] * len(tp) + [0] * len(tn))
+            seconds.append(time.perf_counter() - tic)
+            held = pos_folds[f] + neg_folds[f]
+            test.append(learner.score(held, [1] * len(pos_folds[f]) + [0] * len(neg_folds[f])))
+        train.append(learner.training_scores_["accuracy"] or 0.0)
+        rules.append(len(learner.theory_))
+        used = learner.chosen_["options"]
+        shapes.append("%s%s%s%s" % (used["max_literals"], "r" if used["recursive"] else "",
+                                    "v" if used["numbers"] == "variable" else "",
+                                    "a" if used["follow"] == "any" else ""))
+    return "%.3f | %.3f | %.1f | %.2f | %s" % (sum(train) / 5, sum(test) / 5, sum(rules) / 5,
+                                               sum(seconds) / 5, ",".join(shapes))
+
+
+def run_set(name, options, jobs, folder=None, proved_extra=None,
+            columns=("learner", "default", "proved", "search")):
     folder = folder or os.path.join(DATASETS, name)
     background = os.path.join(folder, "BK.pl")
     pos, neg = lines(os.path.join(folder, "pos_example.f")), lines(os.path.join(folder, "neg_example.n"))
@@ -152,7 +186,8 @@ def run_set(name, options, jobs, folder=None, proved_extra=None, columns=("defau
         tqdm_disable=True, **BOTTOM)
     bottom_seconds = time.perf_counter() - tic
     pos_folds, neg_folds = folds_of(pos), folds_of(neg)
-    rows = {}
+    rows = {"learner": run_learner(background, pos_folds, neg_folds) if "learner" in columns
+            else "- | - | - | - | -"}
     proved = dict(PROVED, n_jobs=jobs, **(proved_extra or {}))
     # The recursive rows keep their own max_literals (the row's options, else
     # the default), max_neg and eval_fn, as the proved setting does; the
@@ -185,7 +220,7 @@ def main():
     parser.add_argument("--prover", choices=("facts", "engine"), default="facts",
                         help="how search clauses are proved: over indexed facts where that answers "
                              "exactly (the default), or always in the Prolog engine")
-    parser.add_argument("--columns", default="default,proved,search",
+    parser.add_argument("--columns", default="learner,default,proved,search",
                         help="settings to run (the others print as -)")
     args = parser.parse_args()
     os.environ["VANTOR_PROVER"] = args.prover  # read by the core, inherited by workers
@@ -193,7 +228,8 @@ def main():
     names = args.sets.split(",")
     if DATASETS is None and any(n in SETS or RECURSIVE.get(n, (0,))[0] is None for n in names):
         sys.exit("no ../shared/datasets folder next to the repository")
-    print("data set | depth/follow | default: train | test | rules | s/fold | proved: train | test | rules"
+    print("data set | Learner(): train | test | rules | s/fold | chosen max_literals"
+          " | depth/follow | default: train | test | rules | s/fold | proved: train | test | rules"
           " | s/fold | search: train | test | rules | s/fold | peer: test | train | clauses | s/fold")
     depth = "%s/%s" % (BOTTOM["depth"], BOTTOM.get("follow", "first"))
     for name in names:
@@ -204,15 +240,15 @@ def main():
             rows = run_set(name.split(" ")[0], options, args.jobs, folder, proved_extra, columns)
             peer = SETS.get(name.split(" ")[0]) if folder is None else None
             peer_figures = "%.3f | %.3f | %.1f | %.1f" % peer[1:] if peer else "- | - | - | -"
-            print("%s | %s | %s | %s | %s | %s" % (label(name, dict(options, **proved_extra)), depth,
-                                                   rows["default"], rows["proved"], rows["search"],
-                                                   peer_figures), flush=True)
+            print("%s | %s | %s | %s | %s | %s | %s" % (
+                label(name, dict(options, **proved_extra)), rows["learner"], depth,
+                rows["default"], rows["proved"], rows["search"], peer_figures), flush=True)
             continue
         options, peer_test, peer_train, peer_rules, peer_seconds = SETS[name]
         rows = run_set(name, options, args.jobs, columns=columns)
-        print("%s | %s | %s | %s | %s | %.3f | %.3f | %.1f | %.1f" % (
-            label(name, options), depth, rows["default"], rows["proved"], rows["search"], peer_test,
-            peer_train, peer_rules, peer_seconds), flush=True)
+        print("%s | %s | %s | %s | %s | %s | %.3f | %.3f | %.1f | %.1f" % (
+            label(name, options), rows["learner"], depth, rows["default"], rows["proved"],
+            rows["search"], peer_test, peer_train, peer_rules, peer_seconds), flush=True)
 
 
 if __name__ == "__main__":

@@ -123,7 +123,10 @@ def test_default_stays_the_scan_and_hops_reach_every_entry_point(tmp_path):
     assert pos == {"anc(ann).": ["parent(A,B)", "parent(B,C)"]}
     assert neg == {"anc(carl).": ["parent(A,B)", "parent(B,C)"]}
     learner = Learner(CHAIN, reach="hops", recall=5)
-    assert learner.get_params()["reach"] == "hops" and Learner().reach == "passes"
+    assert learner.get_params()["reach"] == "hops" and learner._reach() == "hops"
+    # Left unset, the Learner bounds its bottom clauses unless told to choose nothing.
+    assert Learner().reach is None and Learner()._reach() == "hops"
+    assert Learner(auto=False)._reach() == "passes"
 
 
 def test_command_line_passes_reach_and_recall(tmp_path, monkeypatch, capsys):

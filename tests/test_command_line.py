@@ -32,7 +32,8 @@ def run(capsys, *argv):
 def test_learn_save_predict_explain(family, capsys):
     code, out, err = run(capsys, "learn", *family, "-o", "theory.pl", "--dataset", "family")
     assert code == 0 and err == ""
-    assert out.splitlines()[0].startswith(RULE + ".")
+    assert out.splitlines()[0].startswith("% setting: chosen")
+    assert out.splitlines()[1].startswith(RULE + ".")
     assert "% training: accuracy 1" in out
     code, out, _ = run(capsys, "predict", "theory.pl", "BK.pl", "neg_example.n")
     assert code == 0

@@ -8,7 +8,7 @@
 
 #include "bindings.hpp"
 #include "data/splits.hpp"
-#include "eval/cross_validation.hpp"
+#include "run/cross_validation.hpp"
 #include "learn/candidates.hpp"
 
 using namespace nb::literals;
@@ -22,13 +22,13 @@ namespace {
 // clause in the core, as it is one list in the host.
 class FoldConverter {
 public:
-    explicit FoldConverter(eval::FoldData& out) : out_(out) {}
+    explicit FoldConverter(run::FoldData& out) : out_(out) {}
 
-    eval::FoldData::Part part(nb::handle dict, const std::string& parameter) {
+    run::FoldData::Part part(nb::handle dict, const std::string& parameter) {
         if (!PyDict_Check(dict.ptr())) {
             raise_type_error(parameter.c_str(), "a bottom-clause dictionary (dict)", dict);
         }
-        eval::FoldData::Part part;
+        run::FoldData::Part part;
         nb::dict d = nb::borrow<nb::dict>(dict);
         part.keys.reserve(d.size());
         part.clause.reserve(d.size());
@@ -54,14 +54,14 @@ private:
         return index;
     }
 
-    eval::FoldData& out_;
+    run::FoldData& out_;
     std::unordered_map<PyObject*, std::size_t> seen_;
 };
 
 // The folds as the host holds them, fold i of each side at index i.
-eval::FoldData fold_data_from(nb::list pos_folds, nb::list neg_folds, nb::handle pos_dict,
+run::FoldData fold_data_from(nb::list pos_folds, nb::list neg_folds, nb::handle pos_dict,
                               nb::handle neg_dict) {
-    eval::FoldData folds;
+    run::FoldData folds;
     FoldConverter convert(folds);
     folds.pos_dict = convert.part(pos_dict, "kfolds.pos_dict");
     folds.neg_dict = convert.part(neg_dict, "kfolds.neg_dict");
@@ -76,20 +76,20 @@ eval::FoldData fold_data_from(nb::list pos_folds, nb::list neg_folds, nb::handle
 
 // The arity table sorts some of the core's clauses; the caller's lists
 // (shared by pos_dict and the folds) end up sorted the same way.
-void sort_caller_lists(nb::handle pos_dict, const eval::FoldData& folds) {
+void sort_caller_lists(nb::handle pos_dict, const run::FoldData& folds) {
     data::BottomClauseSet keys_only;
     keys_only.keys = folds.pos_dict.keys;
     sort_host_lists(pos_dict, keys_only, folds.sorted_positions);
 }
 
-eval::CrossValidationResult run_cross_validation(eval::FoldData& folds, nb::handle pos_dict,
+run::CrossValidationResult run_cross_validation(run::FoldData& folds, nb::handle pos_dict,
                                                  long long k_fold,
-                                                 const eval::CrossValidationOptions& options) {
+                                                 const run::CrossValidationOptions& options) {
     PyLearningHost py_host(options.learn.quiet);
-    eval::CrossValidationResult result;
+    run::CrossValidationResult result;
     try {
         nb::gil_scoped_release release;
-        result = eval::cross_validation(folds, k_fold, options, py_host.host);
+        result = run::cross_validation(folds, k_fold, options, py_host.host);
     } catch (...) {
         // Keep the run's error: a failure while sorting must not replace it.
         nb::error_scope keep;
@@ -103,7 +103,7 @@ eval::CrossValidationResult run_cross_validation(eval::FoldData& folds, nb::hand
     return result;
 }
 
-nb::tuple result_tuple(const eval::CrossValidationResult& result, double time_learn) {
+nb::tuple result_tuple(const run::CrossValidationResult& result, double time_learn) {
     nb::list accuracy, precision, sensitivity, specificity, fscore;
     for (const eval::EvalResult& r : result.folds) {
         nb::tuple m = measures_of(r);
@@ -133,9 +133,9 @@ nb::tuple cross_validation_py(nb::list pos_folds, nb::list neg_folds, nb::handle
                               nb::handle neg_dict, PathText<"file"> file, long long k_fold,
                               learn::LearnOptions learn_options, bool candidates_per_fold) {
     const auto tic = std::chrono::steady_clock::now();
-    eval::FoldData folds = fold_data_from(pos_folds, neg_folds, pos_dict, neg_dict);
-    const eval::CrossValidationOptions options{std::move(learn_options), file.value, candidates_per_fold};
-    eval::CrossValidationResult result = run_cross_validation(folds, pos_dict, k_fold, options);
+    run::FoldData folds = fold_data_from(pos_folds, neg_folds, pos_dict, neg_dict);
+    const run::CrossValidationOptions options{std::move(learn_options), file.value, candidates_per_fold};
+    run::CrossValidationResult result = run_cross_validation(folds, pos_dict, k_fold, options);
     // The whole call, conversions included.
     const double time_learn =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - tic).count();

@@ -8,8 +8,8 @@
 #include "bindings.hpp"
 #include "learn/candidates.hpp"
 #include "learn/coverage.hpp"
-#include "eval/learning_run.hpp"
-#include "learn/driver.hpp"
+#include "run/learning_run.hpp"
+#include "learn/stages.hpp"
 #include "learn/matching.hpp"
 #include "learn/recursive.hpp"
 #include "learn/selection.hpp"
@@ -108,7 +108,7 @@ nb::list compute_coverage_py(BottomClauses<"BK"> BK, Text<"head"> head, Texts<"B
     std::exception_ptr failure;
     {
         PyInterrupt interrupt;
-        eval::CheckedProgress progress(std::make_unique<TqdmProgress>(quiet), interrupt);
+        run::CheckedProgress progress(std::make_unique<TqdmProgress>(quiet), interrupt);
         PyRandom rng;
         nb::gil_scoped_release release;
         try {
@@ -240,10 +240,10 @@ nb::tuple learn_stages_py(BottomClauses<"Training_pos"> Training_pos,
                           BottomClauses<"Training_neg"> Training_neg, learn::LearnOptions options) {
     PyLearningHost py_host(options.quiet);
     std::vector<std::size_t> sorted;
-    eval::LearnedTheory learned;
+    run::LearnedTheory learned;
     {
         nb::gil_scoped_release release;
-        learned = eval::learn_stages(Training_pos.set, Training_neg.set, options, py_host.host, sorted);
+        learned = run::learn_stages(Training_pos.set, Training_neg.set, options, py_host.host, sorted);
     }
     sort_host_lists(Training_pos.source, Training_pos.set, sorted);
     nb::dict times = stage_times_of(learned.times);
@@ -258,10 +258,10 @@ nb::tuple vantor_learn_py(BottomClauses<"Training_pos"> Training_pos,
                           learn::LearnOptions options) {
     PyLearningHost py_host(options.quiet);
     std::vector<std::size_t> sorted;
-    eval::LearningResult result;
+    run::LearningResult result;
     try {
         nb::gil_scoped_release release;
-        result = eval::learning_run(Training_pos.set, Training_neg.set, file.value, options,
+        result = run::learning_run(Training_pos.set, Training_neg.set, file.value, options,
                                     py_host.host, sorted);
     } catch (...) {
         // The caller's lists end up as sorted as the core's; a failure while

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "bindings.hpp"
-#include "eval/proved_learning.hpp"
+#include "run/proved_learning.hpp"
 #include "eval/rule_coverage.hpp"
 #include "learn/cover_selection.hpp"
 #include "learn/recursive_candidates.hpp"
@@ -64,10 +64,10 @@ std::tuple<std::vector<std::string>, std::vector<std::vector<std::uint32_t>>> fo
     BottomClauses<"Training_pos"> Training_pos, learn::LearnOptions options) {
     PyLearningHost py_host(options.quiet);
     std::vector<std::size_t> sorted;
-    eval::FormedRules formed;
+    run::FormedRules formed;
     try {
         nb::gil_scoped_release release;
-        formed = eval::formed_rules(Training_pos.set, options, py_host.host, sorted);
+        formed = run::formed_rules(Training_pos.set, options, py_host.host, sorted);
     } catch (...) {
         nb::error_scope keep;
         try {

@@ -4,7 +4,7 @@
 
 #include "bindings.hpp"
 #include "eval/fact_proving.hpp"
-#include "eval/refine_learning.hpp"
+#include "run/refine_learning.hpp"
 
 using namespace nb::literals;
 
@@ -52,7 +52,7 @@ nb::tuple refine_learn(BottomClauses<"Training_pos"> pos, BottomClauses<"Trainin
     learn::CoveringResult result;
     {
         nb::gil_scoped_release release;
-        result = eval::refine_learning(pos.set, neg.set, background, options, service ? &*service : nullptr,
+        result = run::refine_learning(pos.set, neg.set, background, options, service ? &*service : nullptr,
                                        interrupt);
     }
     return nb::make_tuple(list_of(result.theory), result.out_of_time, result.over_limit, result.seeds,
@@ -80,7 +80,7 @@ std::string first_clause(BottomClauses<"Training_pos"> pos, BottomClauses<"Train
                          const std::string& background, learn::LearnOptions options, bool prune) {
     PyInterrupt interrupt;
     nb::gil_scoped_release release;
-    return eval::refine_first_clause(pos.set, neg.set, background, options, prune, interrupt);
+    return run::refine_first_clause(pos.set, neg.set, background, options, prune, interrupt);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 #include "casters.hpp"
 #include "data/bottom_clause_set.hpp"
 #include "eval/evaluate.hpp"
-#include "eval/learning_run.hpp"
+#include "run/learning_run.hpp"
 #include "engine/prolog_engine.hpp"
 #include "host.hpp"
 #include "text/clause.hpp"
@@ -99,7 +99,7 @@ struct PyLearningHost {
     PyRandom rng;
     PyStdout out;
     PyInterrupt interrupt;
-    eval::LearningHost host;
+    run::LearningHost host;
     std::optional<engine::SigintStopsEngine> stops;
 };
 

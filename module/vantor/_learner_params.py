@@ -15,18 +15,22 @@ _OWN = (
      "('parent(ann,bob).'), or a pandas DataFrame whose rows are (predicate, argument, "
      "...) with missing trailing arguments left empty. A list or DataFrame is written to "
      "a private temporary file the learner owns. Default 'BK.pl'."),
+    ("auto", True, "True (default): every parameter left at None is chosen from the training "
+     "examples alone (see Notes); False: each takes its plain default."),
     ("depth", 2, "passes over the background when building bottom clauses. Default 2; an "
      "int of at least 0."),
     ("encoder_strategy", "equal_count", "how a table's numeric columns are cut into ranges "
-     "when X is a DataFrame: 'equal_count' (default), 'equal_width' or 'entropy' (cuts "
-     "where the class changes); see TableEncoder."),
+     "when X is a DataFrame: 'equal_count', 'equal_width' or 'entropy' (cuts where the "
+     "class changes); see TableEncoder. Default None: chosen (auto), else 'equal_count'."),
     ("n_ranges", 3, "number of ranges of a table's numeric columns (for 'entropy' the "
-     "largest number) when X is a DataFrame. Default 3; an int of at least 1."),
-    ("follow", "first", "which facts bottom clauses take: 'first' (default) those whose first "
-     "argument is a known term, 'any' those with a known term in any argument."),
-    ("reach", "passes", "how far bottom clauses reach: 'passes' (default) scans the background "
-     "depth times; 'hops' takes the facts at most depth steps from the example, breadth "
-     "first (see bottom_clause_generation)."),
+     "largest number) when X is a DataFrame; an int of at least 1. Default None: chosen "
+     "(auto), else 3."),
+    ("follow", "first", "which facts bottom clauses take: 'first' those whose first argument "
+     "is a known term, 'any' those with a known term in any argument. Default None: chosen "
+     "(auto), else 'first'."),
+    ("reach", "passes", "how far bottom clauses reach: 'passes' scans the background depth "
+     "times; 'hops' takes the facts at most depth steps from the example, breadth first "
+     "(see bottom_clause_generation). Default None: 'hops' (auto), else 'passes'."),
     ("recall", 100, "with reach='hops', the most facts of one predicate one term brings into "
      "a bottom clause (the first in file order). Default 100; None takes all."),
     ("size_limit", None, "most literals a bottom clause keeps; None (default) keeps all."),
@@ -40,14 +44,23 @@ _OWN = (
      "generator, so random.seed in a script does."),
 )
 _OWN_TYPES = {"background": "str, os.PathLike, list of str or pandas.DataFrame",
-              "depth": "int", "encoder_strategy": "str", "n_ranges": "int", "follow": "str",
-              "reach": "str", "recall": "int or None",
+              "auto": "bool", "depth": "int", "encoder_strategy": "str or None",
+              "n_ranges": "int or None", "follow": "str or None",
+              "reach": "str or None", "recall": "int or None",
               "size_limit": "int or None", "size_warning": "int or None", "verbose": "int",
               "random_state": "int or None"}
-_PARAMS = tuple(name for name, _, _ in _OWN[:4]) + _LEARNING_NAMES + tuple(
-    name for name, _, _ in _OWN[4:])
+_PARAMS = tuple(name for name, _, _ in _OWN[:5]) + _LEARNING_NAMES + tuple(
+    name for name, _, _ in _OWN[5:])
 _DEFAULTS = {name: default for name, default, _ in _OWN}
 _DEFAULTS.update({option.name: option.default for option in _LEARNING})
+# Parameters whose default is None, "choose": from the training examples
+# with auto=True, else their plain default. None survives get_params and
+# scikit-learn's clone, so a value the user gave stays given in every copy.
+_CHOSEN = ("coverage", "selection", "search", "reach", "max_literals", "recursive", "follow",
+           "numbers", "min_pos", "max_neg", "min_precision", "eval_fn", "encoder_strategy",
+           "n_ranges")
+_PLAIN = {name: _DEFAULTS[name] for name in _CHOSEN}
+_DEFAULTS.update({name: None for name in _CHOSEN})
 _MEASURES = ("accuracy", "precision", "sensitivity", "specificity", "fscore")
 
 
@@ -65,8 +78,9 @@ def _parameters_doc(indent="    "):
     """The Parameters and Learning options sections of the class docstring
     (numpydoc entries), indented for the class body."""
     lines = ["Parameters", "----------"]
-    for name, default, text in _OWN:
-        lines.append(f"{name} : {_OWN_TYPES[name]}, default {default!r}")
+    for name, _, text in _OWN:
+        # The Learner's own default: None where it chooses.
+        lines.append(f"{name} : {_OWN_TYPES[name]}, default {_DEFAULTS[name]!r}")
         lines += textwrap.wrap(text, width=72, initial_indent="    ", subsequent_indent="    ")
     own = "\n".join(indent + line for line in lines)
     return own + "\n\n" + options_doc(indent=indent, skip=("verbose",))

@@ -263,12 +263,12 @@ class _TableFitting(_TablePredicting):
             self.__dict__.pop(name, None)
 
     def _check_table_parameters(self):
-        if self.encoder_strategy not in _TABLE_STRATEGIES:
+        strategy, n_ranges = self._resolved("encoder_strategy"), self._resolved("n_ranges")
+        if strategy not in _TABLE_STRATEGIES:
             raise ValueError(f"encoder_strategy must be one of {', '.join(_TABLE_STRATEGIES)}, "
-                             f"got {self.encoder_strategy!r}")
-        if (isinstance(self.n_ranges, bool) or not isinstance(self.n_ranges, int)
-                or self.n_ranges < 1):
-            raise ValueError(f"n_ranges must be an int of at least 1, got {self.n_ranges!r}")
+                             f"got {strategy!r}")
+        if isinstance(n_ranges, bool) or not isinstance(n_ranges, int) or n_ranges < 1:
+            raise ValueError(f"n_ranges must be an int of at least 1, got {n_ranges!r}")
 
     def _extra_background(self):
         """Facts the ``background`` parameter adds to a table's encoding; the
@@ -285,8 +285,9 @@ class _TableFitting(_TablePredicting):
         self._check_table_parameters()
         table, labels = _table_parts(X, y, target)
         task = _TableTask(labels, positive)
-        encoder = TableEncoder(n_ranges=self.n_ranges, strategy=self.encoder_strategy)
-        encoder.fit(table, labels if self.encoder_strategy == "entropy" else None)
+        strategy, n_ranges = self._table_encoding(table, task, labels)
+        encoder = TableEncoder(n_ranges=n_ranges, strategy=strategy)
+        encoder.fit(table, labels if strategy == "entropy" else None)
         self._extra = self._extra_background()
         self._background = _TableBackground(encoder, table, self._extra)
         self._training_rows = len(table)
@@ -318,7 +319,8 @@ class _TableFitting(_TablePredicting):
         from ._table_learning import row_bottom_clauses
 
         if not self._extra.strip():
-            options = (self.depth, self.follow, self.numbers, self.size_limit, self.size_warning)
+            options = (self.depth, self._resolved("follow"), self._resolved("numbers"),
+                       self.size_limit, self.size_warning)
             found = row_bottom_clauses(self.encoder_, table, constants, options, encoded)
             if found is not None:
                 return found
@@ -327,18 +329,15 @@ class _TableFitting(_TablePredicting):
             file=self._background.path, container="memory", positive_example=texts,
             negative_example=[], constant_set=constants, depth=self.depth,
             tqdm_disable=self.verbose < 1, size_limit=self.size_limit,
-            size_warning=self.size_warning, follow=self.follow, numbers=self.numbers,
-            reach=self.reach, recall=self.recall, check_input=False)
+            size_warning=self.size_warning, follow=self._resolved("follow"),
+            numbers=self._resolved("numbers"), reach=self._reach(), recall=self.recall,
+            check_input=False)
         return [bottoms[f"target({row})."] for row in rows]
 
     def _learn_classes(self, task, rows, bottoms, learning, table, encoded):
         import numpy
 
-        options = learn_options(**learning)
-        by_masks = (options.coverage == "prolog" and not options.recursive
-                    and options.numbers != "compare" and not self._extra.strip())
-        if by_masks:
-            vocabulary, codes = self._training_codes(table, encoded)
+        codes = None
         theories, seconds = {}, 0.0
         for label, head in task.heads:
             is_positive = task.positions() == task.classes.index(label)
@@ -347,14 +346,21 @@ class _TableFitting(_TablePredicting):
             if not pos:
                 theories[label] = []
                 continue
-            if by_masks:
-                theories[label], spent = self._learn_by_masks(
-                    pos, head, is_positive, options, (vocabulary, codes))
+
+            def negatives():
+                return {f"{head}({rows[i]}).": list(bottoms[i])
+                        for i in numpy.flatnonzero(~is_positive).tolist()}
+
+            class_learning = self._class_learning(pos, negatives, learning)
+            options = learn_options(**class_learning)
+            if (options.coverage == "prolog" and not options.recursive
+                    and options.numbers != "compare" and not self._extra.strip()):
+                codes = codes or self._training_codes(table, encoded)
+                theories[label], spent = self._learn_by_masks(pos, head, is_positive, options,
+                                                              codes)
                 seconds += spent
                 continue
-            neg = {f"{head}({rows[i]}).": list(bottoms[i])
-                   for i in numpy.flatnonzero(~is_positive).tolist()}
-            result = vantor_learn(pos, neg, file=self._background.path, **learning)
+            result = vantor_learn(pos, negatives(), file=self._background.path, **class_learning)
             theories[label] = list(result.hypothesis)
             seconds += result.time_learn or 0.0
         return theories, seconds

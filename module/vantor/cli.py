@@ -136,12 +136,16 @@ def _examples_command(sub, name, help_text, common, learning=True):
     command.add_argument("negatives", metavar="NEG", help="negative example file")
     command.add_argument("--depth", type=int, default=2,
                          help="passes over the background for bottom clauses (default 2)")
-    command.add_argument("--follow", choices=("first", "any"), default="first",
-                         help="facts taken into bottom clauses: by their first argument (default) "
-                              "or by any argument")
-    command.add_argument("--reach", choices=("passes", "hops"), default="passes",
-                         help="bottom clauses from DEPTH passes over the background (default) "
-                              "or from the facts at most DEPTH steps from the example")
+    command.add_argument("--follow", choices=("first", "any"),
+                         default=None if learning else "first",
+                         help="facts taken into bottom clauses: by their first argument "
+                              + ("or by any argument (default: chosen from the examples)"
+                                 if learning else "(default) or by any argument"))
+    command.add_argument("--reach", choices=("passes", "hops"),
+                         default=None if learning else "passes",
+                         help="bottom clauses from DEPTH passes over the background "
+                              "or from the facts at most DEPTH steps from the example (default: "
+                              + ("hops, passes with --plain)" if learning else "passes)"))
     command.add_argument("--recall", type=_recall, default=100, metavar="N",
                          help="with --reach hops, most facts of one predicate one term brings "
                               "(default 100; 'all' for no cap)")
@@ -150,6 +154,9 @@ def _examples_command(sub, name, help_text, common, learning=True):
                              default="constant",
                              help="numeric arguments stay constants (default) or become variables")
     if learning:
+        command.add_argument("--plain", action="store_true",
+                             help="no choosing: options not given take their plain defaults "
+                                  "(the Learner's auto=False)")
         _add_learning_flags(command)
     return command
 
@@ -220,7 +227,7 @@ def _learner(args):
     verbose = 1 if (not args.quiet and sys.stderr.isatty()) else 0
     return Learner(args.background, depth=args.depth, follow=args.follow, reach=args.reach,
                    recall=args.recall, verbose=verbose,
-                   random_state=args.seed, **_learning(args))
+                   random_state=args.seed, auto=not args.plain, **_learning(args))
 
 
 def _scores_line(scores):
@@ -248,7 +255,9 @@ def _run_learn(args, out):
              for row in learner.rules_.to_dict(orient="records")]
     if args.json:
         return {"theory": learner.theory_, "training": learner.training_scores_,
-                "rules": rules, "time_learn": learner.time_learn_, "saved": args.output}
+                "rules": rules, "time_learn": learner.time_learn_, "saved": args.output,
+                "chosen": learner.chosen_}
+    print(f"% setting: {learner._choice_line()}", file=out)
     for row in rules:
         print(f"{row['rule']}.   % positives {row['positives']}, negatives "
               f"{row['negatives']}", file=out)

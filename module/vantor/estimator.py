@@ -13,12 +13,14 @@ The table side lives in ``_learner_tables``, single proofs and explanations
 in ``_learner_explain``, the parameters in ``_learner_params``.
 """
 import os
+import textwrap
 import warnings
 
+from ._learner_auto import CHOOSING_DOC, _Choosing
 from ._learner_explain import _Explaining
 from ._learner_inputs import (_Background, _array, _input_tags, _labels, _library_run,
                               _not_fitted, example_texts)
-from ._learner_params import (_DEFAULTS, _LEARNING_NAMES, _MEASURES, _PARAMS, _SAVED, _differs,
+from ._learner_params import (_DEFAULTS, _MEASURES, _PARAMS, _SAVED, _differs,
                               _header_options, _header_scores, _parameters_doc, _signature)
 from ._learner_tables import _TableFitting, is_table
 from ._lint import warn_file
@@ -27,14 +29,13 @@ from .bottom import bottom_clause_generation
 from .data import read_example
 from .evaluate import evaluate_theory_prolog
 from .folds import vantor_cross_validation, vantor_folds
-from .learn import vantor_learn
 from .theory_files import (file_sha256, header_background, load_theory, read_theory_header,
                            save_theory)
 
 __all__ = ["Learner"]
 
 
-class Learner(_TableFitting, _Explaining):
+class Learner(_Choosing, _TableFitting, _Explaining):
     def __init__(self, background="BK.pl", **params):
         unknown = set(params) - set(_PARAMS)
         if unknown:
@@ -98,7 +99,7 @@ class Learner(_TableFitting, _Explaining):
     # ------------------------------------------------------------ fitting
 
     def _check_parameters(self):
-        learning = {name: getattr(self, name) for name in _LEARNING_NAMES}
+        learning = self._plain_learning()
         learn_options(**learning)  # TypeError / ValueError naming the option
         if isinstance(self.depth, bool) or not isinstance(self.depth, int) or self.depth < 0:
             raise ValueError(f"depth must be an int of at least 0, got {self.depth!r}")
@@ -108,14 +109,14 @@ class Learner(_TableFitting, _Explaining):
             raise ValueError(f"random_state must be None or an int, got {self.random_state!r}")
         return learning
 
-    def _bottom_clauses(self, positives, negatives):
+    def _bottom_clauses(self, positives, negatives, follow, numbers):
         constants = list(self.constant_set or [])
         pos, neg = bottom_clause_generation(
             file=self._background.path, container="memory", positive_example=positives,
             negative_example=negatives, constant_set=constants, depth=self.depth,
             tqdm_disable=self.verbose < 1, size_limit=self.size_limit,
-            size_warning=self.size_warning, follow=self.follow, numbers=self.numbers,
-            reach=self.reach, recall=self.recall, check_input=False)
+            size_warning=self.size_warning, follow=follow, numbers=numbers,
+            reach=self._reach(), recall=self.recall, check_input=False)
         return pos, (neg or {})
 
     def _prepare(self, X, y):
@@ -174,8 +175,8 @@ class Learner(_TableFitting, _Explaining):
             raise ValueError("fit needs y, the 0/1 labels of the example texts")
         learning, positives, negatives = self._prepare(X, y)
         with _library_run(self.verbose, self.random_state):
-            pos, neg = self._bottom_clauses(positives, negatives)
-            result = vantor_learn(pos, neg, file=self._background.path, **learning)
+            learning, pos, neg = self._choose(positives, negatives, learning)
+            result = self._learn(pos, neg, learning)
             self._forget_table()
             self.theory_ = list(result.hypothesis)
             self.rules_ = self._rule_table(positives, negatives)
@@ -233,9 +234,13 @@ class Learner(_TableFitting, _Explaining):
         """
         if is_table(X, target):
             return self._cross_validate_table(X, y, folds, shuffle, target, positive)
+        if self.auto:
+            return self._cross_validate_nested(example_texts(X), _labels(y, len(example_texts(X))),
+                                               folds, shuffle)
         learning, positives, negatives = self._prepare(X, y)
         with _library_run(self.verbose, self.random_state):
-            pos, neg = self._bottom_clauses(positives, negatives)
+            pos, neg = self._bottom_clauses(positives, negatives, self._resolved("follow"),
+                                            learning["numbers"])
             kfolds = vantor_folds(folds=folds, shuffle=bool(shuffle),
                                   positive_file_dictionary=pos, negative_file_dictionary=neg)
             result = vantor_cross_validation(kfolds, file=self._background.path, k_fold=folds,
@@ -344,9 +349,12 @@ class Learner(_TableFitting, _Explaining):
             saved theory then names no background.
         """
         self._fitted()
-        options = {name: getattr(self, name) for name in _SAVED}
+        options = {name: self._resolved(name) for name in _SAVED}
+        used = getattr(self, "chosen_", {}).get("options", {})
+        options.update({name: value for name, value in used.items() if name in _SAVED})
         save_theory(self.theory_, path, options=options, dataset=dataset,
-                    scores=self.training_scores_, background=self._saved_background())
+                    scores=self.training_scores_, background=self._saved_background(),
+                    chosen=self._choice_line() or None)
 
     def _saved_background(self):
         source = self._background.source
@@ -463,6 +471,9 @@ Learner.__doc__ = (
         The labels: 0 and 1, or a table's classes.
     cv_scores_ : list of float
         The per-fold test accuracies of the last ``cross_validate``.
+    chosen_ : dict
+        The options a fit used (``options``), which of them it ``chosen``
+        and which were ``given``, and the inner accuracy of the choice.
     encoder_, theories_ : TableEncoder, dict
         After a fit on a table: the fitted encoder, and class -> rules.
 
@@ -471,6 +482,7 @@ Learner.__doc__ = (
     vantor_learn : the learner as a function of bottom-clause dictionaries.
     TableEncoder : the encoding of tables.
 
+""" + textwrap.indent(CHOOSING_DOC, "    ") + """
     Examples
     --------
     In a folder holding the family example (``examples/family``):

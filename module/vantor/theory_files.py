@@ -14,7 +14,7 @@ __all__ = ["save_theory", "load_theory", "read_theory_header"]
 
 _MAGIC = "% Vantor theory"
 # Header keys, in the order they are written; each value is one JSON text.
-_KEYS = ("dataset", "background", "background_sha256", "options", "training")
+_KEYS = ("dataset", "background", "background_sha256", "options", "chosen", "training")
 Path = Union[str, os.PathLike]
 
 
@@ -52,13 +52,13 @@ def recursive_predicates(theory):
 
 def save_theory(theory: list[str], path: Path, *, options: Optional[dict] = None,
                 dataset: Optional[str] = None, scores: Optional[dict] = None,
-                background: Optional[Path] = None) -> None:
+                background: Optional[Path] = None, chosen: Optional[str] = None) -> None:
     """Write a theory to a Prolog file with a comment header.
 
     The file starts with comment lines holding ``dataset``, ``background``
     (written as its path relative to the theory file, with the SHA-256 of
-    its content as ``background_sha256``), ``options`` and ``scores`` (as
-    the ``training`` key), each as JSON, then the directives that silence
+    its content as ``background_sha256``), ``options``, ``chosen`` and
+    ``scores`` (as the ``training`` key), each as JSON, then the directives that silence
     singleton and discontiguous warnings, a ``table`` directive for every
     predicate that calls itself, and one clause per line. The file is
     replaced only once it is complete.
@@ -77,6 +77,8 @@ def save_theory(theory: list[str], path: Path, *, options: Optional[dict] = None
         Keyword only: the training measures.
     background : str or os.PathLike, optional
         Keyword only: the background file the theory was learned with.
+    chosen : str, optional
+        Keyword only: which settings the learner chose and which were given.
 
     Raises
     ------
@@ -102,7 +104,7 @@ def save_theory(theory: list[str], path: Path, *, options: Optional[dict] = None
     target = path_text(path, "path")
     clauses = [_prolog_rule(rule) for rule in theory]
     header = {"dataset": dataset, "background": None, "background_sha256": None,
-              "options": options, "training": scores}
+              "options": options, "chosen": chosen, "training": scores}
     if background is not None:
         source = path_text(background, "background")
         header["background_sha256"] = file_sha256(source)
@@ -189,8 +191,9 @@ def read_theory_header(path: Path) -> dict[str, Any]:
     Returns
     -------
     dict
-        ``dataset``, ``background``, ``background_sha256``, ``options`` and
-        ``training``, read from JSON; keys the file lacks are absent.
+        ``dataset``, ``background``, ``background_sha256``, ``options``,
+        ``chosen`` and ``training``, read from JSON; keys the file lacks are
+        absent.
 
     Raises
     ------

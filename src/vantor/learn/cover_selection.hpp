@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "learn/driver.hpp"
+#include "learn/stages.hpp"
 #include "learn/options.hpp"
 
 namespace vantor::learn {

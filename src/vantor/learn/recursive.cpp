@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "learn/chain_walk.hpp"
-#include "learn/driver.hpp"
+#include "learn/stages.hpp"
 #include "learn/matching.hpp"
 #include "text/clause.hpp"
 

@@ -1,4 +1,4 @@
-#include "learn/driver.hpp"
+#include "learn/stages.hpp"
 
 #include <algorithm>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "eval/cross_validation.hpp"
+#include "run/cross_validation.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -7,9 +7,9 @@
 
 #include "host.hpp"
 #include "learn/coverage.hpp"
-#include "learn/driver.hpp"
+#include "learn/stages.hpp"
 
-namespace vantor::eval {
+namespace vantor::run {
 
 namespace {
 
@@ -136,19 +136,19 @@ std::vector<std::string> learn_fold(const FoldSets& sets, const learn::Candidate
 }
 
 // The training evaluation (printing runs only) and the test evaluation.
-EvalResult evaluate_fold(const FoldSets& sets, const std::vector<std::string>& theory,
+eval::EvalResult evaluate_fold(const FoldSets& sets, const std::vector<std::string>& theory,
                          const CrossValidationOptions& options, const LearningHost& host,
                          CrossValidationResult& result) {
     const bool quiet = options.learn.quiet;
-    const EvalSettings settings = evaluation_settings(options.learn);
+    const eval::EvalSettings settings = evaluation_settings(options.learn);
     if (!quiet) {
         ++result.prolog_evaluations;
-        evaluate_theory(theory, options.file, sets.pos_train.keys, sets.neg_train.keys, quiet,
-                        kTrainingBanner, host.out, host.on_limit, &host.interrupt, nullptr, settings);
+        eval::evaluate_theory(theory, options.file, sets.pos_train.keys, sets.neg_train.keys, quiet,
+                        eval::kTrainingBanner, host.out, host.on_limit, &host.interrupt, nullptr, settings);
     }
     ++result.prolog_evaluations;
-    return evaluate_theory(theory, options.file, sets.pos_test.keys, sets.neg_test.keys, quiet,
-                           kTestingBanner, host.out, host.on_limit, &host.interrupt, nullptr, settings);
+    return eval::evaluate_theory(theory, options.file, sets.pos_test.keys, sets.neg_test.keys, quiet,
+                           eval::kTestingBanner, host.out, host.on_limit, &host.interrupt, nullptr, settings);
 }
 
 }  // namespace
@@ -194,4 +194,4 @@ CrossValidationResult cross_validation(FoldData& folds, long long k_fold,
     return result;
 }
 
-}  // namespace vantor::eval
+}  // namespace vantor::run

@@ -4,7 +4,7 @@
 // table, relation chains, templates, instantiation, optional length sort);
 // cover_and_select runs coverage of a positive and a negative set over one
 // CoverageCache, the two filters and the greedy selection. The learning
-// driver (eval/learning_run) calls both once, with the settings of one
+// driver (run/learning_run) calls both once, with the settings of one
 // LearnOptions; the cross-validation driver builds the candidates
 // once (without the length sort) and calls cover_and_select per fold,
 // carrying one cache across folds.

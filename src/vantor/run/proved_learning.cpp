@@ -1,9 +1,9 @@
-#include "eval/proved_learning.hpp"
+#include "run/proved_learning.hpp"
 
 #include "learn/coverage.hpp"
-#include "learn/driver.hpp"
+#include "learn/stages.hpp"
 
-namespace vantor::eval {
+namespace vantor::run {
 
 FormedRules formed_rules(data::BottomClauseSet& pos, const learn::LearnOptions& options,
                          const LearningHost& host, std::vector<std::size_t>& sorted_positions) {
@@ -32,4 +32,4 @@ FormedRules formed_rules(data::BottomClauseSet& pos, const learn::LearnOptions& 
     return out;
 }
 
-}  // namespace vantor::eval
+}  // namespace vantor::run

@@ -11,7 +11,7 @@
 #include "learn/covering.hpp"
 #include "learn/options.hpp"
 
-namespace vantor::eval {
+namespace vantor::run {
 
 // `background` as given by the caller; throws FileNotFound or OSError when
 // it cannot be read, ValueError for an eval_fn the search does not know.
@@ -24,4 +24,4 @@ std::string refine_first_clause(const data::BottomClauseSet& pos, const data::Bo
                                 const std::string& background, const learn::LearnOptions& options, bool prune,
                                 Interrupt& interrupt);
 
-}  // namespace vantor::eval
+}  // namespace vantor::run

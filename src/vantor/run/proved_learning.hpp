@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "data/bottom_clause_set.hpp"
-#include "eval/learning_run.hpp"
+#include "run/learning_run.hpp"
 #include "learn/options.hpp"
 
-namespace vantor::eval {
+namespace vantor::run {
 
 struct FormedRules {
     // Internal form, in order of first occurrence over the positives.
@@ -32,4 +32,4 @@ struct FormedRules {
 FormedRules formed_rules(data::BottomClauseSet& pos, const learn::LearnOptions& options,
                          const LearningHost& host, std::vector<std::size_t>& sorted_positions);
 
-}  // namespace vantor::eval
+}  // namespace vantor::run

@@ -20,10 +20,10 @@
 #include "eval/evaluate.hpp"
 #include "eval/prover.hpp"
 #include "host.hpp"
-#include "learn/driver.hpp"
+#include "learn/stages.hpp"
 #include "learn/options.hpp"
 
-namespace vantor::eval {
+namespace vantor::run {
 
 // A fresh progress display for each coverage pass.
 using ProgressFactory = std::function<std::unique_ptr<Progress>()>;
@@ -40,7 +40,7 @@ struct LearningHost {
     Interrupt& interrupt;
     ProgressFactory progress;
     TheoryAnnouncer announce;
-    LimitWarning on_limit;
+    eval::LimitWarning on_limit;
 };
 
 // A progress display that first asks the interrupt whether to go on, so a
@@ -60,7 +60,7 @@ private:
 };
 
 // The evaluation settings (time bound, sandbox) of a learning run.
-EvalSettings evaluation_settings(const learn::LearnOptions& options);
+eval::EvalSettings evaluation_settings(const learn::LearnOptions& options);
 
 // One RuntimeWarning (through host.on_limit) that no rule passed the filters.
 void warn_empty_theory(const LearningHost& host);
@@ -82,7 +82,7 @@ LearnedTheory learn_stages(data::BottomClauseSet& pos, const data::BottomClauseS
 
 struct LearningResult {
     std::vector<std::string> hypothesis;  // Prolog body form, seed rule first
-    EvalResult training;                  // the theory scored on the training examples
+    eval::EvalResult training;                  // the theory scored on the training examples
     double time_learn = 0.0;              // learning only, the evaluation excluded
     learn::StageTimes times;
     double seconds_prolog = 0.0;
@@ -95,4 +95,4 @@ LearningResult learning_run(data::BottomClauseSet& pos, const data::BottomClause
                             const std::string& file, const learn::LearnOptions& options,
                             const LearningHost& host, std::vector<std::size_t>& sorted_positions);
 
-}  // namespace vantor::eval
+}  // namespace vantor::run

@@ -12,13 +12,13 @@
 
 #include "data/bottom_clause_set.hpp"
 #include "eval/evaluate.hpp"
-#include "eval/learning_run.hpp"
+#include "run/learning_run.hpp"
 #include "learn/candidates.hpp"
-#include "learn/driver.hpp"
+#include "learn/stages.hpp"
 #include "learn/options.hpp"
 #include "text/substitution.hpp"
 
-namespace vantor::eval {
+namespace vantor::run {
 
 // The folds as the host holds them. A fold's dictionary normally shares its
 // bottom-clause lists with the complete dictionary; the shared storage
@@ -51,7 +51,7 @@ struct CrossValidationOptions {
 struct CrossValidationResult {
     std::vector<std::string> hypothesis;  // theory of the last fold
     std::vector<std::vector<std::string>> theories;  // every fold's theory, fold order
-    std::vector<EvalResult> folds;        // test evaluations, fold order
+    std::vector<eval::EvalResult> folds;        // test evaluations, fold order
     double time_learn = 0.0;              // whole call, evaluations included
     // Where the time went, for benchmarks: everything but the Prolog
     // evaluations, and the evaluations themselves.
@@ -74,4 +74,4 @@ CrossValidationResult cross_validation(FoldData& folds, long long k_fold,
                                        const CrossValidationOptions& options,
                                        const LearningHost& host);
 
-}  // namespace vantor::eval
+}  // namespace vantor::run

@@ -1,17 +1,17 @@
-#include "eval/refine_learning.hpp"
+#include "run/refine_learning.hpp"
 
 #include "data/files.hpp"
 #include "eval/fact_proving.hpp"
 #include "eval/prover.hpp"
 
-namespace vantor::eval {
+namespace vantor::run {
 
 namespace {
 
 template <class Work>
 auto with_inputs(const data::BottomClauseSet& pos, const data::BottomClauseSet& neg, const std::string& background,
                  const learn::LearnOptions& options, Work&& work) {
-    const std::string path = absolute_background(background);
+    const std::string path = eval::absolute_background(background);
     const std::string text = data::read_text_file(path);
     const learn::ColumnTypes columns = learn::ColumnTypes::from_lines(data::background_lines(text));
     const learn::CoveringInput input{pos, neg, path, columns, options};
@@ -24,7 +24,7 @@ learn::CoveringResult refine_learning(const data::BottomClauseSet& pos, const da
                                       const std::string& background, const learn::LearnOptions& options,
                                       ProvingService* service, Interrupt& interrupt) {
     return with_inputs(pos, neg, background, options, [&](const learn::CoveringInput& input) {
-        FactProving local(interrupt);
+        eval::FactProving local(interrupt);
         return learn::learn_by_refinement(input, service ? *service : local, interrupt);
     });
 }
@@ -33,9 +33,9 @@ std::string refine_first_clause(const data::BottomClauseSet& pos, const data::Bo
                                 const std::string& background, const learn::LearnOptions& options, bool prune,
                                 Interrupt& interrupt) {
     return with_inputs(pos, neg, background, options, [&](const learn::CoveringInput& input) {
-        FactProving local(interrupt);
+        eval::FactProving local(interrupt);
         return learn::best_first_clause(input, local, interrupt, prune);
     });
 }
 
-}  // namespace vantor::eval
+}  // namespace vantor::run

@@ -1,10 +1,10 @@
-#include "eval/learning_run.hpp"
+#include "run/learning_run.hpp"
 
 #include <chrono>
 
 #include "learn/coverage.hpp"
 
-namespace vantor::eval {
+namespace vantor::run {
 
 namespace {
 
@@ -28,8 +28,8 @@ void CheckedProgress::advance(std::size_t steps) {
 
 void CheckedProgress::finish() { shown_->finish(); }
 
-EvalSettings evaluation_settings(const learn::LearnOptions& options) {
-    EvalSettings settings;
+eval::EvalSettings evaluation_settings(const learn::LearnOptions& options) {
+    eval::EvalSettings settings;
     settings.time_limit = options.time_limit;
     settings.sandbox = options.sandbox;
     return settings;
@@ -77,11 +77,11 @@ LearningResult learning_run(data::BottomClauseSet& pos, const data::BottomClause
 
     host.interrupt.check();
     const auto evaluation = Clock::now();
-    result.training = evaluate_theory(result.hypothesis, file, pos.keys, neg.keys, options.quiet,
-                                      kTrainingBanner, host.out, host.on_limit, &host.interrupt, nullptr,
+    result.training = eval::evaluate_theory(result.hypothesis, file, pos.keys, neg.keys, options.quiet,
+                                      eval::kTrainingBanner, host.out, host.on_limit, &host.interrupt, nullptr,
                                       evaluation_settings(options));
     result.seconds_prolog = seconds_since(evaluation);
     return result;
 }
 
-}  // namespace vantor::eval
+}  // namespace vantor::run
