@@ -233,7 +233,7 @@ std::optional<std::vector<Argument>> read_arguments(std::string_view text) {
     while (e > b && is_layout(text[e - 1])) --e;
     text = text.substr(b, e - b);
     if (text.empty()) return std::vector<Argument>{};
-    if (text.front() != '(' || text.back() != ')') return std::nullopt;
+    if (text.size() < 3 || text.front() != '(' || text.back() != ')') return std::nullopt;  // "()" too
     try {
         return Reader(text.substr(1, text.size() - 2)).argument_list();
     } catch (const Unsure&) {
