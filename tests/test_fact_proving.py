@@ -41,11 +41,15 @@ def tasks(draw):
             facts.append("%s(%s)." % (name, ",".join(args)))
     for _ in range(draw(st.integers(1, 6))):  # num(Key, Value): values to threshold
         facts.append("num(%s,%s)." % (draw(st.sampled_from(CONSTANTS[:4])), draw(st.sampled_from(NUMBERS))))
+    # Known target facts, as a recursive search gives them to every goal.
+    common = "".join("t(%s,%s).\n" % (draw(st.sampled_from(CONSTANTS)), draw(st.sampled_from(CONSTANTS)))
+                     for _ in range(draw(st.integers(0, 4))))
     goals = []
     for g in range(draw(st.integers(1, 4))):
         body = []
         for _ in range(draw(st.integers(0, 3))):
-            name, arity = draw(st.sampled_from([("p", 2), ("q", 1), ("r", 3), ("num", 2)]))
+            name, arity = draw(st.sampled_from([("p", 2), ("q", 1), ("r", 3), ("num", 2)]
+                                               + ([("t", 2)] if common else [])))
             args = [draw(st.sampled_from(VARIABLES + CONSTANTS)) for _ in range(arity)]
             if name == "num" and draw(st.booleans()):  # a fresh value variable and a test on it
                 args[1] = "V%d" % len(body)
@@ -61,17 +65,17 @@ def tasks(draw):
     arguments = ["(%s,%s)" % (draw(st.sampled_from(CONSTANTS)), draw(st.sampled_from(CONSTANTS)))
                  for _ in range(draw(st.integers(1, 8)))]
     lists = [list(range(len(arguments))), draw(st.permutations(range(len(arguments))))]
-    return "\n".join(facts) + "\n", arguments, goals, lists
+    return "\n".join(facts) + "\n", common, arguments, goals, lists
 
 
 @settings(max_examples=60, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
 @given(tasks())
 def test_facts_answer_as_the_engine(tmp_path, task):
-    facts, arguments, goals, lists = task
+    facts, common, arguments, goals, lists = task
     background = batch_file(tmp_path, facts)
-    answer = prove("facts", background, arguments, goals, lists)
+    answer = prove("facts", background, arguments, goals, lists, common)
     assert answer is not None  # within what fact proving answers
-    assert answer == prove("engine", background, arguments, goals, lists)
+    assert answer == prove("engine", background, arguments, goals, lists, common)
 
 
 def test_known_facts_from_the_common_text_answer_target_calls(tmp_path):
