@@ -44,9 +44,9 @@ public:
         if (long_slots_.empty()) return nullptr;
         const std::uint64_t h = long_hash(ids, n);
         for (std::size_t i = h & long_mask_;; i = (i + 1) & long_mask_) {
-            const std::uint32_t slot = long_slots_[i];
-            if (slot == 0) return nullptr;
-            if (long_hashes_[i] == h && same_key(slot - 1, ids, n)) return &entries_[slot - 1];
+            const LongSlot& slot = long_slots_[i];
+            if (slot.entry == 0) return nullptr;
+            if (slot.hash == h && same_key(slot.entry - 1, ids, n)) return &entries_[slot.entry - 1];
         }
     }
     // The key must not be present.
@@ -120,24 +120,24 @@ private:
     }
     void place_long(std::uint64_t h, std::uint32_t entry) {
         std::size_t i = h & long_mask_;
-        while (long_slots_[i] != 0) i = (i + 1) & long_mask_;
-        long_slots_[i] = entry + 1;
-        long_hashes_[i] = h;
+        while (long_slots_[i].entry != 0) i = (i + 1) & long_mask_;
+        long_slots_[i] = {h, entry + 1};
     }
     void grow_long() {
-        std::vector<std::uint32_t> old_slots = std::move(long_slots_);
-        std::vector<std::uint64_t> old_hashes = std::move(long_hashes_);
+        std::vector<LongSlot> old_slots = std::move(long_slots_);
         const std::size_t size = old_slots.empty() ? 1024 : old_slots.size() * 2;
-        long_slots_.assign(size, 0);
-        long_hashes_.assign(size, 0);
+        long_slots_.assign(size, LongSlot{});
         long_mask_ = size - 1;
-        for (std::size_t i = 0; i < old_slots.size(); ++i) {
-            if (old_slots[i] != 0) place_long(old_hashes[i], old_slots[i] - 1);
+        for (const LongSlot& slot : old_slots) {
+            if (slot.entry != 0) place_long(slot.hash, slot.entry - 1);
         }
     }
 
-    std::vector<std::uint32_t> long_slots_;  // entry + 1, 0 = empty
-    std::vector<std::uint64_t> long_hashes_;
+    struct LongSlot {
+        std::uint64_t hash = 0;
+        std::uint32_t entry = 0;  // entry + 1, 0 = empty
+    };
+    std::vector<LongSlot> long_slots_;  // a key's hash beside its entry: one cache line per probe
     std::size_t long_mask_ = 0;
     std::size_t long_used_ = 0;
     std::vector<LiteralId> long_ids_;  // the long keys' ids, back to back
