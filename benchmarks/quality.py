@@ -217,9 +217,13 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--sets", default=",".join(list(SETS) + list(RECURSIVE)))
     parser.add_argument("--jobs", type=int, default=1)
+    parser.add_argument("--prover", choices=("facts", "engine"), default="facts",
+                        help="how search clauses are proved: over indexed facts where that answers "
+                             "exactly (the default), or always in the Prolog engine")
     parser.add_argument("--columns", default="learner,default,proved,search",
                         help="settings to run (the others print as -)")
     args = parser.parse_args()
+    os.environ["VANTOR_PROVER"] = args.prover  # read by the core, inherited by workers
     columns = args.columns.split(",")
     names = args.sets.split(",")
     if DATASETS is None and any(n in SETS or RECURSIVE.get(n, (0,))[0] is None for n in names):

@@ -93,8 +93,12 @@ def run(n, jobs, folder):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--sizes", default="1000,4000,16000")
+    parser.add_argument("--prover", choices=("facts", "engine"), default="facts",
+                        help="how search clauses are proved: over indexed facts where that answers "
+                             "exactly (the default), or always in the Prolog engine")
     parser.add_argument("--jobs", type=int, default=2, help="also run the largest size with this many workers")
     args = parser.parse_args()
+    os.environ["VANTOR_PROVER"] = args.prover  # read by the core, inherited by workers
     sizes = [int(s) for s in args.sizes.split(",")]
     print(f"setting: {SEARCH}")
     print(f"{'examples':>13} {'reach':>6} {'n_jobs':>6} {'bottom':>8} {'learn':>8} {'total':>8} "

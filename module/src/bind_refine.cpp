@@ -3,7 +3,7 @@
 #include <nanobind/stl/tuple.h>
 
 #include "bindings.hpp"
-#include "eval/batch_proving.hpp"
+#include "eval/fact_proving.hpp"
 #include "run/refine_learning.hpp"
 
 using namespace nb::literals;
@@ -71,7 +71,7 @@ Answers prove_batch(const std::string& background, std::vector<std::string> argu
     ProofAnswers answers;
     {
         nb::gil_scoped_release release;
-        answers = eval::prove_batch(batch, interrupt);
+        answers = eval::prove_batch_any(batch, interrupt);
     }
     return {std::move(answers.proved), answers.over_limit};
 }

@@ -15,4 +15,5 @@ NB_MODULE(_core, m) {
     bind_tabular(m);
     bind_proving(m);
     bind_refine(m);
+    bind_facts(m);
 }

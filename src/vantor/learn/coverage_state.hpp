@@ -7,6 +7,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "learn/candidates_intern.hpp"
@@ -25,7 +26,10 @@ struct Entry {
 // Rule cache: sorted literal ids -> Entry. Almost every candidate has one
 // or two body literals, so those keys pack into one 64-bit word in an
 // open-addressing table (one probe sequence over flat arrays instead of a
-// node per key); longer keys go to a node map.
+// node per key); longer keys go to a second flat table that keeps their
+// hash and points at the key's ids, stored back to back (millions of
+// three-literal keys on the chemistry sets: a node and a string per key
+// cost more than the search for them).
 class KeyTable {
 public:
     Entry* find(const LiteralId* ids, std::size_t n) {
@@ -37,8 +41,13 @@ public:
                 if (slots_[i] == k) return &entries_[values_[i]];
             }
         }
-        auto it = long_.find(std::u32string(ids, ids + n));
-        return it == long_.end() ? nullptr : &entries_[it->second];
+        if (long_slots_.empty()) return nullptr;
+        const std::uint64_t h = long_hash(ids, n);
+        for (std::size_t i = h & long_mask_;; i = (i + 1) & long_mask_) {
+            const LongSlot& slot = long_slots_[i];
+            if (slot.entry == 0) return nullptr;
+            if (slot.hash == h && same_key(slot.entry - 1, ids, n)) return &entries_[slot.entry - 1];
+        }
     }
     // The key must not be present.
     Entry& insert(const LiteralId* ids, std::size_t n, const Entry& e) {
@@ -49,7 +58,12 @@ public:
             place(pack(ids, n), index);
             ++used_;
         } else {
-            long_.emplace(std::u32string(ids, ids + n), index);
+            if ((long_used_ + 1) * 2 > long_slots_.size()) grow_long();
+            if (key_spans_.size() < entries_.size()) key_spans_.resize(entries_.size());
+            key_spans_[index] = {long_ids_.size(), n};
+            long_ids_.insert(long_ids_.end(), ids, ids + n);
+            place_long(long_hash(ids, n), index);
+            ++long_used_;
         }
         return entries_.back();
     }
@@ -91,7 +105,43 @@ private:
     std::vector<std::uint32_t> values_;
     std::size_t mask_ = 0;
     std::size_t used_ = 0;
-    std::unordered_map<std::u32string, std::uint32_t> long_;
+    static std::uint64_t long_hash(const LiteralId* ids, std::size_t n) {
+        std::uint64_t h = n;
+        for (std::size_t i = 0; i < n; ++i) h = hash(h ^ (std::uint64_t{ids[i]} + 0x9E3779B97F4A7C15ULL));
+        return h;
+    }
+    bool same_key(std::uint32_t entry, const LiteralId* ids, std::size_t n) const {
+        const auto [offset, size] = key_spans_[entry];
+        if (size != n) return false;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (long_ids_[offset + i] != ids[i]) return false;
+        }
+        return true;
+    }
+    void place_long(std::uint64_t h, std::uint32_t entry) {
+        std::size_t i = h & long_mask_;
+        while (long_slots_[i].entry != 0) i = (i + 1) & long_mask_;
+        long_slots_[i] = {h, entry + 1};
+    }
+    void grow_long() {
+        std::vector<LongSlot> old_slots = std::move(long_slots_);
+        const std::size_t size = old_slots.empty() ? 1024 : old_slots.size() * 2;
+        long_slots_.assign(size, LongSlot{});
+        long_mask_ = size - 1;
+        for (const LongSlot& slot : old_slots) {
+            if (slot.entry != 0) place_long(slot.hash, slot.entry - 1);
+        }
+    }
+
+    struct LongSlot {
+        std::uint64_t hash = 0;
+        std::uint32_t entry = 0;  // entry + 1, 0 = empty
+    };
+    std::vector<LongSlot> long_slots_;  // a key's hash beside its entry: one cache line per probe
+    std::size_t long_mask_ = 0;
+    std::size_t long_used_ = 0;
+    std::vector<LiteralId> long_ids_;  // the long keys' ids, back to back
+    std::vector<std::pair<std::size_t, std::size_t>> key_spans_;  // per entry: offset and length in long_ids_
     std::vector<Entry> entries_;
 };
 

@@ -1,7 +1,7 @@
 #include "run/refine_learning.hpp"
 
 #include "data/files.hpp"
-#include "eval/batch_proving.hpp"
+#include "eval/fact_proving.hpp"
 #include "eval/prover.hpp"
 
 namespace vantor::run {
@@ -24,7 +24,7 @@ learn::CoveringResult refine_learning(const data::BottomClauseSet& pos, const da
                                       const std::string& background, const learn::LearnOptions& options,
                                       ProvingService* service, Interrupt& interrupt) {
     return with_inputs(pos, neg, background, options, [&](const learn::CoveringInput& input) {
-        eval::EngineProving local(interrupt);
+        eval::FactProving local(interrupt);
         return learn::learn_by_refinement(input, service ? *service : local, interrupt);
     });
 }
@@ -33,7 +33,7 @@ std::string refine_first_clause(const data::BottomClauseSet& pos, const data::Bo
                                 const std::string& background, const learn::LearnOptions& options, bool prune,
                                 Interrupt& interrupt) {
     return with_inputs(pos, neg, background, options, [&](const learn::CoveringInput& input) {
-        eval::EngineProving local(interrupt);
+        eval::FactProving local(interrupt);
         return learn::best_first_clause(input, local, interrupt, prune);
     });
 }

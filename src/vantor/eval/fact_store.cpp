@@ -1,0 +1,120 @@
+#include "eval/fact_store.hpp"
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace vantor::eval::facts {
+
+std::uint32_t TermTable::add(Kind kind, std::int64_t i, double r) {
+    kinds_.push_back(kind);
+    integers_.push_back(i);
+    reals_.push_back(r);
+    return static_cast<std::uint32_t>(kinds_.size() - 1);
+}
+
+std::uint32_t TermTable::intern(const Argument& a) {
+    switch (a.kind) {
+        case Argument::integer: {
+            auto [it, added] = integers_by_value_.try_emplace(a.integer_value, 0);
+            if (added) it->second = add(integer, a.integer_value, static_cast<double>(a.integer_value));
+            return it->second;
+        }
+        case Argument::real: {
+            std::uint64_t bits = 0;
+            std::memcpy(&bits, &a.real_value, sizeof bits);
+            auto [it, added] = reals_by_bits_.try_emplace(bits, 0);
+            if (added) it->second = add(real, 0, a.real_value);
+            return it->second;
+        }
+        default: {
+            auto [it, added] = atoms_.try_emplace(a.name, 0);
+            if (added) it->second = add(atom, 0, 0.0);
+            return it->second;
+        }
+    }
+}
+
+std::uint64_t bound_key(const std::uint32_t* values, std::size_t arity, std::uint64_t mask) {
+    std::uint64_t h = 0x9E3779B97F4A7C15ULL;
+    for (std::size_t k = 0; k < arity; ++k) {
+        if (!(mask >> k & 1)) continue;
+        h ^= values[k] + 0x9E3779B97F4A7C15ULL + (h << 6) + (h >> 2);
+        h *= 0xBF58476D1CE4E5B9ULL;
+    }
+    return h ^ (h >> 31);
+}
+
+const Predicate::BoundIndex& Predicate::index_for(std::uint64_t mask) {
+    auto [at, added] = by_mask.try_emplace(mask);
+    if (added) {
+        for (std::uint32_t f = 0; f < count; ++f) {
+            at->second[bound_key(args.data() + static_cast<std::size_t>(f) * arity, arity, mask)].push_back(f);
+        }
+    }
+    return at->second;
+}
+
+std::string indicator(const std::string& name, std::size_t arity) { return name + "/" + std::to_string(arity); }
+
+std::optional<FactSet> FactSet::from(const std::vector<ParsedClause>& clauses, TermTable& terms) {
+    FactSet out;
+    for (const ParsedClause& c : clauses) {
+        if (c.has_body) return std::nullopt;
+        Predicate& p = out.predicates_[indicator(c.head.name, c.head.args.size())];
+        p.arity = c.head.args.size();
+        if (p.index.size() != p.arity) p.index.resize(p.arity);
+        const auto fact = static_cast<std::uint32_t>(p.count++);
+        for (std::size_t k = 0; k < p.arity; ++k) {
+            const Argument& a = c.head.args[k];
+            if (a.kind == Argument::variable) return std::nullopt;
+            const std::uint32_t id = terms.intern(a);
+            p.args.push_back(id);
+            p.index[k][id].push_back(fact);
+        }
+    }
+    return out;
+}
+
+namespace {
+
+struct CacheEntry {
+    std::string path;
+    std::uintmax_t size = 0;
+    std::filesystem::file_time_type modified;
+    std::shared_ptr<Background> facts;
+};
+
+std::shared_ptr<Background> read_background(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return nullptr;
+    std::ostringstream text;
+    text << in.rdbuf();
+    const std::optional<std::vector<ParsedClause>> clauses = read_clauses(text.str());
+    if (!clauses) return nullptr;
+    auto out = std::make_shared<Background>();
+    std::optional<FactSet> facts = FactSet::from(*clauses, out->terms);
+    if (!facts) return nullptr;
+    out->facts = std::move(*facts);
+    return out;
+}
+
+}  // namespace
+
+std::shared_ptr<Background> background_facts(const std::string& path) {
+    static std::mutex guard;
+    static CacheEntry cached;
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (error) return nullptr;
+    const auto modified = std::filesystem::last_write_time(path, error);
+    if (error) return nullptr;
+    std::lock_guard<std::mutex> lock(guard);
+    if (cached.path != path || cached.size != size || cached.modified != modified) {
+        cached = CacheEntry{path, size, modified, read_background(path)};
+    }
+    return cached.facts;
+}
+
+}  // namespace vantor::eval::facts
