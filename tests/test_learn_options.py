@@ -120,7 +120,7 @@ def test_learning_parameters_in_help_order():
     assert names[:3] == ["kfolds", "file", "k_fold"]
     learn_names = list(inspect.signature(vantor.vantor_learn).parameters)
     assert learn_names[:3] == ["Training_pos", "Training_neg", "file"]
-    # The specified parameters keep their positions; newer options follow.
+    # The documented parameters keep their positions; newer options follow.
     assert names[3:-1] == learn_names[3:] and names[-1] == "candidates_per_fold"
     assert inspect.signature(vantor.vantor_cross_validation).parameters[
         "candidates_per_fold"].kind == inspect.Parameter.KEYWORD_ONLY

@@ -1,8 +1,11 @@
 // The refinement search: a learning run, its proving service over Python
-// (for parallel proving with joblib) and one batch proved for a worker.
+// (for parallel proving with joblib), one batch proved for a worker, and one
+// batch proved by a chosen prover (to compare fact proving with the engine).
+#include <nanobind/stl/optional.h>
 #include <nanobind/stl/tuple.h>
 
 #include "bindings.hpp"
+#include "eval/batch_proving.hpp"
 #include "eval/fact_proving.hpp"
 #include "run/refine_learning.hpp"
 
@@ -59,7 +62,7 @@ nb::tuple refine_learn(BottomClauses<"Training_pos"> pos, BottomClauses<"Trainin
                           result.expanded);
 }
 
-Answers prove_batch(const std::string& background, std::vector<std::string> arguments, std::string common,
+ProofBatch batch_of(const std::string& background, std::vector<std::string> arguments, std::string common,
                     Lists lists, const Goals& goals, double time_limit, bool sandbox) {
     ProofBatch batch{background, std::move(arguments), std::move(common), std::move(lists), {}, time_limit, sandbox};
     for (const auto& [clauses, name, list, gates] : goals) {
@@ -67,6 +70,13 @@ Answers prove_batch(const std::string& background, std::vector<std::string> argu
         for (const auto& [examples, proved] : gates) goal.gates.push_back({examples, proved});
         batch.goals.push_back(std::move(goal));
     }
+    return batch;
+}
+
+Answers prove_batch(const std::string& background, std::vector<std::string> arguments, std::string common,
+                    Lists lists, const Goals& goals, double time_limit, bool sandbox) {
+    const ProofBatch batch = batch_of(background, std::move(arguments), std::move(common), std::move(lists), goals,
+                                      time_limit, sandbox);
     PyInterrupt interrupt;
     ProofAnswers answers;
     {
@@ -74,6 +84,25 @@ Answers prove_batch(const std::string& background, std::vector<std::string> argu
         answers = eval::prove_batch_any(batch, interrupt);
     }
     return {std::move(answers.proved), answers.over_limit};
+}
+
+// "engine": the engine; "facts": fact proving, None where it would leave
+// the batch to the engine.
+std::optional<Answers> prove_with(const std::string& prover, const std::string& background,
+                                  std::vector<std::string> arguments, std::string common, Lists lists,
+                                  const Goals& goals, double time_limit, bool sandbox) {
+    if (prover != "engine" && prover != "facts") throw ValueError("prover must be 'engine' or 'facts'");
+    const ProofBatch batch = batch_of(background, std::move(arguments), std::move(common), std::move(lists), goals,
+                                      time_limit, sandbox);
+    PyInterrupt interrupt;
+    std::optional<ProofAnswers> answers;
+    {
+        nb::gil_scoped_release release;
+        if (prover == "engine") answers = eval::prove_batch(batch, interrupt);
+        else answers = eval::prove_with_facts(batch, interrupt);
+    }
+    if (!answers) return std::nullopt;
+    return Answers{std::move(answers->proved), answers->over_limit};
 }
 
 std::string first_clause(BottomClauses<"Training_pos"> pos, BottomClauses<"Training_neg"> neg,
@@ -94,6 +123,10 @@ void bind_refine(nb::module_& m) {
           "sandbox"_a,
           "One batch of search goals (clauses, name, example list, gates) proved in this process: the "
           "proved indexes of each goal and the count cut short by the inference limit.");
+    m.def("_prove_batch_with", &prove_with, "prover"_a, "background"_a, "arguments"_a, "common"_a, "lists"_a,
+          "goals"_a, "time_limit"_a, "sandbox"_a,
+          "One batch of search goals proved by the engine or by fact proving (None where fact "
+          "proving leaves it to the engine).");
     m.def("_refine_first_clause", &first_clause, "Training_pos"_a, "Training_neg"_a, "background"_a, "options"_a,
           "prune"_a, "The first seed's best clause, with branch and bound on or off.");
 }

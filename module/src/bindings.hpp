@@ -37,7 +37,6 @@ void bind_abduce(nb::module_& m);
 void bind_tabular(nb::module_& m);
 void bind_proving(nb::module_& m);
 void bind_refine(nb::module_& m);
-void bind_facts(nb::module_& m);
 
 // The calling thread's generator (vantor._host.generator()): Python's
 // random module unless the caller chose its own.

@@ -15,5 +15,4 @@ NB_MODULE(_core, m) {
     bind_tabular(m);
     bind_proving(m);
     bind_refine(m);
-    bind_facts(m);
 }
