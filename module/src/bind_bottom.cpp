@@ -2,6 +2,9 @@
 
 #include <climits>
 #include <initializer_list>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
 
 #include "bindings.hpp"
 #include "bottom/bottom_clause.hpp"
@@ -136,11 +139,11 @@ struct Oversize {
     std::string example;
     std::size_t literals = 0;
 
-    void note(const std::string& key, const std::vector<std::string>& clause, long long depth, std::size_t bound) {
-        if (bottom::BottomClauseBuilder::head_only(depth) || clause.size() <= bound) return;
+    void note(const std::string& key, std::size_t size, long long depth, std::size_t bound) {
+        if (bottom::BottomClauseBuilder::head_only(depth) || size <= bound) return;
         if (count++ == 0) {
             example = key;
-            literals = clause.size();
+            literals = size;
         }
     }
     std::string message(long long depth, std::size_t bound) const {
@@ -156,16 +159,66 @@ struct Oversize {
     }
 };
 
-nb::list texts_to_py(const std::vector<std::string>& texts) {
+nb::object clause_to_py(const std::vector<std::string>& clause, long long depth) {
+    if (bottom::BottomClauseBuilder::head_only(depth)) return nb::str(clause[0].data(), clause[0].size());
     nb::list out;
-    for (const std::string& t : texts) out.append(nb::str(t.data(), t.size()));
+    for (const std::string& t : clause) out.append(nb::str(t.data(), t.size()));
     return out;
 }
 
-nb::object clause_to_py(const std::vector<std::string>& clause, long long depth) {
-    if (bottom::BottomClauseBuilder::head_only(depth)) return nb::str(clause[0].data(), clause[0].size());
-    return texts_to_py(clause);
-}
+// A built set with every literal numbered by its distinct text, done
+// without the GIL: the bottom clauses of one set repeat most literals (their
+// variables are named by position), so the dictionary then gets one text
+// object per distinct literal, shared by the lists, and the part that needs
+// the GIL (which parallel builds take turns at) is short.
+class NumberedSet {
+public:
+    NumberedSet(data::BottomClauseSet built, long long depth) : set_(std::move(built)), depth_(depth) {
+        if (bottom::BottomClauseBuilder::head_only(depth_)) return;
+        std::unordered_map<std::string_view, std::uint32_t> seen;
+        for (const std::vector<std::string>& clause : set_.clauses) {
+            for (const std::string& literal : clause) {
+                auto [it, added] = seen.try_emplace(literal, static_cast<std::uint32_t>(distinct_.size()));
+                if (added) distinct_.push_back(&literal);
+                numbers_.push_back(it->second);
+            }
+        }
+    }
+    NumberedSet(const NumberedSet&) = delete;
+    NumberedSet& operator=(const NumberedSet&) = delete;
+
+    // The dictionary (the GIL held); every clause's size goes to `oversize`.
+    nb::dict to_py(Oversize* oversize, std::size_t bound) const {
+        nb::dict out;
+        std::vector<nb::object> texts;
+        texts.reserve(distinct_.size());
+        for (const std::string* t : distinct_) texts.push_back(nb::str(t->data(), t->size()));
+        std::size_t at = 0;
+        for (std::size_t i = 0; i < set_.size(); ++i) {
+            const std::string& key = set_.keys[i];
+            const std::vector<std::string>& clause = set_.clauses[i];
+            if (oversize) oversize->note(key, clause.size(), depth_, bound);
+            nb::str name(key.data(), key.size());
+            if (bottom::BottomClauseBuilder::head_only(depth_)) {
+                out[name] = clause_to_py(clause, depth_);
+                continue;
+            }
+            PyObject* list = PyList_New(static_cast<Py_ssize_t>(clause.size()));
+            if (!list) throw nb::python_error();
+            for (std::size_t k = 0; k < clause.size(); ++k) {
+                PyList_SET_ITEM(list, static_cast<Py_ssize_t>(k), texts[numbers_[at++]].inc_ref().ptr());
+            }
+            out[name] = nb::steal(list);
+        }
+        return out;
+    }
+
+private:
+    data::BottomClauseSet set_;
+    long long depth_;
+    std::vector<const std::string*> distinct_;  // into set_, which never moves again
+    std::vector<std::uint32_t> numbers_;        // every clause's literals, clause after clause
+};
 
 // Progress that also lets Ctrl-C stop a long build: the core runs without
 // the GIL, so pending signals are checked between examples.
@@ -198,23 +251,54 @@ public:
     // reported once, by oversize_message().
     nb::dict build(nb::handle examples, nb::handle depth, bool tqdm_disable, const char* parameter,
                    nb::handle size_limit, nb::handle size_warning) {
-        if (!nb::isinstance<nb::list>(examples)) raise_type_error(parameter, "a list of example texts", examples);
-        const std::vector<std::string> texts = data_io::texts_from(examples, parameter);
-        reject_empty(texts, parameter);
+        const std::vector<std::string> texts = checked_texts(examples, parameter);
         const long long d = depth_from(depth);
         const std::size_t limit = size_limit_from(size_limit);
-        warning_bound_ = size_warning_from(size_warning);
-        depth_ = d;
+        start_call(d, size_warning);
         InterruptibleProgress progress(tqdm_disable);
-        data::BottomClauseSet set;
+        std::unique_ptr<NumberedSet> set;
         {
             nb::gil_scoped_release release;
-            set = builder_.build_set(texts, d, progress, limit);
+            set = std::make_unique<NumberedSet>(builder_.build_set(texts, d, progress, limit), d);
         }
+        return set->to_py(&oversize_, warning_bound_);
+    }
+
+    // One share of a list for a worker thread: the dictionary of `examples`
+    // alone, built without the GIL; several shares may build at once. The
+    // caller joins the shares with join().
+    nb::dict build_share(nb::handle examples, nb::handle depth, const char* parameter, nb::handle size_limit) {
+        const std::vector<std::string> texts = checked_texts(examples, parameter);
+        const long long d = depth_from(depth);
+        const std::size_t limit = size_limit_from(size_limit);
+        std::unique_ptr<NumberedSet> set;
+        {
+            nb::gil_scoped_release release;
+            NoProgress quiet;
+            set = std::make_unique<NumberedSet>(builder_.build_set(texts, d, quiet, limit), d);
+        }
+        return set->to_py(nullptr, 0);
+    }
+
+    // The checks build() makes of a whole list (a list of non-empty texts),
+    // for a list that is then built in shares.
+    void check_examples(nb::handle examples, const char* parameter) { checked_texts(examples, parameter); }
+
+    // The shares of one list, in list order, as one dictionary: what build()
+    // gives for the whole list (an example repeated across shares keeps its
+    // first place), oversize bottom clauses counted alike.
+    nb::dict join(nb::handle shares, nb::handle depth, nb::handle size_warning) {
+        const long long d = depth_from(depth);
+        start_call(d, size_warning);
         nb::dict out;
-        for (std::size_t i = 0; i < set.size(); ++i) {
-            oversize_.note(set.keys[i], set.clauses[i], d, warning_bound_);
-            out[nb::str(set.keys[i].data(), set.keys[i].size())] = clause_to_py(set.clauses[i], d);
+        for (nb::handle share : shares) {
+            for (auto [key, clause] : nb::borrow<nb::dict>(share)) {
+                if (out.contains(key)) continue;
+                out[key] = clause;
+                if (!bottom::BottomClauseBuilder::head_only(d)) {
+                    oversize_.note(nb::cast<std::string>(key), nb::len(clause), d, warning_bound_);
+                }
+            }
         }
         return out;
     }
@@ -245,6 +329,24 @@ public:
     }
 
 private:
+    struct NoProgress final : Progress {
+        void start(std::size_t, std::string_view) override {}
+        void advance(std::size_t) override {}
+        void finish() override {}
+    };
+
+    std::vector<std::string> checked_texts(nb::handle examples, const char* parameter) {
+        if (!nb::isinstance<nb::list>(examples)) raise_type_error(parameter, "a list of example texts", examples);
+        std::vector<std::string> texts = data_io::texts_from(examples, parameter);
+        reject_empty(texts, parameter);
+        return texts;
+    }
+
+    void start_call(long long depth, nb::handle size_warning) {
+        warning_bound_ = size_warning_from(size_warning);
+        depth_ = depth;
+    }
+
     static void reject_empty(const std::vector<std::string>& texts, const char* parameter) {
         for (std::size_t i = 0; i < texts.size(); ++i) {
             if (text::strip(texts[i]).empty()) {
@@ -341,7 +443,7 @@ void bind_bottom(nb::module_& m) {
                 clause = builder.build(text, d, limit);
             }
             Oversize oversize;
-            oversize.note(text, clause, d, bound);
+            oversize.note(text, clause.size(), d, bound);
             oversize.warn(d, bound);
             return clause_to_py(clause, d);
         },
@@ -413,6 +515,10 @@ void bind_bottom(nb::module_& m) {
              "reach"_a.none() = "passes", "recall"_a.none() = kDefaultRecall)
         .def("build", &SetBuilder::build, "examples"_a, "depth"_a, "tqdm_disable"_a, "parameter"_a,
              "size_limit"_a.none() = nb::none(), "size_warning"_a.none() = kDefaultSizeWarning)
+        .def("build_share", &SetBuilder::build_share, "examples"_a, "depth"_a, "parameter"_a,
+             "size_limit"_a.none() = nb::none())
+        .def("check_examples", &SetBuilder::check_examples, "examples"_a, "parameter"_a)
+        .def("join", &SetBuilder::join, "shares"_a, "depth"_a, "size_warning"_a.none() = kDefaultSizeWarning)
         .def("oversize_message", &SetBuilder::oversize_message)
         .def("odd_lines", &SetBuilder::odd_lines);
 }

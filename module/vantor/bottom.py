@@ -1,6 +1,8 @@
 """Bottom clauses of examples and example sets."""
+import gc
 import os
 import pickle
+import sys
 import warnings
 from typing import Any, Optional, Union
 
@@ -8,6 +10,7 @@ from . import _host
 from ._core import _SetBuilder, bottom_clause, variabilise_example, variable_name
 from ._files import AtomicFile, path_text, replace_together
 from ._lint import lint_odd_lines, warn_file
+from ._options import _n_jobs
 from .data import read_example
 
 _Path = Union[str, os.PathLike]
@@ -50,11 +53,62 @@ def _example_list(example_set, parameter):
     )
 
 
+# Examples per share of a parallel build: at tens of microseconds per bottom
+# clause a share runs for about ten milliseconds, far longer than handing it
+# to a worker thread costs, and a list splits into enough shares to keep
+# every worker busy to the end.
+_SHARE = 500
+
+
+def _workers(n_jobs):
+    """Threads for one build: joblib's reading of ``n_jobs`` (1 is serial)."""
+    n_jobs = _n_jobs("n_jobs", n_jobs)
+    if n_jobs == 1:
+        return 1
+    import joblib
+
+    return joblib.effective_n_jobs(n_jobs)
+
+
 def _build(builder, depth, examples, container, tqdm_disable, parameter, size_limit,
-           size_warning):
+           size_warning, workers=1):
     if container != "dict" and not container:
         print(_MEMORY_NOTICE, file=_host.output())
-    return builder.build(examples, depth, bool(tqdm_disable), parameter, size_limit, size_warning)
+    # The dictionary is lists of texts, which cannot form cycles: the cycle
+    # collector, woken again and again by its thousands of new lists, would
+    # only walk everything alive without freeing anything.
+    collecting = gc.isenabled()
+    gc.disable()
+    try:
+        if workers <= 1 or not isinstance(examples, list) or len(examples) < 2 * _SHARE:
+            return builder.build(examples, depth, bool(tqdm_disable), parameter, size_limit,
+                                 size_warning)
+        return _build_in_shares(builder, depth, examples, tqdm_disable, parameter, size_limit,
+                                size_warning, workers)
+    finally:
+        if collecting:
+            gc.enable()
+
+
+def _build_in_shares(builder, depth, examples, tqdm_disable, parameter, size_limit,
+                     size_warning, workers):
+    """The dictionary ``builder.build`` gives, built by joblib worker threads
+    share by share (the core builds without the GIL, so the threads run at
+    once, one converting its share while another builds)."""
+    import joblib
+    from tqdm import tqdm
+
+    builder.check_examples(examples, parameter)
+    shares = [examples[start:start + _SHARE] for start in range(0, len(examples), _SHARE)]
+    run = joblib.Parallel(n_jobs=workers, require="sharedmem", return_as="generator")
+    built = run(joblib.delayed(builder.build_share)(share, depth, parameter, size_limit)
+                for share in shares)
+    parts = []
+    with tqdm(total=len(examples), disable=bool(tqdm_disable), file=sys.stderr) as bar:
+        for share, part in zip(shares, built):
+            parts.append(part)
+            bar.update(len(share))
+    return builder.join(parts, depth, size_warning)
 
 
 def _check_input(builder, background, example_sources):
@@ -122,13 +176,21 @@ _SIZE_DOC = """size_limit : int or None, default None
         type) brings only its first 100 of each predicate; None takes them
         all. Ignored by reach='passes'."""
 
+_N_JOBS_DOC = """n_jobs : int, default 1
+        Keyword only. Threads building bottom clauses at once (joblib's
+        convention: 1 is serial, -1 every core); a list of at least 1,000
+        examples is built in shares of 500. The result is the same for
+        every value."""
+
 
 def bottom_clauses_for_set(file: _Path, constant_set: Optional[list[str]], depth: int,
                            example_set: Union[list[str], _Path], dictionary_name: _Path,
                            container: str, tqdm_disable: bool, size_limit: Optional[int] = None,
                            size_warning: Optional[int] = 10000, follow: str = "first",
                            numbers: str = "constant", reach: str = "passes",
-                           recall: Optional[int] = 100) -> Union[dict[str, list[str]], _Path]:
+                           recall: Optional[int] = 100, *,
+                           n_jobs: int = 1) -> Union[dict[str, list[str]], _Path]:
+    workers = _workers(n_jobs)
     builder = _SetBuilder(file, constant_set, follow, numbers, reach, recall)
     target = None
     if container == "dict":
@@ -136,7 +198,7 @@ def bottom_clauses_for_set(file: _Path, constant_set: Optional[list[str]], depth
     try:
         examples = _example_list(example_set, "example_set")
         dictionary = _build(builder, depth, examples, container, tqdm_disable, "example_set",
-                            size_limit, size_warning)
+                            size_limit, size_warning, workers)
         _warn_oversize(builder, 2)
     except BaseException:
         if target is not None:
@@ -173,6 +235,7 @@ bottom_clauses_for_set.__doc__ = """Bottom clauses of every example of one set.
     tqdm_disable : bool
         True hides the progress bar (shown on stderr otherwise).
     """ + _SIZE_DOC + """
+    """ + _N_JOBS_DOC + """
 
     Returns
     -------
@@ -185,7 +248,7 @@ bottom_clauses_for_set.__doc__ = """Bottom clauses of every example of one set.
     ------
     ValueError
         For a value of follow, numbers or reach that is none of the listed
-        ones, or a recall below 1.
+        ones, a recall below 1, or an n_jobs of 0.
 
     Notes
     -----
@@ -212,8 +275,9 @@ def bottom_clause_generation(file: _Path = "BK.pl", container: str = "dict",
                              size_limit: Optional[int] = None, size_warning: Optional[int] = 10000,
                              follow: str = "first", numbers: str = "constant",
                              reach: str = "passes", recall: Optional[int] = 100, *,
-                             check_input: bool = True) -> tuple[Any, Any]:
+                             check_input: bool = True, n_jobs: int = 1) -> tuple[Any, Any]:
     del no_const
+    workers = _workers(n_jobs)
     if constant_set is None:
         constant_set = []
     sets = []  # (examples, parameter, output name, output parameter)
@@ -241,7 +305,7 @@ def bottom_clause_generation(file: _Path = "BK.pl", container: str = "dict",
         results = []
         for examples, parameter, _, _ in sets:
             results.append(_build(builder, depth, _example_list(examples, parameter), container,
-                                  tqdm_disable, parameter, size_limit, size_warning))
+                                  tqdm_disable, parameter, size_limit, size_warning, workers))
         _warn_oversize(builder, 2)
         if targets:
             # Both dictionaries are complete before either file is touched.
@@ -294,6 +358,7 @@ bottom_clause_generation.__doc__ = """Bottom clauses of the positive and the neg
         file that holds a line Prolog reads differently from the learner (a
         capitalised or quote-needing constant, a rule, a directive), naming
         the first such line.
+    """ + _N_JOBS_DOC + """
 
     Returns
     -------
@@ -306,7 +371,8 @@ bottom_clause_generation.__doc__ = """Bottom clauses of the positive and the neg
     ------
     ValueError
         When both stored files are one file, for a value of follow, numbers
-        or reach that is none of the listed ones, or a recall below 1.
+        or reach that is none of the listed ones, a recall below 1, or an
+        n_jobs of 0.
 
     Notes
     -----

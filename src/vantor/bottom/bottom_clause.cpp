@@ -47,24 +47,13 @@ private:
 };
 }  // namespace
 
-// Per-call indexes and per-example scratch space. Marks carry the number of
-// the example they belong to, so nothing is cleared between examples.
-struct BottomClauseBuilder::State {
+// What every build reads: the background and the constant set's indexes.
+struct BottomClauseBuilder::Shared {
     const Background& bg;
     std::vector<std::uint8_t> is_constant;  // per term: a constant-set member
     LineIndex constant_first;               // facts whose first argument is a member, by findable term
 
-    std::uint32_t mark = 0;
-    struct Known {
-        std::uint32_t mark;  // == mark: the term is known
-        std::uint32_t pos;   // its position in the known-term list
-    };
-    std::vector<Known> terms;  // together: one cache line per lookup
-    std::vector<std::uint32_t> line_mark;  // == mark: visit already decided
-    std::vector<std::string> names;        // variable_name cache
-    std::vector<std::uint32_t> per_predicate;  // facts one term opened, per predicate (hops)
-
-    explicit State(const Background& b, const text::ConstantSet& constant) : bg(b) {
+    Shared(const Background& b, const text::ConstantSet& constant) : bg(b) {
         const Interner& terms = bg.terms();
         is_constant.assign(terms.size(), 0);
         bool any = false;
@@ -80,7 +69,29 @@ struct BottomClauseBuilder::State {
                 return !(f.first() & Background::kList) && is_constant[f.first() & Background::kIdMask];
             });
         }
-        this->terms.assign(terms.size(), Known{0, 0});
+    }
+};
+
+// One build's scratch space. Marks carry the number of the example they
+// belong to, so nothing is cleared between examples.
+struct BottomClauseBuilder::State {
+    const Background& bg;
+    const std::vector<std::uint8_t>& is_constant;
+    const LineIndex& constant_first;
+
+    std::uint32_t mark = 0;
+    struct Known {
+        std::uint32_t mark;  // == mark: the term is known
+        std::uint32_t pos;   // its position in the known-term list
+    };
+    std::vector<Known> terms;  // together: one cache line per lookup
+    std::vector<std::uint32_t> line_mark;  // == mark: visit already decided
+    std::vector<std::string> names;        // variable_name cache
+    std::vector<std::uint32_t> per_predicate;  // facts one term opened, per predicate (hops)
+
+    explicit State(const Shared& shared)
+        : bg(shared.bg), is_constant(shared.is_constant), constant_first(shared.constant_first) {
+        this->terms.assign(bg.terms().size(), Known{0, 0});
         line_mark.assign(bg.line_count(), 0);
         per_predicate.assign(bg.predicate_count(), 0);
     }
@@ -102,6 +113,32 @@ struct BottomClauseBuilder::State {
     }
 };
 
+// A scratch space held by one build: an idle one, or a new one when every
+// one is in use; handed back for later builds.
+class BottomClauseBuilder::Lease {
+public:
+    explicit Lease(BottomClauseBuilder& owner) : owner_(owner) {
+        std::lock_guard<std::mutex> lock(owner_.idle_mutex_);
+        if (owner_.idle_.empty()) {
+            state_ = std::make_unique<State>(*owner_.shared_);
+        } else {
+            state_ = std::move(owner_.idle_.back());
+            owner_.idle_.pop_back();
+        }
+    }
+    ~Lease() {
+        std::lock_guard<std::mutex> lock(owner_.idle_mutex_);
+        owner_.idle_.push_back(std::move(state_));
+    }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    State& state() { return *state_; }
+
+private:
+    BottomClauseBuilder& owner_;
+    std::unique_ptr<State> state_;
+};
+
 BottomClauseBuilder::BottomClauseBuilder(BackgroundSource source, text::ConstantSet constant,
                                          ReachOptions reach)
     : source_(std::move(source)), constant_(std::move(constant)), reach_(reach) {}
@@ -109,11 +146,13 @@ BottomClauseBuilder::BottomClauseBuilder(BackgroundSource source, text::Constant
 BottomClauseBuilder::~BottomClauseBuilder() = default;
 
 void BottomClauseBuilder::prepare() {
-    if (state_) return;
+    std::lock_guard<std::mutex> lock(prepare_mutex_);
+    if (shared_) return;
     background_ = source_.path ? Background::from_file(*source_.path)
                                : Background::from_lines(std::move(source_.lines));
+    // Built here, before any build reads it: later builds only read.
     if (reach_.follow == Follow::Any) background_->all_by_findable();
-    state_ = std::make_unique<State>(*background_, constant_);
+    shared_ = std::make_unique<Shared>(*background_, constant_);
 }
 
 OddLines BottomClauseBuilder::odd_lines() {
@@ -322,7 +361,8 @@ std::vector<std::string> BottomClauseBuilder::build(std::string_view example, lo
     if (depth == 0) return {variabilise_example(example, constant_)};
     if (depth < 0 || limit == 0) return {};
     prepare();
-    Scan scan(*state_, *background_, reach_, depth, limit);
+    Lease lease(*this);
+    Scan scan(lease.state(), *background_, reach_, depth, limit);
     scan.seed(example);
     return reach_.reach == Reach::Hops ? scan.run_hops() : scan.run_passes();
 }

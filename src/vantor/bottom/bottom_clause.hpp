@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,7 +67,9 @@ struct BackgroundSource {
 
 // Builds bottom clauses against one background and one constant set. The
 // background is parsed on first use (depth 0 and negative depths never read
-// it), then reused for every example.
+// it), then reused for every example. build and build_set may run on several
+// threads at once: the parsed background is only read, and each running
+// build takes scratch space of its own (kept for later builds).
 class BottomClauseBuilder {
 public:
     BottomClauseBuilder(BackgroundSource source, text::ConstantSet constant, ReachOptions reach = {});
@@ -95,15 +98,20 @@ public:
     OddLines odd_lines();
 
 private:
+    struct Shared;
     struct State;
     class Scan;
+    class Lease;
     void prepare();
 
     BackgroundSource source_;
     text::ConstantSet constant_;
     ReachOptions reach_;
+    std::mutex prepare_mutex_;
     std::unique_ptr<Background> background_;
-    std::unique_ptr<State> state_;
+    std::unique_ptr<Shared> shared_;
+    std::mutex idle_mutex_;
+    std::vector<std::unique_ptr<State>> idle_;  // scratch spaces no build holds
 };
 
 }  // namespace vantor::bottom
