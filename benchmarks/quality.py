@@ -173,7 +173,7 @@ def run_learner(background, pos_folds, neg_folds):
 
 
 def run_set(name, options, jobs, folder=None, proved_extra=None,
-            columns=("learner", "default", "proved", "search")):
+            columns=("learner", "default", "proved", "search"), prover="facts"):
     folder = folder or os.path.join(DATASETS, name)
     background = os.path.join(folder, "BK.pl")
     pos, neg = lines(os.path.join(folder, "pos_example.f")), lines(os.path.join(folder, "neg_example.n"))
@@ -192,7 +192,7 @@ def run_set(name, options, jobs, folder=None, proved_extra=None,
     # The recursive rows keep their own max_literals (the row's options, else
     # the default), max_neg and eval_fn, as the proved setting does; the
     # search needs no key_size.
-    search = dict(SEARCH, n_jobs=jobs)
+    search = dict(SEARCH, n_jobs=jobs, prover=prover)
     if proved_extra:
         del search["max_literals"]
         search.update({k: v for k, v in proved_extra.items() if k != "key_size"})
@@ -223,7 +223,6 @@ def main():
     parser.add_argument("--columns", default="learner,default,proved,search",
                         help="settings to run (the others print as -)")
     args = parser.parse_args()
-    os.environ["VANTOR_PROVER"] = args.prover  # read by the core, inherited by workers
     columns = args.columns.split(",")
     names = args.sets.split(",")
     if DATASETS is None and any(n in SETS or RECURSIVE.get(n, (0,))[0] is None for n in names):
@@ -237,7 +236,8 @@ def main():
         if name in RECURSIVE:
             folder, options, proved_extra = RECURSIVE[name]
             folder = folder() if callable(folder) else folder
-            rows = run_set(name.split(" ")[0], options, args.jobs, folder, proved_extra, columns)
+            rows = run_set(name.split(" ")[0], options, args.jobs, folder, proved_extra, columns,
+                           args.prover)
             peer = SETS.get(name.split(" ")[0]) if folder is None else None
             peer_figures = "%.3f | %.3f | %.1f | %.1f" % peer[1:] if peer else "- | - | - | -"
             print("%s | %s | %s | %s | %s | %s | %s" % (
@@ -245,7 +245,7 @@ def main():
                 rows["default"], rows["proved"], rows["search"], peer_figures), flush=True)
             continue
         options, peer_test, peer_train, peer_rules, peer_seconds = SETS[name]
-        rows = run_set(name, options, args.jobs, columns=columns)
+        rows = run_set(name, options, args.jobs, columns=columns, prover=args.prover)
         print("%s | %s | %s | %s | %s | %s | %.3f | %.3f | %.1f | %.1f" % (
             label(name, options), rows["learner"], depth, rows["default"], rows["proved"],
             rows["search"], peer_test, peer_train, peer_rules, peer_seconds), flush=True)

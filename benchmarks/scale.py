@@ -6,7 +6,12 @@ female; four distractor relations rel0..rel3 of 2n random pairs each. The
 target is grandparent/2: n positives drawn from the true pairs, n random
 pairs that are not as negatives, then 5% of the labels flipped. Bottom
 clauses at depth 2 (reach="hops" when the library has it), then learning with
-the noisy-data setting of quality.py and the search. Columns: examples,
+the noisy-data setting of quality.py and the search; n_jobs goes to both
+steps (bottom clauses on that many threads, and the search's proving).
+Every row runs in a process of its own (a fresh engine: replacing a large
+background an earlier run left loaded costs the engine more than loading
+it the first time, and would be charged to whichever run came second).
+Columns: examples,
 bottom-clause seconds, learning seconds (evaluation on the training examples
 included), their sum, training accuracy, whether the planted rule
 grandparent(A,B):-parent(A,C),parent(C,B) is in the theory.
@@ -18,6 +23,8 @@ import contextlib
 import io
 import os
 import random
+import subprocess
+import sys
 import tempfile
 import time
 import warnings
@@ -61,17 +68,17 @@ def planted_task(n, seed=1):
     return facts, text(pos), text(neg)
 
 
-def bottom_clauses(background, pos, neg):
+def bottom_clauses(background, pos, neg, jobs):
     options = {"container": "memory", "depth": 2, "tqdm_disable": True}
     try:
         return vantor.bottom_clause_generation(background, positive_example=pos, negative_example=neg,
-                                               reach="hops", **options), "hops"
+                                               reach="hops", n_jobs=jobs, **options), "hops"
     except TypeError:
         return vantor.bottom_clause_generation(background, positive_example=pos, negative_example=neg,
                                                **options), "passes"
 
 
-def run(n, jobs, folder):
+def run(n, jobs, folder, prover):
     facts, pos, neg = planted_task(n)
     background = os.path.join(folder, f"kinship_{n}.pl")
     with open(background, "w") as f:
@@ -79,11 +86,12 @@ def run(n, jobs, folder):
     tic = time.perf_counter()
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
-        (pos_dict, neg_dict), reach = bottom_clauses(background, pos, neg)
+        (pos_dict, neg_dict), reach = bottom_clauses(background, pos, neg, jobs)
     built = time.perf_counter()
     with contextlib.redirect_stdout(io.StringIO()), warnings.catch_warnings():
         warnings.simplefilter("ignore")
-        record = vantor.vantor_learn(pos_dict, neg_dict, background, verbose=True, n_jobs=jobs, **SEARCH)
+        record = vantor.vantor_learn(pos_dict, neg_dict, background, verbose=True, n_jobs=jobs,
+                                     prover=prover, **SEARCH)
     learned = time.perf_counter()
     found = any(rule in record.hypothesis for rule in PLANTED)
     return (f"{n:>6}+{n:<6} {reach:>6} {jobs:>6} {built - tic:8.2f} {learned - built:8.2f} "
@@ -91,6 +99,10 @@ def run(n, jobs, folder):
 
 
 def main():
+    if sys.argv[1:2] == ["--row"]:  # one row, in a process of its own
+        n, jobs, prover, folder = sys.argv[2:6]
+        print(run(int(n), int(jobs), folder, prover))
+        return
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--sizes", default="1000,4000,16000")
     parser.add_argument("--prover", choices=("facts", "engine"), default="facts",
@@ -98,16 +110,16 @@ def main():
                              "exactly (the default), or always in the Prolog engine")
     parser.add_argument("--jobs", type=int, default=2, help="also run the largest size with this many workers")
     args = parser.parse_args()
-    os.environ["VANTOR_PROVER"] = args.prover  # read by the core, inherited by workers
     sizes = [int(s) for s in args.sizes.split(",")]
     print(f"setting: {SEARCH}")
     print(f"{'examples':>13} {'reach':>6} {'n_jobs':>6} {'bottom':>8} {'learn':>8} {'total':>8} "
           f"{'train acc':>9} {'planted':>8}   theory")
+    rows = [(n, 1) for n in sizes] + ([(sizes[-1], args.jobs)] if args.jobs != 1 else [])
     with tempfile.TemporaryDirectory() as folder:
-        for n in sizes:
-            print(run(n, 1, folder), flush=True)
-        if args.jobs != 1:
-            print(run(sizes[-1], args.jobs, folder), flush=True)
+        for n, jobs in rows:
+            row = subprocess.run([sys.executable, __file__, "--row", str(n), str(jobs), args.prover, folder],
+                                 check=True, stdout=subprocess.PIPE, text=True).stdout
+            print(row.rstrip("\n"), flush=True)
 
 
 if __name__ == "__main__":

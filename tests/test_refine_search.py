@@ -120,6 +120,16 @@ def test_same_inputs_same_theory_whatever_n_jobs(colours, monkeypatch):
     assert vantor.vantor_learn(dict(pos), dict(neg), background, n_jobs=2, **settings).hypothesis == first
 
 
+def test_both_provers_give_the_same_theory(colours, monkeypatch):
+    settings = dict(max_literals=3, eval_fn="m_estimate", search_sample=10, max_neg=2)
+    facts = learn(colours, prover="facts", **settings).hypothesis
+    assert facts and learn(colours, prover="engine", **settings).hypothesis == facts
+    monkeypatch.setattr(_refine, "_SMALLEST_SHARED_BATCH", 0)  # the workers get the choice too
+    assert learn(colours, prover="engine", n_jobs=2, **settings).hypothesis == facts
+    with pytest.raises(ValueError, match="prover must be one of 'facts', 'engine'"):
+        learn(colours, prover="swi")
+
+
 def test_time_budget_returns_the_theory_so_far_with_a_warning(colours):
     with pytest.warns(RuntimeWarning, match="time_budget"):
         record = learn(colours, max_literals=3, time_budget=1e-9)

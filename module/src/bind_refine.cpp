@@ -7,6 +7,7 @@
 #include "bindings.hpp"
 #include "eval/batch_proving.hpp"
 #include "eval/fact_proving.hpp"
+#include "learn/search.hpp"
 #include "run/refine_learning.hpp"
 
 using namespace nb::literals;
@@ -20,9 +21,13 @@ using Goals = std::vector<std::tuple<std::string, std::string, std::uint32_t, Ga
 using Lists = std::vector<std::vector<std::uint32_t>>;
 using Answers = std::tuple<std::vector<std::vector<std::uint32_t>>, std::size_t>;
 
+// The prover's name as the options and the workers know it.
+const char* prover_name(BatchProver prover) { return prover == BatchProver::engine ? "engine" : "facts"; }
+
 // Hands every batch to a Python callable prove(background, arguments,
-// common, lists, goals, time_limit, sandbox) -> (proved lists, over_limit),
-// goals as (clauses, name, list, gates), gates as (examples, proved).
+// common, lists, goals, time_limit, sandbox, prover) -> (proved lists,
+// over_limit), goals as (clauses, name, list, gates), gates as (examples,
+// proved), prover as "facts" or "engine".
 class PyProving final : public ProvingService {
 public:
     explicit PyProving(nb::handle prove) : prove_(prove) {}
@@ -36,7 +41,7 @@ public:
             goals.emplace_back(g.clauses, g.name, g.list, std::move(gates));
         }
         nb::object result = prove_(batch.background, batch.example_arguments, batch.common, batch.example_lists,
-                                   goals, batch.time_limit, batch.sandbox);
+                                   goals, batch.time_limit, batch.sandbox, prover_name(batch.prover));
         Answers answers = nb::cast<Answers>(result);
         ProofAnswers out{std::move(std::get<0>(answers)), std::get<1>(answers)};
         if (out.proved.size() != batch.goals.size()) throw ValueError("the proving service answered the wrong number of goals");
@@ -47,24 +52,37 @@ private:
     nb::handle prove_;
 };
 
-nb::tuple refine_learn(BottomClauses<"Training_pos"> pos, BottomClauses<"Training_neg"> neg,
-                       const std::string& background, learn::LearnOptions options, nb::handle prove) {
+nb::tuple refine_learn(nb::handle pos_dict, nb::handle neg_dict, const std::string& background,
+                       learn::LearnOptions options, nb::handle prove) {
+    // Started before the dictionaries are read, so that the engine loads the
+    // background while they are.
+    std::unique_ptr<eval::EngineLoadBeside> load = run::engine_load_beside(background, options);
+    data::BottomClauseSet pos, neg;
+    try {
+        pos = bottom_clause_set_from(pos_dict, "Training_pos");
+        neg = bottom_clause_set_from(neg_dict, "Training_neg");
+    } catch (...) {
+        nb::gil_scoped_release release;  // the load never needs the GIL; waiting for it must not hold it
+        load.reset();
+        throw;
+    }
     std::optional<PyProving> service;
     if (!prove.is_none()) service.emplace(prove);
     PyInterrupt interrupt;
     learn::CoveringResult result;
     {
         nb::gil_scoped_release release;
-        result = run::refine_learning(pos.set, neg.set, background, options, service ? &*service : nullptr,
-                                       interrupt);
+        result = run::refine_learning(pos, neg, background, options, service ? &*service : nullptr, interrupt,
+                                      load.get());
     }
     return nb::make_tuple(list_of(result.theory), result.out_of_time, result.over_limit, result.seeds,
                           result.expanded);
 }
 
 ProofBatch batch_of(const std::string& background, std::vector<std::string> arguments, std::string common,
-                    Lists lists, const Goals& goals, double time_limit, bool sandbox) {
-    ProofBatch batch{background, std::move(arguments), std::move(common), std::move(lists), {}, time_limit, sandbox};
+                    Lists lists, const Goals& goals, double time_limit, bool sandbox, const std::string& prover) {
+    ProofBatch batch{background, std::move(arguments), std::move(common), std::move(lists), {}, time_limit, sandbox,
+                     learn::batch_prover_named(prover)};
     for (const auto& [clauses, name, list, gates] : goals) {
         ProofGoal goal{clauses, name, list, {}};
         for (const auto& [examples, proved] : gates) goal.gates.push_back({examples, proved});
@@ -74,9 +92,9 @@ ProofBatch batch_of(const std::string& background, std::vector<std::string> argu
 }
 
 Answers prove_batch(const std::string& background, std::vector<std::string> arguments, std::string common,
-                    Lists lists, const Goals& goals, double time_limit, bool sandbox) {
+                    Lists lists, const Goals& goals, double time_limit, bool sandbox, const std::string& prover) {
     const ProofBatch batch = batch_of(background, std::move(arguments), std::move(common), std::move(lists), goals,
-                                      time_limit, sandbox);
+                                      time_limit, sandbox, prover);
     PyInterrupt interrupt;
     ProofAnswers answers;
     {
@@ -91,9 +109,8 @@ Answers prove_batch(const std::string& background, std::vector<std::string> argu
 std::optional<Answers> prove_with(const std::string& prover, const std::string& background,
                                   std::vector<std::string> arguments, std::string common, Lists lists,
                                   const Goals& goals, double time_limit, bool sandbox) {
-    if (prover != "engine" && prover != "facts") throw ValueError("prover must be 'engine' or 'facts'");
     const ProofBatch batch = batch_of(background, std::move(arguments), std::move(common), std::move(lists), goals,
-                                      time_limit, sandbox);
+                                      time_limit, sandbox, prover);
     PyInterrupt interrupt;
     std::optional<ProofAnswers> answers;
     {
@@ -120,9 +137,10 @@ void bind_refine(nb::module_& m) {
           "Sequential covering with the refinement search: (theory, out of time, goals over the "
           "inference limit, seeds searched, clauses expanded). `prove`, when given, proves every batch.");
     m.def("_prove_batch", &prove_batch, "background"_a, "arguments"_a, "common"_a, "lists"_a, "goals"_a, "time_limit"_a,
-          "sandbox"_a,
-          "One batch of search goals (clauses, name, example list, gates) proved in this process: the "
-          "proved indexes of each goal and the count cut short by the inference limit.");
+          "sandbox"_a, "prover"_a = "facts",
+          "One batch of search goals (clauses, name, example list, gates) proved in this process by the "
+          "prover ('facts' or 'engine'): the proved indexes of each goal and the count cut short by the "
+          "inference limit.");
     m.def("_prove_batch_with", &prove_with, "prover"_a, "background"_a, "arguments"_a, "common"_a, "lists"_a,
           "goals"_a, "time_limit"_a, "sandbox"_a,
           "One batch of search goals proved by the engine or by fact proving (None where fact "

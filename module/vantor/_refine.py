@@ -23,9 +23,10 @@ __all__ = ["learn_refined", "cross_validate_refined"]
 _SMALLEST_SHARED_BATCH = 50000
 
 
-def _prove_share(background, arguments, common, lists, goals, time_limit, sandbox):
+def _prove_share(background, arguments, common, lists, goals, time_limit, sandbox, prover):
     """One worker's goals (module level, so that process backends can send it)."""
-    return _core._prove_batch(background, arguments, common, lists, goals, time_limit, sandbox)
+    return _core._prove_batch(background, arguments, common, lists, goals, time_limit, sandbox,
+                              prover)
 
 
 def _shares(goals, sizes, count):
@@ -51,17 +52,17 @@ class _ParallelProving:
     def __init__(self, workers):
         self.workers = workers
 
-    def __call__(self, background, arguments, common, lists, goals, time_limit, sandbox):
+    def __call__(self, background, arguments, common, lists, goals, time_limit, sandbox, prover):
         sizes = [len(examples) for examples in lists]
         work = sum(sizes[goal[2]] for goal in goals)
         if len(goals) < 2 or work < _SMALLEST_SHARED_BATCH:
             return _core._prove_batch(background, arguments, common, lists, goals, time_limit,
-                                      sandbox)
+                                      sandbox, prover)
         import joblib
 
         parts = joblib.Parallel(n_jobs=self.workers)(
             joblib.delayed(_prove_share)(background, arguments, common, lists, share, time_limit,
-                                         sandbox)
+                                         sandbox, prover)
             for share in _shares(goals, sizes, self.workers))
         proved = [answer for part, _ in parts for answer in part]
         return proved, sum(over for _, over in parts)

@@ -90,6 +90,11 @@ struct ProofGoal {
     std::vector<ProofGate> gates;  // ascending by `examples`
 };
 
+// How a batch is proved: over the background's indexed facts where that
+// answers exactly as the engine would (the engine otherwise), or always in
+// the engine.
+enum class BatchProver { facts, engine };
+
 // A batch of goals over one background and one list of examples.
 struct ProofBatch {
     std::string background;                      // absolute path
@@ -101,6 +106,7 @@ struct ProofBatch {
     std::vector<ProofGoal> goals;
     double time_limit = 0.0;                     // seconds per load and goal; <= 0: none
     bool sandbox = false;
+    BatchProver prover = BatchProver::facts;
 };
 
 // Proves batches of clauses for the search. The core has an in-process

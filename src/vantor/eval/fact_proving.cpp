@@ -1,9 +1,10 @@
 #include "eval/fact_proving.hpp"
 
 #include <algorithm>
-#include <cstdlib>
+#include <mutex>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "eval/batch_proving.hpp"
 #include "eval/fact_join.hpp"
@@ -119,19 +120,25 @@ std::vector<std::uint32_t> prove_goal(const ProofGoal& goal, const std::vector<J
     return proved;
 }
 
-// Whether the engine loads the background: facts of a built-in predicate's
-// name (atom/1, length/2) read here as facts but make the engine refuse the
-// file. Checked once per background with a goal that has no examples.
-bool engine_loads(Background& bg, const ProofBatch& batch, Interrupt& interrupt) {
-    if (bg.engine_loads) return true;
+// A goal with no examples over the background: proving it loads the file.
+ProofBatch load_check(const std::string& background, double time_limit, bool sandbox) {
     ProofBatch check;
-    check.background = batch.background;
+    check.background = background;
     check.example_lists.emplace_back();
     check.goals.push_back(ProofGoal{"vantor_fact_check :- true.\n", "vantor_fact_check", 0, {}});
-    check.time_limit = batch.time_limit;
-    check.sandbox = batch.sandbox;
+    check.time_limit = time_limit;
+    check.sandbox = sandbox;
+    check.prover = BatchProver::engine;
+    return check;
+}
+
+// Whether the engine loads the background: facts of a built-in predicate's
+// name (atom/1, length/2) read here as facts but make the engine refuse the
+// file. Checked once per background.
+bool engine_loads(Background& bg, const ProofBatch& batch, Interrupt& interrupt) {
+    if (bg.engine_loads) return true;
     try {
-        prove_batch(check, interrupt);
+        prove_batch(load_check(batch.background, batch.time_limit, batch.sandbox), interrupt);
     } catch (const PrologError&) {
         return false;  // the engine reports it, batch by batch
     }
@@ -139,19 +146,63 @@ bool engine_loads(Background& bg, const ProofBatch& batch, Interrupt& interrupt)
     return true;
 }
 
+// The loads running beside a search: (background, time limit, sandbox).
+struct LoadKey {
+    std::string background;
+    double time_limit;
+    bool sandbox;
+    bool operator==(const LoadKey&) const = default;
+};
+std::mutex loads_mutex;
+std::vector<LoadKey> loads_beside;
+
+bool load_runs_beside(const ProofBatch& batch) {
+    std::lock_guard<std::mutex> lock(loads_mutex);
+    const LoadKey key{batch.background, batch.time_limit, batch.sandbox};
+    return std::find(loads_beside.begin(), loads_beside.end(), key) != loads_beside.end();
+}
+
 }  // namespace
 
-bool fact_proving_enabled() {
-    const char* choice = std::getenv("VANTOR_PROVER");
-    return !choice || std::string_view(choice) != "engine";
+EngineLoadBeside::EngineLoadBeside(std::string background, double time_limit, bool sandbox)
+    : check_(load_check(background, time_limit, sandbox)) {
+    {
+        std::lock_guard<std::mutex> lock(loads_mutex);
+        loads_beside.push_back(LoadKey{check_.background, check_.time_limit, check_.sandbox});
+    }
+    thread_ = std::thread([this] {
+        try {
+            NoInterrupt none;  // bounded by the time limit; the search keeps watching the host
+            prove_batch(check_, none);
+        } catch (...) {
+            error_ = std::current_exception();
+        }
+    });
+}
+
+void EngineLoadBeside::wait() {
+    if (waited_) return;
+    waited_ = true;
+    thread_.join();
+    std::lock_guard<std::mutex> lock(loads_mutex);
+    const LoadKey key{check_.background, check_.time_limit, check_.sandbox};
+    loads_beside.erase(std::find(loads_beside.begin(), loads_beside.end(), key));
+}
+
+EngineLoadBeside::~EngineLoadBeside() { wait(); }
+
+void EngineLoadBeside::finish() {
+    wait();
+    if (error_) std::rethrow_exception(error_);
 }
 
 std::optional<ProofAnswers> prove_with_facts(const ProofBatch& batch, Interrupt& interrupt) {
-    if (!fact_proving_enabled() || !ends_cleanly(batch.common)) return std::nullopt;
+    if (batch.prover == BatchProver::engine || !ends_cleanly(batch.common)) return std::nullopt;
     const std::shared_ptr<Background> bg = background_facts(batch.background);
     if (!bg) return std::nullopt;
     std::lock_guard<std::mutex> lock(bg->busy);
-    if (!engine_loads(*bg, batch, interrupt)) return std::nullopt;
+    // A load running beside the search gives its verdict when the search ends.
+    if (!load_runs_beside(batch) && !engine_loads(*bg, batch, interrupt)) return std::nullopt;
     if (!set_common(*bg, batch.common)) return std::nullopt;
     const FactScope scope{&bg->facts, &*bg->common};
     if (!read_examples(batch, *bg)) return std::nullopt;

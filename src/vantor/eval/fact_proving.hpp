@@ -9,7 +9,10 @@
 // the answers never differ.
 #pragma once
 
+#include <exception>
 #include <optional>
+#include <string>
+#include <thread>
 
 #include "host.hpp"
 
@@ -20,11 +23,32 @@ namespace vantor::eval {
 // goal over the inference limit (one that might be is left to the engine).
 std::optional<ProofAnswers> prove_with_facts(const ProofBatch& batch, Interrupt& interrupt);
 
-// Whether fact proving is on: the environment variable VANTOR_PROVER set to
-// "engine" turns it off (to compare the two in benchmarks).
-bool fact_proving_enabled();
+// The engine's first load of a background, run on a thread of its own while
+// the search proves over facts: for a large background that load is most of
+// the one-time cost, and the evaluation after the search needs it anyway.
+// While it runs, fact proving for that background answers without waiting
+// for its verdict; finish() then throws what the load threw (the engine's
+// refusal of the file, a time limit), so that no answer of a file the engine
+// refuses is ever used.
+class EngineLoadBeside {
+public:
+    EngineLoadBeside(std::string background, double time_limit, bool sandbox);
+    ~EngineLoadBeside();  // waits for the load; never throws
+    EngineLoadBeside(const EngineLoadBeside&) = delete;
+    EngineLoadBeside& operator=(const EngineLoadBeside&) = delete;
+    // Waits for the load; throws what it threw.
+    void finish();
 
-// Fact proving where it applies, the engine otherwise.
+private:
+    void wait();
+    ProofBatch check_;
+    std::thread thread_;
+    std::exception_ptr error_;
+    bool waited_ = false;
+};
+
+// Fact proving where it applies, the engine otherwise (every batch whose
+// prover is BatchProver::engine).
 class FactProving final : public ProvingService {
 public:
     explicit FactProving(Interrupt& interrupt) : interrupt_(interrupt) {}

@@ -96,6 +96,7 @@ public:
                                            std::chrono::duration<double>(o_.search.time_budget));
         }
         score_.score = search_score_named(o_.selection.eval_fn);
+        batch_prover_named(o_.search.prover);  // a bad name fails before any work
         for (const std::string& e : in.pos.keys) {
             arguments_.push_back(arguments_of(e));
             known_ += fact_text(e);
@@ -178,6 +179,7 @@ private:
         b.common = std::move(common);
         b.time_limit = o_.time_limit;
         b.sandbox = o_.sandbox;
+        b.prover = batch_prover_named(o_.search.prover);
         return b;
     }
 

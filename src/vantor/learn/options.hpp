@@ -65,6 +65,10 @@ struct SearchOptions {
     // negatives (the seed always among them); the chosen clause is then
     // proved on every example. Zero or less: every example.
     long long sample = 300;
+    // "facts": clauses are proved over the background's indexed facts where
+    // that answers exactly, in the engine otherwise; "engine": always in the
+    // engine.
+    std::string prover = "facts";
 };
 
 struct LearnOptions {
@@ -82,6 +86,9 @@ struct LearnOptions {
     double time_limit = 300.0;
     bool sandbox = false;
     SearchOptions search;
+    // The host's worker count (its n_jobs): anything but 1 lets the search
+    // run the engine's first load of the background on a thread of its own.
+    long long n_jobs = 1;
 };
 
 // A count compared with a number of covered examples. A host may give it as
@@ -127,6 +134,8 @@ void for_each_option(LearnOptions& o, Visit&& visit) {
     visit("seeds", o.search.seeds);
     visit("max_failed_seeds", o.search.max_failed_seeds);
     visit("search_sample", o.search.sample);
+    visit("prover", o.search.prover);
+    visit("n_jobs", o.n_jobs);
 }
 
 }  // namespace vantor::learn

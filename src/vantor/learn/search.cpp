@@ -169,6 +169,12 @@ private:
 
 }  // namespace
 
+BatchProver batch_prover_named(std::string_view name) {
+    if (name == "facts") return BatchProver::facts;
+    if (name == "engine") return BatchProver::engine;
+    throw ValueError("prover must be one of 'facts', 'engine', got '" + std::string(name) + "'");
+}
+
 SearchScore search_score_named(std::string_view name) {
     if (name == "accuracy" || name == "coverage") return SearchScore::coverage;
     if (name == "compression") return SearchScore::compression;

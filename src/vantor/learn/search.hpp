@@ -35,6 +35,10 @@ enum class SearchScore {
 // ValueError naming the allowed values for any other text.
 SearchScore search_score_named(std::string_view name);
 
+// The prover named by the `prover` setting ("facts" or "engine"); throws
+// ValueError naming them for any other text.
+BatchProver batch_prover_named(std::string_view name);
+
 struct ScoreContext {
     SearchScore score = SearchScore::coverage;
     double prior = 0.5;  // share of positives among the search's examples (m-estimate)

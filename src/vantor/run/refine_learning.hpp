@@ -4,20 +4,35 @@
 // none is given).
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "data/bottom_clause_set.hpp"
+#include "eval/fact_proving.hpp"
 #include "host.hpp"
 #include "learn/covering.hpp"
 #include "learn/options.hpp"
 
 namespace vantor::run {
 
+// With workers to spare (n_jobs other than 1) and the search proving over
+// facts, the engine's first load of the background, started now on a
+// thread of its own so that it runs while the caller prepares its inputs
+// and the search reads the facts and proves over them; else null. Throws
+// FileNotFound or OSError when the background cannot be read, ValueError
+// for an unknown prover.
+std::unique_ptr<eval::EngineLoadBeside> engine_load_beside(const std::string& background,
+                                                           const learn::LearnOptions& options);
+
 // `background` as given by the caller; throws FileNotFound or OSError when
 // it cannot be read, ValueError for an eval_fn the search does not know.
+// `load`, when given, is the caller's engine_load_beside (else the search
+// starts its own when the options allow one); the search's end waits for
+// it and throws what it threw.
 learn::CoveringResult refine_learning(const data::BottomClauseSet& pos, const data::BottomClauseSet& neg,
                                       const std::string& background, const learn::LearnOptions& options,
-                                      ProvingService* service, Interrupt& interrupt);
+                                      ProvingService* service, Interrupt& interrupt,
+                                      eval::EngineLoadBeside* load = nullptr);
 
 // The first seed's best clause, with branch and bound on or off.
 std::string refine_first_clause(const data::BottomClauseSet& pos, const data::BottomClauseSet& neg,
