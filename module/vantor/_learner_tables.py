@@ -331,7 +331,7 @@ class _TableFitting(_TablePredicting):
             tqdm_disable=self.verbose < 1, size_limit=self.size_limit,
             size_warning=self.size_warning, follow=self._resolved("follow"),
             numbers=self._resolved("numbers"), reach=self._reach(), recall=self.recall,
-            check_input=False)
+            check_input=False, n_jobs=self.n_jobs)
         return [bottoms[f"target({row})."] for row in rows]
 
     def _learn_classes(self, task, rows, bottoms, learning, table, encoded):

@@ -199,6 +199,9 @@ def build_parser():
                                learning=False)
     bottom.add_argument("--pos-out", default="positive_bottom_clause", metavar="FILE")
     bottom.add_argument("--neg-out", default="negative_bottom_clause", metavar="FILE")
+    bottom.add_argument("--jobs", type=int, default=1, metavar="N",
+                        help="threads building bottom clauses (joblib's convention: -1 every "
+                             "core); the result is the same for every value (default 1)")
 
     tabular = sub.add_parser("tabular", parents=[common],
                              help="background, example and meta files from a CSV table")
@@ -340,7 +343,7 @@ def _run_bottom(args, out):
     names = bottom_clause_generation(
         file=args.background, positive_example=args.positives, negative_example=args.negatives,
         depth=args.depth, follow=args.follow, numbers=args.numbers, reach=args.reach,
-        recall=args.recall,
+        recall=args.recall, n_jobs=args.jobs,
         positive_file_dictionary=args.pos_out,
         negative_file_dictionary=args.neg_out, tqdm_disable=not show)
     summary = {}

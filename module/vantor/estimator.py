@@ -116,7 +116,7 @@ class Learner(_Choosing, _TableFitting, _Explaining):
             negative_example=negatives, constant_set=constants, depth=self.depth,
             tqdm_disable=self.verbose < 1, size_limit=self.size_limit,
             size_warning=self.size_warning, follow=follow, numbers=numbers,
-            reach=self._reach(), recall=self.recall, check_input=False)
+            reach=self._reach(), recall=self.recall, check_input=False, n_jobs=self.n_jobs)
         return pos, (neg or {})
 
     def _prepare(self, X, y):
