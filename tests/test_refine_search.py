@@ -67,6 +67,30 @@ def test_pooled_with_the_candidates_the_search_clause_is_chosen(colours):
     assert record.hypothesis == ["t(A):-has(A,B),colour(B,red)"]
 
 
+def test_runners_up_are_other_passing_clauses_and_join_the_selection(tmp_path):
+    from vantor import _core
+    from vantor._options import learn_options
+
+    # A red part marks every positive; the tag marks most of them. The tag
+    # is found first and beaten, so it is the runner-up; selecting over both
+    # keeps the red part alone (the tag adds no positive).
+    facts, pos, neg = [], [], []
+    for i in range(20):
+        colour = "red" if i % 2 == 0 else "blue"
+        facts += [f"has(o{i},p{i})", f"colour(p{i},{colour})"]
+        if i % 2 == 0 and i < 16:
+            facts.append(f"tag(o{i},yes)")
+        (pos if i % 2 == 0 else neg).append(f"t(o{i})")
+    folder = write_task(str(tmp_path), facts, pos, neg)
+    p, n = dictionaries(folder)
+    options = learn_options(search="refine", max_literals=2, runners_up=3, verbose=True)
+    theory, _, _, _, _, runners = _core._refine_learn(p, n, os.path.join(folder, "BK.pl"), options)
+    assert theory == ["t(A):-has(A,B),colour(B,red)"]
+    assert runners == ["t(A):-tag(A,yes)", "t(A):-tag(A,B)"]
+    record = learn(folder, max_literals=2, runners_up=3)
+    assert record.hypothesis == ["t(A):-has(A,B),colour(B,red)"] and record.accuracy == 1.0
+
+
 def test_numbers_get_threshold_tests(tmp_path):
     # Sizes 1..40; positives from 22 up, a cut the background's values offer.
     facts = [f"size(o{i},{i})" for i in range(1, 41)]
@@ -92,6 +116,27 @@ def test_branch_and_bound_keeps_the_best_clause(colours):
 def test_recursive_path_without_key_size():
     record = learn(os.path.join(DATA, "path"), recursive=True, max_literals=3, eval_fn="compression")
     assert "path(A,B):-edge(A,C),path(C,B)" in record.hypothesis
+    assert record.accuracy == 1.0
+
+
+def test_a_reflexive_first_positive_does_not_shape_the_base_clause(tmp_path):
+    # A cycle a-b-c and an edge d-e; the first positive is path(a,a), whose
+    # clauses cover only pairs of one node (path(A,A):-edge(A,B),edge(C,A)
+    # holds on this data but not beyond it).
+    edges = [("a", "b"), ("b", "c"), ("c", "a"), ("d", "e")]
+    nodes = "abcde"
+    reach = {(x, y) for x, y in edges}
+    while True:
+        more = {(x, z) for x, y in reach for y2, z in reach if y == y2} - reach
+        if not more:
+            break
+        reach |= more
+    pos = ["path(a,a)"] + sorted(f"path({x},{y})" for x, y in reach if (x, y) != ("a", "a"))
+    neg = sorted(f"path({x},{y})" for x in nodes for y in nodes if (x, y) not in reach)
+    folder = write_task(str(tmp_path), [f"edge({x},{y})" for x, y in edges], pos, neg)
+    record = learn(folder, recursive=True, max_literals=2, eval_fn="compression")
+    assert "path(A,B):-edge(A,B)" in record.hypothesis
+    assert all(not rule.startswith("path(A,A)") for rule in record.hypothesis)
     assert record.accuracy == 1.0
 
 

@@ -76,7 +76,7 @@ nb::tuple refine_learn(nb::handle pos_dict, nb::handle neg_dict, const std::stri
                                       load.get());
     }
     return nb::make_tuple(list_of(result.theory), result.out_of_time, result.over_limit, result.seeds,
-                          result.expanded);
+                          result.expanded, list_of(result.runners_up));
 }
 
 ProofBatch batch_of(const std::string& background, std::vector<std::string> arguments, std::string common,

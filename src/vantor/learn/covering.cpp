@@ -105,6 +105,11 @@ public:
         const Literal target = parse_literal(in.pos.keys.front());
         target_ = target.name + "/" + std::to_string(target.args.size());
         target_name_ = target.name;
+        for (const std::string& e : in.pos.keys) {
+            std::vector<std::string> args = parse_literal(e).args;
+            std::sort(args.begin(), args.end());
+            repeats_term_.push_back(std::adjacent_find(args.begin(), args.end()) != args.end());
+        }
         uncovered_.assign(in.pos.size(), true);
         tried_.assign(in.pos.size(), false);
         deferred_.assign(in.pos.size(), false);
@@ -151,11 +156,18 @@ private:
 
     // The next uncovered positives not tried yet; those whose best clause
     // was recursive wait (unless `deferred`) until the theory has a base.
+    // Positives whose arguments repeat a term (t(x,x)) come after the
+    // others: their bottom clause's head repeats a variable, so its clauses
+    // cover only such pairs, while another seed's general clause may cover
+    // them as well.
     std::vector<std::size_t> next_seeds(bool deferred) const {
         std::vector<std::size_t> out;
         const auto wanted = static_cast<std::size_t>(std::max(1LL, o_.search.seeds));
-        for (std::size_t i = 0; i < uncovered_.size() && out.size() < wanted; ++i) {
-            if (uncovered_[i] && !tried_[i] && (deferred || has_base_ || !deferred_[i])) out.push_back(i);
+        for (bool repeating : {false, true}) {
+            for (std::size_t i = 0; i < uncovered_.size() && out.size() < wanted; ++i) {
+                if (repeats_term_[i] != repeating) continue;
+                if (uncovered_[i] && !tried_[i] && (deferred || has_base_ || !deferred_[i])) out.push_back(i);
+            }
         }
         return out;
     }
@@ -184,6 +196,9 @@ private:
     }
 
     std::optional<Found> search(const std::vector<std::size_t>& seeds, bool recursive);
+    void add_runner_up(std::string rule) {
+        if (s_runners_.insert(rule).second) out_.runners_up.push_back(std::move(rule));
+    }
     bool accept(const Found& found);
     // Positives and negatives the theory proves alone (tabled, no help).
     std::pair<std::vector<std::uint32_t>, std::size_t> theory_proofs(const std::vector<std::string>& theory);
@@ -198,7 +213,8 @@ private:
     std::optional<Clock::time_point> deadline_;
     std::vector<std::string> arguments_;  // positives then negatives
     std::string known_, target_, target_name_;
-    std::vector<bool> uncovered_, tried_, deferred_;
+    std::vector<bool> uncovered_, tried_, deferred_, repeats_term_;
+    std::unordered_set<std::string> s_runners_;
     bool has_base_ = false, prune_ = true;
     std::size_t theory_neg_ = 0;
     CoveringResult out_;
@@ -235,6 +251,7 @@ std::optional<Found> Covering::search(const std::vector<std::size_t>& seeds, boo
     s.max_nodes = static_cast<std::size_t>(std::max(1LL, o_.search.max_nodes));
     s.prune = prune_;
     s.deadline = deadline_;
+    s.runners_up = static_cast<std::size_t>(std::max(0LL, o_.search.runners_up));
     ExampleValues values;
     if (in_.columns.has_numbers()) {
         for (std::size_t i : pos) values.add(in_.pos.clauses[i], in_.columns);
@@ -249,6 +266,8 @@ std::optional<Found> Covering::search(const std::vector<std::size_t>& seeds, boo
         s.seed = static_cast<std::uint32_t>(k);
         SearchResult r = search_seed(seed, s, prover, interrupt_);
         out_.expanded += r.expanded;
+        for (const Clause& c : r.runners_up) add_runner_up(rule_text(seed.head, c));
+        if (r.best && seeds.size() > 1) add_runner_up(rule_text(seed.head, *r.best));
         if (r.best && (!best || r.score > best->score ||
                        (r.score == best->score && r.best->length() < best->clause.length()))) {
             best = Found{seed.head, std::move(*r.best), r.score};

@@ -65,6 +65,9 @@ struct SearchOptions {
     // negatives (the seed always among them); the chosen clause is then
     // proved on every example. Zero or less: every example.
     long long sample = 300;
+    // Passing clauses each seed search reports beside its best one, for a
+    // selection over all of them (zero: none).
+    long long runners_up = 0;
     // "facts": clauses are proved over the background's indexed facts where
     // that answers exactly, in the engine otherwise; "engine": always in the
     // engine.
@@ -134,6 +137,7 @@ void for_each_option(LearnOptions& o, Visit&& visit) {
     visit("seeds", o.search.seeds);
     visit("max_failed_seeds", o.search.max_failed_seeds);
     visit("search_sample", o.search.sample);
+    visit("runners_up", o.search.runners_up);
     visit("prover", o.search.prover);
     visit("n_jobs", o.n_jobs);
 }
