@@ -8,7 +8,7 @@ import warnings
 import pytest
 
 import vantor
-from vantor import _core, _refine
+from vantor import _core, _proved, _refine
 from vantor._options import learn_options
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -173,6 +173,11 @@ def test_both_provers_give_the_same_theory(colours, monkeypatch):
     assert learn(colours, prover="engine", n_jobs=2, **settings).hypothesis == facts
     with pytest.raises(ValueError, match="prover must be one of 'facts', 'engine'"):
         learn(colours, prover="swi")
+    pos, neg = dictionaries(colours)
+    rules = ["t(A):-has(A,B)&colour(B,red)", "t(A):-has(A,B)&weight(B,C)"]
+    covered = {prover: _proved.prove_covered(rules, os.path.join(colours, "BK.pl"), list(pos), list(neg),
+                                             prover=prover) for prover in ("facts", "engine")}
+    assert covered["facts"] == covered["engine"] and covered["facts"][0][0]
 
 
 def test_time_budget_returns_the_theory_so_far_with_a_warning(colours):

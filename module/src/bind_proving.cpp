@@ -8,6 +8,7 @@
 #include "run/proved_learning.hpp"
 #include "eval/rule_coverage.hpp"
 #include "learn/cover_selection.hpp"
+#include "learn/search.hpp"
 #include "learn/recursive_candidates.hpp"
 #include "learn/threshold_candidates.hpp"
 #include "data/files.hpp"
@@ -25,8 +26,10 @@ std::tuple<std::vector<Covered>, std::size_t> prove_rules(const std::vector<std:
                                                           const std::vector<std::string>& pos,
                                                           const std::vector<std::string>& neg,
                                                           const std::vector<std::string>& known_facts,
-                                                          nb::handle time_limit, bool sandbox) {
+                                                          nb::handle time_limit, bool sandbox,
+                                                          const std::string& prover) {
     const eval::EvalSettings settings = settings_from(time_limit, sandbox);
+    const BatchProver chosen = learn::batch_prover_named(prover);
     eval::RuleProofs proofs;
     try {
         PyInterrupt interrupt;
@@ -35,7 +38,7 @@ std::tuple<std::vector<Covered>, std::size_t> prove_rules(const std::vector<std:
         std::optional<engine::SigintStopsEngine> stops;
         if (on_main_thread()) stops.emplace();
         nb::gil_scoped_release release;
-        proofs = eval::prove_rules(rules, background, pos, neg, interrupt, known_facts, settings);
+        proofs = eval::prove_rules(rules, background, pos, neg, interrupt, known_facts, settings, chosen);
     } catch (const eval::Interrupted&) {
         if (PyErr_CheckSignals() < 0) throw nb::python_error();
         PyErr_SetNone(PyExc_KeyboardInterrupt);
@@ -96,11 +99,12 @@ std::tuple<std::vector<std::string>, bool> select_proved(const std::vector<std::
 void bind_proving(nb::module_& m) {
     m.def("_prove_rules", &prove_rules, "rules"_a, "background"_a, "pos"_a, "neg"_a,
           "known_facts"_a = std::vector<std::string>(), "time_limit"_a.none() = eval::kDefaultTimeLimit,
-          "sandbox"_a = false,
+          "sandbox"_a = false, "prover"_a = "facts",
           "Covered positions of pos and neg for every rule as the engine proves them, with each "
           "rule's body length; and the number of goals cut short (out of inferences, past the "
           "time bound or out of table space). The background loads and each goal runs under "
-          "time_limit (None: no bound) and sandbox, as in an evaluation.");
+          "time_limit (None: no bound) and sandbox, as in an evaluation; prover 'facts' answers "
+          "from indexed facts where that is exact, 'engine' always proves in the engine.");
     m.def("_recursive_variants", &learn::recursive_variants, "rules"_a,
           "Recursive variants of rules: one body literal of the head's arity becomes a call of "
           "the target.");

@@ -207,7 +207,8 @@ class _Trial:
         with warnings.catch_warnings():
             warnings.simplefilter("ignore", RuntimeWarning)
             return _proved.prove_covered(rules, self.background, pos, neg,
-                                         self.fixed.get("n_jobs", 1), **self.bounds)
+                                         self.fixed.get("n_jobs", 1),
+                                         prover=self.fixed.get("prover", "facts"), **self.bounds)
 
     def level(self, structure):
         """(inner accuracy, selection, bottom lengths, number of candidates)
@@ -304,6 +305,7 @@ class _Trial:
                 warnings.simplefilter("ignore", RuntimeWarning)
                 proved = _proved.prove_covered(variants, self.background, train_pos, train_neg,
                                                self.fixed.get("n_jobs", 1), train_pos,
+                                               prover=self.fixed.get("prover", "facts"),
                                                **self.bounds)
             proven = [i for i, c in enumerate(base) if c is not None]
             texts = [rules[i] for i in proven] + variants

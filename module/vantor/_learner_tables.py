@@ -385,7 +385,8 @@ class _TableFitting(_TablePredicting):
             lambda rules: covered_by_masks(rules, head, predicates, codes, vocabulary,
                                            is_positive),
             lambda rules: prove_covered(rules, self._background.path, list(pos), negatives(),
-                                        options.n_jobs, **_evaluation(options)))
+                                        options.n_jobs, prover=options.prover,
+                                        **_evaluation(options)))
         if not options.quiet:  # the training tables a verbose fit shows
             evaluate_theory_prolog_training(theory, self._background.path, list(pos),
                                             negatives(), False, **_evaluation(options))

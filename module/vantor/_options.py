@@ -360,11 +360,12 @@ _DOCS = {
               "engine load the background on a thread of its own while the search proves "
               "over its facts, and the Learner and the command line build bottom clauses on "
               "that many threads. Results never depend on it. Default 1.",
-    "prover": "how search='refine' proves its clauses: 'facts' (default) answers from the "
-              "background's indexed facts wherever that is exactly what the engine would "
-              "answer (ground facts, bodies that call them or compare numbers) and asks the "
-              "engine otherwise; 'engine' always asks the engine. Both give the same theory; "
-              "'facts' is much faster on large backgrounds.",
+    "prover": "how search='refine' and coverage='prolog' prove rules on the training "
+              "examples: 'facts' (default) answers from the background's indexed facts "
+              "wherever that is exactly what the engine would answer (ground facts, bodies "
+              "that call them or compare numbers) and asks the engine otherwise; 'engine' "
+              "always asks the engine. Both give the same theory; 'facts' is much faster on "
+              "large backgrounds.",
 }
 for _option in _OPTIONS:
     if _option.doc is None:

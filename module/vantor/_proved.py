@@ -18,13 +18,13 @@ __all__ = ["prove_covered", "learn_proved", "cross_validate_proved"]
 
 
 def _prove_chunk(rules, background, pos, neg, known_facts, time_limit=_core._DEFAULT_TIME_LIMIT,
-                 sandbox=False):
+                 sandbox=False, prover="facts"):
     """One worker's share: the covered positions of each rule (module level,
     so that process and cluster backends can send it). The worker's engine
     loads the background and runs every goal under the caller's time bound
     and sandbox."""
     return _core._prove_rules(rules, background, pos, neg, known_facts, time_limit=time_limit,
-                              sandbox=sandbox)
+                              sandbox=sandbox, prover=prover)
 
 
 def _chunks(items, count):
@@ -41,15 +41,16 @@ def _chunks(items, count):
 
 
 def prove_covered(rules, background, pos, neg, n_jobs=1, known_facts=(), time_limit=300.0,
-                  sandbox=False):
+                  sandbox=False, prover="facts"):
     """For every rule, (covered positions of ``pos``, of ``neg``, body
     length), proved in the engine over ``n_jobs`` workers; ``known_facts``
     answer a recursive rule's calls of the target. ``time_limit`` (None: no
     bound) and ``sandbox`` apply to the background's load and every goal, as
-    in an evaluation. Goals cut short (out of inferences, past the time
-    bound) count as not proved, with one RuntimeWarning per call."""
+    in an evaluation; ``prover`` is the option of that name. Goals cut short
+    (out of inferences, past the time bound) count as not proved, with one
+    RuntimeWarning per call."""
     known_facts = list(known_facts)
-    bounds = {"time_limit": time_limit, "sandbox": sandbox}
+    bounds = {"time_limit": time_limit, "sandbox": sandbox, "prover": prover}
     background = os.path.abspath(background)
     workers = 1
     if n_jobs != 1 and len(rules) > 1:
@@ -144,7 +145,7 @@ def learn_proved(pos, neg, background, options):
     formed = time.time()
     known = list(pos) if options.recursive else ()
     covered = prove_covered(rules, background, list(pos), list(neg), options.n_jobs, known,
-                            **_evaluation(options))
+                            prover=options.prover, **_evaluation(options))
     proved = time.time()
     theory, announce = _select(rules, covered, len(pos), len(neg), options)
     if announce and not options.quiet:
@@ -237,7 +238,8 @@ def cross_validate_proved(kfolds, background, count, options, candidates_per_fol
         texts = _with_variants(texts, options, background)
         fold_rules = [_with_thresholds(chosen, texts) for chosen in fold_rules]
     covered = None if options.recursive else prove_covered(texts, background, all_pos, all_neg,
-                                                           options.n_jobs, **_evaluation(options))
+                                                           options.n_jobs, prover=options.prover,
+                                                           **_evaluation(options))
     pos_index = {e: i for i, e in enumerate(all_pos)}
     neg_index = {e: i for i, e in enumerate(all_neg)}
     theories, results = [], []
@@ -247,7 +249,8 @@ def cross_validate_proved(kfolds, background, count, options, candidates_per_fol
         if covered is None:
             fold_texts = _with_variants([texts[r] for r in fold_rules[fold]], options, background)
             fold_covered = prove_covered(fold_texts, background, train_pos, train_neg,
-                                         options.n_jobs, train_pos, **_evaluation(options))
+                                         options.n_jobs, train_pos, prover=options.prover,
+                                         **_evaluation(options))
         else:
             pos_at = {pos_index[e]: i for i, e in enumerate(train_pos)}
             neg_at = {neg_index[e]: i for i, e in enumerate(train_neg)}

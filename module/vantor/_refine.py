@@ -131,7 +131,7 @@ def _pooled(pos, neg, background, options, searched):
     # The search's clauses first: the selection gives a tie to the earlier rule.
     rules = list(dict.fromkeys(list(map(_internal_form, searched)) + candidates))
     covered = _proved.prove_covered(rules, background, list(pos), list(neg), options.n_jobs,
-                                    list(pos) if options.recursive else ())
+                                    list(pos) if options.recursive else (), prover=options.prover)
     chosen = copy.copy(options)
     chosen.selection = "cover"
     if chosen.eval_fn not in ("accuracy", "coverage", "compression"):

@@ -394,7 +394,7 @@ bool prove_by_facts(const std::vector<std::string>& rules, const std::string& pa
 RuleProofs prove_rules(const std::vector<std::string>& rules, const std::string& background,
                        const std::vector<std::string>& pos, const std::vector<std::string>& neg,
                        Interrupt& interrupt, const std::vector<std::string>& known_facts,
-                       const EvalSettings& settings) {
+                       const EvalSettings& settings, BatchProver prover) {
     RuleProofs out;
     Planner planner;
     for (const std::string& rule : rules) planner.add(rule);
@@ -406,7 +406,10 @@ RuleProofs prove_rules(const std::vector<std::string>& rules, const std::string&
     check_examples(pos, "pos", target);
     check_examples(neg, "neg", target);
     const std::string path = absolute_background(background);
-    if (known_facts.empty() && prove_by_facts(rules, path, pos, neg, settings, interrupt, out)) return out;
+    if (known_facts.empty() && prover == BatchProver::facts &&
+        prove_by_facts(rules, path, pos, neg, settings, interrupt, out)) {
+        return out;
+    }
     with_process_prover([&](Prover& prover) {
         const std::string text = program_text(plan, known_facts_program(known_facts, target));
         engine::PrivateDir workdir;

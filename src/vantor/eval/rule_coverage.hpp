@@ -37,10 +37,12 @@ struct RuleProofs {
 // (time bound, sandbox) as in an evaluation. Throws ValueError for a rule
 // without ":-", RefusedInput for an example or fact that is not one fact of
 // the target, PrologError when the engine cannot load the rules, a goal
-// raises or the sandbox refuses it, Interrupted.
+// raises or the sandbox refuses it, Interrupted. With BatchProver::facts
+// the rules are answered from the background's indexed facts where that is
+// exact; with BatchProver::engine always in the engine.
 RuleProofs prove_rules(const std::vector<std::string>& rules, const std::string& background,
                        const std::vector<std::string>& pos, const std::vector<std::string>& neg,
                        Interrupt& interrupt, const std::vector<std::string>& known_facts = {},
-                       const EvalSettings& settings = {});
+                       const EvalSettings& settings = {}, BatchProver prover = BatchProver::facts);
 
 }  // namespace vantor::eval
