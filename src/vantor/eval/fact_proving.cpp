@@ -157,10 +157,16 @@ struct LoadKey {
 std::mutex loads_mutex;
 std::vector<LoadKey> loads_beside;
 
+LoadKey key_of(const ProofBatch& batch) { return LoadKey{batch.background, batch.time_limit, batch.sandbox}; }
+
 bool load_runs_beside(const ProofBatch& batch) {
     std::lock_guard<std::mutex> lock(loads_mutex);
-    const LoadKey key{batch.background, batch.time_limit, batch.sandbox};
-    return std::find(loads_beside.begin(), loads_beside.end(), key) != loads_beside.end();
+    return std::find(loads_beside.begin(), loads_beside.end(), key_of(batch)) != loads_beside.end();
+}
+
+void forget_load_beside(const ProofBatch& batch) {
+    std::lock_guard<std::mutex> lock(loads_mutex);
+    loads_beside.erase(std::find(loads_beside.begin(), loads_beside.end(), key_of(batch)));
 }
 
 }  // namespace
@@ -169,25 +175,28 @@ EngineLoadBeside::EngineLoadBeside(std::string background, double time_limit, bo
     : check_(load_check(background, time_limit, sandbox)) {
     {
         std::lock_guard<std::mutex> lock(loads_mutex);
-        loads_beside.push_back(LoadKey{check_.background, check_.time_limit, check_.sandbox});
+        loads_beside.push_back(key_of(check_));
     }
-    thread_ = std::thread([this] {
-        try {
-            NoInterrupt none;  // bounded by the time limit; the search keeps watching the host
-            prove_batch(check_, none);
-        } catch (...) {
-            error_ = std::current_exception();
-        }
-    });
+    try {
+        thread_ = std::thread([this] {
+            try {
+                NoInterrupt none;  // bounded by the time limit; the search keeps watching the host
+                prove_batch(check_, none);
+            } catch (...) {
+                error_ = std::current_exception();
+            }
+        });
+    } catch (...) {
+        forget_load_beside(check_);
+        throw;
+    }
 }
 
 void EngineLoadBeside::wait() {
     if (waited_) return;
     waited_ = true;
     thread_.join();
-    std::lock_guard<std::mutex> lock(loads_mutex);
-    const LoadKey key{check_.background, check_.time_limit, check_.sandbox};
-    loads_beside.erase(std::find(loads_beside.begin(), loads_beside.end(), key));
+    forget_load_beside(check_);
 }
 
 EngineLoadBeside::~EngineLoadBeside() { wait(); }

@@ -12,19 +12,13 @@ namespace vantor::run {
 namespace {
 
 template <class Work>
-auto with_inputs_at(const data::BottomClauseSet& pos, const data::BottomClauseSet& neg, const std::string& path,
-                    const learn::LearnOptions& options, Work&& work) {
+auto with_inputs(const data::BottomClauseSet& pos, const data::BottomClauseSet& neg, const std::string& background,
+                 const learn::LearnOptions& options, Work&& work) {
+    const std::string path = eval::absolute_background(background);
     const std::string text = data::read_text_file(path);
     const learn::ColumnTypes columns = learn::ColumnTypes::from_lines(data::background_lines(text));
     const learn::CoveringInput input{pos, neg, path, columns, options};
     return work(input);
-}
-
-template <class Work>
-auto with_inputs(const data::BottomClauseSet& pos, const data::BottomClauseSet& neg, const std::string& background,
-                 const learn::LearnOptions& options, Work&& work) {
-    const std::string path = eval::absolute_background(background);
-    return with_inputs_at(pos, neg, path, options, work);
 }
 
 }  // namespace
