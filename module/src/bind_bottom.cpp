@@ -220,6 +220,13 @@ private:
     std::vector<std::uint32_t> numbers_;        // every clause's literals, clause after clause
 };
 
+// Millions of literal texts take a while to free: other threads may run
+// Python meanwhile.
+void free_without_gil(std::unique_ptr<NumberedSet> set) {
+    nb::gil_scoped_release release;
+    set.reset();
+}
+
 // Progress that also lets Ctrl-C stop a long build: the core runs without
 // the GIL, so pending signals are checked between examples.
 class InterruptibleProgress final : public Progress {
@@ -261,7 +268,9 @@ public:
             nb::gil_scoped_release release;
             set = std::make_unique<NumberedSet>(builder_.build_set(texts, d, progress, limit), d);
         }
-        return set->to_py(&oversize_, warning_bound_);
+        nb::dict out = set->to_py(&oversize_, warning_bound_);
+        free_without_gil(std::move(set));
+        return out;
     }
 
     // One share of a list for a worker thread: the dictionary of `examples`
@@ -277,7 +286,9 @@ public:
             NoProgress quiet;
             set = std::make_unique<NumberedSet>(builder_.build_set(texts, d, quiet, limit), d);
         }
-        return set->to_py(nullptr, 0);
+        nb::dict out = set->to_py(nullptr, 0);
+        free_without_gil(std::move(set));
+        return out;
     }
 
     // The checks build() makes of a whole list (a list of non-empty texts),
