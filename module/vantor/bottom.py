@@ -80,7 +80,7 @@ def _build(builder, depth, examples, container, tqdm_disable, parameter, size_li
     collecting = gc.isenabled()
     gc.disable()
     try:
-        if workers <= 1 or not isinstance(examples, list) or len(examples) < 2 * _SHARE:
+        if workers <= 1 or len(examples) < 2 * _SHARE:
             return builder.build(examples, depth, bool(tqdm_disable), parameter, size_limit,
                                  size_warning)
         return _build_in_shares(builder, depth, examples, tqdm_disable, parameter, size_limit,
