@@ -8,7 +8,7 @@ import warnings
 import pytest
 
 import vantor
-from vantor import _core, _refine
+from vantor import _core, _proving
 from vantor._options import learn_options
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -116,7 +116,7 @@ def test_same_inputs_same_theory_whatever_n_jobs(colours, monkeypatch):
     first = vantor.vantor_learn(dict(pos), dict(neg), background, **settings).hypothesis
     random.seed(99)  # the search draws nothing from Python's generator
     assert vantor.vantor_learn(dict(pos), dict(neg), background, **settings).hypothesis == first
-    monkeypatch.setattr(_refine, "_SMALLEST_SHARED_BATCH", 0)  # every batch goes to the workers
+    monkeypatch.setattr(_proving, "_SMALLEST_SHARED_BATCH", 0)  # every batch goes to the workers
     assert vantor.vantor_learn(dict(pos), dict(neg), background, n_jobs=2, **settings).hypothesis == first
 
 

@@ -5,6 +5,7 @@
 #include <nanobind/stl/tuple.h>
 
 #include "bindings.hpp"
+#include "py_proving.hpp"
 #include "eval/batch_proving.hpp"
 #include "eval/fact_proving.hpp"
 #include "run/refine_learning.hpp"
@@ -15,37 +16,7 @@ namespace vantor::py {
 
 namespace {
 
-using Gates = std::vector<std::tuple<std::uint32_t, std::uint32_t>>;
-using Goals = std::vector<std::tuple<std::string, std::string, std::uint32_t, Gates>>;
-using Lists = std::vector<std::vector<std::uint32_t>>;
 using Answers = std::tuple<std::vector<std::vector<std::uint32_t>>, std::size_t>;
-
-// Hands every batch to a Python callable prove(background, arguments,
-// common, lists, goals, time_limit, sandbox) -> (proved lists, over_limit),
-// goals as (clauses, name, list, gates), gates as (examples, proved).
-class PyProving final : public ProvingService {
-public:
-    explicit PyProving(nb::handle prove) : prove_(prove) {}
-
-    ProofAnswers prove(const ProofBatch& batch) override {
-        nb::gil_scoped_acquire gil;
-        Goals goals;
-        for (const ProofGoal& g : batch.goals) {
-            Gates gates;
-            for (const ProofGate& gate : g.gates) gates.emplace_back(gate.examples, gate.proved);
-            goals.emplace_back(g.clauses, g.name, g.list, std::move(gates));
-        }
-        nb::object result = prove_(batch.background, batch.example_arguments, batch.common, batch.example_lists,
-                                   goals, batch.time_limit, batch.sandbox);
-        Answers answers = nb::cast<Answers>(result);
-        ProofAnswers out{std::move(std::get<0>(answers)), std::get<1>(answers)};
-        if (out.proved.size() != batch.goals.size()) throw ValueError("the proving service answered the wrong number of goals");
-        return out;
-    }
-
-private:
-    nb::handle prove_;
-};
 
 nb::tuple refine_learn(BottomClauses<"Training_pos"> pos, BottomClauses<"Training_neg"> neg,
                        const std::string& background, learn::LearnOptions options, nb::handle prove) {
@@ -62,19 +33,23 @@ nb::tuple refine_learn(BottomClauses<"Training_pos"> pos, BottomClauses<"Trainin
                           result.expanded);
 }
 
-ProofBatch batch_of(const std::string& background, std::vector<std::string> arguments, std::string common,
-                    Lists lists, const Goals& goals, double time_limit, bool sandbox) {
-    ProofBatch batch{background, std::move(arguments), std::move(common), std::move(lists), {}, time_limit, sandbox};
-    for (const auto& [clauses, name, list, gates] : goals) {
-        ProofGoal goal{clauses, name, list, {}};
-        for (const auto& [examples, proved] : gates) goal.gates.push_back({examples, proved});
-        batch.goals.push_back(std::move(goal));
+// Every answer of one batch proved in this process (the workers' entry).
+FullAnswers prove_batch_answers(const std::string& background, std::vector<std::string> arguments,
+                                std::string common, ProofLists lists, const ProofGoals& goals, double time_limit,
+                                bool sandbox, std::int64_t inference_limit) {
+    const ProofBatch batch = batch_of(background, std::move(arguments), std::move(common), std::move(lists), goals,
+                                      time_limit, sandbox, inference_limit);
+    PyInterrupt interrupt;
+    ProofAnswers answers;
+    {
+        nb::gil_scoped_release release;
+        answers = eval::prove_batch_any(batch, interrupt);
     }
-    return batch;
+    return {std::move(answers.proved), answers.over_limit, answers.over_time, std::move(answers.cut_short)};
 }
 
 Answers prove_batch(const std::string& background, std::vector<std::string> arguments, std::string common,
-                    Lists lists, const Goals& goals, double time_limit, bool sandbox) {
+                    ProofLists lists, const ProofGoals& goals, double time_limit, bool sandbox) {
     const ProofBatch batch = batch_of(background, std::move(arguments), std::move(common), std::move(lists), goals,
                                       time_limit, sandbox);
     PyInterrupt interrupt;
@@ -89,8 +64,8 @@ Answers prove_batch(const std::string& background, std::vector<std::string> argu
 // "engine": the engine; "facts": fact proving, None where it would leave
 // the batch to the engine.
 std::optional<Answers> prove_with(const std::string& prover, const std::string& background,
-                                  std::vector<std::string> arguments, std::string common, Lists lists,
-                                  const Goals& goals, double time_limit, bool sandbox) {
+                                  std::vector<std::string> arguments, std::string common, ProofLists lists,
+                                  const ProofGoals& goals, double time_limit, bool sandbox) {
     if (prover != "engine" && prover != "facts") throw ValueError("prover must be 'engine' or 'facts'");
     const ProofBatch batch = batch_of(background, std::move(arguments), std::move(common), std::move(lists), goals,
                                       time_limit, sandbox);
@@ -123,6 +98,10 @@ void bind_refine(nb::module_& m) {
           "sandbox"_a,
           "One batch of search goals (clauses, name, example list, gates) proved in this process: the "
           "proved indexes of each goal and the count cut short by the inference limit.");
+    m.def("_prove_batch_answers", &prove_batch_answers, "background"_a, "arguments"_a, "common"_a, "lists"_a,
+          "goals"_a, "time_limit"_a, "sandbox"_a, "inference_limit"_a,
+          "One batch proved in this process with every answer: (proved indexes per goal, goals over "
+          "the inference limit, goals past the time bound, examples cut short per goal).");
     m.def("_prove_batch_with", &prove_with, "prover"_a, "background"_a, "arguments"_a, "common"_a, "lists"_a,
           "goals"_a, "time_limit"_a, "sandbox"_a,
           "One batch of search goals proved by the engine or by fact proving (None where fact "

@@ -1,43 +1,21 @@
 """Learning with coverage proved in the Prolog engine (``coverage="prolog"``).
 
 The core proposes the candidate rules (every rule a positive's bottom clause
-forms), proves them and selects the theory; this module spreads the proving
-over ``n_jobs`` engines with joblib, so that a cluster backend of joblib
-(Dask, Ray) runs it as well as local processes. Proving is deterministic, so
-the result never depends on ``n_jobs`` or the backend.
+forms), proves them and selects the theory. It proves through the service of
+``_proving``: in this process with ``n_jobs=1``, otherwise over joblib
+workers, so that a cluster backend of joblib (Dask, Ray) runs it as well as
+local processes. Proving is deterministic, so the result never depends on
+``n_jobs`` or the backend.
 """
-import copy
 import os
 import time
 import warnings
 
 from . import _core, _host
+from ._proving import proving_service
 from .evaluate import Vantor, evaluate_theory_prolog, evaluate_theory_prolog_training
 
 __all__ = ["prove_covered", "learn_proved", "cross_validate_proved"]
-
-
-def _prove_chunk(rules, background, pos, neg, known_facts, time_limit=_core._DEFAULT_TIME_LIMIT,
-                 sandbox=False):
-    """One worker's share: the covered positions of each rule (module level,
-    so that process and cluster backends can send it). The worker's engine
-    loads the background and runs every goal under the caller's time bound
-    and sandbox."""
-    return _core._prove_rules(rules, background, pos, neg, known_facts, time_limit=time_limit,
-                              sandbox=sandbox)
-
-
-def _chunks(items, count):
-    """``count`` contiguous slices (neighbouring candidates share literals,
-    which each worker proves once)."""
-    size, extra = divmod(len(items), count)
-    out, start = [], 0
-    for i in range(count):
-        end = start + size + (1 if i < extra else 0)
-        if end > start:
-            out.append(items[start:end])
-        start = end
-    return out
 
 
 def prove_covered(rules, background, pos, neg, n_jobs=1, known_facts=(), time_limit=300.0,
@@ -48,24 +26,9 @@ def prove_covered(rules, background, pos, neg, n_jobs=1, known_facts=(), time_li
     bound) and ``sandbox`` apply to the background's load and every goal, as
     in an evaluation. Goals cut short (out of inferences, past the time
     bound) count as not proved, with one RuntimeWarning per call."""
-    known_facts = list(known_facts)
-    bounds = {"time_limit": time_limit, "sandbox": sandbox}
-    background = os.path.abspath(background)
-    workers = 1
-    if n_jobs != 1 and len(rules) > 1:
-        import joblib
-
-        workers = min(joblib.effective_n_jobs(n_jobs), len(rules))
-    if workers <= 1:
-        covered, over = _prove_chunk(rules, background, pos, neg, known_facts, **bounds)
-    else:
-        import joblib
-
-        parts = joblib.Parallel(n_jobs=workers)(
-            joblib.delayed(_prove_chunk)(chunk, background, pos, neg, known_facts, **bounds)
-            for chunk in _chunks(rules, workers))
-        covered = [rule for part, _ in parts for rule in part]
-        over = sum(count for _, count in parts)
+    covered, over = _core._prove_rules(rules, os.path.abspath(background), pos, neg,
+                                       list(known_facts), time_limit, sandbox,
+                                       proving_service(n_jobs) if len(rules) > 1 else None)
     if over:
         warnings.warn(
             f"{over} goal(s) ran out of inferences or past the time bound while proving "
@@ -84,16 +47,6 @@ def _evaluation(options):
     return {"time_limit": options.time_limit or None, "sandbox": options.sandbox}
 
 
-def _selection_options(options):
-    """The options selection reads: with proved coverage, ``recursive``
-    means recursive candidates, never the rewriting of a selected theory."""
-    if not options.recursive:
-        return options
-    chosen = copy.copy(options)
-    chosen.recursive = False
-    return chosen
-
-
 def _with_variants(rules, options, background):
     """The candidates with their recursive variants (``recursive``) and their
     threshold tests (``numbers="compare"``)."""
@@ -104,29 +57,10 @@ def _with_variants(rules, options, background):
     return rules
 
 
-def _calls_own_predicate(rule):
-    head, _, body = rule.partition(":-")
-    name = head.split("(", 1)[0]
-    return any(literal.startswith(name + "(") for literal in body.replace("&", ",").split(","))
-
-
-def _with_base_case(theory, rules, covered, n_pos, n_neg, options):
-    """A theory of recursive rules only proves nothing once the positives no
-    longer stand in for the target: add the best rule that does not call it."""
-    if not theory or not all(_calls_own_predicate(rule) for rule in theory):
-        return theory
-    base = [i for i, rule in enumerate(rules) if not _calls_own_predicate(rule)]
-    chosen = copy.copy(_selection_options(options))
-    chosen.max_rules = 1
-    first, _ = _core._select_proved([rules[i] for i in base], [covered[i] for i in base], n_pos, n_neg,
-                                    chosen)
-    return first + theory
-
-
 def _select(rules, covered, n_pos, n_neg, options):
-    theory, announce = _core._select_proved(rules, covered, n_pos, n_neg, _selection_options(options))
-    if options.recursive:
-        theory = _with_base_case(theory, rules, covered, n_pos, n_neg, options)
+    """The theory chosen from proved coverage (recursive: with its base
+    case), and whether selection had rules to choose from."""
+    theory, announce = _core._select_proved_theory(rules, covered, n_pos, n_neg, options)
     if not theory:
         warnings.warn("no candidate rule passed the filters (min_pos, max_neg, min_precision): the "
                       "theory is empty and predicts no example; loosen the filters or give more "
@@ -138,26 +72,9 @@ def learn_proved(pos, neg, background, options):
     """``vantor_learn`` with proved coverage: the ``Vantor`` record and the
     seconds of each stage. With ``recursive``, rules calling the target are
     candidates too; during the search the target is the training positives."""
-    tic = time.time()
-    rules, _ = _core._formed_rules(pos, options)
-    rules = _with_variants(rules, options, background)
-    formed = time.time()
-    known = list(pos) if options.recursive else ()
-    covered = prove_covered(rules, background, list(pos), list(neg), options.n_jobs, known,
-                            **_evaluation(options))
-    proved = time.time()
-    theory, announce = _select(rules, covered, len(pos), len(neg), options)
-    if announce and not options.quiet:
-        _print_theory(theory)
-    learned = time.time()
-    test = evaluate_theory_prolog_training(theory, background, pos, neg, options.quiet,
-                                           **_evaluation(options))
-    time_learn = learned - tic
-    work = {"candidates": len(rules), "rules formed": formed - tic, "proving": proved - formed,
-            "selection": learned - proved, "prolog evaluation": time.time() - learned}
-    record = Vantor(theory, test.accuracy, test.precision, test.sensitivity, test.specificity,
-                    test.fscore, time_learn)
-    return record, work
+    theory, measures, time_learn, work = _core._learn_proved(
+        pos, neg, background, options, options.numbers == "compare", proving_service(options.n_jobs))
+    return Vantor(theory, *measures, time_learn), work
 
 
 def _fold_tables(rules, formed_by, train_pos):
