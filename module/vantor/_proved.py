@@ -77,30 +77,6 @@ def learn_proved(pos, neg, background, options):
     return Vantor(theory, *measures, time_learn), work
 
 
-def _fold_tables(rules, formed_by, train_pos):
-    """A fold's candidates: the rules its training positives form, in order
-    of first occurrence (indexes into ``rules``)."""
-    chosen, seen = [], set()
-    for example in train_pos:
-        for r in formed_by[example]:
-            if r not in seen:
-                seen.add(r)
-                chosen.append(r)
-    return chosen
-
-
-def _with_thresholds(chosen, texts):
-    """A fold's candidate indexes with those of their threshold variants
-    (the texts that extend one of its rules by a test)."""
-    own = {texts[r] for r in chosen}
-    out = list(chosen)
-    for i, text in enumerate(texts):
-        base, _, test = text.rpartition("&")
-        if base in own and (test.startswith(">=(") or test.startswith("=<(")):
-            out.append(i)
-    return out
-
-
 def _restricted(covered, pos_at, neg_at):
     """Proved coverage over all examples, renumbered to one fold's training
     examples (positions outside it dropped)."""
@@ -108,74 +84,18 @@ def _restricted(covered, pos_at, neg_at):
     return ([pos_at[x] for x in p if x in pos_at], [neg_at[x] for x in n if x in neg_at], length)
 
 
-def _fold_candidates(kfolds, count, options, per_fold):
-    """(rule texts, for each fold the indexes of its candidates). Shared
-    candidates come from every positive; per-fold ones from each fold's
-    training positives alone."""
-    texts, index = [], {}
-
-    def intern(rules):
-        out = []
-        for rule in rules:
-            if rule not in index:
-                index[rule] = len(texts)
-                texts.append(rule)
-            out.append(index[rule])
-        return out
-
-    folds = []
-    if not per_fold:
-        rules, formed = _core._formed_rules(kfolds.pos_dict, options)
-        ids = intern(rules)
-        formed_by = {e: [ids[r] for r in formed[i]] for i, e in enumerate(kfolds.pos_dict)}
-        for fold in range(count):
-            train = [e for j in range(count) if j != fold for e in kfolds.pos_fold[j]]
-            folds.append(_fold_tables(texts, formed_by, train))
-        return texts, folds
-    for fold in range(count):
-        train = {e: kfolds.pos_dict[e] for j in range(count) if j != fold for e in kfolds.pos_fold[j]}
-        if not train:
-            raise IndexError("a fold has no training positive: the head is taken from the first one")
-        rules, _ = _core._formed_rules(train, options)
-        folds.append(intern(rules))
-    return texts, folds
-
-
 def cross_validate_proved(kfolds, background, count, options, candidates_per_fold=False):
     """``vantor_cross_validation`` with proved coverage. Every candidate of
-    any fold is proved once over all examples; each fold then selects from
-    its own candidates, scored on its training examples only."""
-    tic = time.time()
-    texts, fold_rules = _fold_candidates(kfolds, count, options, candidates_per_fold)
-    all_pos, all_neg = list(kfolds.pos_dict), list(kfolds.neg_dict)
-    # Proofs of non-recursive rules hold for every fold: each is proved once.
-    # A recursive candidate's proofs depend on the fold's positives.
-    if options.numbers == "compare" and not options.recursive:
-        texts = _with_variants(texts, options, background)
-        fold_rules = [_with_thresholds(chosen, texts) for chosen in fold_rules]
-    covered = None if options.recursive else prove_covered(texts, background, all_pos, all_neg,
-                                                           options.n_jobs, **_evaluation(options))
-    pos_index = {e: i for i, e in enumerate(all_pos)}
-    neg_index = {e: i for i, e in enumerate(all_neg)}
-    theories, results = [], []
-    for fold in range(count):
-        train_pos = [e for j in range(count) if j != fold for e in kfolds.pos_fold[j]]
-        train_neg = [e for j in range(count) if j != fold for e in kfolds.neg_fold[j]]
-        if covered is None:
-            fold_texts = _with_variants([texts[r] for r in fold_rules[fold]], options, background)
-            fold_covered = prove_covered(fold_texts, background, train_pos, train_neg,
-                                         options.n_jobs, train_pos, **_evaluation(options))
-        else:
-            pos_at = {pos_index[e]: i for i, e in enumerate(train_pos)}
-            neg_at = {neg_index[e]: i for i, e in enumerate(train_neg)}
-            fold_texts = [texts[r] for r in fold_rules[fold]]
-            fold_covered = [_restricted(covered[r], pos_at, neg_at) for r in fold_rules[fold]]
-        theory, announce = _select(fold_texts, fold_covered, len(train_pos), len(train_neg), options)
-        if announce and not options.quiet:
-            _print_theory(theory)
-        results.append(score_fold(theory, background, train_pos, train_neg, kfolds, fold, options))
-        theories.append(theory)
-    return fold_record(theories, results, tic), {"candidates": len(texts)}
+    any fold that does not call the target is proved once over all
+    examples; each fold then selects from its own candidates, scored on its
+    training examples only."""
+    hypothesis, measures, time_learn, stats = _core._proved_cross_validation(
+        [kfolds.pos_fold[i] for i in range(count)], [kfolds.neg_fold[i] for i in range(count)],
+        kfolds.pos_dict, kfolds.neg_dict, background, count, options, candidates_per_fold,
+        options.numbers == "compare", proving_service(options.n_jobs))
+    record = Vantor(hypothesis, *measures, time_learn)
+    record.theories = stats.pop("theories")
+    return record, {"candidates": stats["candidates"]}
 
 
 def score_fold(theory, background, train_pos, train_neg, kfolds, fold, options):

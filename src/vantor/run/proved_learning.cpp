@@ -112,6 +112,21 @@ learn::Selection select_proved(const learn::CoverageTable& table, std::size_t n_
     return selection;
 }
 
+std::vector<learn::ProvedRule> proved_coverage(const std::vector<std::string>& rules, const std::string& background,
+                                               const std::vector<std::string>& pos,
+                                               const std::vector<std::string>& neg,
+                                               const std::vector<std::string>& known_facts,
+                                               const learn::LearnOptions& options, ProvingService& service,
+                                               const LearningHost& host) {
+    eval::RuleProofs proofs = eval::prove_rules(rules, background, pos, neg, service, host.interrupt, known_facts,
+                                                evaluation_settings(options));
+    if (const std::size_t over = proofs.over_limit + proofs.over_time; over && host.on_limit) {
+        host.on_limit(std::to_string(over) + " goal(s) ran out of inferences or past the time bound while proving "
+                      "candidate rules; counted as not proved");
+    }
+    return std::move(proofs.rules);
+}
+
 ProvedRun proved_learning(data::BottomClauseSet& pos, const data::BottomClauseSet& neg,
                           const std::string& background, const learn::LearnOptions& options, bool compare_numbers,
                           ProvingService& service, const LearningHost& host,
@@ -126,14 +141,8 @@ ProvedRun proved_learning(data::BottomClauseSet& pos, const data::BottomClauseSe
 
     const auto proving = Clock::now();
     const std::vector<std::string> none;
-    eval::RuleProofs proofs = eval::prove_rules(table.rules, background, pos.keys, neg.keys, service, host.interrupt,
-                                                options.selection.recursive ? pos.keys : none,
-                                                evaluation_settings(options));
-    if (const std::size_t over = proofs.over_limit + proofs.over_time; over && host.on_limit) {
-        host.on_limit(std::to_string(over) + " goal(s) ran out of inferences or past the time bound while proving "
-                      "candidate rules; counted as not proved");
-    }
-    table.covered = std::move(proofs.rules);
+    table.covered = proved_coverage(table.rules, background, pos.keys, neg.keys,
+                                    options.selection.recursive ? pos.keys : none, options, service, host);
     run.seconds_proving = seconds_since(proving);
 
     const auto selecting = Clock::now();

@@ -50,6 +50,16 @@ std::vector<std::string> with_variants(std::vector<std::string> rules, bool recu
 learn::Selection select_proved(const learn::CoverageTable& table, std::size_t n_pos, std::size_t n_neg,
                                const learn::SelectionOptions& options);
 
+// Coverage of `rules` on `pos` and `neg` proved by `service` under the
+// options' time bound and sandbox (`known_facts` answer the target's calls),
+// with one warning through the host when goals were cut short.
+std::vector<learn::ProvedRule> proved_coverage(const std::vector<std::string>& rules, const std::string& background,
+                                               const std::vector<std::string>& pos,
+                                               const std::vector<std::string>& neg,
+                                               const std::vector<std::string>& known_facts,
+                                               const learn::LearnOptions& options, ProvingService& service,
+                                               const LearningHost& host);
+
 struct ProvedRun {
     std::vector<std::string> hypothesis;  // Prolog form
     eval::EvalResult training;
