@@ -204,6 +204,22 @@ def test_cross_validation_with_proved_coverage(family):
     assert cv.hypothesis == ["grandparent(A,B):-parent(A,C),parent(C,B)"]
 
 
+def test_recursive_cross_validation_proves_each_fold_on_its_own_positives(monkeypatch):
+    ancestor = os.path.join(HERE, "data", "ancestor")
+    pos, neg = dictionaries(ancestor)
+    settings = dict(file=os.path.join(ancestor, "BK.pl"), k_fold=3, verbose=True, coverage="prolog",
+                    selection="cover", recursive=True, max_neg=0, eval_fn="compression")
+    random.seed(0)
+    one = vantor.vantor_cross_validation(folds_of(pos, neg), **settings)
+    assert one.accuracy == [1.0] * 3
+    for theory in one.theories:  # a recursive rule and a base case in every fold
+        bodies = [rule.split(":-")[1] for rule in theory]
+        assert any("ancestor(" in b for b in bodies) and any("ancestor(" not in b for b in bodies)
+    monkeypatch.setattr(_proving, "_SMALLEST_SHARED_BATCH", 0)
+    random.seed(0)
+    assert vantor.vantor_cross_validation(folds_of(pos, neg), n_jobs=2, **settings).theories == one.theories
+
+
 def test_dask_cluster_gives_the_serial_result(family):
     distributed = pytest.importorskip("distributed")
     joblib = pytest.importorskip("joblib")
