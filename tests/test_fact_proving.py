@@ -143,3 +143,25 @@ def test_a_goal_near_the_inference_limit_goes_to_the_engine(tmp_path):
     engine = prove("engine", background, ["(a)"], goals, [[0]])
     assert engine == ([[], []], 1)  # the first goal cut short by the limit
     assert _core._prove_batch(background, ["(a)"], "", [[0]], goals, 0.0, False) == engine
+
+
+@settings(max_examples=30, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(tasks())
+def test_candidate_rules_are_proved_from_facts_as_by_the_engine(tmp_path, monkeypatch, task):
+    facts, _, arguments, goals, _ = task
+    background = batch_file(tmp_path, facts)
+    rules = [clause.replace("vantor_search_%d" % g, "t").replace(" :- ", ":-").rstrip(".\n")
+             for g, (clause, _, _, _) in enumerate(goals)]
+    examples = ["t%s" % a for a in arguments]
+    pos, neg = examples[::2], examples[1::2]
+    monkeypatch.setenv("VANTOR_PROVER", "engine")
+    try:
+        expected = _core._prove_rules(rules, background, pos, neg, [])
+    except _core.PrologError:  # a test of an unbound value: facts leave it to the engine
+        expected = _core.PrologError
+    monkeypatch.delenv("VANTOR_PROVER")
+    if expected is _core.PrologError:
+        with pytest.raises(_core.PrologError):
+            _core._prove_rules(rules, background, pos, neg, [])
+    else:
+        assert _core._prove_rules(rules, background, pos, neg, []) == expected

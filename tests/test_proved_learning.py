@@ -255,3 +255,12 @@ def test_cross_validation_keeps_every_fold_theory(family):
                                         k_fold=3, verbose=True)
     assert len(cv.theories) == 3 and cv.theories[-1] == cv.hypothesis
     assert all(t == ["grandparent(A,B):-parent(A,C),parent(C,B)"] for t in cv.theories)
+
+
+def test_cover_selection_prefers_the_rule_naming_fewer_constants_on_a_tie():
+    rows = [([0, 1], [], 2), ([0, 1], [], 2), ([2], [], 1)]
+    rules = ["t(A):-has(A,B)&size(B,2)", "t(A):-has(A,B)&short(B)", "t(A):-odd(A,7)"]
+    for eval_fn in ("coverage", "compression"):
+        theory, _ = _core._select_proved(rules, rows, 3, 1, learn_options(selection="cover",
+                                                                           eval_fn=eval_fn))
+        assert theory == ["t(A):-has(A,B),short(B)", "t(A):-odd(A,7)"]

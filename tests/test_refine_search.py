@@ -67,6 +67,30 @@ def test_pooled_with_the_candidates_the_search_clause_is_chosen(colours):
     assert record.hypothesis == ["t(A):-has(A,B),colour(B,red)"]
 
 
+def test_runners_up_are_other_passing_clauses_and_join_the_selection(tmp_path):
+    from vantor import _core
+    from vantor._options import learn_options
+
+    # A red part marks every positive; the tag marks most of them. The tag
+    # is found first and beaten, so it is the runner-up; selecting over both
+    # keeps the red part alone (the tag adds no positive).
+    facts, pos, neg = [], [], []
+    for i in range(20):
+        colour = "red" if i % 2 == 0 else "blue"
+        facts += [f"has(o{i},p{i})", f"colour(p{i},{colour})"]
+        if i % 2 == 0 and i < 16:
+            facts.append(f"tag(o{i},yes)")
+        (pos if i % 2 == 0 else neg).append(f"t(o{i})")
+    folder = write_task(str(tmp_path), facts, pos, neg)
+    p, n = dictionaries(folder)
+    options = learn_options(search="refine", max_literals=2, runners_up=3, verbose=True)
+    theory, _, _, _, _, runners = _core._refine_learn(p, n, os.path.join(folder, "BK.pl"), options)
+    assert theory == ["t(A):-has(A,B),colour(B,red)"]
+    assert runners == ["t(A):-tag(A,yes)", "t(A):-tag(A,B)"]
+    record = learn(folder, max_literals=2, runners_up=3)
+    assert record.hypothesis == ["t(A):-has(A,B),colour(B,red)"] and record.accuracy == 1.0
+
+
 def test_numbers_get_threshold_tests(tmp_path):
     # Sizes 1..40; positives from 22 up, a cut the background's values offer.
     facts = [f"size(o{i},{i})" for i in range(1, 41)]

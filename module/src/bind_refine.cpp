@@ -30,7 +30,7 @@ nb::tuple refine_learn(BottomClauses<"Training_pos"> pos, BottomClauses<"Trainin
                                        interrupt);
     }
     return nb::make_tuple(list_of(result.theory), result.out_of_time, result.over_limit, result.seeds,
-                          result.expanded);
+                          result.expanded, list_of(result.runners_up));
 }
 
 // Every answer of one batch proved in this process (the workers' entry).

@@ -245,6 +245,7 @@ _OPTIONS = (
     _Option("max_failed_seeds", 3, int, _at_least(1)),
     _Option("search_sample", 300, Optional[int], _search_sample),
     _Option("pool", False, bool, _flag),
+    _Option("runners_up", 0, int, _at_least(0)),
 )
 _NEEDS_ALL = {_bc_count, _eval_fn}
 
@@ -348,6 +349,10 @@ _DOCS = {
             "all are proved on the training examples, and the cover selection (eval_fn "
             "'accuracy', 'coverage' or 'compression'; 'compression' for the search's other "
             "scores) chooses the theory from them together. Default False.",
+    "runners_up": "with search='refine': each seed's search also reports up to this many "
+                  "other clauses that pass the filters on its sample; they are proved on the "
+                  "training examples with the clauses covering chose and the cover selection "
+                  "chooses the theory from them together (as pool does). Default 0 (none).",
     "n_jobs": "engines proving candidates at once with coverage='prolog' (joblib's "
               "convention: 1 is serial, -1 all cores; a joblib backend such as Dask "
               "runs them on a cluster). Results never depend on it. Default 1.",

@@ -17,16 +17,18 @@ from .evaluate import Vantor, evaluate_theory_prolog_training
 
 __all__ = ["learn_refined", "cross_validate_refined"]
 
+
 def _run_search(pos, neg, background, options):
-    """(theory, out of time, goals over the inference limit)."""
+    """(theory, out of time, goals over the inference limit, runners-up)."""
     background = os.path.abspath(background)
-    theory, late, over, _, _ = _core._refine_learn(pos, neg, background, options,
-                                                   proving_service(options.n_jobs))
-    return theory, late, over
+    theory, late, over, _, _, runners = _core._refine_learn(pos, neg, background, options,
+                                                            proving_service(options.n_jobs))
+    return theory, late, over, runners
 
 
 def _search(pos, neg, background, options):
-    theory, late, over = _run_search(pos, neg, background, options)
+    """(theory, runners-up) of the search, with its warnings."""
+    theory, late, over, runners = _run_search(pos, neg, background, options)
     if over:
         warnings.warn(f"{over} goal(s) ran out of inferences during the search; counted as not "
                       "proved", RuntimeWarning, stacklevel=4)
@@ -37,7 +39,7 @@ def _search(pos, neg, background, options):
         warnings.warn("the search found no clause that passes the filters (min_pos, max_neg, "
                       "min_precision): the theory is empty and predicts no example; loosen the "
                       "filters, raise max_literals or max_nodes", RuntimeWarning, stacklevel=4)
-    return theory
+    return theory, runners
 
 
 def _internal_form(rule):
@@ -60,12 +62,14 @@ def _internal_form(rule):
 
 
 def _pooled(pos, neg, background, options, searched):
-    """The cover selection over the search's clauses and the text stage's
-    candidates together, all proved on the training examples."""
+    """The cover selection over the search's clauses (with the text stage's
+    candidates when ``pool`` asks), all proved on the training examples."""
     from . import _proved
 
-    candidates, _ = _core._formed_rules(pos, options)
-    candidates = _proved._with_variants(candidates, options, background)
+    candidates = []
+    if options.pool:
+        candidates, _ = _core._formed_rules(pos, options)
+        candidates = _proved._with_variants(candidates, options, background)
     # The search's clauses first: the selection gives a tie to the earlier rule.
     rules = list(dict.fromkeys(list(map(_internal_form, searched)) + candidates))
     covered = _proved.prove_covered(rules, background, list(pos), list(neg), options.n_jobs,
@@ -79,8 +83,10 @@ def _pooled(pos, neg, background, options, searched):
 
 
 def _learn_theory(pos, neg, background, options):
-    theory = _search(pos, neg, background, options)
-    return _pooled(pos, neg, background, options, theory) if options.pool else theory
+    theory, runners = _search(pos, neg, background, options)
+    if options.pool or runners:
+        return _pooled(pos, neg, background, options, theory + runners)
+    return theory
 
 
 def _announce(theory, options):

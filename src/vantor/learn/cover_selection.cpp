@@ -61,8 +61,36 @@ CoverScore cover_score_named(std::string_view name) {
                      std::string(name) + "'");
 }
 
+std::size_t body_constants(std::string_view rule) {
+    const std::size_t neck = rule.find(":-");
+    if (neck == std::string_view::npos) return 0;
+    std::size_t count = 0;
+    for (std::string_view literal : text::split_top_level(rule.substr(neck + 2), "&,")) {
+        const std::size_t open = literal.find('(');
+        const std::size_t close = literal.rfind(')');
+        std::vector<std::string_view> args;
+        if (open != std::string_view::npos && close != std::string_view::npos && close > open) {
+            args = text::split_top_level(literal.substr(open + 1, close - open - 1), ",");
+        } else {
+            // An operator test such as A>=3 or X=<Y.
+            for (std::string_view op : {">=", "=<", "=:=", "=\\=", ">", "<"}) {
+                if (const std::size_t at = literal.find(op); at != std::string_view::npos) {
+                    args = {literal.substr(0, at), literal.substr(at + op.size())};
+                    break;
+                }
+            }
+        }
+        for (std::string_view a : args) {
+            while (!a.empty() && a.front() == ' ') a.remove_prefix(1);
+            if (!a.empty() && !(a.front() == '_' || (a.front() >= 'A' && a.front() <= 'Z'))) ++count;
+        }
+    }
+    return count;
+}
+
 std::vector<std::size_t> select_cover(const std::vector<ProvedRule>& rules, std::size_t n_pos,
-                                      std::size_t n_neg, const CoverOptions& options) {
+                                      std::size_t n_neg, const CoverOptions& options,
+                                      const std::vector<std::size_t>& constants) {
     std::vector<std::size_t> eligible;
     std::vector<Bits> pos_bits, neg_bits;
     for (std::size_t i = 0; i < rules.size(); ++i) {
@@ -76,6 +104,12 @@ std::vector<std::size_t> select_cover(const std::vector<ProvedRule>& rules, std:
     std::vector<std::size_t> chosen;
     const auto limit = options.max_rules < 0 ? std::numeric_limits<std::size_t>::max()
                                              : static_cast<std::size_t>(options.max_rules);
+    // Whether eligible rule k is simpler than eligible rule `than`: of two
+    // rules the score ranks alike, the one naming fewer constants says less
+    // about particular objects (the score already weighs body length).
+    auto simpler = [&](std::size_t k, std::size_t than) {
+        return !constants.empty() && constants[eligible[k]] < constants[eligible[than]];
+    };
     while (chosen.size() < limit) {
         long long best_score = 0;
         std::size_t best = eligible.size();
@@ -84,7 +118,8 @@ std::vector<std::size_t> select_cover(const std::vector<ProvedRule>& rules, std:
             const long long s = score_of(pos_bits[k].count_outside(covered_pos),
                                          neg_bits[k].count_outside(covered_neg),
                                          rules[eligible[k]].body_length, options.score);
-            if (s > best_score) {
+            if (s < best_score || s <= 0) continue;
+            if (s > best_score || simpler(k, best)) {
                 best_score = s;
                 best = k;
             }
@@ -171,7 +206,9 @@ Selection select_from_table(const CoverageTable& table, std::size_t n_pos, std::
     std::vector<std::size_t> chosen;
     bool had_candidates = false;
     if (options.mode == "cover") {
-        chosen = select_cover(table.covered, n_pos, n_neg, cover_options(options, n_pos, n_neg));
+        std::vector<std::size_t> constants;
+        for (const std::string& rule : table.rules) constants.push_back(body_constants(rule));
+        chosen = select_cover(table.covered, n_pos, n_neg, cover_options(options, n_pos, n_neg), constants);
         had_candidates = !chosen.empty();
     } else {
         std::vector<std::size_t> kept;

@@ -46,9 +46,15 @@ struct CoverOptions {
 };
 
 // Indexes of the chosen rules, in the order they were added. Ties go to the
-// earlier candidate, so the result depends only on the candidates' order.
+// rule with fewer constant arguments in its body (`constants`, per rule; not
+// compared when empty), then to the earlier candidate, so the result depends
+// only on the candidates and their order.
 std::vector<std::size_t> select_cover(const std::vector<ProvedRule>& rules, std::size_t n_pos,
-                                      std::size_t n_neg, const CoverOptions& options);
+                                      std::size_t n_neg, const CoverOptions& options,
+                                      const std::vector<std::size_t>& constants = {});
+
+// Constant arguments in the body of a rule text ("h(A):-p(A,b)&q(A)": 1).
+std::size_t body_constants(std::string_view rule);
 
 // Candidates whose coverage is known (proved, or read off the coverage
 // lists), in candidate order.

@@ -182,6 +182,9 @@ private:
     }
 
     std::optional<Found> search(const std::vector<std::size_t>& seeds, bool recursive);
+    void add_runner_up(std::string rule) {
+        if (s_runners_.insert(rule).second) out_.runners_up.push_back(std::move(rule));
+    }
     bool accept(const Found& found);
     // Positives and negatives the theory proves alone (tabled, no help).
     std::pair<std::vector<std::uint32_t>, std::size_t> theory_proofs(const std::vector<std::string>& theory);
@@ -197,6 +200,7 @@ private:
     std::vector<std::string> arguments_;  // positives then negatives
     std::string known_, target_, target_name_;
     std::vector<bool> uncovered_, tried_, deferred_;
+    std::unordered_set<std::string> s_runners_;
     bool has_base_ = false, prune_ = true;
     std::size_t theory_neg_ = 0;
     CoveringResult out_;
@@ -233,6 +237,7 @@ std::optional<Found> Covering::search(const std::vector<std::size_t>& seeds, boo
     s.max_nodes = static_cast<std::size_t>(std::max(1LL, o_.search.max_nodes));
     s.prune = prune_;
     s.deadline = deadline_;
+    s.runners_up = static_cast<std::size_t>(std::max(0LL, o_.search.runners_up));
     ExampleValues values;
     if (in_.columns.has_numbers()) {
         for (std::size_t i : pos) values.add(in_.pos.clauses[i], in_.columns);
@@ -247,6 +252,8 @@ std::optional<Found> Covering::search(const std::vector<std::size_t>& seeds, boo
         s.seed = static_cast<std::uint32_t>(k);
         SearchResult r = search_seed(seed, s, prover, interrupt_);
         out_.expanded += r.expanded;
+        for (const Clause& c : r.runners_up) add_runner_up(rule_text(seed.head, c));
+        if (r.best && seeds.size() > 1) add_runner_up(rule_text(seed.head, *r.best));
         if (r.best && (!best || r.score > best->score ||
                        (r.score == best->score && r.best->length() < best->clause.length()))) {
             best = Found{seed.head, std::move(*r.best), r.score};

@@ -28,6 +28,9 @@ namespace vantor::learn {
 
 struct CoveringResult {
     std::vector<std::string> theory;  // Prolog form, in the order found
+    // Other clauses the searches found passing the filters on their sample
+    // (Prolog form, first found first, none twice, none in the theory).
+    std::vector<std::string> runners_up;
     bool out_of_time = false;
     std::size_t over_limit = 0;       // goals cut short by the inference limit
     std::size_t seeds = 0, expanded = 0;

@@ -65,6 +65,9 @@ struct SearchOptions {
     // negatives (the seed always among them); the chosen clause is then
     // proved on every example. Zero or less: every example.
     long long sample = 300;
+    // Passing clauses each seed search reports beside its best one, for a
+    // selection over all of them (zero: none).
+    long long runners_up = 0;
 };
 
 struct LearnOptions {
@@ -127,6 +130,7 @@ void for_each_option(LearnOptions& o, Visit&& visit) {
     visit("seeds", o.search.seeds);
     visit("max_failed_seeds", o.search.max_failed_seeds);
     visit("search_sample", o.search.sample);
+    visit("runners_up", o.search.runners_up);
 }
 
 }  // namespace vantor::learn

@@ -62,6 +62,7 @@ public:
             if (s_.prune && result_.best && nodes_[at].bound <= result_.score) continue;
             expand(at);
         }
+        keep_runners_up();
         return result_;
     }
 
@@ -140,6 +141,7 @@ private:
         node.bound = optimistic_score(s_.score, node.pos, length);
         const double precision = static_cast<double>(node.pos) / static_cast<double>(node.pos + node.neg);
         const bool passes = (length > 0 || may_be_chosen) && node.neg <= s_.max_neg && precision >= s_.min_precision;
+        if (passes && s_.runners_up > 0) passing_.push_back({node.score, length, passing_.size(), node.clause});
         if (passes && (!result_.best || node.score > result_.score ||
                        (node.score == result_.score && length < result_.best->length()))) {
             result_.best = node.clause;
@@ -157,6 +159,25 @@ private:
         return true;
     }
 
+    // The best passing clauses other than the best one, best first (higher
+    // score, then shorter, then found earlier).
+    void keep_runners_up() {
+        std::sort(passing_.begin(), passing_.end(), [](const Passing& a, const Passing& b) {
+            return std::make_tuple(-a.score, a.length, a.order) < std::make_tuple(-b.score, b.length, b.order);
+        });
+        for (Passing& p : passing_) {
+            if (result_.runners_up.size() >= s_.runners_up) break;
+            if (result_.best && p.clause.key() == result_.best->key()) continue;
+            result_.runners_up.push_back(std::move(p.clause));
+        }
+    }
+
+    struct Passing {
+        double score;
+        std::size_t length, order;
+        Clause clause;
+    };
+
     const Seed& seed_;
     const SearchSettings& s_;
     ClauseProver& prover_;
@@ -164,6 +185,7 @@ private:
     std::vector<Node> nodes_;
     std::set<std::size_t, Order> open_;
     std::unordered_set<std::string> seen_;
+    std::vector<Passing> passing_;
     SearchResult result_;
 };
 

@@ -76,10 +76,14 @@ struct SearchSettings {
     // The examples' measured values (null: thresholds from the background).
     const ExampleValues* values = nullptr;
     std::size_t cuts = 8;  // thresholds per test and node
+    std::size_t runners_up = 0;  // passing clauses kept beside the best
 };
 
 struct SearchResult {
     std::optional<Clause> best;
+    // The best other clauses that pass the filters, best first: a theory
+    // chosen over several seeds' clauses together can use them.
+    std::vector<Clause> runners_up;
     std::size_t pos = 0, neg = 0;
     double score = 0.0;
     std::size_t expanded = 0;
