@@ -41,6 +41,7 @@ Usage: python benchmarks/quality.py [--sets a,b,...] [--jobs N]
        [--columns learner,default,proved,search]
 """
 import argparse
+import json
 import contextlib
 import io
 import os
@@ -106,6 +107,7 @@ RECURSIVE["same_generation (reflexive)"] = (reflexive_same_generation, {"max_lit
 
 # Bottom clauses of every set.
 BOTTOM = {"depth": 2}
+LEARNER_EXTRA = json.loads(os.environ.get("LEARNER_EXTRA", "{}"))
 
 # The refinement search (search="refine"), one setting for every set; the
 # recursive tasks add recursive=True.
@@ -158,7 +160,7 @@ def run_learner(background, pos_folds, neg_folds):
         tic = time.perf_counter()
         with contextlib.redirect_stdout(io.StringIO()), warnings.catch_warnings():
             warnings.simplefilter("ignore")
-            learner = vantor.Learner(background).fit(tp + tn, [1] * len(tp) + [0] * len(tn))
+            learner = vantor.Learner(background, **LEARNER_EXTRA).fit(tp + tn, [1] * len(tp) + [0] * len(tn))
             seconds.append(time.perf_counter() - tic)
             held = pos_folds[f] + neg_folds[f]
             test.append(learner.score(held, [1] * len(pos_folds[f]) + [0] * len(neg_folds[f])))

@@ -116,6 +116,18 @@ def test_edited_background_is_read_again(workdir):
     assert evaluate_theory_prolog(theory, "bk.pl", pos, neg, True) == expected(1, 1, 0, 1)
 
 
+def test_a_copy_of_the_loaded_background_answers_until_it_changes(workdir):
+    theory, pos, neg = ["t(X):-p(X)"], ["t(a)", "t(c)"], ["t(z)"]
+    (workdir / "bk.pl").write_text(BK)
+    (workdir / "copy.pl").write_text(BK)
+    assert evaluate_theory_prolog(theory, "bk.pl", pos, neg, True) == expected(1, 1, 0, 1)
+    assert evaluate_theory_prolog(theory, "copy.pl", pos, neg, True) == expected(1, 1, 0, 1)
+    (workdir / "copy.pl").write_text(BK + "p(c).\n")
+    assert evaluate_theory_prolog(theory, "copy.pl", pos, neg, True) == expected(2, 1, 0, 0)
+    (workdir / "bk.pl").write_text(BK + "p(z).\n")  # the first file, changed while not loaded
+    assert evaluate_theory_prolog(theory, "bk.pl", pos, neg, True) == expected(1, 0, 1, 1)
+
+
 def test_a_theory_does_not_answer_in_the_next_evaluation():
     first = evaluate_theory_prolog(["t(X):-p(X)", "u(X):-q(X)"], "bk.pl", ["t(a)", "u(b)"], [], True)
     assert first == expected(2, 0, 0, 0)

@@ -74,11 +74,19 @@ public:
     void load_background(const std::string& path, const EvalSettings& settings) override {
         current_ = BackgroundVersion{path, readable_file_stamp(path), settings.sandbox};
         if (resident_ == current_ || combined_only_ == current_) return;
+        std::string bytes = file_bytes(path);
+        // Another file with the bytes of the resident background (a
+        // learner's private copy of a file loaded before) loads to the same
+        // clauses: they stay, under the new name.
+        if (resident_ && resident_->sandboxed == current_.sandboxed && bytes == resident_bytes_ &&
+            readable_file_stamp(path) == current_.stamp) {
+            resident_ = current_;
+            return;
+        }
         forget_background();
         // A theory still loaded (say, a combined file holding an older copy
         // of these facts) must not meet the background's clauses.
         engine::unload_source(engine::Role::theory);
-        const std::string bytes = file_bytes(path);
         check_utf8(path, bytes);
         if (!may_load_alone(path, bytes)) {
             combined_only_ = current_;
@@ -94,6 +102,7 @@ public:
             return;
         }
         resident_ = current_;
+        resident_bytes_ = std::move(bytes);
     }
 
     void load_theory(const std::string& theory_text, const fs::path& workdir,
@@ -182,10 +191,12 @@ private:
         if (!resident_) return;
         engine::unload_source(engine::Role::background);
         resident_.reset();
+        resident_bytes_.clear();
     }
 
     BackgroundVersion current_;                   // the background of this evaluation
     std::optional<BackgroundVersion> resident_;   // loaded on its own, reusable
+    std::string resident_bytes_;                  // the bytes it was loaded from
     std::optional<BackgroundVersion> combined_only_;  // known to need the combined load
 };
 

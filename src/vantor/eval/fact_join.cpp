@@ -39,7 +39,8 @@ int compare_numbers(const TermTable& terms, std::uint32_t a, std::uint32_t b) {
 
 class Join {
 public:
-    Join(const TermTable& terms, std::size_t budget) : terms_(terms), budget_(budget) {}
+    Join(const TermTable& terms, std::size_t budget, JoinScratch& scratch)
+        : terms_(terms), budget_(budget), binding_(scratch.binding), trail_(scratch.trail), values_(scratch.values) {}
 
     bool prove(const JoinClause& clause, const std::vector<std::uint32_t>& example) {
         if (example.size() != clause.head.size()) return false;
@@ -136,7 +137,9 @@ private:
     const TermTable& terms_;
     std::size_t budget_;
     std::size_t steps_ = 0;
-    std::vector<std::uint32_t> binding_, trail_, values_;
+    std::vector<std::uint32_t>& binding_;
+    std::vector<std::uint32_t>& trail_;
+    std::vector<std::uint32_t>& values_;
 };
 
 }  // namespace
@@ -180,8 +183,8 @@ std::optional<JoinClause> compile_clause(const ParsedClause& clause, const FactS
 }
 
 bool prove_example(const std::vector<JoinClause>& clauses, const std::vector<std::uint32_t>& example,
-                   const TermTable& terms, std::size_t budget) {
-    Join join(terms, budget);
+                   const TermTable& terms, std::size_t budget, JoinScratch& scratch) {
+    Join join(terms, budget, scratch);
     for (const JoinClause& clause : clauses) {
         if (join.prove(clause, example)) return true;
     }

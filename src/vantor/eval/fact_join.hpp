@@ -51,7 +51,12 @@ struct JoinUnsure {};
 // first proof. Throws JoinUnsure when more than `budget` steps (calls and
 // facts matched) are needed, or when a comparison meets an unbound or
 // non-numeric value (the engine raises an error there).
+// Reusable buffers for prove_example: one per goal saves an allocation per
+// example.
+struct JoinScratch {
+    std::vector<std::uint32_t> binding, trail, values;
+};
 bool prove_example(const std::vector<JoinClause>& clauses, const std::vector<std::uint32_t>& example,
-                   const TermTable& terms, std::size_t budget);
+                   const TermTable& terms, std::size_t budget, JoinScratch& scratch);
 
 }  // namespace vantor::eval::facts

@@ -106,6 +106,7 @@ std::vector<std::uint32_t> prove_goal(const ProofGoal& goal, const std::vector<J
                                       const std::vector<std::uint32_t>& examples,
                                       const std::vector<std::vector<std::uint32_t>>& arguments, const TermTable& terms) {
     std::vector<std::uint32_t> proved;
+    JoinScratch scratch;
     std::size_t gate = 0;
     for (std::size_t k = 0; k < examples.size(); ++k) {
         while (gate < goal.gates.size() && goal.gates[gate].examples <= k) {
@@ -114,7 +115,7 @@ std::vector<std::uint32_t> prove_goal(const ProofGoal& goal, const std::vector<J
         }
         const std::vector<std::uint32_t>& example = arguments.at(examples[k]);
         if (example.size() != clauses.front().head.size()) throw JoinUnsure{};  // an unknown predicate
-        if (prove_example(clauses, example, terms, kStepBudget)) proved.push_back(examples[k]);
+        if (prove_example(clauses, example, terms, kStepBudget, scratch)) proved.push_back(examples[k]);
     }
     return proved;
 }

@@ -83,15 +83,21 @@ struct CacheEntry {
     std::string path;
     std::uintmax_t size = 0;
     std::filesystem::file_time_type modified;
+    std::string text;
+    bool filled = false;
     std::shared_ptr<Background> facts;
 };
 
-std::shared_ptr<Background> read_background(const std::string& path) {
+std::optional<std::string> read_text(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return nullptr;
+    if (!in) return std::nullopt;
     std::ostringstream text;
     text << in.rdbuf();
-    const std::optional<std::vector<ParsedClause>> clauses = read_clauses(text.str());
+    return std::move(text).str();
+}
+
+std::shared_ptr<Background> parse_background(const std::string& text) {
+    const std::optional<std::vector<ParsedClause>> clauses = read_clauses(text);
     if (!clauses) return nullptr;
     auto out = std::make_shared<Background>();
     std::optional<FactSet> facts = FactSet::from(*clauses, out->terms);
@@ -111,9 +117,17 @@ std::shared_ptr<Background> background_facts(const std::string& path) {
     const auto modified = std::filesystem::last_write_time(path, error);
     if (error) return nullptr;
     std::lock_guard<std::mutex> lock(guard);
-    if (cached.path != path || cached.size != size || cached.modified != modified) {
-        cached = CacheEntry{path, size, modified, read_background(path)};
-    }
+    if (cached.path == path && cached.size == size && cached.modified == modified) return cached.facts;
+    std::optional<std::string> text = read_text(path);
+    if (!text) return nullptr;
+    // A copy of the same text (a learner's private copy of its background)
+    // keeps the facts read before and what the engine said of them.
+    if (!cached.filled || *text != cached.text) cached.facts = parse_background(*text);
+    cached.filled = true;
+    cached.path = path;
+    cached.size = size;
+    cached.modified = modified;
+    cached.text = std::move(*text);
     return cached.facts;
 }
 

@@ -89,11 +89,11 @@ bool CoverageState::usable(RuleId rule, long long body_size) const {
 }
 
 RuleId CoverageState::normalise(RuleId rule_id) {
-    auto it = normalised.find(rule_id);
-    if (it != normalised.end()) return it->second;
+    if (rule_id < normalised.size() && normalised[rule_id] != kNotNormalised) return normalised[rule_id];
     const std::vector<std::string> out = normalise_rule({rule_texts[rule_id]});
     const RuleId result = out.empty() ? kNoRule : rule(out.front());
-    normalised.emplace(rule_id, result);
+    if (normalised.size() <= rule_id) normalised.resize(rule_texts.size(), kNotNormalised);
+    normalised[rule_id] = result;
     return result;
 }
 

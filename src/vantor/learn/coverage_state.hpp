@@ -157,7 +157,10 @@ struct CoverageState {
 
     std::unordered_map<std::string, RuleId> rule_ids;
     std::vector<std::string> rule_texts;
-    std::unordered_map<RuleId, RuleId> normalised;
+    // Per rule id, its normal form's id once computed (ids are dense, so a
+    // vector: this is looked up for every rule of every bottom clause).
+    static constexpr RuleId kNotNormalised = kNoRule - 1;
+    std::vector<RuleId> normalised;
 
     std::unordered_map<std::string, std::vector<RuleId>> examples;
     std::unordered_set<std::string> external;
