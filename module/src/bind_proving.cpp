@@ -168,6 +168,9 @@ void bind_proving(nb::module_& m) {
         "rules"_a, "background"_a, "per_position"_a = 8,
         "Variants of rules with one threshold test (>=, =<) on a variable at a numeric argument "
         "position of the background.");
+    m.def("_with_variants", &run::with_variants, "rules"_a, "recursive"_a, "compare_numbers"_a, "background"_a,
+          "The rules followed by their recursive variants (recursive) and their threshold tests over "
+          "the background's numbers (compare_numbers).");
     m.def("_formed_rules", &formed_rules, "Training_pos"_a, "options"_a,
           "The rules the positives' bottom clauses form with the candidates, and which positive "
           "formed which.");

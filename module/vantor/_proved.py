@@ -50,11 +50,7 @@ def _evaluation(options):
 def _with_variants(rules, options, background):
     """The candidates with their recursive variants (``recursive``) and their
     threshold tests (``numbers="compare"``)."""
-    if options.recursive:
-        rules = rules + _core._recursive_variants(rules)
-    if options.numbers == "compare":
-        rules = rules + _core._threshold_variants(rules, background)
-    return rules
+    return _core._with_variants(rules, options.recursive, options.numbers == "compare", background)
 
 
 def _select(rules, covered, n_pos, n_neg, options):

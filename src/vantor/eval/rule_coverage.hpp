@@ -33,10 +33,12 @@ struct RuleProofs {
 // engine as exactly one fact of the target. `known_facts` (texts such as
 // "p(a,b)", read the same way) are loaded beside the rules: a recursive
 // candidate's calls of the target are answered by the training positives
-// given here. The goals go to `service` in two batches: every distinct
-// head-linked literal on every example, then the rules' remaining parts
-// where their literals allow. The background loads and every goal runs under `settings`
-// (time bound, sandbox) as in an evaluation. Throws ValueError for a rule
+// given here. Without known facts, rules over a background of plain facts
+// are answered whole from the indexed facts in this process; otherwise the
+// goals go to `service` in two batches: every distinct head-linked literal
+// on every example, then the rules' remaining parts where their literals
+// allow. The background loads and every goal runs under `settings` (time
+// bound, sandbox) as in an evaluation. Throws ValueError for a rule
 // without ":-", RefusedInput for an example or fact that is not one fact of
 // the target, PrologError when the engine cannot load the rules, a goal
 // raises or the sandbox refuses it, Interrupted.
