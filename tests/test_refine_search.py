@@ -119,6 +119,27 @@ def test_recursive_path_without_key_size():
     assert record.accuracy == 1.0
 
 
+def test_a_reflexive_first_positive_does_not_shape_the_base_clause(tmp_path):
+    # A cycle a-b-c and an edge d-e; the first positive is path(a,a), whose
+    # clauses cover only pairs of one node (path(A,A):-edge(A,B),edge(C,A)
+    # holds on this data but not beyond it).
+    edges = [("a", "b"), ("b", "c"), ("c", "a"), ("d", "e")]
+    nodes = "abcde"
+    reach = {(x, y) for x, y in edges}
+    while True:
+        more = {(x, z) for x, y in reach for y2, z in reach if y == y2} - reach
+        if not more:
+            break
+        reach |= more
+    pos = ["path(a,a)"] + sorted(f"path({x},{y})" for x, y in reach if (x, y) != ("a", "a"))
+    neg = sorted(f"path({x},{y})" for x in nodes for y in nodes if (x, y) not in reach)
+    folder = write_task(str(tmp_path), [f"edge({x},{y})" for x, y in edges], pos, neg)
+    record = learn(folder, recursive=True, max_literals=2, eval_fn="compression")
+    assert "path(A,B):-edge(A,B)" in record.hypothesis
+    assert all(not rule.startswith("path(A,A)") for rule in record.hypothesis)
+    assert record.accuracy == 1.0
+
+
 def test_same_generation_with_reflexive_positives(tmp_path):
     source = os.path.join(DATA, "same_generation")
     with open(os.path.join(source, "BK.pl")) as f:

@@ -168,6 +168,8 @@ void bind_proving(nb::module_& m) {
         "rules"_a, "background"_a, "per_position"_a = 8,
         "Variants of rules with one threshold test (>=, =<) on a variable at a numeric argument "
         "position of the background.");
+    m.def("_calls_own_predicate", &run::calls_own_predicate, "rule"_a,
+          "Whether a body literal of the rule calls the head's predicate.");
     m.def("_with_variants", &run::with_variants, "rules"_a, "recursive"_a, "compare_numbers"_a, "background"_a,
           "The rules followed by their recursive variants (recursive) and their threshold tests over "
           "the background's numbers (compare_numbers).");

@@ -53,6 +53,10 @@ def _with_variants(rules, options, background):
     return _core._with_variants(rules, options.recursive, options.numbers == "compare", background)
 
 
+def _calls_own_predicate(rule):
+    return _core._calls_own_predicate(rule)
+
+
 def _select(rules, covered, n_pos, n_neg, options):
     """The theory chosen from proved coverage (recursive: with its base
     case), and whether selection had rules to choose from."""

@@ -356,15 +356,17 @@ std::string known_facts_program(const std::vector<std::string>& facts, const std
     }
 }
 
-// The rules' coverage answered from the background's indexed facts, when
-// that answers exactly (plain facts, rules over them, no known facts to
-// mix in): one goal per rule over every example, as the search proves its
-// clauses. Nothing when the engine must prove them.
+// The rules' coverage answered from the background's indexed facts and the
+// known facts (`known`, a program of facts), when that answers exactly: one
+// goal per rule over every example, as the search proves its clauses. False
+// when the engine must prove them.
 bool prove_by_facts(const std::vector<std::string>& rules, const std::string& path,
                     const std::vector<std::string>& pos, const std::vector<std::string>& neg,
-                    const EvalSettings& settings, Interrupt& interrupt, RuleProofs& out) {
+                    const std::string& known, const EvalSettings& settings, Interrupt& interrupt,
+                    RuleProofs& out) {
     ProofBatch batch;
     batch.background = path;
+    batch.common = known;
     batch.time_limit = settings.time_limit;
     batch.sandbox = settings.sandbox;
     for (const auto* set : {&pos, &neg}) {
@@ -416,15 +418,18 @@ RuleProofs prove_rules(const std::vector<std::string>& rules, const std::string&
     check_examples(pos, "pos", target);
     check_examples(neg, "neg", target);
     const std::string path = absolute_background(background);
+    std::string known;  // the known facts as the engine writes them (checked there)
+    if (!known_facts.empty()) {
+        with_process_prover([&](Prover&) { known = known_facts_program(known_facts, target); });
+    }
     // Rules over plain facts are answered whole from the indexed facts,
     // here: exact, and far quicker than any share of engines.
-    if (known_facts.empty() && prove_by_facts(rules, path, pos, neg, settings, interrupt, out)) return out;
+    if (prove_by_facts(rules, path, pos, neg, known, settings, interrupt, out)) return out;
     ProofBatch frame;
     frame.background = path;
     for (const std::string& e : pos) frame.example_arguments.emplace_back(arguments_of(e));
     for (const std::string& e : neg) frame.example_arguments.emplace_back(arguments_of(e));
-    // The engine writes the known facts back (each read as one fact).
-    with_process_prover([&](Prover&) { frame.common = known_facts_program(known_facts, target); });
+    frame.common = std::move(known);
     frame.time_limit = settings.time_limit;
     frame.sandbox = settings.sandbox;
     frame.inference_limit = kInferenceLimit;

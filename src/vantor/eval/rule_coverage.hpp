@@ -33,8 +33,8 @@ struct RuleProofs {
 // engine as exactly one fact of the target. `known_facts` (texts such as
 // "p(a,b)", read the same way) are loaded beside the rules: a recursive
 // candidate's calls of the target are answered by the training positives
-// given here. Without known facts, rules over a background of plain facts
-// are answered whole from the indexed facts in this process; otherwise the
+// given here. Rules over a background of plain facts are answered whole
+// from the indexed facts (and the known facts) in this process; otherwise the
 // goals go to `service` in two batches: every distinct head-linked literal
 // on every example, then the rules' remaining parts where their literals
 // allow. The background loads and every goal runs under `settings` (time

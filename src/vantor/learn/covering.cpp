@@ -104,6 +104,11 @@ public:
         const Literal target = parse_literal(in.pos.keys.front());
         target_ = target.name + "/" + std::to_string(target.args.size());
         target_name_ = target.name;
+        for (const std::string& e : in.pos.keys) {
+            std::vector<std::string> args = parse_literal(e).args;
+            std::sort(args.begin(), args.end());
+            repeats_term_.push_back(std::adjacent_find(args.begin(), args.end()) != args.end());
+        }
         uncovered_.assign(in.pos.size(), true);
         tried_.assign(in.pos.size(), false);
         deferred_.assign(in.pos.size(), false);
@@ -150,11 +155,18 @@ private:
 
     // The next uncovered positives not tried yet; those whose best clause
     // was recursive wait (unless `deferred`) until the theory has a base.
+    // Positives whose arguments repeat a term (t(x,x)) come after the
+    // others: their bottom clause's head repeats a variable, so its clauses
+    // cover only such pairs, while another seed's general clause may cover
+    // them as well.
     std::vector<std::size_t> next_seeds(bool deferred) const {
         std::vector<std::size_t> out;
         const auto wanted = static_cast<std::size_t>(std::max(1LL, o_.search.seeds));
-        for (std::size_t i = 0; i < uncovered_.size() && out.size() < wanted; ++i) {
-            if (uncovered_[i] && !tried_[i] && (deferred || has_base_ || !deferred_[i])) out.push_back(i);
+        for (bool repeating : {false, true}) {
+            for (std::size_t i = 0; i < uncovered_.size() && out.size() < wanted; ++i) {
+                if (repeats_term_[i] != repeating) continue;
+                if (uncovered_[i] && !tried_[i] && (deferred || has_base_ || !deferred_[i])) out.push_back(i);
+            }
         }
         return out;
     }
@@ -199,7 +211,7 @@ private:
     std::optional<Clock::time_point> deadline_;
     std::vector<std::string> arguments_;  // positives then negatives
     std::string known_, target_, target_name_;
-    std::vector<bool> uncovered_, tried_, deferred_;
+    std::vector<bool> uncovered_, tried_, deferred_, repeats_term_;
     std::unordered_set<std::string> s_runners_;
     bool has_base_ = false, prune_ = true;
     std::size_t theory_neg_ = 0;

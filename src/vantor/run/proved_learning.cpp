@@ -22,8 +22,17 @@ double seconds_since(Clock::time_point start) {
 // Threshold values kept per numeric argument position.
 constexpr std::size_t kThresholdsPerPosition = 8;
 
-// Whether a body literal (either text form) calls the head's predicate. The
-// body is cut at every comma, as the theory's readers have always cut it.
+learn::CoverageTable rows_of(const learn::CoverageTable& table, const std::vector<std::size_t>& rows) {
+    learn::CoverageTable out;
+    for (std::size_t i : rows) {
+        out.rules.push_back(table.rules[i]);
+        out.covered.push_back(table.covered[i]);
+    }
+    return out;
+}
+
+}  // namespace
+
 bool calls_own_predicate(const std::string& rule) {
     const std::size_t neck = rule.find(":-");
     const std::string head = rule.substr(0, neck);
@@ -37,17 +46,6 @@ bool calls_own_predicate(const std::string& rule) {
         from = end + 1;
     }
 }
-
-learn::CoverageTable rows_of(const learn::CoverageTable& table, const std::vector<std::size_t>& rows) {
-    learn::CoverageTable out;
-    for (std::size_t i : rows) {
-        out.rules.push_back(table.rules[i]);
-        out.covered.push_back(table.covered[i]);
-    }
-    return out;
-}
-
-}  // namespace
 
 FormedRules formed_rules(data::BottomClauseSet& pos, const learn::LearnOptions& options,
                          const LearningHost& host, std::vector<std::size_t>& sorted_positions) {

@@ -42,6 +42,11 @@ FormedRules formed_rules(data::BottomClauseSet& pos, const learn::LearnOptions& 
 std::vector<std::string> with_variants(std::vector<std::string> rules, bool recursive, bool compare_numbers,
                                        const std::string& background);
 
+// Whether a body literal of `rule` (either text form) calls the head's
+// predicate. The body is cut at every comma, as the theory's readers have
+// always cut it.
+bool calls_own_predicate(const std::string& rule);
+
 // The theory the options' selection chooses from proved coverage. With
 // `recursive`, rules calling the target are candidates already (selection
 // never rewrites them), and a theory of such rules alone gets the best rule
