@@ -23,9 +23,9 @@ accuracy, mean number of rules, and seconds per fold (bottom clauses of the
 fold's share of the examples plus learning, training evaluation included),
 then the peer's (Aleph's) figures over the same folds. A third column runs
 the refinement search (search="refine", SEARCH below: one setting for every
-set, its clauses pooled with the text stage's candidates before the cover
-selection; the recursive tasks add recursive=True with their max_neg and eval_fn,
-and no key_size). The recursive tasks include same_generation with every
+set; each seed's search also reports its next best clauses and the cover
+selection chooses the theory from all of them; the recursive tasks add
+recursive=True with their max_neg and eval_fn, and no key_size). The recursive tasks include same_generation with every
 reflexive pair added to the positives (its base case is then
 same_generation(A,A)).
 
@@ -41,7 +41,6 @@ Usage: python benchmarks/quality.py [--sets a,b,...] [--jobs N]
        [--columns learner,default,proved,search]
 """
 import argparse
-import json
 import contextlib
 import io
 import os
@@ -107,12 +106,11 @@ RECURSIVE["same_generation (reflexive)"] = (reflexive_same_generation, {"max_lit
 
 # Bottom clauses of every set.
 BOTTOM = {"depth": 2}
-LEARNER_EXTRA = json.loads(os.environ.get("LEARNER_EXTRA", "{}"))
 
 # The refinement search (search="refine"), one setting for every set; the
 # recursive tasks add recursive=True.
 SEARCH = {"search": "refine", "max_literals": 3, "eval_fn": "m_estimate", "min_pos": 0.05,
-          "max_neg": 0.3, "min_precision": 0.65, "max_nodes": 50, "pool": True}
+          "max_neg": 0.3, "min_precision": 0.65, "max_nodes": 50, "runners_up": 5}
 
 # One setting for every set.
 PROVED = {"coverage": "prolog", "selection": "cover", "min_pos": 0.05, "max_neg": 0.3,
@@ -160,7 +158,7 @@ def run_learner(background, pos_folds, neg_folds):
         tic = time.perf_counter()
         with contextlib.redirect_stdout(io.StringIO()), warnings.catch_warnings():
             warnings.simplefilter("ignore")
-            learner = vantor.Learner(background, **LEARNER_EXTRA).fit(tp + tn, [1] * len(tp) + [0] * len(tn))
+            learner = vantor.Learner(background).fit(tp + tn, [1] * len(tp) + [0] * len(tn))
             seconds.append(time.perf_counter() - tic)
             held = pos_folds[f] + neg_folds[f]
             test.append(learner.score(held, [1] * len(pos_folds[f]) + [0] * len(neg_folds[f])))

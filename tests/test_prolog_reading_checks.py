@@ -45,6 +45,17 @@ def test_one_warning_per_file_naming_the_first_line(tmp_path):
     assert "line 2" in message and "parent(Bob,carl)." in message and str(path) in message
 
 
+def test_a_file_checked_before_warns_again_until_it_changes(tmp_path):
+    path = tmp_path / "BK.pl"
+    path.write_text("parent(ann,bob).\nparent(Bob,carl).\n")
+    for _ in range(2):
+        with pytest.warns(UserWarning, match="line 2"):
+            _lint.warn_file(str(path))
+    path.write_text("parent(ann,bob).\nparent(bob,carl).\nage(Ann,3).\n")
+    with pytest.warns(UserWarning, match="line 3"):
+        _lint.warn_file(str(path))
+
+
 def test_clean_file_and_lines_give_no_warning(tmp_path):
     path = tmp_path / "BK.pl"
     path.write_text("parent(ann,bob).\n\n% a Comment\nage(ann,3).\n")

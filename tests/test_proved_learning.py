@@ -9,7 +9,7 @@ import pytest
 
 import vantor
 from vantor._options import learn_options
-from vantor import _core
+from vantor import _core, _proved, _proving
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PATH = os.path.join(HERE, "data", "path")
@@ -159,11 +159,32 @@ def test_cover_selection_precision_negatives_and_compression():
     assert select(rows, 4, 4, eval_fn="compression") == ["t(A):-r1(A)", "t(A):-r2(A)"]
 
 
-def test_results_do_not_depend_on_n_jobs(family):
+def test_results_do_not_depend_on_n_jobs(family, monkeypatch):
+    monkeypatch.setattr(_proving, "_SMALLEST_SHARED_BATCH", 0)  # every batch goes to the workers
     pos, neg = family
     one = learn(pos, neg, FAMILY, coverage="prolog", selection="cover")
     two = learn(pos, neg, FAMILY, coverage="prolog", selection="cover", n_jobs=2)
     assert one.hypothesis == two.hypothesis and one.accuracy == two.accuracy
+    # Recursive candidates: the positives answer the target's calls in every worker.
+    pos, neg = dictionaries(PATH)
+    settings = dict(coverage="prolog", selection="cover", recursive=True, max_neg=0,
+                    eval_fn="compression", key_size=10)
+    one = learn(pos, neg, PATH, **settings)
+    assert one.accuracy == 1.0 and any("path(" in rule.split(":-")[1] for rule in one.hypothesis)
+    assert learn(pos, neg, PATH, n_jobs=2, **settings).hypothesis == one.hypothesis
+
+
+def test_a_literal_cut_short_alone_still_lets_its_rule_be_proved(tmp_path, monkeypatch):
+    # q(a,B) loops until the inference limit, q(a,b) holds at once: the rule
+    # binds B first, so it proves t(a) although its literal alone was cut short.
+    bk = tmp_path / "bk.pl"
+    bk.write_text("r(b).\nq(X,Y) :- var(Y), !, spin.\nq(a,b).\nspin :- spin.\n")
+    rules = ["t(A):-r(B)&q(A,B)", "t(A):-q(A,B)", "t(A):-r(A)"]
+    covered, over = _core._prove_rules(rules, str(bk), ["t(a)"], [])
+    assert covered == [([0], [], 2), ([], [], 1), ([], [], 1)] and over == 1
+    monkeypatch.setattr(_proving, "_SMALLEST_SHARED_BATCH", 0)
+    with pytest.warns(RuntimeWarning, match="1 goal"):
+        assert _proved.prove_covered(rules, str(bk), ["t(a)"], [], n_jobs=2) == covered
 
 
 def folds_of(pos, neg, k=3):
@@ -181,6 +202,22 @@ def test_cross_validation_with_proved_coverage(family):
                                         verbose=True, coverage="prolog", selection="cover")
     assert cv.accuracy == [1.0, 1.0, 1.0]
     assert cv.hypothesis == ["grandparent(A,B):-parent(A,C),parent(C,B)"]
+
+
+def test_recursive_cross_validation_proves_each_fold_on_its_own_positives(monkeypatch):
+    ancestor = os.path.join(HERE, "data", "ancestor")
+    pos, neg = dictionaries(ancestor)
+    settings = dict(file=os.path.join(ancestor, "BK.pl"), k_fold=3, verbose=True, coverage="prolog",
+                    selection="cover", recursive=True, max_neg=0, eval_fn="compression")
+    random.seed(0)
+    one = vantor.vantor_cross_validation(folds_of(pos, neg), **settings)
+    assert one.accuracy == [1.0] * 3
+    for theory in one.theories:  # a recursive rule and a base case in every fold
+        bodies = [rule.split(":-")[1] for rule in theory]
+        assert any("ancestor(" in b for b in bodies) and any("ancestor(" not in b for b in bodies)
+    monkeypatch.setattr(_proving, "_SMALLEST_SHARED_BATCH", 0)
+    random.seed(0)
+    assert vantor.vantor_cross_validation(folds_of(pos, neg), n_jobs=2, **settings).theories == one.theories
 
 
 def test_dask_cluster_gives_the_serial_result(family):

@@ -8,7 +8,7 @@ import warnings
 import pytest
 
 import vantor
-from vantor import _core, _proved, _refine
+from vantor import _core, _proved, _proving
 from vantor._options import learn_options
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -161,7 +161,7 @@ def test_same_inputs_same_theory_whatever_n_jobs(colours, monkeypatch):
     first = vantor.vantor_learn(dict(pos), dict(neg), background, **settings).hypothesis
     random.seed(99)  # the search draws nothing from Python's generator
     assert vantor.vantor_learn(dict(pos), dict(neg), background, **settings).hypothesis == first
-    monkeypatch.setattr(_refine, "_SMALLEST_SHARED_BATCH", 0)  # every batch goes to the workers
+    monkeypatch.setattr(_proving, "_SMALLEST_SHARED_BATCH", 0)  # every batch goes to the workers
     assert vantor.vantor_learn(dict(pos), dict(neg), background, n_jobs=2, **settings).hypothesis == first
 
 
@@ -169,7 +169,7 @@ def test_both_provers_give_the_same_theory(colours, monkeypatch):
     settings = dict(max_literals=3, eval_fn="m_estimate", search_sample=10, max_neg=2)
     facts = learn(colours, prover="facts", **settings).hypothesis
     assert facts and learn(colours, prover="engine", **settings).hypothesis == facts
-    monkeypatch.setattr(_refine, "_SMALLEST_SHARED_BATCH", 0)  # the workers get the choice too
+    monkeypatch.setattr(_proving, "_SMALLEST_SHARED_BATCH", 0)  # the workers get the choice too
     assert learn(colours, prover="engine", n_jobs=2, **settings).hypothesis == facts
     with pytest.raises(ValueError, match="prover must be one of 'facts', 'engine'"):
         learn(colours, prover="swi")

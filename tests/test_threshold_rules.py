@@ -50,3 +50,17 @@ def test_a_threshold_rule_is_learned(tmp_path, monkeypatch):
 def test_numbers_option_is_checked():
     with pytest.raises(ValueError, match="numbers must be one of 'constant', 'variable', 'compare'"):
         vantor.vantor_learn({"p(a)": []}, {}, numbers="lazy")
+
+
+@pytest.mark.parametrize("per_fold", [False, True])
+def test_every_fold_learns_the_threshold_rule(tmp_path, monkeypatch, per_fold):
+    write_task(tmp_path)
+    monkeypatch.chdir(tmp_path)
+    random.seed(0)
+    pos, neg = vantor.bottom_clause_generation(container="memory", numbers="compare",
+                                               tqdm_disable=True)
+    kfolds = vantor.vantor_folds(3, False, pos, neg)
+    cv = vantor.vantor_cross_validation(kfolds, k_fold=3, verbose=True, coverage="prolog",
+                                        selection="cover", numbers="compare", eval_fn="compression",
+                                        candidates_per_fold=per_fold)
+    assert cv.theories == [["big(A):-size(A,B),>=(B,6)"]] * 3 and cv.accuracy == [1.0] * 3

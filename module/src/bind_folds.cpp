@@ -4,11 +4,15 @@
 #include <nanobind/stl/tuple.h>
 
 #include <chrono>
+#include <optional>
 #include <unordered_map>
 
 #include "bindings.hpp"
 #include "data/splits.hpp"
+#include "eval/fact_proving.hpp"
+#include "py_proving.hpp"
 #include "run/cross_validation.hpp"
+#include "run/proved_cross_validation.hpp"
 #include "learn/candidates.hpp"
 
 using namespace nb::literals;
@@ -82,14 +86,16 @@ void sort_caller_lists(nb::handle pos_dict, const run::FoldData& folds) {
     sort_host_lists(pos_dict, keys_only, folds.sorted_positions);
 }
 
-run::CrossValidationResult run_cross_validation(run::FoldData& folds, nb::handle pos_dict,
-                                                 long long k_fold,
-                                                 const run::CrossValidationOptions& options) {
-    PyLearningHost py_host(options.learn.quiet);
+// Runs `drive(host)` without the interpreter lock, then sorts the caller's
+// lists as the core sorted its own (also when the run throws).
+template <class Drive>
+run::CrossValidationResult run_cross_validation(run::FoldData& folds, nb::handle pos_dict, bool quiet,
+                                                 Drive&& drive) {
+    PyLearningHost py_host(quiet);
     run::CrossValidationResult result;
     try {
         nb::gil_scoped_release release;
-        result = run::cross_validation(folds, k_fold, options, py_host.host);
+        result = drive(py_host);
     } catch (...) {
         // Keep the run's error: a failure while sorting must not replace it.
         nb::error_scope keep;
@@ -135,8 +141,32 @@ nb::tuple cross_validation_py(nb::list pos_folds, nb::list neg_folds, nb::handle
     const auto tic = std::chrono::steady_clock::now();
     run::FoldData folds = fold_data_from(pos_folds, neg_folds, pos_dict, neg_dict);
     const run::CrossValidationOptions options{std::move(learn_options), file.value, candidates_per_fold};
-    run::CrossValidationResult result = run_cross_validation(folds, pos_dict, k_fold, options);
+    run::CrossValidationResult result =
+        run_cross_validation(folds, pos_dict, options.learn.quiet, [&](PyLearningHost& py_host) {
+            return run::cross_validation(folds, k_fold, options, py_host.host);
+        });
     // The whole call, conversions included.
+    const double time_learn =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - tic).count();
+    return result_tuple(result, time_learn);
+}
+
+// The same with proved coverage; `prove`, when given, proves every batch.
+nb::tuple proved_cross_validation_py(nb::list pos_folds, nb::list neg_folds, nb::handle pos_dict,
+                                     nb::handle neg_dict, PathText<"file"> file, long long k_fold,
+                                     learn::LearnOptions learn_options, bool candidates_per_fold,
+                                     bool compare_numbers, nb::handle prove) {
+    const auto tic = std::chrono::steady_clock::now();
+    run::FoldData folds = fold_data_from(pos_folds, neg_folds, pos_dict, neg_dict);
+    const run::CrossValidationOptions options{std::move(learn_options), file.value, candidates_per_fold};
+    std::optional<PyProving> service;
+    if (!prove.is_none()) service.emplace(prove);
+    run::CrossValidationResult result =
+        run_cross_validation(folds, pos_dict, options.learn.quiet, [&](PyLearningHost& py_host) {
+            eval::FactProving local(py_host.interrupt);
+            ProvingService& proving = service ? static_cast<ProvingService&>(*service) : local;
+            return run::proved_cross_validation(folds, k_fold, options, compare_numbers, proving, py_host.host);
+        });
     const double time_learn =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - tic).count();
     return result_tuple(result, time_learn);
@@ -164,6 +194,11 @@ void bind_folds(nb::module_& m) {
     m.def("_cross_validation", &cross_validation_py, "pos_folds"_a, "neg_folds"_a, "pos_dict"_a,
           "neg_dict"_a, "file"_a, "k_fold"_a, "options"_a, "candidates_per_fold"_a = false,
           "k-fold cross-validation: (theory, five per-fold measure lists, seconds, work done).");
+    m.def("_proved_cross_validation", &proved_cross_validation_py, "pos_folds"_a, "neg_folds"_a, "pos_dict"_a,
+          "neg_dict"_a, "file"_a, "k_fold"_a, "options"_a, "candidates_per_fold"_a, "compare_numbers"_a,
+          "prove"_a.none() = nb::none(),
+          "k-fold cross-validation with proved coverage, as _cross_validation; `prove`, when given, "
+          "proves every batch.");
 }
 
 }  // namespace vantor::py

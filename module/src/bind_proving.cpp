@@ -5,6 +5,8 @@
 #include <optional>
 
 #include "bindings.hpp"
+#include "py_proving.hpp"
+#include "eval/fact_proving.hpp"
 #include "run/proved_learning.hpp"
 #include "eval/rule_coverage.hpp"
 #include "learn/cover_selection.hpp"
@@ -26,19 +28,23 @@ std::tuple<std::vector<Covered>, std::size_t> prove_rules(const std::vector<std:
                                                           const std::vector<std::string>& pos,
                                                           const std::vector<std::string>& neg,
                                                           const std::vector<std::string>& known_facts,
-                                                          nb::handle time_limit, bool sandbox,
+                                                          nb::handle time_limit, bool sandbox, nb::handle prove,
                                                           const std::string& prover) {
     const eval::EvalSettings settings = settings_from(time_limit, sandbox);
     const BatchProver chosen = learn::batch_prover_named(prover);
     eval::RuleProofs proofs;
     try {
         PyInterrupt interrupt;
+        std::optional<PyProving> service;
+        if (!prove.is_none()) service.emplace(prove);
         // Ctrl-C reaches Python's handler on the main thread only; there it
         // also stops the engine's goal.
         std::optional<engine::SigintStopsEngine> stops;
         if (on_main_thread()) stops.emplace();
         nb::gil_scoped_release release;
-        proofs = eval::prove_rules(rules, background, pos, neg, interrupt, known_facts, settings, chosen);
+        proofs = service ? eval::prove_rules(rules, background, pos, neg, *service, interrupt, known_facts, settings,
+                                             chosen)
+                         : eval::prove_rules(rules, background, pos, neg, interrupt, known_facts, settings, chosen);
     } catch (const eval::Interrupted&) {
         if (PyErr_CheckSignals() < 0) throw nb::python_error();
         PyErr_SetNone(PyExc_KeyboardInterrupt);
@@ -94,12 +100,59 @@ std::tuple<std::vector<std::string>, bool> select_proved(const std::vector<std::
     return {std::move(chosen.theory), chosen.announce};
 }
 
+// The proved theory of rules of known coverage (recursive: with its base
+// case), and whether selection had rules to choose from.
+std::tuple<std::vector<std::string>, bool> select_proved_theory(const std::vector<std::string>& rules,
+                                                                const std::vector<Covered>& covered,
+                                                                std::size_t n_pos, std::size_t n_neg,
+                                                                learn::LearnOptions options) {
+    if (rules.size() != covered.size()) throw ValueError("rules and covered must have the same length");
+    learn::CoverageTable table{rules, proved_of(covered)};
+    nb::gil_scoped_release release;
+    learn::Selection chosen = run::select_proved(table, n_pos, n_neg, options.selection);
+    return {std::move(chosen.theory), chosen.announce};
+}
+
+// One learning run with proved coverage: (theory, the five training
+// measures, time_learn, work). `prove`, when given, proves every batch.
+nb::tuple learn_proved(BottomClauses<"Training_pos"> Training_pos, BottomClauses<"Training_neg"> Training_neg,
+                       PathText<"file"> file, learn::LearnOptions options, bool compare_numbers, nb::handle prove) {
+    PyLearningHost py_host(options.quiet);
+    std::optional<PyProving> service;
+    if (!prove.is_none()) service.emplace(prove);
+    eval::FactProving local(py_host.interrupt);
+    std::vector<std::size_t> sorted;
+    run::ProvedRun run;
+    try {
+        nb::gil_scoped_release release;
+        run = run::proved_learning(Training_pos.set, Training_neg.set, file.value, options, compare_numbers,
+                                   service ? static_cast<ProvingService&>(*service) : local, py_host.host, sorted);
+    } catch (...) {
+        // The caller's lists end up as sorted as the core's; a failure while
+        // sorting must not replace the run's own error.
+        nb::error_scope keep;
+        try {
+            sort_host_lists(Training_pos.source, Training_pos.set, sorted);
+        } catch (...) {
+        }
+        throw;
+    }
+    sort_host_lists(Training_pos.source, Training_pos.set, sorted);
+    nb::dict work;
+    work["candidates"] = run.candidates;
+    work["rules formed"] = run.seconds_formed;
+    work["proving"] = run.seconds_proving;
+    work["selection"] = run.seconds_selection;
+    work["prolog evaluation"] = run.seconds_prolog;
+    return nb::make_tuple(list_of(run.hypothesis), measures_of(run.training), run.time_learn, work);
+}
+
 }  // namespace
 
 void bind_proving(nb::module_& m) {
     m.def("_prove_rules", &prove_rules, "rules"_a, "background"_a, "pos"_a, "neg"_a,
           "known_facts"_a = std::vector<std::string>(), "time_limit"_a.none() = eval::kDefaultTimeLimit,
-          "sandbox"_a = false, "prover"_a = "facts",
+          "sandbox"_a = false, "prove"_a.none() = nb::none(), "prover"_a = "facts",
           "Covered positions of pos and neg for every rule as the engine proves them, with each "
           "rule's body length; and the number of goals cut short (out of inferences, past the "
           "time bound or out of table space). The background loads and each goal runs under "
@@ -120,11 +173,23 @@ void bind_proving(nb::module_& m) {
         "rules"_a, "background"_a, "per_position"_a = 8,
         "Variants of rules with one threshold test (>=, =<) on a variable at a numeric argument "
         "position of the background.");
+    m.def("_calls_own_predicate", &run::calls_own_predicate, "rule"_a,
+          "Whether a body literal of the rule calls the head's predicate.");
+    m.def("_with_variants", &run::with_variants, "rules"_a, "recursive"_a, "compare_numbers"_a, "background"_a,
+          "The rules followed by their recursive variants (recursive) and their threshold tests over "
+          "the background's numbers (compare_numbers).");
     m.def("_formed_rules", &formed_rules, "Training_pos"_a, "options"_a,
           "The rules the positives' bottom clauses form with the candidates, and which positive "
           "formed which.");
     m.def("_select_proved", &select_proved, "rules"_a, "covered"_a, "n_pos"_a, "n_neg"_a, "options"_a,
           "The theory the options' selection chooses from rules of known coverage.");
+    m.def("_select_proved_theory", &select_proved_theory, "rules"_a, "covered"_a, "n_pos"_a, "n_neg"_a, "options"_a,
+          "The same with recursive rules as candidates: a theory of such rules alone gets the best "
+          "rule that does not call the target in front.");
+    m.def("_learn_proved", &learn_proved, "Training_pos"_a, "Training_neg"_a, "file"_a, "options"_a,
+          "compare_numbers"_a, "prove"_a.none() = nb::none(),
+          "One learning run with proved coverage: (theory, training measures, time_learn, work). "
+          "`prove`, when given, proves every batch.");
 }
 
 }  // namespace vantor::py

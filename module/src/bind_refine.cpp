@@ -5,6 +5,7 @@
 #include <nanobind/stl/tuple.h>
 
 #include "bindings.hpp"
+#include "py_proving.hpp"
 #include "eval/batch_proving.hpp"
 #include "eval/fact_proving.hpp"
 #include "learn/search.hpp"
@@ -16,41 +17,7 @@ namespace vantor::py {
 
 namespace {
 
-using Gates = std::vector<std::tuple<std::uint32_t, std::uint32_t>>;
-using Goals = std::vector<std::tuple<std::string, std::string, std::uint32_t, Gates>>;
-using Lists = std::vector<std::vector<std::uint32_t>>;
 using Answers = std::tuple<std::vector<std::vector<std::uint32_t>>, std::size_t>;
-
-// The prover's name as the options and the workers know it.
-const char* prover_name(BatchProver prover) { return prover == BatchProver::engine ? "engine" : "facts"; }
-
-// Hands every batch to a Python callable prove(background, arguments,
-// common, lists, goals, time_limit, sandbox, prover) -> (proved lists,
-// over_limit), goals as (clauses, name, list, gates), gates as (examples,
-// proved), prover as "facts" or "engine".
-class PyProving final : public ProvingService {
-public:
-    explicit PyProving(nb::handle prove) : prove_(prove) {}
-
-    ProofAnswers prove(const ProofBatch& batch) override {
-        nb::gil_scoped_acquire gil;
-        Goals goals;
-        for (const ProofGoal& g : batch.goals) {
-            Gates gates;
-            for (const ProofGate& gate : g.gates) gates.emplace_back(gate.examples, gate.proved);
-            goals.emplace_back(g.clauses, g.name, g.list, std::move(gates));
-        }
-        nb::object result = prove_(batch.background, batch.example_arguments, batch.common, batch.example_lists,
-                                   goals, batch.time_limit, batch.sandbox, prover_name(batch.prover));
-        Answers answers = nb::cast<Answers>(result);
-        ProofAnswers out{std::move(std::get<0>(answers)), std::get<1>(answers)};
-        if (out.proved.size() != batch.goals.size()) throw ValueError("the proving service answered the wrong number of goals");
-        return out;
-    }
-
-private:
-    nb::handle prove_;
-};
 
 nb::tuple refine_learn(nb::handle pos_dict, nb::handle neg_dict, const std::string& background,
                        learn::LearnOptions options, nb::handle prove) {
@@ -79,22 +46,26 @@ nb::tuple refine_learn(nb::handle pos_dict, nb::handle neg_dict, const std::stri
                           result.expanded, list_of(result.runners_up));
 }
 
-ProofBatch batch_of(const std::string& background, std::vector<std::string> arguments, std::string common,
-                    Lists lists, const Goals& goals, double time_limit, bool sandbox, const std::string& prover) {
-    ProofBatch batch{background, std::move(arguments), std::move(common), std::move(lists), {}, time_limit, sandbox,
-                     learn::batch_prover_named(prover)};
-    for (const auto& [clauses, name, list, gates] : goals) {
-        ProofGoal goal{clauses, name, list, {}};
-        for (const auto& [examples, proved] : gates) goal.gates.push_back({examples, proved});
-        batch.goals.push_back(std::move(goal));
+// Every answer of one batch proved in this process (the workers' entry).
+FullAnswers prove_batch_answers(const std::string& background, std::vector<std::string> arguments,
+                                std::string common, ProofLists lists, const ProofGoals& goals, double time_limit,
+                                bool sandbox, std::int64_t inference_limit, const std::string& prover) {
+    const ProofBatch batch = batch_of(background, std::move(arguments), std::move(common), std::move(lists), goals,
+                                      time_limit, sandbox, inference_limit, prover);
+    PyInterrupt interrupt;
+    ProofAnswers answers;
+    {
+        nb::gil_scoped_release release;
+        answers = eval::prove_batch_any(batch, interrupt);
     }
-    return batch;
+    return {std::move(answers.proved), answers.over_limit, answers.over_time, std::move(answers.cut_short)};
 }
 
 Answers prove_batch(const std::string& background, std::vector<std::string> arguments, std::string common,
-                    Lists lists, const Goals& goals, double time_limit, bool sandbox, const std::string& prover) {
+                    ProofLists lists, const ProofGoals& goals, double time_limit, bool sandbox,
+                    const std::string& prover) {
     const ProofBatch batch = batch_of(background, std::move(arguments), std::move(common), std::move(lists), goals,
-                                      time_limit, sandbox, prover);
+                                      time_limit, sandbox, 0, prover);
     PyInterrupt interrupt;
     ProofAnswers answers;
     {
@@ -107,10 +78,10 @@ Answers prove_batch(const std::string& background, std::vector<std::string> argu
 // "engine": the engine; "facts": fact proving, None where it would leave
 // the batch to the engine.
 std::optional<Answers> prove_with(const std::string& prover, const std::string& background,
-                                  std::vector<std::string> arguments, std::string common, Lists lists,
-                                  const Goals& goals, double time_limit, bool sandbox) {
+                                  std::vector<std::string> arguments, std::string common, ProofLists lists,
+                                  const ProofGoals& goals, double time_limit, bool sandbox) {
     const ProofBatch batch = batch_of(background, std::move(arguments), std::move(common), std::move(lists), goals,
-                                      time_limit, sandbox, prover);
+                                      time_limit, sandbox, 0, prover);
     PyInterrupt interrupt;
     std::optional<ProofAnswers> answers;
     {
@@ -141,6 +112,10 @@ void bind_refine(nb::module_& m) {
           "One batch of search goals (clauses, name, example list, gates) proved in this process by the "
           "prover ('facts' or 'engine'): the proved indexes of each goal and the count cut short by the "
           "inference limit.");
+    m.def("_prove_batch_answers", &prove_batch_answers, "background"_a, "arguments"_a, "common"_a, "lists"_a,
+          "goals"_a, "time_limit"_a, "sandbox"_a, "inference_limit"_a, "prover"_a = "facts",
+          "One batch proved in this process with every answer: (proved indexes per goal, goals over "
+          "the inference limit, goals past the time bound, examples cut short per goal).");
     m.def("_prove_batch_with", &prove_with, "prover"_a, "background"_a, "arguments"_a, "common"_a, "lists"_a,
           "goals"_a, "time_limit"_a, "sandbox"_a,
           "One batch of search goals proved by the engine or by fact proving (None where fact "

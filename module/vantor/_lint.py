@@ -11,6 +11,7 @@ the first such line of a file is reported once, with what to do about it.
 import heapq
 import os
 import re
+import threading
 import warnings
 
 __all__ = ["first_problem", "lint_lines", "lint_file", "lint_odd_lines", "warn_file"]
@@ -127,10 +128,36 @@ def _suspect_positions(content):
     yield from heapq.merge(odd, *underscores)
 
 
+# lint_file's answers by (path, size, modification time): a learner fitted
+# again and again on one background checks it once.
+_CHECKED = {}
+_CHECKED_KEPT = 16
+_CHECKED_LOCK = threading.Lock()
+
+
 def lint_file(path):
     """``lint_lines`` for the lines of a text file. Only the lines a quick
     scan of the whole text marks are checked in full, so a large file of
     plain facts costs one pass of a regular expression."""
+    try:
+        status = os.stat(path)
+        key = (os.path.abspath(os.fsdecode(path)), os.fsdecode(path), status.st_size,
+               status.st_mtime_ns)
+    except OSError:
+        key = None
+    with _CHECKED_LOCK:
+        if key is not None and key in _CHECKED:
+            return _CHECKED[key]
+    message = _lint_text_file(path)
+    if key is not None:
+        with _CHECKED_LOCK:
+            if len(_CHECKED) >= _CHECKED_KEPT:
+                _CHECKED.pop(next(iter(_CHECKED)))
+            _CHECKED[key] = message
+    return message
+
+
+def _lint_text_file(path):
     with open(path, encoding="utf-8-sig", errors="replace") as stream:
         content = stream.read()
     name = os.fsdecode(path)

@@ -1,43 +1,21 @@
 """Learning with coverage proved in the Prolog engine (``coverage="prolog"``).
 
 The core proposes the candidate rules (every rule a positive's bottom clause
-forms), proves them and selects the theory; this module spreads the proving
-over ``n_jobs`` engines with joblib, so that a cluster backend of joblib
-(Dask, Ray) runs it as well as local processes. Proving is deterministic, so
-the result never depends on ``n_jobs`` or the backend.
+forms), proves them and selects the theory. It proves through the service of
+``_proving``: in this process with ``n_jobs=1``, otherwise over joblib
+workers, so that a cluster backend of joblib (Dask, Ray) runs it as well as
+local processes. Proving is deterministic, so the result never depends on
+``n_jobs`` or the backend.
 """
-import copy
 import os
 import time
 import warnings
 
 from . import _core, _host
+from ._proving import proving_service
 from .evaluate import Vantor, evaluate_theory_prolog, evaluate_theory_prolog_training
 
 __all__ = ["prove_covered", "learn_proved", "cross_validate_proved"]
-
-
-def _prove_chunk(rules, background, pos, neg, known_facts, time_limit=_core._DEFAULT_TIME_LIMIT,
-                 sandbox=False, prover="facts"):
-    """One worker's share: the covered positions of each rule (module level,
-    so that process and cluster backends can send it). The worker's engine
-    loads the background and runs every goal under the caller's time bound
-    and sandbox."""
-    return _core._prove_rules(rules, background, pos, neg, known_facts, time_limit=time_limit,
-                              sandbox=sandbox, prover=prover)
-
-
-def _chunks(items, count):
-    """``count`` contiguous slices (neighbouring candidates share literals,
-    which each worker proves once)."""
-    size, extra = divmod(len(items), count)
-    out, start = [], 0
-    for i in range(count):
-        end = start + size + (1 if i < extra else 0)
-        if end > start:
-            out.append(items[start:end])
-        start = end
-    return out
 
 
 def prove_covered(rules, background, pos, neg, n_jobs=1, known_facts=(), time_limit=300.0,
@@ -49,24 +27,10 @@ def prove_covered(rules, background, pos, neg, n_jobs=1, known_facts=(), time_li
     in an evaluation; ``prover`` is the option of that name. Goals cut short
     (out of inferences, past the time bound) count as not proved, with one
     RuntimeWarning per call."""
-    known_facts = list(known_facts)
-    bounds = {"time_limit": time_limit, "sandbox": sandbox, "prover": prover}
-    background = os.path.abspath(background)
-    workers = 1
-    if n_jobs != 1 and len(rules) > 1:
-        import joblib
-
-        workers = min(joblib.effective_n_jobs(n_jobs), len(rules))
-    if workers <= 1:
-        covered, over = _prove_chunk(rules, background, pos, neg, known_facts, **bounds)
-    else:
-        import joblib
-
-        parts = joblib.Parallel(n_jobs=workers)(
-            joblib.delayed(_prove_chunk)(chunk, background, pos, neg, known_facts, **bounds)
-            for chunk in _chunks(rules, workers))
-        covered = [rule for part, _ in parts for rule in part]
-        over = sum(count for _, count in parts)
+    covered, over = _core._prove_rules(rules, os.path.abspath(background), pos, neg,
+                                       list(known_facts), time_limit, sandbox,
+                                       proving_service(n_jobs) if len(rules) > 1 else None,
+                                       prover)
     if over:
         warnings.warn(
             f"{over} goal(s) ran out of inferences or past the time bound while proving "
@@ -85,49 +49,20 @@ def _evaluation(options):
     return {"time_limit": options.time_limit or None, "sandbox": options.sandbox}
 
 
-def _selection_options(options):
-    """The options selection reads: with proved coverage, ``recursive``
-    means recursive candidates, never the rewriting of a selected theory."""
-    if not options.recursive:
-        return options
-    chosen = copy.copy(options)
-    chosen.recursive = False
-    return chosen
-
-
 def _with_variants(rules, options, background):
     """The candidates with their recursive variants (``recursive``) and their
     threshold tests (``numbers="compare"``)."""
-    if options.recursive:
-        rules = rules + _core._recursive_variants(rules)
-    if options.numbers == "compare":
-        rules = rules + _core._threshold_variants(rules, background)
-    return rules
+    return _core._with_variants(rules, options.recursive, options.numbers == "compare", background)
 
 
 def _calls_own_predicate(rule):
-    head, _, body = rule.partition(":-")
-    name = head.split("(", 1)[0]
-    return any(literal.startswith(name + "(") for literal in body.replace("&", ",").split(","))
-
-
-def _with_base_case(theory, rules, covered, n_pos, n_neg, options):
-    """A theory of recursive rules only proves nothing once the positives no
-    longer stand in for the target: add the best rule that does not call it."""
-    if not theory or not all(_calls_own_predicate(rule) for rule in theory):
-        return theory
-    base = [i for i, rule in enumerate(rules) if not _calls_own_predicate(rule)]
-    chosen = copy.copy(_selection_options(options))
-    chosen.max_rules = 1
-    first, _ = _core._select_proved([rules[i] for i in base], [covered[i] for i in base], n_pos, n_neg,
-                                    chosen)
-    return first + theory
+    return _core._calls_own_predicate(rule)
 
 
 def _select(rules, covered, n_pos, n_neg, options):
-    theory, announce = _core._select_proved(rules, covered, n_pos, n_neg, _selection_options(options))
-    if options.recursive:
-        theory = _with_base_case(theory, rules, covered, n_pos, n_neg, options)
+    """The theory chosen from proved coverage (recursive: with its base
+    case), and whether selection had rules to choose from."""
+    theory, announce = _core._select_proved_theory(rules, covered, n_pos, n_neg, options)
     if not theory:
         warnings.warn("no candidate rule passed the filters (min_pos, max_neg, min_precision): the "
                       "theory is empty and predicts no example; loosen the filters or give more "
@@ -139,50 +74,9 @@ def learn_proved(pos, neg, background, options):
     """``vantor_learn`` with proved coverage: the ``Vantor`` record and the
     seconds of each stage. With ``recursive``, rules calling the target are
     candidates too; during the search the target is the training positives."""
-    tic = time.time()
-    rules, _ = _core._formed_rules(pos, options)
-    rules = _with_variants(rules, options, background)
-    formed = time.time()
-    known = list(pos) if options.recursive else ()
-    covered = prove_covered(rules, background, list(pos), list(neg), options.n_jobs, known,
-                            prover=options.prover, **_evaluation(options))
-    proved = time.time()
-    theory, announce = _select(rules, covered, len(pos), len(neg), options)
-    if announce and not options.quiet:
-        _print_theory(theory)
-    learned = time.time()
-    test = evaluate_theory_prolog_training(theory, background, pos, neg, options.quiet,
-                                           **_evaluation(options))
-    time_learn = learned - tic
-    work = {"candidates": len(rules), "rules formed": formed - tic, "proving": proved - formed,
-            "selection": learned - proved, "prolog evaluation": time.time() - learned}
-    record = Vantor(theory, test.accuracy, test.precision, test.sensitivity, test.specificity,
-                    test.fscore, time_learn)
-    return record, work
-
-
-def _fold_tables(rules, formed_by, train_pos):
-    """A fold's candidates: the rules its training positives form, in order
-    of first occurrence (indexes into ``rules``)."""
-    chosen, seen = [], set()
-    for example in train_pos:
-        for r in formed_by[example]:
-            if r not in seen:
-                seen.add(r)
-                chosen.append(r)
-    return chosen
-
-
-def _with_thresholds(chosen, texts):
-    """A fold's candidate indexes with those of their threshold variants
-    (the texts that extend one of its rules by a test)."""
-    own = {texts[r] for r in chosen}
-    out = list(chosen)
-    for i, text in enumerate(texts):
-        base, _, test = text.rpartition("&")
-        if base in own and (test.startswith(">=(") or test.startswith("=<(")):
-            out.append(i)
-    return out
+    theory, measures, time_learn, work = _core._learn_proved(
+        pos, neg, background, options, options.numbers == "compare", proving_service(options.n_jobs))
+    return Vantor(theory, *measures, time_learn), work
 
 
 def _restricted(covered, pos_at, neg_at):
@@ -192,76 +86,18 @@ def _restricted(covered, pos_at, neg_at):
     return ([pos_at[x] for x in p if x in pos_at], [neg_at[x] for x in n if x in neg_at], length)
 
 
-def _fold_candidates(kfolds, count, options, per_fold):
-    """(rule texts, for each fold the indexes of its candidates). Shared
-    candidates come from every positive; per-fold ones from each fold's
-    training positives alone."""
-    texts, index = [], {}
-
-    def intern(rules):
-        out = []
-        for rule in rules:
-            if rule not in index:
-                index[rule] = len(texts)
-                texts.append(rule)
-            out.append(index[rule])
-        return out
-
-    folds = []
-    if not per_fold:
-        rules, formed = _core._formed_rules(kfolds.pos_dict, options)
-        ids = intern(rules)
-        formed_by = {e: [ids[r] for r in formed[i]] for i, e in enumerate(kfolds.pos_dict)}
-        for fold in range(count):
-            train = [e for j in range(count) if j != fold for e in kfolds.pos_fold[j]]
-            folds.append(_fold_tables(texts, formed_by, train))
-        return texts, folds
-    for fold in range(count):
-        train = {e: kfolds.pos_dict[e] for j in range(count) if j != fold for e in kfolds.pos_fold[j]}
-        if not train:
-            raise IndexError("a fold has no training positive: the head is taken from the first one")
-        rules, _ = _core._formed_rules(train, options)
-        folds.append(intern(rules))
-    return texts, folds
-
-
 def cross_validate_proved(kfolds, background, count, options, candidates_per_fold=False):
     """``vantor_cross_validation`` with proved coverage. Every candidate of
-    any fold is proved once over all examples; each fold then selects from
-    its own candidates, scored on its training examples only."""
-    tic = time.time()
-    texts, fold_rules = _fold_candidates(kfolds, count, options, candidates_per_fold)
-    all_pos, all_neg = list(kfolds.pos_dict), list(kfolds.neg_dict)
-    # Proofs of non-recursive rules hold for every fold: each is proved once.
-    # A recursive candidate's proofs depend on the fold's positives.
-    if options.numbers == "compare" and not options.recursive:
-        texts = _with_variants(texts, options, background)
-        fold_rules = [_with_thresholds(chosen, texts) for chosen in fold_rules]
-    covered = None if options.recursive else prove_covered(texts, background, all_pos, all_neg,
-                                                           options.n_jobs, prover=options.prover,
-                                                           **_evaluation(options))
-    pos_index = {e: i for i, e in enumerate(all_pos)}
-    neg_index = {e: i for i, e in enumerate(all_neg)}
-    theories, results = [], []
-    for fold in range(count):
-        train_pos = [e for j in range(count) if j != fold for e in kfolds.pos_fold[j]]
-        train_neg = [e for j in range(count) if j != fold for e in kfolds.neg_fold[j]]
-        if covered is None:
-            fold_texts = _with_variants([texts[r] for r in fold_rules[fold]], options, background)
-            fold_covered = prove_covered(fold_texts, background, train_pos, train_neg,
-                                         options.n_jobs, train_pos, prover=options.prover,
-                                         **_evaluation(options))
-        else:
-            pos_at = {pos_index[e]: i for i, e in enumerate(train_pos)}
-            neg_at = {neg_index[e]: i for i, e in enumerate(train_neg)}
-            fold_texts = [texts[r] for r in fold_rules[fold]]
-            fold_covered = [_restricted(covered[r], pos_at, neg_at) for r in fold_rules[fold]]
-        theory, announce = _select(fold_texts, fold_covered, len(train_pos), len(train_neg), options)
-        if announce and not options.quiet:
-            _print_theory(theory)
-        results.append(score_fold(theory, background, train_pos, train_neg, kfolds, fold, options))
-        theories.append(theory)
-    return fold_record(theories, results, tic), {"candidates": len(texts)}
+    any fold that does not call the target is proved once over all
+    examples; each fold then selects from its own candidates, scored on its
+    training examples only."""
+    hypothesis, measures, time_learn, stats = _core._proved_cross_validation(
+        [kfolds.pos_fold[i] for i in range(count)], [kfolds.neg_fold[i] for i in range(count)],
+        kfolds.pos_dict, kfolds.neg_dict, background, count, options, candidates_per_fold,
+        options.numbers == "compare", proving_service(options.n_jobs))
+    record = Vantor(hypothesis, *measures, time_learn)
+    record.theories = stats.pop("theories")
+    return record, {"candidates": stats["candidates"]}
 
 
 def score_fold(theory, background, train_pos, train_neg, kfolds, fold, options):

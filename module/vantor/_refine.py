@@ -1,10 +1,9 @@
 """Learning with the refinement search (``search="refine"``).
 
-The search runs in the core. With ``n_jobs=1`` it proves every clause in
-this process's engine and no Python runs inside it; otherwise the core hands
-each batch of clauses to ``_ParallelProving``, which spreads the goals over
-joblib workers (so a Dask or Ray backend of joblib proves them as well).
-Proofs do not depend on where they run, so neither does the theory.
+The search runs in the core and proves its clauses through the service of
+``_proving`` (this process's engine with ``n_jobs=1``, joblib workers
+otherwise). Proofs do not depend on where they run, so neither does the
+theory.
 """
 import copy
 import os
@@ -13,74 +12,17 @@ import warnings
 
 from . import _core
 from ._proved import _evaluation, _print_theory, fold_record, score_fold
+from ._proving import proving_service
 from .evaluate import Vantor, evaluate_theory_prolog_training
 
 __all__ = ["learn_refined", "cross_validate_refined"]
-
-# Below this many example proofs (a few microseconds each) a batch is proved
-# in this process: handing it to joblib workers costs tens of milliseconds,
-# more than proving it here.
-_SMALLEST_SHARED_BATCH = 50000
-
-
-def _prove_share(background, arguments, common, lists, goals, time_limit, sandbox, prover):
-    """One worker's goals (module level, so that process backends can send it)."""
-    return _core._prove_batch(background, arguments, common, lists, goals, time_limit, sandbox,
-                              prover)
-
-
-def _shares(goals, sizes, count):
-    """``count`` contiguous slices of about equal work (example proofs)."""
-    total = sum(sizes[goal[2]] for goal in goals)
-    out, current, done = [], [], 0
-    for goal in goals:
-        current.append(goal)
-        done += sizes[goal[2]]
-        if done * count >= total * (len(out) + 1) and len(out) < count - 1:
-            out.append(current)
-            current = []
-    if current:
-        out.append(current)
-    return out
-
-
-class _ParallelProving:
-    """The core's proving service over joblib workers. The workers start
-    with the first batch large enough to share (joblib keeps them for
-    later calls), so a search whose batches are all small starts none."""
-
-    def __init__(self, workers):
-        self.workers = workers
-
-    def __call__(self, background, arguments, common, lists, goals, time_limit, sandbox, prover):
-        sizes = [len(examples) for examples in lists]
-        work = sum(sizes[goal[2]] for goal in goals)
-        if len(goals) < 2 or work < _SMALLEST_SHARED_BATCH:
-            return _core._prove_batch(background, arguments, common, lists, goals, time_limit,
-                                      sandbox, prover)
-        import joblib
-
-        parts = joblib.Parallel(n_jobs=self.workers)(
-            joblib.delayed(_prove_share)(background, arguments, common, lists, share, time_limit,
-                                         sandbox, prover)
-            for share in _shares(goals, sizes, self.workers))
-        proved = [answer for part, _ in parts for answer in part]
-        return proved, sum(over for _, over in parts)
 
 
 def _run_search(pos, neg, background, options):
     """(theory, out of time, goals over the inference limit, runners-up)."""
     background = os.path.abspath(background)
-    workers = 1
-    if options.n_jobs != 1:
-        import joblib
-
-        workers = joblib.effective_n_jobs(options.n_jobs)
-    if workers <= 1:
-        theory, late, over, _, _, runners = _core._refine_learn(pos, neg, background, options)
-        return theory, late, over, runners
     theory, late, over, _, _, runners = _core._refine_learn(pos, neg, background, options,
-                                                            _ParallelProving(workers))
+                                                            proving_service(options.n_jobs))
     return theory, late, over, runners
 
 

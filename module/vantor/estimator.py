@@ -251,14 +251,25 @@ class Learner(_Choosing, _TableFitting, _Explaining):
     def _rule_table(self, positives, negatives):
         import pandas
 
+        from ._proved import _calls_own_predicate, prove_covered
+
+        bounds = {"time_limit": self.time_limit, "sandbox": bool(self.sandbox)}
+        # Rules that do not call the target are proved together (from the
+        # indexed facts where they answer exactly); a recursive rule alone
+        # is evaluated as a theory of its own.
+        plain = [rule for rule in self.theory_ if ":-" in rule and not _calls_own_predicate(rule)]
+        proofs = dict(zip(plain, prove_covered(plain, self._background.path, positives,
+                                               negatives, **bounds))) if plain else {}
         rows = []
         for rule in self.theory_:
-            scores = evaluate_theory_prolog([rule], self._background.path, positives,
-                                            negatives, True, time_limit=self.time_limit,
-                                            sandbox=bool(self.sandbox))
-            covered_pos = round((scores.sensitivity or 0) * len(positives))
-            covered_neg = (len(negatives) - round(scores.specificity * len(negatives))
-                           if negatives else 0)
+            if rule in proofs:
+                covered_pos, covered_neg = len(proofs[rule][0]), len(proofs[rule][1])
+            else:
+                scores = evaluate_theory_prolog([rule], self._background.path, positives,
+                                                negatives, True, **bounds)
+                covered_pos = round((scores.sensitivity or 0) * len(positives))
+                covered_neg = (len(negatives) - round(scores.specificity * len(negatives))
+                               if negatives else 0)
             covered = covered_pos + covered_neg
             rows.append((rule, covered_pos, covered_neg,
                          covered_pos / covered if covered else float("nan")))

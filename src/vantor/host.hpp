@@ -106,6 +106,8 @@ struct ProofBatch {
     std::vector<ProofGoal> goals;
     double time_limit = 0.0;                     // seconds per load and goal; <= 0: none
     bool sandbox = false;
+    // Inferences per example proof; <= 0: the search's own limit.
+    std::int64_t inference_limit = 0;
     BatchProver prover = BatchProver::facts;
 };
 
@@ -118,6 +120,12 @@ struct ProofBatch {
 struct ProofAnswers {
     std::vector<std::vector<std::uint32_t>> proved;
     std::size_t over_limit = 0;
+    // Goals past the time bound or out of table space (not proved either).
+    std::size_t over_time = 0;
+    // Per goal (or empty: none), the examples cut short by the inference
+    // limit: undecided rather than failed, which callers that filter later
+    // goals by earlier answers need to know.
+    std::vector<std::vector<std::uint32_t>> cut_short;
 };
 
 class ProvingService {

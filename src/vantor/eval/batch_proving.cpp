@@ -28,7 +28,8 @@ std::string program_of(const ProofBatch& batch) {
 
 // Proves the goal's examples segment by segment, between its gates.
 void prove_goal(Prover& prover, const ProofGoal& goal, const std::vector<std::uint32_t>& examples,
-                const EvalSettings& settings, std::vector<std::uint32_t>& proved, std::size_t& over_limit) {
+                const EvalSettings& settings, std::int64_t limit, std::size_t g, ProofAnswers& out) {
+    std::vector<std::uint32_t>& proved = out.proved[g];
     std::size_t from = 0;
     std::vector<std::size_t> positions;
     for (std::size_t gate = 0; from < examples.size(); ++gate) {
@@ -38,10 +39,17 @@ void prove_goal(Prover& prover, const ProofGoal& goal, const std::vector<std::ui
         positions.assign(examples.begin() + static_cast<std::ptrdiff_t>(from),
                          examples.begin() + static_cast<std::ptrdiff_t>(to));
         if (!positions.empty()) {
-            const std::vector<Outcome> outcomes = prover.prove_some(goal.name, positions, kSearchInferenceLimit, settings);
+            const std::vector<Outcome> outcomes = prover.prove_some(goal.name, positions, limit, settings);
             for (std::size_t k = 0; k < outcomes.size(); ++k) {
-                if (outcomes[k] == Outcome::proved) proved.push_back(static_cast<std::uint32_t>(positions[k]));
-                else if (outcomes[k] == Outcome::limit_exceeded) ++over_limit;
+                const auto example = static_cast<std::uint32_t>(positions[k]);
+                if (outcomes[k] == Outcome::proved) {
+                    proved.push_back(example);
+                } else if (outcomes[k] == Outcome::limit_exceeded) {
+                    ++out.over_limit;
+                    out.cut_short[g].push_back(example);
+                } else if (outcomes[k] != Outcome::not_proved) {
+                    ++out.over_time;
+                }
             }
         }
         from = to;
@@ -54,7 +62,9 @@ void prove_goal(Prover& prover, const ProofGoal& goal, const std::vector<std::ui
 ProofAnswers prove_batch(const ProofBatch& batch, Interrupt& interrupt) {
     ProofAnswers out;
     out.proved.resize(batch.goals.size());
+    out.cut_short.resize(batch.goals.size());
     if (batch.goals.empty()) return out;
+    const std::int64_t limit = batch.inference_limit > 0 ? batch.inference_limit : kSearchInferenceLimit;
     EvalSettings settings;
     settings.time_limit = batch.time_limit;
     settings.sandbox = batch.sandbox;
@@ -69,7 +79,7 @@ ProofAnswers prove_batch(const ProofBatch& batch, Interrupt& interrupt) {
             interrupt.check();
             const ProofGoal& goal = batch.goals[g];
             if (goal.list >= batch.example_lists.size()) throw ValueError("a proving goal names a missing example list");
-            prove_goal(prover, goal, batch.example_lists[goal.list], settings, out.proved[g], out.over_limit);
+            prove_goal(prover, goal, batch.example_lists[goal.list], settings, limit, g, out);
         }
     });
     return out;

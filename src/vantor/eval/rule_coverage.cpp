@@ -1,13 +1,13 @@
 #include "eval/rule_coverage.hpp"
 
 #include <algorithm>
+#include <map>
 #include <unordered_map>
 
 #include "eval/evaluate.hpp"
 #include "eval/fact_proving.hpp"
 #include "eval/prover.hpp"
 #include "engine/swi_batch.hpp"
-#include "engine/working_dir.hpp"
 #include "text/clause.hpp"
 #include "text/pystr.hpp"
 
@@ -210,53 +210,40 @@ private:
 std::string literal_name(std::size_t i) { return "vantor_literal_" + std::to_string(i); }
 std::string part_name(std::size_t i) { return "vantor_part_" + std::to_string(i); }
 
-// `facts` is a program text the engine wrote from checked facts.
-std::string program_text(const Plan& plan, const std::string& facts) {
-    std::string out = ":- style_check(-singleton).\n:- style_check(-discontiguous).\n" + facts;
-    for (std::size_t i = 0; i < plan.literal_goals.size(); ++i) {
-        out += literal_name(i) + plan.literal_goals[i].head_arguments + ":-" + plan.literal_goals[i].body + ".\n";
-    }
-    for (std::size_t i = 0; i < plan.part_goals.size(); ++i) {
-        out += part_name(i) + plan.part_goals[i].head_arguments + ":-" + plan.part_goals[i].body + ".\n";
-    }
-    return out;
+std::string goal_clause(const std::string& name, const Plan::Goal& goal) {
+    return name + goal.head_arguments + ":-" + goal.body + ".\n";
 }
 
 // Per example (positions over pos then neg): 1 proved, 2 cut short by the
 // inference limit, 0 not proved.
 using Answers = std::vector<char>;
 
+// Proves a plan in two batches through a proving service: every literal
+// goal on every example, then every part on the examples where each of its
+// bounding literals was proved or left undecided.
 class RuleProver {
 public:
-    RuleProver(Prover& prover, const std::vector<std::string>& pos, const std::vector<std::string>& neg,
-               const EvalSettings& settings, RuleProofs& out)
-        : prover_(prover), n_pos_(pos.size()), out_(out), settings_(settings) {
-        for (const std::string& e : pos) arguments_.emplace_back(arguments_of(e));
-        for (const std::string& e : neg) arguments_.emplace_back(arguments_of(e));
-    }
+    RuleProver(ProvingService& service, ProofBatch frame, std::size_t n_pos, RuleProofs& out)
+        : service_(service), frame_(std::move(frame)), n_pos_(n_pos), out_(out) {}
 
     void prove_goals(const Plan& plan, Interrupt& interrupt, const std::vector<std::string>& pos,
                      const std::vector<std::string>& neg) {
-        try {
-            prover_.set_goal_arguments(arguments_);
-        } catch (const engine::ArgumentsRefused& e) {
-            const bool positive = e.index < n_pos_;
-            const std::size_t at = positive ? e.index : e.index - n_pos_;
-            throw RefusedInput(std::string(positive ? "pos" : "neg") + "[" + std::to_string(at) + "] '" +
-                               (positive ? pos : neg)[at] + "' is not one fact: " + e.what());
-        }
+        const std::size_t n = frame_.example_arguments.size();
+        std::vector<std::uint32_t> every(n);
+        for (std::size_t e = 0; e < n; ++e) every[e] = static_cast<std::uint32_t>(e);
+        ProofBatch literals = frame_;
+        literals.example_lists = {std::move(every)};
         for (std::size_t i = 0; i < plan.literal_goals.size(); ++i) {
-            interrupt.check();
-            literals_.push_back(answers(prover_.prove_each(literal_name(i), kInferenceLimit, settings_), nullptr));
+            literals.goals.push_back({goal_clause(literal_name(i), plan.literal_goals[i]), literal_name(i), 0, {}});
         }
-        for (std::size_t i = 0; i < plan.part_goals.size(); ++i) {
-            interrupt.check();
-            parts_.push_back(prove_part(i, plan.part_goals[i]));
-        }
+        interrupt.check();
+        literals_ = answers_of(prove(literals, pos, neg));
+        interrupt.check();
+        prove_parts(plan, pos, neg);
     }
 
     void collect(const Plan& plan, std::size_t r, learn::ProvedRule& result) const {
-        for (std::size_t e = 0; e < arguments_.size(); ++e) {
+        for (std::size_t e = 0; e < frame_.example_arguments.size(); ++e) {
             bool holds = true;
             for (const auto& [is_literal, i] : plan.parts_of_rule[r]) {
                 holds = holds && (is_literal ? literals_[i][e] : parts_[i][e]) == 1;
@@ -268,47 +255,70 @@ public:
     }
 
 private:
-    Answers answers(const std::vector<Outcome>& outcomes, const std::vector<std::size_t>* at) {
-        Answers out(arguments_.size(), 0);
-        for (std::size_t k = 0; k < outcomes.size(); ++k) {
-            const std::size_t e = at ? (*at)[k] : k;
-            if (outcomes[k] == Outcome::limit_exceeded) ++out_.over_limit;
-            if (outcomes[k] == Outcome::time_exceeded || outcomes[k] == Outcome::space_exceeded) ++out_.over_time;
-            out[e] = outcomes[k] == Outcome::proved ? 1 : outcomes[k] == Outcome::limit_exceeded ? 2 : 0;
+    // A part is tried only where each of its head-linked literals holds
+    // alone (or was cut short); parts allowed on the same examples share
+    // one list.
+    void prove_parts(const Plan& plan, const std::vector<std::string>& pos, const std::vector<std::string>& neg) {
+        const std::size_t n = frame_.example_arguments.size();
+        ProofBatch parts = frame_;
+        std::map<std::vector<std::uint32_t>, std::uint32_t> list_of;
+        std::vector<std::int64_t> goal_of_part(plan.part_goals.size(), -1);
+        for (std::size_t i = 0; i < plan.part_goals.size(); ++i) {
+            std::vector<std::uint32_t> examples;
+            for (std::size_t e = 0; e < n; ++e) {
+                bool allowed = true;
+                for (std::size_t l : plan.part_goals[i].literals) allowed = allowed && literals_[l][e] != 0;
+                if (allowed) examples.push_back(static_cast<std::uint32_t>(e));
+            }
+            if (examples.empty()) continue;
+            auto [at, fresh] = list_of.try_emplace(examples, static_cast<std::uint32_t>(parts.example_lists.size()));
+            if (fresh) parts.example_lists.push_back(std::move(examples));
+            goal_of_part[i] = static_cast<std::int64_t>(parts.goals.size());
+            parts.goals.push_back({goal_clause(part_name(i), plan.part_goals[i]), part_name(i), at->second, {}});
+        }
+        const std::vector<Answers> proved =
+            parts.goals.empty() ? std::vector<Answers>() : answers_of(prove(parts, pos, neg));
+        for (std::size_t i = 0; i < plan.part_goals.size(); ++i) {
+            parts_.push_back(goal_of_part[i] < 0 ? Answers(n, 0) : proved[static_cast<std::size_t>(goal_of_part[i])]);
+        }
+    }
+
+    ProofAnswers prove(const ProofBatch& batch, const std::vector<std::string>& pos,
+                       const std::vector<std::string>& neg) {
+        ProofAnswers answers;
+        try {
+            answers = service_.prove(batch);
+        } catch (const engine::ArgumentsRefused& e) {
+            const bool positive = e.index < n_pos_;
+            const std::size_t at = positive ? e.index : e.index - n_pos_;
+            throw RefusedInput(std::string(positive ? "pos" : "neg") + "[" + std::to_string(at) + "] '" +
+                               (positive ? pos : neg)[at] + "' is not one fact: " + e.what());
+        }
+        if (answers.proved.size() != batch.goals.size()) {
+            throw ValueError("the proving service answered the wrong number of goals");
+        }
+        out_.over_limit += answers.over_limit;
+        out_.over_time += answers.over_time;
+        return answers;
+    }
+
+    std::vector<Answers> answers_of(const ProofAnswers& answers) const {
+        std::vector<Answers> out(answers.proved.size(), Answers(frame_.example_arguments.size(), 0));
+        for (std::size_t g = 0; g < answers.proved.size(); ++g) {
+            for (std::uint32_t e : answers.proved[g]) out[g].at(e) = 1;
+            if (g < answers.cut_short.size()) {
+                for (std::uint32_t e : answers.cut_short[g]) out[g].at(e) = 2;
+            }
         }
         return out;
     }
 
-    // A part is tried only where each of its head-linked literals holds alone.
-    Answers prove_part(std::size_t i, const Plan::Goal& part) {
-        std::vector<std::size_t> examples;
-        for (std::size_t e = 0; e < arguments_.size(); ++e) {
-            bool allowed = true;
-            for (std::size_t l : part.literals) allowed = allowed && literals_[l][e] != 0;
-            if (allowed) examples.push_back(e);
-        }
-        if (examples.empty()) return Answers(arguments_.size(), 0);
-        return answers(prover_.prove_some(part_name(i), examples, kInferenceLimit, settings_), &examples);
-    }
-
-    Prover& prover_;
+    ProvingService& service_;
+    ProofBatch frame_;
     std::size_t n_pos_;
     RuleProofs& out_;
-    std::vector<std::string> arguments_;
     std::vector<Answers> literals_, parts_;
-    const EvalSettings& settings_;
 };
-
-struct UnloadOnExit {
-    Prover& prover;
-    ~UnloadOnExit() {
-        try {
-            prover.unload();
-        } catch (...) {
-        }
-    }
-};
-
 
 // The target's name and arity, from the head of the first rule.
 std::pair<std::string, int> target_of(const std::string& rule) {
@@ -346,15 +356,17 @@ std::string known_facts_program(const std::vector<std::string>& facts, const std
     }
 }
 
-// The rules' coverage answered from the background's indexed facts, when
-// that answers exactly (plain facts, rules over them, no known facts to
-// mix in): one goal per rule over every example, as the search proves its
-// clauses. Nothing when the engine must prove them.
+// The rules' coverage answered from the background's indexed facts and the
+// known facts (`known`, a program of facts), when that answers exactly: one
+// goal per rule over every example, as the search proves its clauses. False
+// when the engine must prove them.
 bool prove_by_facts(const std::vector<std::string>& rules, const std::string& path,
                     const std::vector<std::string>& pos, const std::vector<std::string>& neg,
-                    const EvalSettings& settings, Interrupt& interrupt, RuleProofs& out) {
+                    const std::string& known, const EvalSettings& settings, Interrupt& interrupt,
+                    RuleProofs& out) {
     ProofBatch batch;
     batch.background = path;
+    batch.common = known;
     batch.time_limit = settings.time_limit;
     batch.sandbox = settings.sandbox;
     for (const auto* set : {&pos, &neg}) {
@@ -393,7 +405,7 @@ bool prove_by_facts(const std::vector<std::string>& rules, const std::string& pa
 
 RuleProofs prove_rules(const std::vector<std::string>& rules, const std::string& background,
                        const std::vector<std::string>& pos, const std::vector<std::string>& neg,
-                       Interrupt& interrupt, const std::vector<std::string>& known_facts,
+                       ProvingService& service, Interrupt& interrupt, const std::vector<std::string>& known_facts,
                        const EvalSettings& settings, BatchProver prover) {
     RuleProofs out;
     Planner planner;
@@ -406,21 +418,36 @@ RuleProofs prove_rules(const std::vector<std::string>& rules, const std::string&
     check_examples(pos, "pos", target);
     check_examples(neg, "neg", target);
     const std::string path = absolute_background(background);
-    if (known_facts.empty() && prover == BatchProver::facts &&
-        prove_by_facts(rules, path, pos, neg, settings, interrupt, out)) {
+    std::string known;  // the known facts as the engine writes them (checked there)
+    if (!known_facts.empty()) {
+        with_process_prover([&](Prover&) { known = known_facts_program(known_facts, target); });
+    }
+    // Rules over plain facts are answered whole from the indexed facts,
+    // here: exact, and far quicker than any share of engines.
+    if (prover == BatchProver::facts && prove_by_facts(rules, path, pos, neg, known, settings, interrupt, out)) {
         return out;
     }
-    with_process_prover([&](Prover& prover) {
-        const std::string text = program_text(plan, known_facts_program(known_facts, target));
-        engine::PrivateDir workdir;
-        prover.load_background(path, settings);
-        prover.load_theory(text, workdir.path(), settings);
-        UnloadOnExit unload{prover};
-        RuleProver proving(prover, pos, neg, settings, out);
-        proving.prove_goals(plan, interrupt, pos, neg);
-        for (std::size_t r = 0; r < rules.size(); ++r) proving.collect(plan, r, out.rules[r]);
-    });
+    ProofBatch frame;
+    frame.background = path;
+    for (const std::string& e : pos) frame.example_arguments.emplace_back(arguments_of(e));
+    for (const std::string& e : neg) frame.example_arguments.emplace_back(arguments_of(e));
+    frame.common = std::move(known);
+    frame.time_limit = settings.time_limit;
+    frame.sandbox = settings.sandbox;
+    frame.inference_limit = kInferenceLimit;
+    frame.prover = prover;
+    RuleProver proving(service, std::move(frame), pos.size(), out);
+    proving.prove_goals(plan, interrupt, pos, neg);
+    for (std::size_t r = 0; r < rules.size(); ++r) proving.collect(plan, r, out.rules[r]);
     return out;
+}
+
+RuleProofs prove_rules(const std::vector<std::string>& rules, const std::string& background,
+                       const std::vector<std::string>& pos, const std::vector<std::string>& neg,
+                       Interrupt& interrupt, const std::vector<std::string>& known_facts,
+                       const EvalSettings& settings, BatchProver prover) {
+    FactProving local(interrupt);
+    return prove_rules(rules, background, pos, neg, local, interrupt, known_facts, settings, prover);
 }
 
 }  // namespace vantor::eval

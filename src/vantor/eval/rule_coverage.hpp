@@ -33,13 +33,25 @@ struct RuleProofs {
 // engine as exactly one fact of the target. `known_facts` (texts such as
 // "p(a,b)", read the same way) are loaded beside the rules: a recursive
 // candidate's calls of the target are answered by the training positives
-// given here. The background loads and every goal runs under `settings`
-// (time bound, sandbox) as in an evaluation. Throws ValueError for a rule
+// given here. Rules over a background of plain facts are answered whole
+// from the indexed facts (and the known facts) in this process; otherwise the
+// goals go to `service` in two batches: every distinct head-linked literal
+// on every example, then the rules' remaining parts where their literals
+// allow. The background loads and every goal runs under `settings` (time
+// bound, sandbox) as in an evaluation. Throws ValueError for a rule
 // without ":-", RefusedInput for an example or fact that is not one fact of
 // the target, PrologError when the engine cannot load the rules, a goal
-// raises or the sandbox refuses it, Interrupted. With BatchProver::facts
-// the rules are answered from the background's indexed facts where that is
-// exact; with BatchProver::engine always in the engine.
+// raises or the sandbox refuses it, Interrupted. `prover` is
+// BatchProver::engine to have every goal proved by the service's engines,
+// never from the indexed facts.
+RuleProofs prove_rules(const std::vector<std::string>& rules, const std::string& background,
+                       const std::vector<std::string>& pos, const std::vector<std::string>& neg,
+                       ProvingService& service, Interrupt& interrupt,
+                       const std::vector<std::string>& known_facts = {}, const EvalSettings& settings = {},
+                       BatchProver prover = BatchProver::facts);
+
+// The same proved in this process (over indexed facts where that answers as
+// the engine does, in the engine otherwise).
 RuleProofs prove_rules(const std::vector<std::string>& rules, const std::string& background,
                        const std::vector<std::string>& pos, const std::vector<std::string>& neg,
                        Interrupt& interrupt, const std::vector<std::string>& known_facts = {},
