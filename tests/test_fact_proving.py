@@ -147,7 +147,7 @@ def test_a_goal_near_the_inference_limit_goes_to_the_engine(tmp_path):
 
 @settings(max_examples=30, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
 @given(tasks())
-def test_candidate_rules_are_proved_from_facts_as_by_the_engine(tmp_path, monkeypatch, task):
+def test_candidate_rules_are_proved_from_facts_as_by_the_engine(tmp_path, task):
     facts, common, arguments, goals, _ = task
     known = common.splitlines()  # answer the rules' calls of the target
     background = batch_file(tmp_path, facts)
@@ -155,12 +155,10 @@ def test_candidate_rules_are_proved_from_facts_as_by_the_engine(tmp_path, monkey
              for g, (clause, _, _, _) in enumerate(goals)]
     examples = ["t%s" % a for a in arguments]
     pos, neg = examples[::2], examples[1::2]
-    monkeypatch.setenv("VANTOR_PROVER", "engine")
     try:
-        expected = _core._prove_rules(rules, background, pos, neg, known)
+        expected = _core._prove_rules(rules, background, pos, neg, known, prover="engine")
     except _core.PrologError:  # a test of an unbound value: facts leave it to the engine
         expected = _core.PrologError
-    monkeypatch.delenv("VANTOR_PROVER")
     if expected is _core.PrologError:
         with pytest.raises(_core.PrologError):
             _core._prove_rules(rules, background, pos, neg, known)
