@@ -188,7 +188,7 @@ def run_set(name, options, jobs, folder=None, proved_extra=None,
     pos_folds, neg_folds = folds_of(pos), folds_of(neg)
     rows = {"learner": run_learner(background, pos_folds, neg_folds) if "learner" in columns
             else "- | - | - | - | -"}
-    proved = dict(PROVED, n_jobs=jobs, **(proved_extra or {}))
+    proved = dict(PROVED, n_jobs=jobs, prover=prover, **(proved_extra or {}))
     # The recursive rows keep their own max_literals (the row's options, else
     # the default), max_neg and eval_fn, as the proved setting does; the
     # search needs no key_size.
@@ -218,7 +218,7 @@ def main():
     parser.add_argument("--sets", default=",".join(list(SETS) + list(RECURSIVE)))
     parser.add_argument("--jobs", type=int, default=1)
     parser.add_argument("--prover", choices=("facts", "engine"), default="facts",
-                        help="how search clauses are proved: over indexed facts where that answers "
+                        help="how the proved and search columns prove rules: over indexed facts where that answers "
                              "exactly (the default), or always in the Prolog engine")
     parser.add_argument("--columns", default="learner,default,proved,search",
                         help="settings to run (the others print as -)")
