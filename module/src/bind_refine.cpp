@@ -21,8 +21,11 @@ using Answers = std::tuple<std::vector<std::vector<std::uint32_t>>, std::size_t>
 
 nb::tuple refine_learn(nb::handle pos_dict, nb::handle neg_dict, const std::string& background,
                        learn::LearnOptions options, nb::handle prove) {
-    // Started before the dictionaries are read, so that the engine loads the
-    // background while they are.
+    // Anything but two dictionaries is refused first, as ever; then the load
+    // starts before they are read, so that the engine loads the background
+    // while they are.
+    if (!PyDict_Check(pos_dict.ptr())) bottom_clause_set_from(pos_dict, "Training_pos");
+    if (!PyDict_Check(neg_dict.ptr())) bottom_clause_set_from(neg_dict, "Training_neg");
     std::unique_ptr<eval::EngineLoadBeside> load = run::engine_load_beside(background, options);
     data::BottomClauseSet pos, neg;
     try {
