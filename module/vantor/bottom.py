@@ -60,10 +60,11 @@ def _example_list(example_set, parameter):
 _SHARE = 500
 
 
-def _workers(n_jobs):
-    """Threads for one build: joblib's reading of ``n_jobs`` (1 is serial)."""
-    n_jobs = _n_jobs("n_jobs", n_jobs)
-    if n_jobs == 1:
+def _workers(n_jobs, examples):
+    """Threads for building ``examples``: joblib's reading of ``n_jobs``
+    (1 is serial) for a list of at least two shares; one otherwise (nor is
+    joblib imported then)."""
+    if n_jobs == 1 or len(examples) < 2 * _SHARE:
         return 1
     import joblib
 
@@ -71,7 +72,7 @@ def _workers(n_jobs):
 
 
 def _build(builder, depth, examples, container, tqdm_disable, parameter, size_limit,
-           size_warning, workers=1):
+           size_warning, n_jobs=1):
     if container != "dict" and not container:
         print(_MEMORY_NOTICE, file=_host.output())
     # The dictionary is lists of texts, which cannot form cycles: the cycle
@@ -80,7 +81,8 @@ def _build(builder, depth, examples, container, tqdm_disable, parameter, size_li
     collecting = gc.isenabled()
     gc.disable()
     try:
-        if workers <= 1 or len(examples) < 2 * _SHARE:
+        workers = _workers(n_jobs, examples)
+        if workers <= 1:
             return builder.build(examples, depth, bool(tqdm_disable), parameter, size_limit,
                                  size_warning)
         return _build_in_shares(builder, depth, examples, tqdm_disable, parameter, size_limit,
@@ -190,7 +192,7 @@ def bottom_clauses_for_set(file: _Path, constant_set: Optional[list[str]], depth
                            numbers: str = "constant", reach: str = "passes",
                            recall: Optional[int] = 100, *,
                            n_jobs: int = 1) -> Union[dict[str, list[str]], _Path]:
-    workers = _workers(n_jobs)
+    n_jobs = _n_jobs("n_jobs", n_jobs)
     builder = _SetBuilder(file, constant_set, follow, numbers, reach, recall)
     target = None
     if container == "dict":
@@ -198,7 +200,7 @@ def bottom_clauses_for_set(file: _Path, constant_set: Optional[list[str]], depth
     try:
         examples = _example_list(example_set, "example_set")
         dictionary = _build(builder, depth, examples, container, tqdm_disable, "example_set",
-                            size_limit, size_warning, workers)
+                            size_limit, size_warning, n_jobs)
         _warn_oversize(builder, 2)
     except BaseException:
         if target is not None:
@@ -277,7 +279,7 @@ def bottom_clause_generation(file: _Path = "BK.pl", container: str = "dict",
                              reach: str = "passes", recall: Optional[int] = 100, *,
                              check_input: bool = True, n_jobs: int = 1) -> tuple[Any, Any]:
     del no_const
-    workers = _workers(n_jobs)
+    n_jobs = _n_jobs("n_jobs", n_jobs)
     if constant_set is None:
         constant_set = []
     sets = []  # (examples, parameter, output name, output parameter)
@@ -305,7 +307,7 @@ def bottom_clause_generation(file: _Path = "BK.pl", container: str = "dict",
         results = []
         for examples, parameter, _, _ in sets:
             results.append(_build(builder, depth, _example_list(examples, parameter), container,
-                                  tqdm_disable, parameter, size_limit, size_warning, workers))
+                                  tqdm_disable, parameter, size_limit, size_warning, n_jobs))
         _warn_oversize(builder, 2)
         if targets:
             # Both dictionaries are complete before either file is touched.
