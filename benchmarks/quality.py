@@ -108,11 +108,9 @@ RECURSIVE["same_generation (reflexive)"] = (reflexive_same_generation, {"max_lit
 BOTTOM = {"depth": 2}
 
 # The refinement search (search="refine"), one setting for every set; the
-# recursive tasks add recursive=True. On noisy data many seeds give no clause
-# that passes the filters, so covering goes on past ten of them in a row.
+# recursive tasks add recursive=True.
 SEARCH = {"search": "refine", "max_literals": 3, "eval_fn": "m_estimate", "min_pos": 0.05,
-          "max_neg": 0.3, "min_precision": 0.65, "max_nodes": 50, "runners_up": 5,
-          "max_failed_seeds": 10}
+          "max_neg": 0.3, "min_precision": 0.65, "max_nodes": 50, "runners_up": 5}
 
 # One setting for every set.
 PROVED = {"coverage": "prolog", "selection": "cover", "min_pos": 0.05, "max_neg": 0.3,
