@@ -147,35 +147,42 @@ bool engine_loads(Background& bg, const ProofBatch& batch, Interrupt& interrupt)
     return true;
 }
 
-// The loads running beside a search: (background, time limit, sandbox).
+// The loads running beside a search: (background, time limit, sandbox) and
+// the thread whose search waits for the verdict at its end. Only that
+// thread's batches go on without it; another search of the same file (on
+// another thread) checks as ever, which waits for the engine.
 struct LoadKey {
     std::string background;
     double time_limit;
     bool sandbox;
+    std::thread::id owner;
     bool operator==(const LoadKey&) const = default;
 };
 std::mutex loads_mutex;
 std::vector<LoadKey> loads_beside;
 
-LoadKey key_of(const ProofBatch& batch) { return LoadKey{batch.background, batch.time_limit, batch.sandbox}; }
+LoadKey key_of(const ProofBatch& batch, std::thread::id owner) {
+    return LoadKey{batch.background, batch.time_limit, batch.sandbox, owner};
+}
 
 bool load_runs_beside(const ProofBatch& batch) {
     std::lock_guard<std::mutex> lock(loads_mutex);
-    return std::find(loads_beside.begin(), loads_beside.end(), key_of(batch)) != loads_beside.end();
+    const LoadKey key = key_of(batch, std::this_thread::get_id());
+    return std::find(loads_beside.begin(), loads_beside.end(), key) != loads_beside.end();
 }
 
-void forget_load_beside(const ProofBatch& batch) {
+void forget_load_beside(const LoadKey& key) {
     std::lock_guard<std::mutex> lock(loads_mutex);
-    loads_beside.erase(std::find(loads_beside.begin(), loads_beside.end(), key_of(batch)));
+    loads_beside.erase(std::find(loads_beside.begin(), loads_beside.end(), key));
 }
 
 }  // namespace
 
 EngineLoadBeside::EngineLoadBeside(std::string background, double time_limit, bool sandbox)
-    : check_(load_check(background, time_limit, sandbox)) {
+    : check_(load_check(background, time_limit, sandbox)), owner_(std::this_thread::get_id()) {
     {
         std::lock_guard<std::mutex> lock(loads_mutex);
-        loads_beside.push_back(key_of(check_));
+        loads_beside.push_back(key_of(check_, owner_));
     }
     try {
         thread_ = std::thread([this] {
@@ -187,7 +194,7 @@ EngineLoadBeside::EngineLoadBeside(std::string background, double time_limit, bo
             }
         });
     } catch (...) {
-        forget_load_beside(check_);
+        forget_load_beside(key_of(check_, owner_));
         throw;
     }
 }
@@ -196,7 +203,7 @@ void EngineLoadBeside::wait() {
     if (waited_) return;
     waited_ = true;
     thread_.join();
-    forget_load_beside(check_);
+    forget_load_beside(key_of(check_, owner_));
 }
 
 EngineLoadBeside::~EngineLoadBeside() { wait(); }

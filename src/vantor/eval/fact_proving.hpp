@@ -26,10 +26,10 @@ std::optional<ProofAnswers> prove_with_facts(const ProofBatch& batch, Interrupt&
 // The engine's first load of a background, run on a thread of its own while
 // the search proves over facts: for a large background that load is most of
 // the one-time cost, and the evaluation after the search needs it anyway.
-// While it runs, fact proving for that background answers without waiting
-// for its verdict; finish() then throws what the load threw (the engine's
-// refusal of the file, a time limit), so that no answer of a file the engine
-// refuses is ever used.
+// While it runs, fact proving for that background on the thread that made
+// this object answers without waiting for its verdict; finish() then throws
+// what the load threw (the engine's refusal of the file, a time limit), so
+// that no answer of a file the engine refuses is ever used.
 class EngineLoadBeside {
 public:
     EngineLoadBeside(std::string background, double time_limit, bool sandbox);
@@ -42,6 +42,7 @@ public:
 private:
     void wait();
     ProofBatch check_;
+    std::thread::id owner_;
     std::thread thread_;
     std::exception_ptr error_;
     bool waited_ = false;
