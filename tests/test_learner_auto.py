@@ -74,11 +74,26 @@ def test_auto_false_gives_the_plain_options(family):
     random.seed(0)
     expected = vantor.vantor_learn(pos, neg, verbose=True)
     assert plain.theory_ == list(expected.hypothesis)
-    # Asking for another method than proved cover selection leaves the rest plain too.
-    for method in ({"selection": "greedy"}, {"search": "refine"}):
-        other = Learner("BK.pl", **method).fit(X, y)
-        assert other.chosen_["chosen"] == [] and other.chosen_["options"]["max_literals"] == 2
-        assert other.theory_ == [RULE]
+    # Asking for another selection than the cover selection leaves the rest plain too.
+    other = Learner("BK.pl", selection="greedy").fit(X, y)
+    assert other.chosen_["chosen"] == [] and other.chosen_["options"]["max_literals"] == 2
+    assert other.theory_ == [RULE]
+    # The search proves as the candidates are proved: asked for, it gets the rest chosen.
+    searched = Learner("BK.pl", search="refine").fit(X, y)
+    assert searched.chosen_["given"] == ["search"] and "max_literals" in searched.chosen_["chosen"]
+    assert searched.chosen_["options"]["reach"] == "hops" and searched.theory_ == [RULE]
+
+
+def test_the_search_takes_over_rules_the_candidates_cannot_afford(family, monkeypatch):
+    X, y = family
+    # Forming two-literal candidates over these bottom clauses is "too dear":
+    # one-literal rules teach nothing, and the search reaches the rule.
+    monkeypatch.setattr(_auto, "FORMING_BUDGET", 10)
+    learner = Learner("BK.pl").fit(X, y)
+    assert learner.chosen_["options"]["search"] == "refine" and "search" in learner.chosen_["chosen"]
+    assert learner.theory_ == [RULE]
+    monkeypatch.setattr(_auto, "RELEARNED", ())
+    assert Learner("BK.pl").fit(X, y).theory_ != [RULE]
 
 
 def _spy(monkeypatch):

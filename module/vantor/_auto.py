@@ -140,6 +140,7 @@ class _Trial:
         self.seed = seed
         self.bottoms, self.proofs = {}, {}
         self.proofs_left = budget
+        self.cut_at = 0  # the shortest rule length the candidates could not afford
         self._records, self.candidates = {}, {}
         grid = [{**g, **{n: fixed[n] for n in g if n in fixed}} for g in SELECTION_GRID]
         self.grid = [dict(t) for t in dict.fromkeys(tuple(sorted(g.items())) for g in grid)]
@@ -377,13 +378,22 @@ def _relearned(trial, structure, selection):
 def _search_proofs(trial, structure):
     """Proofs a refinement search would make over the inner folds, at most:
     every node's refinements (one per bottom-clause literal) proved on the
-    fold's examples, for each clause of a theory of about one clause per
-    twenty positives."""
+    examples a search scores on (at most ``search_sample`` of each class),
+    for each clause of a theory of about one clause per twenty positives."""
     pos, neg = trial.bottom_clauses(structure["follow"], structure["numbers"])
     literals = sum(len(body) for body in pos.values()) / max(1, len(pos))
     clauses = 1 + len(pos) // 20
     nodes = trial.fixed.get("max_nodes", 100)
-    return len(trial.folds) * clauses * nodes * literals * (len(pos) + len(neg))
+    sample = trial.fixed.get("search_sample", 300) or max(len(pos), len(neg))
+    examples = min(len(pos), sample) + min(len(neg), sample)
+    return len(trial.folds) * clauses * nodes * literals * examples
+
+
+def _learned_nothing(trial, score):
+    """Whether an inner accuracy is no better than predicting the larger
+    class: the candidates taught nothing."""
+    n_pos, n_neg = len(trial.positives), len(trial.negatives)
+    return score <= max(n_pos, n_neg) / max(1, n_pos + n_neg)
 
 
 def _representatives(covered):
@@ -429,7 +439,12 @@ def _deepen(trial, structure, given, deepest=MAX_LITERALS):
         growth = choices / max(1, _literal_choices(lengths, level))
         examples = len(trial.positives) + len(trial.negatives)
         proofs = count * growth * examples * (1 + len(trial.folds) * structure["recursive"])
-        if score >= 1.0 or choices > FORMING_BUDGET or proofs > trial.proofs_left:
+        if score >= 1.0:
+            break
+        if choices > FORMING_BUDGET or proofs > trial.proofs_left:
+            # Longer rules were not affordable for the candidates; the
+            # search may still reach them.
+            trial.cut_at = max(trial.cut_at, level + 1)
             break
     return best
 
@@ -481,14 +496,28 @@ def choose_setting(background, given, bottoms_of, seed, budget=PROOF_BUDGET, pro
         if found[0] > best[0] or (found[0] == best[0] and found[1]["max_literals"] < level):
             best = found
     for method in RELEARNED:
+        # The search is tried where the candidates leave the inner folds
+        # imperfect and its proofs fit the budget, and also, with the rule
+        # length the candidates could not afford, where they learned nothing
+        # (the search grows one clause at a time, so long rules over large
+        # bottom clauses stay within reach).
+        rescue = trial.cut_at and _learned_nothing(trial, best[0])
         if (best[0] >= 1.0 or any(name in given for name in method)
-                or _search_proofs(trial, best[1]) > trial.proofs_left):
+                or (_search_proofs(trial, best[1]) > trial.proofs_left and not rescue)):
             continue
         searched.update(method)
         structure = dict(best[1], **method)
+        if rescue and "max_literals" not in given:
+            structure["max_literals"] = max(structure["max_literals"], trial.cut_at)
         score = _relearned(trial, structure, best[2])
         if score > best[0]:
             best = (score, structure, best[2])
+    if (given.get("search") == "refine" and trial.cut_at and "max_literals" not in given
+            and _learned_nothing(trial, best[0])):
+        # The search asked for reaches the rule length the candidates could
+        # not afford.
+        best = (best[0], dict(best[1], max_literals=max(best[1]["max_literals"], trial.cut_at)),
+                best[2])
     score, structure, selection = best
     return _finish(trial, structure, selection, score, searched, tic)
 

@@ -7,7 +7,9 @@ from ._auto import PROOF_BUDGET, choose_setting, learn_chosen
 from ._learner_params import _CHOSEN, _LEARNING_NAMES, _PLAIN
 
 # The method choosing validates with; asking for another one turns it off.
-_METHOD = {"coverage": "prolog", "selection": "cover", "search": "candidates"}
+# (The search proves as the candidates are proved, so a user who asks for it
+# still gets the structure and thresholds chosen for it.)
+_METHOD = {"coverage": "prolog", "selection": "cover"}
 # Table encodings tried, the plain one first (it wins ties).
 TABLE_ENCODINGS = (("equal_count", 3), ("entropy", 3), ("equal_count", 5), ("entropy", 5))
 
@@ -31,7 +33,8 @@ class _Choosing:
 
     def _auto_applies(self, learning=None):
         """Choosing reads proofs: it runs with proved coverage and the cover
-        selection, so a user who asks for another method gets plain values."""
+        selection, so a user who asks for another selection or text coverage
+        gets plain values (the search proves, so it is chosen for)."""
         return self.auto and all(getattr(self, n) in (None, v) for n, v in _METHOD.items())
 
     def _given_names(self):
@@ -274,9 +277,11 @@ parameter left at None takes the documented default of ``vantor_learn``
 (text coverage, greedy selection, ``max_literals=2``, ...), ``reach``
 'passes', ``follow`` 'first', ``encoder_strategy`` 'equal_count' and
 ``n_ranges`` 3. Choosing
-also stands aside (plain values) when you ask for ``coverage="text"``,
-``selection="greedy"`` or ``search="refine"``, whose inner validation would
-need re-learning. The refinement search is itself tried, learning once per
-inner fold, where its predicted proofs fit the budget and the candidates
-leave the inner folds imperfect.
+also stands aside (plain values) when you ask for ``coverage="text"`` or
+``selection="greedy"``, whose inner validation would need re-learning; with
+``search="refine"`` the rest is chosen as above and the search learns with
+it. The refinement search is itself tried, learning once per inner fold,
+where its predicted proofs fit the budget and the candidates leave the inner
+folds imperfect, and where the candidates could not afford longer rules and
+taught nothing (the search then gets those longer rules).
 """
