@@ -84,9 +84,10 @@ def test_runners_up_are_other_passing_clauses_and_join_the_selection(tmp_path):
     folder = write_task(str(tmp_path), facts, pos, neg)
     p, n = dictionaries(folder)
     options = learn_options(search="refine", max_literals=2, runners_up=3, verbose=True)
-    theory, _, _, _, _, runners = _core._refine_learn(p, n, os.path.join(folder, "BK.pl"), options)
+    theory, _, _, _, _, runners, proofs = _core._refine_learn(p, n, os.path.join(folder, "BK.pl"), options)
     assert theory == ["t(A):-has(A,B),colour(B,red)"]
     assert runners == ["t(A):-tag(A,yes)", "t(A):-tag(A,B)"]
+    assert proofs >= len(pos) + len(neg)  # the chosen clause at least, on every example
     record = learn(folder, max_literals=2, runners_up=3)
     assert record.hypothesis == ["t(A):-has(A,B),colour(B,red)"] and record.accuracy == 1.0
 

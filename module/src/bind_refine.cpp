@@ -46,7 +46,8 @@ nb::tuple refine_learn(nb::handle pos_dict, nb::handle neg_dict, const std::stri
                                       load.get());
     }
     return nb::make_tuple(list_of(result.theory), result.out_of_time, result.over_limit, result.seeds,
-                          result.expanded, list_of(result.runners_up));
+                          result.expanded, list_of(result.runners_up),
+                          result.proofs);
 }
 
 // Every answer of one batch proved in this process (the workers' entry).
@@ -109,7 +110,7 @@ void bind_refine(nb::module_& m) {
     m.def("_refine_learn", &refine_learn, "Training_pos"_a, "Training_neg"_a, "background"_a, "options"_a,
           "prove"_a.none() = nb::none(),
           "Sequential covering with the refinement search: (theory, out of time, goals over the "
-          "inference limit, seeds searched, clauses expanded). `prove`, when given, proves every batch.");
+          "inference limit, seeds searched, clauses expanded, runners-up, example proofs asked for). `prove`, when given, proves every batch.");
     m.def("_prove_batch", &prove_batch, "background"_a, "arguments"_a, "common"_a, "lists"_a, "goals"_a, "time_limit"_a,
           "sandbox"_a, "prover"_a = "facts",
           "One batch of search goals (clauses, name, example list, gates) proved in this process by the "

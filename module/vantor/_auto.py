@@ -32,6 +32,7 @@ from itertools import product
 from . import _core, _proved
 from ._host import library_run
 from ._options import learn_options
+from ._refine import counting_proofs
 from .evaluate import Vantor, evaluate_theory_prolog, evaluate_theory_prolog_training
 
 __all__ = ["Choice", "choose_setting", "inner_folds", "learn_chosen", "SELECTION_GRID"]
@@ -141,6 +142,7 @@ class _Trial:
         self.bottoms, self.proofs = {}, {}
         self.proofs_left = budget
         self.cut_at = 0  # the shortest rule length the candidates could not afford
+        self.last_search_proofs = 0  # example proofs of the last relearning
         self._records, self.candidates = {}, {}
         grid = [{**g, **{n: fixed[n] for n in g if n in fixed}} for g in SELECTION_GRID]
         self.grid = [dict(t) for t in dict.fromkeys(tuple(sorted(g.items())) for g in grid)]
@@ -357,22 +359,60 @@ def _relearned(trial, structure, selection):
     """Inner accuracy of ``structure`` when every inner fold learns on its
     training part (as a method that proves as it searches must) and is
     scored on its held-out part in the engine."""
-    from .learn import _learn_run
-
     pos, neg = trial.bottom_clauses(structure["follow"], structure["numbers"])
     names_pos, names_neg = list(pos), list(neg)
     options = trial._options(structure, selection)
     correct = 0
-    for test_pos, test_neg in trial.folds:
-        train_pos = {e: pos[e] for i, e in enumerate(names_pos) if i not in test_pos}
-        train_neg = {e: neg[e] for i, e in enumerate(names_neg) if i not in test_neg}
-        with warnings.catch_warnings(), library_run(rng=random.Random(trial.seed)):
-            warnings.simplefilter("ignore", RuntimeWarning)
-            record, _ = _learn_run(train_pos, train_neg, trial.background, options)
-        correct += _engine_correct(list(record.hypothesis), trial.background,
-                                   [names_pos[i] for i in sorted(test_pos)],
-                                   [names_neg[i] for i in sorted(test_neg)], trial.bounds)
+    with counting_proofs() as proofs:
+        for test_pos, test_neg in trial.folds:
+            train_pos = {e: pos[e] for i, e in enumerate(names_pos) if i not in test_pos}
+            train_neg = {e: neg[e] for i, e in enumerate(names_neg) if i not in test_neg}
+            correct += _learned_correct(trial, train_pos, train_neg, options,
+                                        [names_pos[i] for i in sorted(test_pos)],
+                                        [names_neg[i] for i in sorted(test_neg)])
+    # What the searches proved, charged to the budget and kept for predicting
+    # the next level's cost.
+    trial.proofs_left -= proofs[0]
+    trial.last_search_proofs = proofs[0]
     return correct / (len(names_pos) + len(names_neg))
+
+
+def _learned_correct(trial, train_pos, train_neg, options, held_pos, held_neg):
+    """Correct predictions on the held-out examples of a theory learned on
+    the training part."""
+    from .learn import _learn_run
+
+    with warnings.catch_warnings(), library_run(rng=random.Random(trial.seed)):
+        warnings.simplefilter("ignore", RuntimeWarning)
+        record, _ = _learn_run(train_pos, train_neg, trial.background, options)
+    return _engine_correct(list(record.hypothesis), trial.background, held_pos, held_neg,
+                           trial.bounds)
+
+
+def _deepen_search(trial, best):
+    """``best`` with the search's own ``max_literals``: one literal more
+    while its inner accuracy does not fall, the theory is not perfect and the
+    predicted proofs fit the budget, or while nothing has been learned (the
+    search's work grows with its nodes, not with the ways to form rules)."""
+    _, structure, selection = best
+    found, previous, made = None, None, []
+    for level in range(1, MAX_LITERALS + 1):
+        current = dict(structure, max_literals=level)
+        # The next level's proofs, predicted from those the last ones made.
+        growth = made[-1] / max(1, made[-2]) if len(made) >= 2 else 2.0
+        cost = made[-1] * max(1.0, growth) if made else 0
+        if found is not None and cost > trial.proofs_left and not _learned_nothing(trial, found[0]):
+            break
+        score = _relearned(trial, current, selection)
+        made.append(trial.last_search_proofs)
+        if previous is not None and score < previous:
+            break
+        if found is None or score > found[0]:
+            found = (score, current, selection)
+        previous = score
+        if score >= 1.0:
+            break
+    return found
 
 
 def _search_proofs(trial, structure):
@@ -512,12 +552,11 @@ def choose_setting(background, given, bottoms_of, seed, budget=PROOF_BUDGET, pro
         score = _relearned(trial, structure, best[2])
         if score > best[0]:
             best = (score, structure, best[2])
-    if (given.get("search") == "refine" and trial.cut_at and "max_literals" not in given
-            and _learned_nothing(trial, best[0])):
-        # The search asked for reaches the rule length the candidates could
-        # not afford.
-        best = (best[0], dict(best[1], max_literals=max(best[1]["max_literals"], trial.cut_at)),
-                best[2])
+    if given.get("search") == "refine" and "max_literals" not in given:
+        # The search asked for can say what the candidates cannot (an
+        # attribute's value, a rule too long to form): its rule length is
+        # deepened by learning with it on the inner folds.
+        best = _deepen_search(trial, best)
     score, structure, selection = best
     return _finish(trial, structure, selection, score, searched, tic)
 

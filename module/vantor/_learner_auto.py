@@ -279,8 +279,9 @@ parameter left at None takes the documented default of ``vantor_learn``
 ``n_ranges`` 3. Choosing
 also stands aside (plain values) when you ask for ``coverage="text"`` or
 ``selection="greedy"``, whose inner validation would need re-learning; with
-``search="refine"`` the rest is chosen as above and the search learns with
-it. The refinement search is itself tried, learning once per inner fold,
+``search="refine"`` the rest is chosen as above, except ``max_literals``,
+deepened by learning with the search on the inner folds (while it helps and
+the proofs the last levels made predict the next one fits the budget). The refinement search is itself tried, learning once per inner fold,
 where its predicted proofs fit the budget and the candidates leave the inner
 folds imperfect, and where the candidates could not afford longer rules and
 taught nothing (the search then gets those longer rules).

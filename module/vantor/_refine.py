@@ -5,6 +5,7 @@ The search runs in the core and proves its clauses through the service of
 otherwise). Proofs do not depend on where they run, so neither does the
 theory.
 """
+import contextvars
 import copy
 import os
 import time
@@ -15,14 +16,34 @@ from ._proved import _evaluation, _print_theory, fold_record, score_fold
 from ._proving import proving_service
 from .evaluate import Vantor, evaluate_theory_prolog_training
 
-__all__ = ["learn_refined", "cross_validate_refined"]
+__all__ = ["learn_refined", "cross_validate_refined", "counting_proofs"]
+
+# A list that searches in this context add their example proofs to (set by
+# a caller that budgets work by counting it).
+_PROOF_COUNT = contextvars.ContextVar("vantor_search_proofs", default=None)
+
+
+class counting_proofs:
+    """``with counting_proofs() as count:`` -- ``count[0]`` then holds the
+    example proofs the searches inside asked for."""
+
+    def __enter__(self):
+        self.count = [0]
+        self._token = _PROOF_COUNT.set(self.count)
+        return self.count
+
+    def __exit__(self, *exc):
+        _PROOF_COUNT.reset(self._token)
 
 
 def _run_search(pos, neg, background, options):
     """(theory, out of time, goals over the inference limit, runners-up)."""
     background = os.path.abspath(background)
-    theory, late, over, _, _, runners = _core._refine_learn(pos, neg, background, options,
-                                                            proving_service(options.n_jobs))
+    theory, late, over, _, _, runners, proofs = _core._refine_learn(
+        pos, neg, background, options, proving_service(options.n_jobs))
+    count = _PROOF_COUNT.get()
+    if count is not None:
+        count[0] += proofs
     return theory, late, over, runners
 
 

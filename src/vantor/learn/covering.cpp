@@ -278,6 +278,7 @@ std::optional<Found> Covering::search(const std::vector<std::size_t>& seeds, boo
         }
     }
     out_.over_limit += prover.over_limit();
+    out_.proofs += prover.proofs();
     return best;
 }
 
@@ -287,6 +288,7 @@ std::vector<std::uint32_t> Covering::prove_on_all(const Found& found) {
     ClauseProver prover(service_, batch(arguments_, found.clause.calls_target ? known_ : std::string()));
     std::vector<std::uint32_t> covered = prover.prove(found.head, {&found.clause}, {&all}).front();
     out_.over_limit += prover.over_limit();
+    out_.proofs += prover.proofs();
     return covered;
 }
 
@@ -301,6 +303,7 @@ std::pair<std::vector<std::uint32_t>, std::size_t> Covering::theory_proofs(const
     b.goals.push_back(std::move(goal));
     ProofAnswers answers = service_.prove(b);
     out_.over_limit += answers.over_limit;
+    out_.proofs += arguments_.size();
     std::vector<std::uint32_t> pos;
     std::size_t neg = 0;
     for (std::uint32_t e : answers.proved.front()) {

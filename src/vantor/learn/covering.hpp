@@ -34,6 +34,7 @@ struct CoveringResult {
     bool out_of_time = false;
     std::size_t over_limit = 0;       // goals cut short by the inference limit
     std::size_t seeds = 0, expanded = 0;
+    std::size_t proofs = 0;           // example proofs asked for
 };
 
 struct CoveringInput {

@@ -246,6 +246,7 @@ std::vector<std::vector<std::uint32_t>> ClauseProver::prove(const Literal& head,
             batch.example_lists.push_back(*examples[i]);
         }
         goal.list = static_cast<std::uint32_t>(list);
+        proofs_ += examples[i]->size();
         if (gates) goal.gates = (*gates)[i];
         batch.goals.push_back(std::move(goal));
     }

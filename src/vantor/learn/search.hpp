@@ -58,11 +58,14 @@ public:
                                                   const std::vector<const std::vector<std::uint32_t>*>& examples,
                                                   const std::vector<std::vector<ProofGate>>* gates = nullptr);
     std::size_t over_limit() const { return over_limit_; }
+    // Example proofs asked for so far (a count of the work, not of time).
+    std::size_t proofs() const { return proofs_; }
 
 private:
     ProvingService& service_;
     ProofBatch base_;
     std::size_t over_limit_ = 0;
+    std::size_t proofs_ = 0;
 };
 
 struct SearchSettings {
