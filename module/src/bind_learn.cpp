@@ -74,8 +74,16 @@ void write_back_caches(const learn::CoverageCache& cache, std::size_t mark, nb::
     RuleStrings strings{cache, {}};
     std::vector<std::pair<std::vector<std::string>, std::optional<learn::RuleId>>> entries;
     cache.rule_entries_since(mark, entries);
+    // Keys share their literals: one text object per distinct literal keeps
+    // the write-back short (it runs after an interrupt too).
+    std::unordered_map<std::string, nb::object> literals;
     for (const auto& [texts, rule] : entries) {
-        nb::tuple key = nb::tuple(list_of(texts));
+        nb::tuple key = nb::steal<nb::tuple>(PyTuple_New(static_cast<Py_ssize_t>(texts.size())));
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            auto [at, fresh] = literals.try_emplace(texts[i]);
+            if (fresh) at->second = str_of(texts[i]);
+            PyTuple_SET_ITEM(key.ptr(), static_cast<Py_ssize_t>(i), at->second.inc_ref().ptr());
+        }
         if (rule) rule_set_dic[key] = strings.get(*rule);
         else rule_set_dic[key] = nb::list();
     }
