@@ -11,10 +11,11 @@ changes what another thread prints or draws. The core reads both through
 """
 import contextlib
 import contextvars
+import gc
 import random
 import sys
 
-__all__ = ["DISCARD", "generator", "library_run", "output"]
+__all__ = ["DISCARD", "generator", "library_run", "no_cycle_collection", "output"]
 
 _OUTPUT = contextvars.ContextVar("vantor_output", default=None)
 _GENERATOR = contextvars.ContextVar("vantor_generator", default=None)
@@ -62,3 +63,18 @@ def library_run(output=None, rng=None):
     finally:
         for variable, token in reversed(tokens):
             variable.reset(token)
+
+
+@contextlib.contextmanager
+def no_cycle_collection():
+    """The cycle collector paused while the core makes many containers that
+    cannot form cycles (lists and tuples of texts): woken again and again by
+    them, it would only walk everything alive, the longer the more the host
+    program holds, without freeing anything."""
+    collecting = gc.isenabled()
+    gc.disable()
+    try:
+        yield
+    finally:
+        if collecting:
+            gc.enable()

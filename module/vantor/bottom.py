@@ -1,5 +1,4 @@
 """Bottom clauses of examples and example sets."""
-import gc
 import os
 import pickle
 import sys
@@ -75,21 +74,14 @@ def _build(builder, depth, examples, container, tqdm_disable, parameter, size_li
            size_warning, n_jobs=1):
     if container != "dict" and not container:
         print(_MEMORY_NOTICE, file=_host.output())
-    # The dictionary is lists of texts, which cannot form cycles: the cycle
-    # collector, woken again and again by its thousands of new lists, would
-    # only walk everything alive without freeing anything.
-    collecting = gc.isenabled()
-    gc.disable()
-    try:
+    # The dictionary is lists of texts, which cannot form cycles.
+    with _host.no_cycle_collection():
         workers = _workers(n_jobs, examples)
         if workers <= 1:
             return builder.build(examples, depth, bool(tqdm_disable), parameter, size_limit,
                                  size_warning)
         return _build_in_shares(builder, depth, examples, tqdm_disable, parameter, size_limit,
                                 size_warning, workers)
-    finally:
-        if collecting:
-            gc.enable()
 
 
 def _build_in_shares(builder, depth, examples, tqdm_disable, parameter, size_limit,

@@ -12,7 +12,7 @@ texts are built only for choices of literals not met before.
 import os
 from typing import Any, Union
 
-from . import _core, _proved, _refine
+from . import _core, _host, _proved, _refine
 from ._files import path_text
 from ._options import LearnOptions, takes_learn_options
 from .evaluate import Vantor
@@ -100,9 +100,11 @@ def compute_coverage(BK: BottomClauses, head: str, BT: list[str], head_dic: Any,
     [['g(A,B):-p(A,C)&p(C,B)', 'g(A,B):-m(A)']]
     """
     del head_dic
-    final_hypo = _core._compute_coverage(BK, head, BT, hypo_set_dic, rule_set_dic, constant,
-                                         bool(optimize), bool(verbose), bool(reduce_bc),
-                                         bc_count if reduce_bc else 0, bool(rule_noise_check))
+    # The caches get many lists and tuples of texts, also after an interrupt.
+    with _host.no_cycle_collection():
+        final_hypo = _core._compute_coverage(BK, head, BT, hypo_set_dic, rule_set_dic, constant,
+                                             bool(optimize), bool(verbose), bool(reduce_bc),
+                                             bc_count if reduce_bc else 0, bool(rule_noise_check))
     return final_hypo, hypo_set_dic, rule_set_dic
 
 
