@@ -266,22 +266,9 @@ nb::tuple vantor_learn_py(BottomClauses<"Training_pos"> Training_pos,
                           learn::LearnOptions options) {
     PyLearningHost py_host(options.quiet);
     std::vector<std::size_t> sorted;
-    run::LearningResult result;
-    try {
-        nb::gil_scoped_release release;
-        result = run::learning_run(Training_pos.set, Training_neg.set, file.value, options,
-                                    py_host.host, sorted);
-    } catch (...) {
-        // The caller's lists end up as sorted as the core's; a failure while
-        // sorting must not replace the run's own error.
-        nb::error_scope keep;
-        try {
-            sort_host_lists(Training_pos.source, Training_pos.set, sorted);
-        } catch (...) {
-        }
-        throw;
-    }
-    sort_host_lists(Training_pos.source, Training_pos.set, sorted);
+    const run::LearningResult result = run_then_sort_host_lists(Training_pos, sorted, [&] {
+        return run::learning_run(Training_pos.set, Training_neg.set, file.value, options, py_host.host, sorted);
+    });
     nb::dict work = stage_times_of(result.times);
     work["prolog evaluation"] = result.seconds_prolog;
     work["candidates"] = result.candidates;

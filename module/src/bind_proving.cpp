@@ -73,19 +73,9 @@ std::tuple<std::vector<std::string>, std::vector<std::vector<std::uint32_t>>> fo
     BottomClauses<"Training_pos"> Training_pos, learn::LearnOptions options) {
     PyLearningHost py_host(options.quiet);
     std::vector<std::size_t> sorted;
-    run::FormedRules formed;
-    try {
-        nb::gil_scoped_release release;
-        formed = run::formed_rules(Training_pos.set, options, py_host.host, sorted);
-    } catch (...) {
-        nb::error_scope keep;
-        try {
-            sort_host_lists(Training_pos.source, Training_pos.set, sorted);
-        } catch (...) {
-        }
-        throw;
-    }
-    sort_host_lists(Training_pos.source, Training_pos.set, sorted);
+    run::FormedRules formed = run_then_sort_host_lists(Training_pos, sorted, [&] {
+        return run::formed_rules(Training_pos.set, options, py_host.host, sorted);
+    });
     return {std::move(formed.rules), std::move(formed.rules_of_example)};
 }
 
@@ -122,22 +112,11 @@ nb::tuple learn_proved(BottomClauses<"Training_pos"> Training_pos, BottomClauses
     if (!prove.is_none()) service.emplace(prove);
     eval::FactProving local(py_host.interrupt);
     std::vector<std::size_t> sorted;
-    run::ProvedRun run;
-    try {
-        nb::gil_scoped_release release;
-        run = run::proved_learning(Training_pos.set, Training_neg.set, file.value, options, compare_numbers,
-                                   service ? static_cast<ProvingService&>(*service) : local, py_host.host, sorted);
-    } catch (...) {
-        // The caller's lists end up as sorted as the core's; a failure while
-        // sorting must not replace the run's own error.
-        nb::error_scope keep;
-        try {
-            sort_host_lists(Training_pos.source, Training_pos.set, sorted);
-        } catch (...) {
-        }
-        throw;
-    }
-    sort_host_lists(Training_pos.source, Training_pos.set, sorted);
+    const run::ProvedRun run = run_then_sort_host_lists(Training_pos, sorted, [&] {
+        return run::proved_learning(Training_pos.set, Training_neg.set, file.value, options, compare_numbers,
+                                    service ? static_cast<ProvingService&>(*service) : local, py_host.host,
+                                    sorted);
+    });
     nb::dict work;
     work["candidates"] = run.candidates;
     work["rules formed"] = run.seconds_formed;

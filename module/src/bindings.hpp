@@ -137,6 +137,29 @@ text::ConstantSet constant_set_from(nb::handle sequence, const char* parameter);
 void sort_host_lists(nb::handle dict, const data::BottomClauseSet& set,
                      const std::vector<std::size_t>& positions);
 
+// Runs `work()` without the GIL, then sorts the host's lists of `pos` at the
+// positions the core sorted (`sorted`, filled by the work), also when the
+// work failed: the caller's lists end up as sorted as the core's, and a
+// failure while sorting then never replaces the work's own error.
+template <class Pos, class Work>
+auto run_then_sort_host_lists(Pos& pos, const std::vector<std::size_t>& sorted, Work&& work) {
+    auto result = [&] {
+        try {
+            nb::gil_scoped_release release;
+            return work();
+        } catch (...) {
+            nb::error_scope keep;
+            try {
+                sort_host_lists(pos.source, pos.set, sorted);
+            } catch (...) {
+            }
+            throw;
+        }
+    }();
+    sort_host_lists(pos.source, pos.set, sorted);
+    return result;
+}
+
 // Host truth value (bool(value)), as the learners test their flags.
 bool truth_of(nb::handle value);
 

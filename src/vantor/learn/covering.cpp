@@ -196,6 +196,7 @@ private:
     }
 
     std::optional<Found> search(const std::vector<std::size_t>& seeds, bool recursive);
+    SearchSettings settings_for(std::size_t n_pos, std::size_t n_neg, std::size_t n_open, bool recursive) const;
     void add_runner_up(std::string rule) {
         if (s_runners_.insert(rule).second) out_.runners_up.push_back(std::move(rule));
     }
@@ -220,6 +221,31 @@ private:
     CoveringResult out_;
 };
 
+// The search's settings for a sample of `n_pos` of the `n_open` uncovered
+// positives and `n_neg` negatives.
+SearchSettings Covering::settings_for(std::size_t n_pos, std::size_t n_neg, std::size_t n_open,
+                                      bool recursive) const {
+    SearchSettings s;
+    s.refine.max_literals = static_cast<std::size_t>(std::max(0LL, o_.candidates.max_literals));
+    s.refine.recursive = recursive;
+    s.score = score_;
+    s.score.prior = static_cast<double>(n_pos) / static_cast<double>(n_pos + n_neg);
+    s.n_examples = n_pos + n_neg;
+    s.n_pos = n_pos;
+    // The filters scaled to the sample, loosely: the chosen clause meets
+    // them exactly on every example afterwards.
+    const double pos_share = static_cast<double>(n_pos) / static_cast<double>(n_open);
+    const double neg_share = n_neg == 0 ? 1.0 : static_cast<double>(n_neg) / static_cast<double>(in_.neg.size());
+    s.min_pos = std::max<std::size_t>(1, static_cast<std::size_t>(std::floor(static_cast<double>(filters_.min_pos) * pos_share)));
+    s.max_neg = static_cast<std::size_t>(std::ceil(static_cast<double>(filters_.max_neg) * neg_share));
+    s.min_precision = o_.selection.min_precision;
+    s.max_nodes = static_cast<std::size_t>(std::max(1LL, o_.search.max_nodes));
+    s.prune = prune_;
+    s.deadline = deadline_;
+    s.runners_up = static_cast<std::size_t>(std::max(0LL, o_.search.runners_up));
+    return s;
+}
+
 std::optional<Found> Covering::search(const std::vector<std::size_t>& seeds, bool recursive) {
     std::vector<std::size_t> open, negatives;
     for (std::size_t i = 0; i < uncovered_.size(); ++i) {
@@ -234,24 +260,7 @@ std::optional<Found> Covering::search(const std::vector<std::size_t>& seeds, boo
     for (std::size_t i : neg) arguments.push_back(arguments_[in_.pos.size() + i]);
     ClauseProver prover(service_, batch(std::move(arguments), recursive ? known_ : std::string()));
 
-    SearchSettings s;
-    s.refine.max_literals = static_cast<std::size_t>(std::max(0LL, o_.candidates.max_literals));
-    s.refine.recursive = recursive;
-    s.score = score_;
-    s.score.prior = static_cast<double>(pos.size()) / static_cast<double>(pos.size() + neg.size());
-    s.n_examples = pos.size() + neg.size();
-    s.n_pos = pos.size();
-    // The filters scaled to the sample, loosely: the chosen clause meets
-    // them exactly on every example afterwards.
-    const double pos_share = static_cast<double>(pos.size()) / static_cast<double>(open.size());
-    const double neg_share = neg.empty() ? 1.0 : static_cast<double>(neg.size()) / static_cast<double>(in_.neg.size());
-    s.min_pos = std::max<std::size_t>(1, static_cast<std::size_t>(std::floor(static_cast<double>(filters_.min_pos) * pos_share)));
-    s.max_neg = static_cast<std::size_t>(std::ceil(static_cast<double>(filters_.max_neg) * neg_share));
-    s.min_precision = o_.selection.min_precision;
-    s.max_nodes = static_cast<std::size_t>(std::max(1LL, o_.search.max_nodes));
-    s.prune = prune_;
-    s.deadline = deadline_;
-    s.runners_up = static_cast<std::size_t>(std::max(0LL, o_.search.runners_up));
+    SearchSettings s = settings_for(pos.size(), neg.size(), open.size(), recursive);
     ExampleValues values;
     if (in_.columns.has_numbers()) {
         for (std::size_t i : pos) values.add(in_.pos.clauses[i], in_.columns);

@@ -42,6 +42,25 @@ void warn_empty_theory(const LearningHost& host) {
     }
 }
 
+void announce_theory(const std::vector<std::string>& theory, bool announce, const learn::LearnOptions& options,
+                     const LearningHost& host) {
+    if (announce && !options.quiet && host.announce) host.announce(theory);
+    if (theory.empty()) warn_empty_theory(host);
+}
+
+eval::EvalResult training_evaluation(const std::vector<std::string>& theory, const std::string& file,
+                                     const data::BottomClauseSet& pos, const data::BottomClauseSet& neg,
+                                     const learn::LearnOptions& options, const LearningHost& host,
+                                     double& seconds) {
+    host.interrupt.check();
+    const auto start = Clock::now();
+    eval::EvalResult result =
+        eval::evaluate_theory(theory, file, pos.keys, neg.keys, options.quiet, eval::kTrainingBanner, host.out,
+                              host.on_limit, &host.interrupt, nullptr, evaluation_settings(options));
+    seconds = seconds_since(start);
+    return result;
+}
+
 LearnedTheory learn_stages(data::BottomClauseSet& pos, const data::BottomClauseSet& neg,
                            const learn::LearnOptions& options, const LearningHost& host,
                            std::vector<std::size_t>& sorted_positions) {
@@ -71,16 +90,9 @@ LearningResult learning_run(data::BottomClauseSet& pos, const data::BottomClause
     result.hypothesis = std::move(learned.selection.theory);
     result.times = learned.times;
     result.candidates = learned.candidates;
-    if (learned.selection.announce && !options.quiet && host.announce) host.announce(result.hypothesis);
-    if (result.hypothesis.empty()) warn_empty_theory(host);
+    announce_theory(result.hypothesis, learned.selection.announce, options, host);
     result.time_learn = seconds_since(tic);
-
-    host.interrupt.check();
-    const auto evaluation = Clock::now();
-    result.training = eval::evaluate_theory(result.hypothesis, file, pos.keys, neg.keys, options.quiet,
-                                      eval::kTrainingBanner, host.out, host.on_limit, &host.interrupt, nullptr,
-                                      evaluation_settings(options));
-    result.seconds_prolog = seconds_since(evaluation);
+    result.training = training_evaluation(result.hypothesis, file, pos, neg, options, host, result.seconds_prolog);
     return result;
 }
 

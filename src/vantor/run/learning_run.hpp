@@ -65,6 +65,18 @@ eval::EvalSettings evaluation_settings(const learn::LearnOptions& options);
 // One RuntimeWarning (through host.on_limit) that no rule passed the filters.
 void warn_empty_theory(const LearningHost& host);
 
+// How a learning run shows its theory: announced when the selection says so
+// and the run is not quiet, a warning when it is empty.
+void announce_theory(const std::vector<std::string>& theory, bool announce, const learn::LearnOptions& options,
+                     const LearningHost& host);
+
+// The theory scored on the training examples, as every learning run ends;
+// `seconds` gets the time the evaluation took.
+eval::EvalResult training_evaluation(const std::vector<std::string>& theory, const std::string& file,
+                                     const data::BottomClauseSet& pos, const data::BottomClauseSet& neg,
+                                     const learn::LearnOptions& options, const LearningHost& host,
+                                     double& seconds);
+
 struct LearnedTheory {
     learn::Selection selection;
     learn::StageTimes times;

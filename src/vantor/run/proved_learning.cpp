@@ -148,17 +148,10 @@ ProvedRun proved_learning(data::BottomClauseSet& pos, const data::BottomClauseSe
     const auto selecting = Clock::now();
     learn::Selection selection = select_proved(table, pos.size(), neg.size(), options.selection);
     run.hypothesis = std::move(selection.theory);
-    if (selection.announce && !options.quiet && host.announce) host.announce(run.hypothesis);
-    if (run.hypothesis.empty()) warn_empty_theory(host);
+    announce_theory(run.hypothesis, selection.announce, options, host);
     run.seconds_selection = seconds_since(selecting);
     run.time_learn = seconds_since(tic);
-
-    host.interrupt.check();
-    const auto evaluation = Clock::now();
-    run.training = eval::evaluate_theory(run.hypothesis, background, pos.keys, neg.keys, options.quiet,
-                                         eval::kTrainingBanner, host.out, host.on_limit, &host.interrupt, nullptr,
-                                         evaluation_settings(options));
-    run.seconds_prolog = seconds_since(evaluation);
+    run.training = training_evaluation(run.hypothesis, background, pos, neg, options, host, run.seconds_prolog);
     return run;
 }
 
