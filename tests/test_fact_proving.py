@@ -145,6 +145,30 @@ def test_a_goal_near_the_inference_limit_goes_to_the_engine(tmp_path):
     assert _core._prove_batch(background, ["(a)"], "", [[0]], goals, 0.0, False) == engine
 
 
+@settings(max_examples=40, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(tasks())
+def test_a_clause_proves_what_each_of_its_independent_parts_proves(tmp_path, task):
+    # The search proves a refinement through the parts its parent lacks.
+    facts, common, arguments, goals, lists = task
+    background = batch_file(tmp_path, facts)
+    whole, parts, owner = [], [], []
+    for g, (clause, name, _, _) in enumerate(goals):
+        head, body = clause.rstrip(".\n").split(" :- ")
+        literals = [] if body == "true" else body.split(", ")
+        whole.append((clause, name, 0, []))
+        for part in _core._independent_parts(head, literals):
+            part_name = "vantor_part_%d" % len(parts)
+            text = "%s%s :- %s.\n" % (part_name, head[head.index("("):], ", ".join(literals[k] for k in part))
+            parts.append((text, part_name, 0, []))
+            owner.append(g)
+    proved = prove("engine", background, arguments, whole, lists, common)[0]
+    expected = [set(range(len(arguments))) for _ in goals]
+    if parts:
+        for g, answer in zip(owner, prove("engine", background, arguments, parts, lists, common)[0]):
+            expected[g] &= set(answer)
+    assert [set(p) for p in proved] == expected
+
+
 @settings(max_examples=30, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
 @given(tasks())
 def test_candidate_rules_are_proved_from_facts_as_by_the_engine(tmp_path, task):

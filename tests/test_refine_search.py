@@ -103,6 +103,15 @@ def test_numbers_get_threshold_tests(tmp_path):
     assert record.accuracy == 1.0
 
 
+def test_a_body_splits_where_only_the_head_links_its_literals():
+    parts = _core._independent_parts
+    assert parts("t(A)", ["has(A,B)", "colour(B,red)", "has(A,C)", ">=(D,1)", "w(C,D)"]) == [[0, 1], [2, 3, 4]]
+    # Head variables, `_` and constants link nothing.
+    assert parts("p(A,B)", ["q(A,_)", "q(B,_)", "r(A,c)", "r(B,c)"]) == [[0], [1], [2], [3]]
+    # A compound argument hides its variables: the body stays whole.
+    assert parts("p(A)", ["q(A,f(B))", "r(B)", "s(A)"]) == [[0, 1, 2]]
+
+
 def test_branch_and_bound_keeps_the_best_clause(colours):
     pos, neg = dictionaries(colours)
     background = os.path.join(colours, "BK.pl")

@@ -8,6 +8,7 @@
 #include "py_proving.hpp"
 #include "eval/batch_proving.hpp"
 #include "eval/fact_proving.hpp"
+#include "learn/clause_parts.hpp"
 #include "learn/search.hpp"
 #include "run/refine_learning.hpp"
 
@@ -104,6 +105,13 @@ std::string first_clause(BottomClauses<"Training_pos"> pos, BottomClauses<"Train
     return run::refine_first_clause(pos.set, neg.set, background, options, prune, interrupt);
 }
 
+// The clause's body positions by independent part.
+std::vector<std::vector<std::uint32_t>> clause_parts(const std::string& head, const std::vector<std::string>& body) {
+    std::vector<learn::Literal> literals;
+    for (const std::string& text : body) literals.push_back(learn::parse_literal(text));
+    return learn::independent_parts(learn::parse_literal(head), literals);
+}
+
 }  // namespace
 
 void bind_refine(nb::module_& m) {
@@ -126,6 +134,9 @@ void bind_refine(nb::module_& m) {
           "proving leaves it to the engine).");
     m.def("_refine_first_clause", &first_clause, "Training_pos"_a, "Training_neg"_a, "background"_a, "options"_a,
           "prune"_a, "The first seed's best clause, with branch and bound on or off.");
+    m.def("_independent_parts", &clause_parts, "head"_a, "body"_a,
+          "The body's positions by independent part (literals linked through variables the head "
+          "does not hold), as the search proves them.");
 }
 
 }  // namespace vantor::py

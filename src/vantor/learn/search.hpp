@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "host.hpp"
@@ -57,13 +58,31 @@ public:
     std::vector<std::vector<std::uint32_t>> prove(const Literal& head, const std::vector<const Clause*>& clauses,
                                                   const std::vector<const std::vector<std::uint32_t>*>& examples,
                                                   const std::vector<std::vector<ProofGate>>* gates = nullptr);
+    // The refinements `clauses` of `parent`, each on `examples` (all of
+    // which the parent proves), as prove() answers them. Only the parts a
+    // refinement does not share with its parent are proved, and the answers
+    // of every part are kept: a part met again in a sibling, another node
+    // or another seed's search is proved once per example.
+    std::vector<std::vector<std::uint32_t>> prove_refinements(const Literal& head, const Clause& parent,
+                                                              const std::vector<Clause>& clauses,
+                                                              const std::vector<std::uint32_t>& examples,
+                                                              const std::vector<std::vector<ProofGate>>& gates);
     std::size_t over_limit() const { return over_limit_; }
     // Example proofs asked for so far (a count of the work, not of time).
     std::size_t proofs() const { return proofs_; }
 
 private:
+    // What is known of one part: the examples tried and those proved (bit
+    // e of each for example e).
+    struct PartAnswers {
+        std::vector<std::uint64_t> tried, proved;
+    };
+    PartAnswers& answers_of(const std::string& part);
+
     ProvingService& service_;
     ProofBatch base_;
+    std::unordered_map<std::string, PartAnswers> parts_;
+    std::size_t part_bytes_ = 0;
     std::size_t over_limit_ = 0;
     std::size_t proofs_ = 0;
 };
