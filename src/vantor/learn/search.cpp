@@ -1,6 +1,5 @@
 #include "learn/search.hpp"
 
-#include "learn/clause_parts.hpp"
 
 #include <algorithm>
 #include <optional>
@@ -13,68 +12,6 @@ namespace vantor::learn {
 namespace {
 
 constexpr double kM = 10.0;
-
-// Above this many bytes of kept answers, the parts' answers start afresh.
-constexpr std::size_t kMaxPartBytes = std::size_t{64} << 20;
-
-bool bit(const std::vector<std::uint64_t>& bits, std::uint32_t e) { return (bits[e >> 6] >> (e & 63)) & 1; }
-void set_bit(std::vector<std::uint64_t>& bits, std::uint32_t e) { bits[e >> 6] |= std::uint64_t{1} << (e & 63); }
-
-// What a prover answers for `examples` when `proves` says which it proves:
-// those proved, in order, up to the first gate failed.
-template <class Proves>
-std::vector<std::uint32_t> gated(const std::vector<std::uint32_t>& examples, const std::vector<ProofGate>& gates,
-                                 Proves proves) {
-    std::vector<std::uint32_t> out;
-    std::size_t gate = 0;
-    for (std::size_t k = 0; k < examples.size(); ++k) {
-        for (; gate < gates.size() && gates[gate].examples <= k; ++gate) {
-            if (out.size() < gates[gate].proved) return out;
-        }
-        if (proves(examples[k])) out.push_back(examples[k]);
-    }
-    return out;
-}
-
-// How many of `examples` a prover tried before the gate it failed, from
-// what it proved (in order).
-std::size_t tried_before_gate(const std::vector<std::uint32_t>& examples, const std::vector<ProofGate>& gates,
-                              const std::vector<std::uint32_t>& proved) {
-    std::size_t gate = 0, count = 0;
-    for (std::size_t k = 0; k < examples.size(); ++k) {
-        for (; gate < gates.size() && gates[gate].examples <= k; ++gate) {
-            if (count < gates[gate].proved) return k;
-        }
-        if (count < proved.size() && proved[count] == examples[k]) ++count;
-    }
-    return examples.size();
-}
-
-// The examples still to prove for a part, with the gates that hold for them
-// given what is known: empty when the known answers settle the goal.
-struct PartQuestion {
-    std::vector<std::uint32_t> examples;
-    std::vector<ProofGate> gates;
-};
-PartQuestion question_for(const std::vector<std::uint32_t>& examples, const std::vector<ProofGate>& gates,
-                          const std::vector<std::uint64_t>& tried, const std::vector<std::uint64_t>& proved) {
-    PartQuestion q;
-    std::size_t known = 0, gate = 0;  // known: proved examples before k
-    for (std::size_t k = 0; k <= examples.size(); ++k) {
-        for (; gate < gates.size() && gates[gate].examples <= k; ++gate) {
-            const std::size_t need = gates[gate].proved;
-            if (need > known + q.examples.size()) return q;  // fails whatever the rest proves
-            if (need > known) {
-                q.gates.push_back({static_cast<std::uint32_t>(q.examples.size()), static_cast<std::uint32_t>(need - known)});
-            }
-        }
-        if (k == examples.size()) break;
-        const std::uint32_t e = examples[k];
-        if (!bit(tried, e)) q.examples.push_back(e);
-        else if (bit(proved, e)) ++known;
-    }
-    return q;
-}
 
 struct Node {
     Clause clause;
@@ -283,119 +220,6 @@ double optimistic_score(const ScoreContext& c, std::size_t pos, std::size_t leng
     // are no shorter; every score rises with positives, falls with
     // negatives and (compression) with length.
     return clause_score(c, pos, 0, length);
-}
-
-std::vector<std::vector<std::uint32_t>> ClauseProver::prove(const Literal& head, const std::vector<const Clause*>& clauses,
-                                                            const std::vector<const std::vector<std::uint32_t>*>& examples,
-                                                            const std::vector<std::vector<ProofGate>>* gates) {
-    ProofBatch batch = base_;
-    std::vector<const std::vector<std::uint32_t>*> lists;
-    std::string head_args = head.text().substr(head.name.size());
-    for (std::size_t i = 0; i < clauses.size(); ++i) {
-        ProofGoal goal;
-        goal.name = "vantor_search_" + std::to_string(i);
-        goal.clauses = goal.name + head_args + " :- ";
-        if (clauses[i]->body.empty()) goal.clauses += "true";
-        for (std::size_t k = 0; k < clauses[i]->body.size(); ++k) {
-            goal.clauses += (k ? ", " : "") + clauses[i]->body[k].text();
-        }
-        goal.clauses += ".\n";
-        std::size_t list = 0;
-        while (list < lists.size() && lists[list] != examples[i]) ++list;
-        if (list == lists.size()) {
-            lists.push_back(examples[i]);
-            batch.example_lists.push_back(*examples[i]);
-        }
-        goal.list = static_cast<std::uint32_t>(list);
-        proofs_ += examples[i]->size();
-        if (gates) goal.gates = (*gates)[i];
-        batch.goals.push_back(std::move(goal));
-    }
-    ProofAnswers answers = service_.prove(batch);
-    over_limit_ += answers.over_limit;
-    answers.proved.resize(clauses.size());
-    return std::move(answers.proved);
-}
-
-ClauseProver::PartAnswers& ClauseProver::answers_of(const std::string& part) {
-    auto [at, fresh] = parts_.try_emplace(part);
-    if (fresh) {
-        const std::size_t words = (base_.example_arguments.size() + 63) / 64;
-        at->second.tried.assign(words, 0);
-        at->second.proved.assign(words, 0);
-        part_bytes_ += 2 * words * sizeof(std::uint64_t) + part.size();
-    }
-    return at->second;
-}
-
-std::vector<std::vector<std::uint32_t>> ClauseProver::prove_refinements(const Literal& head, const Clause& parent,
-                                                                        const std::vector<Clause>& clauses,
-                                                                        const std::vector<std::uint32_t>& examples,
-                                                                        const std::vector<std::vector<ProofGate>>& gates) {
-    if (part_bytes_ > kMaxPartBytes) parts_.clear(), part_bytes_ = 0;
-    // Each refinement's parts holding a literal its parent lacks, as one
-    // goal ("" when there is none). Its other parts are parts of the
-    // parent, or subsets of them, so every example here proves them.
-    std::vector<std::string> new_part(clauses.size());
-    for (std::size_t i = 0; i < clauses.size(); ++i) {
-        const std::vector<Literal>& body = clauses[i].body;
-        std::vector<std::uint32_t> positions;
-        for (const auto& part : independent_parts(head, body)) {
-            const bool changed = std::any_of(part.begin(), part.end(), [&](std::uint32_t k) {
-                return k >= parent.body.size() || body[k].name != parent.body[k].name ||
-                       body[k].args != parent.body[k].args;
-            });
-            if (changed) positions.insert(positions.end(), part.begin(), part.end());
-        }
-        if (positions.empty()) continue;
-        std::sort(positions.begin(), positions.end());
-        new_part[i] = part_text(head, body, positions);
-        answers_of(new_part[i]);
-    }
-    // Rounds of asking: two refinements with one new part but different
-    // gates may need a second round for the looser one.
-    for (bool asked = true; asked;) {
-        asked = false;
-        ProofBatch batch = base_;
-        std::vector<std::pair<PartAnswers*, PartQuestion>> questions;
-        std::unordered_set<std::string> in_batch;
-        for (std::size_t i = 0; i < clauses.size(); ++i) {
-            if (new_part[i].empty() || !in_batch.insert(new_part[i]).second) continue;
-            PartAnswers& answers = parts_.at(new_part[i]);
-            PartQuestion q = question_for(examples, gates[i], answers.tried, answers.proved);
-            if (q.examples.empty()) continue;
-            ProofGoal goal;
-            goal.name = "vantor_search_" + std::to_string(batch.goals.size());
-            goal.clauses = goal.name + new_part[i] + ".\n";
-            goal.list = static_cast<std::uint32_t>(batch.example_lists.size());
-            goal.gates = q.gates;
-            batch.example_lists.push_back(q.examples);
-            batch.goals.push_back(std::move(goal));
-            proofs_ += q.examples.size();
-            questions.emplace_back(&answers, std::move(q));
-        }
-        if (questions.empty()) break;
-        asked = true;
-        ProofAnswers answers = service_.prove(batch);
-        over_limit_ += answers.over_limit;
-        answers.proved.resize(questions.size());
-        for (std::size_t g = 0; g < questions.size(); ++g) {
-            auto& [known, q] = questions[g];
-            const std::size_t tried = tried_before_gate(q.examples, q.gates, answers.proved[g]);
-            for (std::size_t k = 0; k < tried; ++k) set_bit(known->tried, q.examples[k]);
-            for (std::uint32_t e : answers.proved[g]) set_bit(known->proved, e);
-        }
-    }
-    std::vector<std::vector<std::uint32_t>> out;
-    for (std::size_t i = 0; i < clauses.size(); ++i) {
-        if (new_part[i].empty()) {
-            out.push_back(gated(examples, gates[i], [](std::uint32_t) { return true; }));
-            continue;
-        }
-        const PartAnswers& answers = parts_.at(new_part[i]);
-        out.push_back(gated(examples, gates[i], [&](std::uint32_t e) { return bit(answers.proved, e); }));
-    }
-    return out;
 }
 
 SearchResult search_seed(const Seed& seed, const SearchSettings& settings, ClauseProver& prover,

@@ -16,10 +16,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "host.hpp"
+#include "learn/clause_prover.hpp"
 #include "learn/example_values.hpp"
 #include "learn/refinement.hpp"
 
@@ -47,45 +47,6 @@ struct ScoreContext {
 double clause_score(const ScoreContext& context, std::size_t pos, std::size_t neg, std::size_t length);
 // The best score such a clause or any refinement of it can reach.
 double optimistic_score(const ScoreContext& context, std::size_t pos, std::size_t length);
-
-// Proves clauses of one head on subsets of a fixed list of examples, through
-// a proving service.
-class ClauseProver {
-public:
-    ClauseProver(ProvingService& service, ProofBatch base) : service_(service), base_(std::move(base)) {}
-    // For each clause, which of its `examples` (indexes into the example
-    // list) it proves, in their order, stopping at a gate it fails.
-    std::vector<std::vector<std::uint32_t>> prove(const Literal& head, const std::vector<const Clause*>& clauses,
-                                                  const std::vector<const std::vector<std::uint32_t>*>& examples,
-                                                  const std::vector<std::vector<ProofGate>>* gates = nullptr);
-    // The refinements `clauses` of `parent`, each on `examples` (all of
-    // which the parent proves), as prove() answers them. Only the parts a
-    // refinement does not share with its parent are proved, and the answers
-    // of every part are kept: a part met again in a sibling, another node
-    // or another seed's search is proved once per example.
-    std::vector<std::vector<std::uint32_t>> prove_refinements(const Literal& head, const Clause& parent,
-                                                              const std::vector<Clause>& clauses,
-                                                              const std::vector<std::uint32_t>& examples,
-                                                              const std::vector<std::vector<ProofGate>>& gates);
-    std::size_t over_limit() const { return over_limit_; }
-    // Example proofs asked for so far (a count of the work, not of time).
-    std::size_t proofs() const { return proofs_; }
-
-private:
-    // What is known of one part: the examples tried and those proved (bit
-    // e of each for example e).
-    struct PartAnswers {
-        std::vector<std::uint64_t> tried, proved;
-    };
-    PartAnswers& answers_of(const std::string& part);
-
-    ProvingService& service_;
-    ProofBatch base_;
-    std::unordered_map<std::string, PartAnswers> parts_;
-    std::size_t part_bytes_ = 0;
-    std::size_t over_limit_ = 0;
-    std::size_t proofs_ = 0;
-};
 
 struct SearchSettings {
     RefineSettings refine;
