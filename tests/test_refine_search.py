@@ -112,6 +112,18 @@ def test_a_body_splits_where_only_the_head_links_its_literals():
     assert parts("p(A)", ["q(A,f(B))", "r(B)", "s(A)"]) == [[0, 1, 2]]
 
 
+def test_a_number_may_keep_the_seeds_value(tmp_path):
+    # The positives share one charge; the negatives' charges lie on both
+    # sides of it, so no single threshold separates them.
+    charges = ["0.%02d" % v for v in range(1, 100, 3) if v != 25]
+    facts = [f"charge(p{i},0.25)" for i in range(10)] + [f"charge(n{i},{c})" for i, c in enumerate(charges)]
+    pos = [f"t(p{i})" for i in range(10)]
+    neg = [f"t(n{i})" for i in range(len(charges))]
+    folder = write_task(str(tmp_path / "charges"), facts, pos, neg)
+    record = learn(folder, max_literals=1)
+    assert record.hypothesis == ["t(A):-charge(A,0.25)"]
+
+
 def test_branch_and_bound_keeps_the_best_clause(colours):
     pos, neg = dictionaries(colours)
     background = os.path.join(colours, "BK.pl")

@@ -327,13 +327,13 @@ _DOCS = {
     "search": "where the rules come from: 'candidates' (default) instantiates templates and "
               "takes every rule the positives' bottom clauses form; 'refine' runs a search in the "
               "core: sequential covering that grows clauses from a seed positive's bottom clause one "
-              "linked literal at a time, proves each in the engine on the examples its parent covers "
-              "(coverage='prolog' is implied), expands the best first within max_literals and "
+              "linked literal at a time, proves each on the examples its parent covers, through the "
+              "literals it does not share with its parent (coverage='prolog' is implied), expands the best first within max_literals and "
               "max_nodes, prunes by branch and bound on the eval_fn score ('accuracy'/'coverage', "
               "'compression', 'laplace' or 'm_estimate' with m=10), and keeps the best clause that "
               "passes min_pos, max_neg (fractions in (0, 1) are shares) and min_precision. Attribute "
               "arguments may be bound to a value of their column and numeric ones tested against "
-              "thresholds (>=, =<); with recursive=True calls of the target are refinements too. The "
+              "thresholds (>=, =<) or kept at the seed's value; with recursive=True calls of the target are refinements too. The "
               "same inputs always give the same theory.",
     "time_budget": "seconds for search='refine'; when they run out the theory found so far is "
                    "returned with a RuntimeWarning. Default None (no bound); a positive number.",

@@ -147,8 +147,12 @@ private:
             const TypedArgument& a = source.args[p];
             const bool slot = a.kind == ColumnKind::number || (a.kind == ColumnKind::attribute && a.variable);
             if (slot) {
-                slots.push_back({slot_name(i, p), source.name + "/" + std::to_string(source.args.size()) + "/" +
-                                                      std::to_string(p), a.kind, a.column});
+                Slot& s = slots.emplace_back();
+                s.var = slot_name(i, p);
+                s.column_key = source.name + "/" + std::to_string(source.args.size()) + "/" + std::to_string(p);
+                s.kind = a.kind;
+                s.column = a.column;
+                if (a.kind == ColumnKind::number && !a.variable) s.seed_value = a.text;
                 literal.args.push_back(slots.back().var);
                 continue;
             }
@@ -170,7 +174,10 @@ private:
             const Slot& slot = grown.slots[s];
             if (slot.kind == ColumnKind::attribute) {
                 for (const std::string& v : slot.column->values) out_.push_back(bound(grown, s, v));
-            } else if (room >= 2) {
+                continue;
+            }
+            if (!slot.seed_value.empty()) out_.push_back(bound(grown, s, slot.seed_value));
+            if (room >= 2) {
                 for (bool at_least : {true, false}) {
                     for (const std::string& cut : cuts_for(slot, at_least)) out_.push_back(tested(grown, s, at_least, cut));
                 }
@@ -179,7 +186,8 @@ private:
         out_.push_back(std::move(grown));
     }
 
-    // Binds an attribute of the last literal; tests a number of any literal.
+    // Binds an attribute of the last literal, or a number of it to the
+    // seed's value; tests a number of any literal.
     void tests_and_bindings() {
         for (std::size_t s = 0; s < clause_.slots.size(); ++s) {
             const Slot& slot = clause_.slots[s];
@@ -187,6 +195,11 @@ private:
                 if (slot.bound || slot.literal + 1 != clause_.length()) continue;
                 for (const std::string& v : slot.column->values) out_.push_back(bound(clause_, s, v));
                 continue;
+            }
+            if (slot.bound) continue;
+            const bool last = slot.literal + 1 == clause_.length();
+            if (last && !slot.tested_ge && !slot.tested_le && !slot.seed_value.empty()) {
+                out_.push_back(bound(clause_, s, slot.seed_value));
             }
             for (bool at_least : {true, false}) {
                 if (at_least ? slot.tested_ge : slot.tested_le) continue;
@@ -269,7 +282,8 @@ Literal seed_head(std::string_view example, const text::ConstantSet& constant) {
 
 Seed make_seed(std::string_view example, const std::vector<std::string>& bottom_clause,
                const text::ConstantSet& constant, const ColumnTypes& columns) {
-    Seed seed{seed_head(example, constant), {}};
+    Seed seed;
+    seed.head = seed_head(example, constant);
     for (const std::string& text : bottom_clause) {
         const Literal literal = parse_literal(text);
         SeedLiteral typed{literal.name, {}};

@@ -6,7 +6,7 @@
 // (learn/columns.hpp). Attribute arguments enter as fresh variables that a
 // refinement may bind to one of the column's values; number arguments enter
 // as fresh variables that a refinement may test against a threshold
-// (>=(X,t), =<(X,t)). A literal that brings a number is also offered with
+// (>=(X,t), =<(X,t)) or bind to the seed's own value. A literal that brings a number is also offered with
 // its test at once (a lookahead of two literals), since the literal alone
 // usually covers everything and would never look worth expanding. With
 // recursion, a call of the target over the clause's object variables is a
@@ -70,6 +70,7 @@ struct Slot {
     const Column* column = nullptr;
     std::uint32_t literal = 0;  // body position
     bool bound = false, tested_ge = false, tested_le = false;
+    std::string seed_value;  // a number's value in the seed's bottom clause
 };
 
 struct Clause {
