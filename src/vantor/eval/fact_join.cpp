@@ -1,6 +1,7 @@
 #include "eval/fact_join.hpp"
 
 #include <cmath>
+#include <span>
 #include <unordered_map>
 
 namespace vantor::eval::facts {
@@ -88,22 +89,19 @@ private:
         }
     }
 
-    // The facts holding the literal's bound values (null: none), or every
-    // fact when nothing is bound (`all`).
-    const std::vector<std::uint32_t>* candidates(const JoinLiteral& l, bool& all) {
+    // The facts holding the literal's bound values, or every fact when
+    // nothing is bound (`all`).
+    std::span<const std::uint32_t> candidates(const JoinLiteral& l, bool& all) {
         all = l.bound == 0;
-        if (all) return nullptr;
+        if (all) return {};
         if ((l.bound & (l.bound - 1)) == 0) {  // one position: its own index
             std::size_t k = 0;
             while (!(l.bound >> k & 1)) ++k;
-            const auto& index = l.predicate->index[k];
-            auto it = index.find(value(l.args[k]));
-            return it == index.end() ? nullptr : &it->second;
+            return l.predicate->index[k].find(value(l.args[k]));
         }
         values_.resize(l.args.size());
         for (std::size_t k = 0; k < l.args.size(); ++k) values_[k] = value(l.args[k]);
-        auto it = l.by_bound->find(bound_key(values_.data(), values_.size(), l.bound));
-        return it == l.by_bound->end() ? nullptr : &it->second;
+        return l.by_bound->find(bound_key(values_.data(), values_.size(), l.bound));
     }
 
     bool match(const JoinLiteral& l, std::uint32_t fact) {
@@ -120,12 +118,11 @@ private:
         step();
         if (l.kind != JoinLiteral::facts) return test(l) && from(clause, at + 1);
         bool all = false;
-        const std::vector<std::uint32_t>* list = candidates(l, all);
-        if (!list && !all) return false;
-        const std::size_t n = all ? l.predicate->count : list->size();
+        const std::span<const std::uint32_t> list = candidates(l, all);
+        const std::size_t n = all ? l.predicate->count : list.size();
         const std::size_t mark = trail_.size();
         for (std::size_t i = 0; i < n; ++i) {
-            if (match(l, all ? static_cast<std::uint32_t>(i) : (*list)[i])) {
+            if (match(l, all ? static_cast<std::uint32_t>(i) : list[i])) {
                 step();
                 if (from(clause, at + 1)) return true;
             }

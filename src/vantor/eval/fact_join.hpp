@@ -24,7 +24,7 @@ struct JoinLiteral {
     // variables bound by the head or earlier literals; bit k for position
     // k): the same on every call, as the examples and facts are ground.
     std::uint64_t bound = 0;
-    const Predicate::BoundIndex* by_bound = nullptr;  // for two or more bound positions
+    const FactIndex* by_bound = nullptr;  // for two or more bound positions
 };
 
 struct JoinClause {

@@ -46,12 +46,15 @@ std::uint64_t bound_key(const std::uint32_t* values, std::size_t arity, std::uin
     return h ^ (h >> 31);
 }
 
-const Predicate::BoundIndex& Predicate::index_for(std::uint64_t mask) {
-    auto [at, added] = by_mask.try_emplace(mask);
-    if (added) {
+const FactIndex& Predicate::index_for(std::uint64_t mask) {
+    auto at = by_mask.find(mask);
+    if (at == by_mask.end()) {
+        std::vector<std::pair<std::uint64_t, std::uint32_t>> entries;
+        entries.reserve(count);
         for (std::uint32_t f = 0; f < count; ++f) {
-            at->second[bound_key(args.data() + static_cast<std::size_t>(f) * arity, arity, mask)].push_back(f);
+            entries.emplace_back(bound_key(args.data() + static_cast<std::size_t>(f) * arity, arity, mask), f);
         }
+        at = by_mask.emplace(mask, FactIndex(std::move(entries))).first;
     }
     return at->second;
 }
@@ -64,14 +67,18 @@ std::optional<FactSet> FactSet::from(const std::vector<ParsedClause>& clauses, T
         if (c.has_body) return std::nullopt;
         Predicate& p = out.predicates_[indicator(c.head.name, c.head.args.size())];
         p.arity = c.head.args.size();
-        if (p.index.size() != p.arity) p.index.resize(p.arity);
-        const auto fact = static_cast<std::uint32_t>(p.count++);
-        for (std::size_t k = 0; k < p.arity; ++k) {
-            const Argument& a = c.head.args[k];
+        ++p.count;
+        for (const Argument& a : c.head.args) {
             if (a.kind == Argument::variable) return std::nullopt;
-            const std::uint32_t id = terms.intern(a);
-            p.args.push_back(id);
-            p.index[k][id].push_back(fact);
+            p.args.push_back(terms.intern(a));
+        }
+    }
+    for (auto& [key, p] : out.predicates_) {
+        for (std::size_t k = 0; k < p.arity; ++k) {
+            std::vector<std::pair<std::uint64_t, std::uint32_t>> entries;
+            entries.reserve(p.count);
+            for (std::uint32_t f = 0; f < p.count; ++f) entries.emplace_back(p.args[f * p.arity + k], f);
+            p.index.emplace_back(std::move(entries));
         }
     }
     return out;

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "eval/fact_index.hpp"
 #include "eval/fact_syntax.hpp"
 
 namespace vantor::eval::facts {
@@ -41,14 +42,13 @@ struct Predicate {
     std::size_t count = 0;
     std::vector<std::uint32_t> args;  // fact k's arguments at [k * arity, (k + 1) * arity)
     // Per position: term -> the facts holding it there, in file order.
-    std::vector<std::unordered_map<std::uint32_t, std::vector<std::uint32_t>>> index;
+    std::vector<FactIndex> index;
     // Per set of bound positions (bit k for position k) that a join calls
     // the predicate with: the bound values' key -> the facts holding them,
     // in file order. Built on first use; a key may collide, so callers still
     // match each fact.
-    using BoundIndex = std::unordered_map<std::uint64_t, std::vector<std::uint32_t>>;
-    std::unordered_map<std::uint64_t, BoundIndex> by_mask;
-    const BoundIndex& index_for(std::uint64_t mask);
+    std::unordered_map<std::uint64_t, FactIndex> by_mask;
+    const FactIndex& index_for(std::uint64_t mask);
 };
 
 // The key of a call's bound values (`values` per position, those in `mask`).
