@@ -246,9 +246,17 @@ private:
 
 std::string Literal::text() const {
     if (args.empty()) return name;
-    std::string out = name + "(";
-    for (std::size_t i = 0; i < args.size(); ++i) out += (i ? "," : "") + args[i];
-    return out + ")";
+    std::size_t size = name.size() + args.size() + 1;
+    for (const std::string& a : args) size += a.size();
+    std::string out;
+    out.reserve(size);
+    out += name;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        out += i ? ',' : '(';
+        out += args[i];
+    }
+    out += ')';
+    return out;
 }
 
 Literal parse_literal(std::string_view text) {
@@ -313,8 +321,14 @@ std::string Clause::key() const {
     std::vector<std::string> texts;
     for (const Literal& l : body) texts.push_back(l.text());
     std::sort(texts.begin(), texts.end());
+    std::size_t size = texts.size();
+    for (const std::string& t : texts) size += t.size();
     std::string out;
-    for (const std::string& t : texts) out += t + "&";
+    out.reserve(size);
+    for (const std::string& t : texts) {
+        out += t;
+        out += '&';
+    }
     return out;
 }
 
