@@ -111,6 +111,7 @@ public:
             repeats_term_.push_back(std::adjacent_find(args.begin(), args.end()) != args.end());
         }
         uncovered_.assign(in.pos.size(), true);
+        wrong_.assign(in.neg.size(), false);
         tried_.assign(in.pos.size(), false);
         deferred_.assign(in.pos.size(), false);
     }
@@ -196,7 +197,8 @@ private:
     }
 
     std::optional<Found> search(const std::vector<std::size_t>& seeds, bool recursive);
-    SearchSettings settings_for(std::size_t n_pos, std::size_t n_neg, std::size_t n_open, bool recursive) const;
+    SearchSettings settings_for(std::size_t n_pos, std::size_t n_neg, std::size_t n_known, std::size_t n_open,
+                                bool recursive) const;
     void add_runner_up(std::string rule) {
         if (s_runners_.insert(rule).second) out_.runners_up.push_back(std::move(rule));
     }
@@ -215,6 +217,7 @@ private:
     std::vector<std::string> arguments_;  // positives then negatives
     std::string known_, target_, target_name_;
     std::vector<bool> uncovered_, tried_, deferred_, repeats_term_;
+    std::vector<bool> wrong_;  // negatives the theory covers
     std::unordered_set<std::string> s_runners_;
     bool has_base_ = false, prune_ = true;
     std::size_t theory_neg_ = 0;
@@ -222,16 +225,17 @@ private:
 };
 
 // The search's settings for a sample of `n_pos` of the `n_open` uncovered
-// positives and `n_neg` negatives.
-SearchSettings Covering::settings_for(std::size_t n_pos, std::size_t n_neg, std::size_t n_open,
-                                      bool recursive) const {
+// positives, `n_neg` negatives and `n_known` positives covered already.
+SearchSettings Covering::settings_for(std::size_t n_pos, std::size_t n_neg, std::size_t n_known,
+                                      std::size_t n_open, bool recursive) const {
     SearchSettings s;
     s.refine.max_literals = static_cast<std::size_t>(std::max(0LL, o_.candidates.max_literals));
     s.refine.recursive = recursive;
     s.score = score_;
     s.score.prior = static_cast<double>(n_pos) / static_cast<double>(n_pos + n_neg);
-    s.n_examples = n_pos + n_neg;
     s.n_pos = n_pos;
+    s.n_counted = n_pos + n_neg;
+    s.n_examples = n_pos + n_neg + n_known;
     // The filters scaled to the sample, loosely: the chosen clause meets
     // them exactly on every example afterwards.
     const double pos_share = static_cast<double>(n_pos) / static_cast<double>(n_open);
@@ -247,20 +251,26 @@ SearchSettings Covering::settings_for(std::size_t n_pos, std::size_t n_neg, std:
 }
 
 std::optional<Found> Covering::search(const std::vector<std::size_t>& seeds, bool recursive) {
-    std::vector<std::size_t> open, negatives;
+    std::vector<std::size_t> open, negatives, covered;
     for (std::size_t i = 0; i < uncovered_.size(); ++i) {
-        if (uncovered_[i]) open.push_back(i);
+        (uncovered_[i] ? open : covered).push_back(i);
     }
     for (std::size_t i = 0; i < in_.neg.size(); ++i) negatives.push_back(i);
     const std::uint64_t salt = 0x5EEDULL + out_.seeds;
     const std::vector<std::size_t> pos = sample_of(open, o_.search.sample, salt, seeds);
     const std::vector<std::size_t> neg = sample_of(negatives, o_.search.sample, salt ^ 0xABCDULL, {});
+    // The covered positives at the open ones' rate: a clause's precision
+    // and min_pos are judged on every positive, as accepting it does.
+    const auto known_cap = static_cast<long long>(std::ceil(static_cast<double>(covered.size() * pos.size()) /
+                                                            static_cast<double>(open.size())));
+    const std::vector<std::size_t> known = covered.empty() ? covered : sample_of(covered, std::max(1LL, known_cap), salt ^ 0x7777ULL, {});
     std::vector<std::string> arguments;
     for (std::size_t i : pos) arguments.push_back(arguments_[i]);
     for (std::size_t i : neg) arguments.push_back(arguments_[in_.pos.size() + i]);
+    for (std::size_t i : known) arguments.push_back(arguments_[i]);
     ClauseProver prover(service_, batch(std::move(arguments), recursive ? known_ : std::string()));
 
-    SearchSettings s = settings_for(pos.size(), neg.size(), open.size(), recursive);
+    SearchSettings s = settings_for(pos.size(), neg.size(), known.size(), open.size(), recursive);
     ExampleValues values;
     if (in_.columns.has_numbers()) {
         for (std::size_t i : pos) values.add(in_.pos.clauses[i], in_.columns);
@@ -324,12 +334,13 @@ std::pair<std::vector<std::uint32_t>, std::size_t> Covering::theory_proofs(const
 
 bool Covering::accept(const Found& found) {
     const std::string rule = rule_text(found.head, found.clause);
-    std::vector<std::uint32_t> new_pos;
+    std::vector<std::uint32_t> new_pos, new_neg;
     std::size_t added_neg = 0, all_pos = 0;
     if (!found.clause.calls_target) {
         for (std::uint32_t e : prove_on_all(found)) {
             if (e >= in_.pos.size()) {
                 ++added_neg;
+                if (!wrong_[e - in_.pos.size()]) new_neg.push_back(e - static_cast<std::uint32_t>(in_.pos.size()));
                 continue;
             }
             ++all_pos;
@@ -346,8 +357,11 @@ bool Covering::accept(const Found& found) {
         all_pos = new_pos.size();
         added_neg = neg > theory_neg_ ? neg - theory_neg_ : 0;
     }
+    // The filters judge the clause on every example, as a rule; it is added
+    // only when it also raises the theory's training accuracy.
+    const std::size_t wrong_added = found.clause.calls_target ? added_neg : new_neg.size();
     const double precision = static_cast<double>(all_pos) / static_cast<double>(std::max<std::size_t>(1, all_pos + added_neg));
-    if (new_pos.empty() || all_pos < filters_.min_pos || added_neg > filters_.max_neg ||
+    if (new_pos.size() <= wrong_added || all_pos < filters_.min_pos || added_neg > filters_.max_neg ||
         precision < filters_.min_precision) {
         return false;
     }
@@ -359,6 +373,7 @@ bool Covering::accept(const Found& found) {
         theory_neg_ = neg;
     }
     for (std::uint32_t e : new_pos) uncovered_[e] = false;
+    for (std::uint32_t e : new_neg) wrong_[e] = true;
     return true;
 }
 

@@ -16,7 +16,7 @@ constexpr double kM = 10.0;
 struct Node {
     Clause clause;
     std::vector<std::uint32_t> covered;
-    std::size_t pos = 0, neg = 0;
+    std::size_t pos = 0, neg = 0, known = 0;  // known: positives covered already
     double score = 0.0, bound = 0.0;
 };
 
@@ -95,12 +95,13 @@ private:
             if (e < s_.n_pos && e != s_.seed) order.push_back(e), ++positives;
         }
         for (std::uint32_t e : nodes_[at].covered) {
-            if (e >= s_.n_pos) order.push_back(e);
+            if (e >= s_.n_pos) order.push_back(e);  // negatives, then positives covered already
         }
+        const std::size_t known = nodes_[at].known;
         std::vector<std::vector<ProofGate>> gates;
         std::vector<std::size_t> needed;
         for (const Clause& c : fresh) {
-            needed.push_back(positives_needed(c.length(), positives));
+            needed.push_back(positives_needed(c.length(), positives, known));
             gates.push_back({{1, 1}, {static_cast<std::uint32_t>(positives), static_cast<std::uint32_t>(needed.back())}});
         }
         std::vector<std::vector<std::uint32_t>> covered =
@@ -115,11 +116,12 @@ private:
         }
     }
 
-    // The fewest positives a clause of this length must keep to pass
-    // min_pos and, with pruning, to possibly beat the best clause so far
-    // (more than `most` when it cannot).
-    std::size_t positives_needed(std::size_t length, std::size_t most) const {
-        std::size_t p = std::max<std::size_t>(1, s_.min_pos);
+    // The fewest positives not yet covered that a clause of this length
+    // must keep to pass min_pos (with at most `known` covered already) and,
+    // with pruning, to possibly beat the best clause so far (more than
+    // `most` when it cannot).
+    std::size_t positives_needed(std::size_t length, std::size_t most, std::size_t known) const {
+        std::size_t p = s_.min_pos > known + 1 ? s_.min_pos - known : 1;
         if (!s_.prune || !result_.best) return p;
         while (p <= most && optimistic_score(s_.score, p, length) <= result_.score) ++p;
         return p;
@@ -132,14 +134,20 @@ private:
         node.pos = static_cast<std::size_t>(std::lower_bound(node.covered.begin(), node.covered.end(),
                                                              static_cast<std::uint32_t>(s_.n_pos)) -
                                             node.covered.begin());
-        node.neg = node.covered.size() - node.pos;
-        if (node.pos < s_.min_pos) return false;
+        const auto counted = std::lower_bound(node.covered.begin(), node.covered.end(),
+                                              static_cast<std::uint32_t>(s_.n_counted));
+        node.neg = static_cast<std::size_t>(counted - node.covered.begin()) - node.pos;
+        node.known = static_cast<std::size_t>(node.covered.end() - counted);
+        if (node.pos + node.known < s_.min_pos) return false;
         const std::size_t length = node.clause.length();
         node.score = clause_score(s_.score, node.pos, node.neg, length);
         node.bound = optimistic_score(s_.score, node.pos, length);
-        const double precision = static_cast<double>(node.pos) / static_cast<double>(node.pos + node.neg);
+        const double positives = static_cast<double>(node.pos + node.known);
+        const double precision = positives / (positives + static_cast<double>(node.neg));
         const bool passes = (length > 0 || may_be_chosen) && node.neg <= s_.max_neg && precision >= s_.min_precision;
-        if (passes && s_.runners_up > 0) passing_.push_back({node.score, length, passing_.size(), node.clause});
+        if (passes && s_.runners_up > 0) {
+            passing_.push_back({node.score, length, passing_.size(), node.clause, node.covered});
+        }
         if (passes && (!result_.best || node.score > result_.score ||
                        (node.score == result_.score && length < result_.best->length()))) {
             result_.best = node.clause;
@@ -158,14 +166,22 @@ private:
     }
 
     // The best passing clauses other than the best one, best first (higher
-    // score, then shorter, then found earlier).
+    // score, then shorter, then found earlier), one per set of covered
+    // examples: the selection cannot tell apart two clauses that cover the
+    // same examples, and a literal that changes nothing would otherwise
+    // fill the list with copies of one clause.
     void keep_runners_up() {
         std::sort(passing_.begin(), passing_.end(), [](const Passing& a, const Passing& b) {
             return std::make_tuple(-a.score, a.length, a.order) < std::make_tuple(-b.score, b.length, b.order);
         });
+        std::set<std::vector<std::uint32_t>> covered;
         for (Passing& p : passing_) {
             if (result_.runners_up.size() >= s_.runners_up) break;
-            if (result_.best && p.clause.key() == result_.best->key()) continue;
+            if (result_.best && p.clause.key() == result_.best->key()) {
+                covered.insert(p.covered);
+                continue;
+            }
+            if (!covered.insert(p.covered).second) continue;
             result_.runners_up.push_back(std::move(p.clause));
         }
     }
@@ -174,6 +190,7 @@ private:
         double score;
         std::size_t length, order;
         Clause clause;
+        std::vector<std::uint32_t> covered;
     };
 
     const Seed& seed_;

@@ -52,7 +52,10 @@ struct SearchSettings {
     RefineSettings refine;
     ScoreContext score;
     std::size_t n_examples = 0;   // the prover's example list
-    std::size_t n_pos = 0;        // examples [0, n_pos) are positive, the rest negative
+    std::size_t n_pos = 0;        // examples [0, n_pos) are positives not yet covered,
+    std::size_t n_counted = 0;    // [n_pos, n_counted) negatives, the rest positives
+                                  // covered already: they count towards a clause's
+                                  // min_pos and precision, never its score
     std::uint32_t seed = 0;       // the seed's index among the examples
     std::size_t min_pos = 1;
     std::size_t max_neg = 0;
