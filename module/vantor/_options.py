@@ -331,7 +331,9 @@ _DOCS = {
               "literals it does not share with its parent (coverage='prolog' is implied), expands the best first within max_literals and "
               "max_nodes, prunes by branch and bound on the eval_fn score ('accuracy'/'coverage', "
               "'compression', 'laplace' or 'm_estimate' with m=10), and keeps the best clause that "
-              "passes min_pos, max_neg (fractions in (0, 1) are shares) and min_precision. Attribute "
+              "passes min_pos, max_neg (fractions in (0, 1) are shares) and min_precision, judged on "
+              "every example (positives covered already count towards min_pos and precision); a "
+              "clause joins the theory only when it raises training accuracy. Attribute "
               "arguments may be bound to a value of their column and numeric ones tested against "
               "thresholds (>=, =<) or kept at the seed's value; with recursive=True calls of the target are refinements too. The "
               "same inputs always give the same theory.",
@@ -344,14 +346,16 @@ _DOCS = {
     "max_failed_seeds": "search='refine' stops after this many seeds in a row gave no clause. "
                         "Default 3; an int of at least 1.",
     "search_sample": "search='refine' scores clauses on at most this many uncovered positives "
-                     "(the seeds among them) and as many negatives, then proves the chosen clause "
-                     "on every example. Default 300; None or 0 uses every example.",
+                     "(the seeds among them) and as many negatives, with the covered positives at "
+                     "the uncovered ones' rate, then proves the chosen clause on every example. "
+                     "Default 300; None or 0 uses every example.",
     "pool": "with search='refine': the search's clauses join the candidates of the text stage, "
             "all are proved on the training examples, and the cover selection (eval_fn "
             "'accuracy', 'coverage' or 'compression'; 'compression' for the search's other "
             "scores) chooses the theory from them together. Default False.",
     "runners_up": "with search='refine': each seed's search also reports up to this many "
-                  "other clauses that pass the filters on its sample; they are proved on the "
+                  "other clauses that pass the filters on its sample, one per set of examples "
+                  "covered; they are proved on the "
                   "training examples with the clauses covering chose and the cover selection "
                   "chooses the theory from them together (as pool does). Default 0 (none).",
     "n_jobs": "engines proving candidates at once with coverage='prolog' (joblib's "

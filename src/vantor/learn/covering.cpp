@@ -259,11 +259,9 @@ std::optional<Found> Covering::search(const std::vector<std::size_t>& seeds, boo
     const std::uint64_t salt = 0x5EEDULL + out_.seeds;
     const std::vector<std::size_t> pos = sample_of(open, o_.search.sample, salt, seeds);
     const std::vector<std::size_t> neg = sample_of(negatives, o_.search.sample, salt ^ 0xABCDULL, {});
-    // The covered positives at the open ones' rate: a clause's precision
-    // and min_pos are judged on every positive, as accepting it does.
-    const auto known_cap = static_cast<long long>(std::ceil(static_cast<double>(covered.size() * pos.size()) /
-                                                            static_cast<double>(open.size())));
-    const std::vector<std::size_t> known = covered.empty() ? covered : sample_of(covered, std::max(1LL, known_cap), salt ^ 0x7777ULL, {});
+    // Covered positives too: a clause's precision and min_pos are judged on
+    // every positive, as accepting it does.
+    const std::vector<std::size_t> known = sample_of(covered, o_.search.sample, salt ^ 0x7777ULL, {});
     std::vector<std::string> arguments;
     for (std::size_t i : pos) arguments.push_back(arguments_[i]);
     for (std::size_t i : neg) arguments.push_back(arguments_[in_.pos.size() + i]);
@@ -271,6 +269,11 @@ std::optional<Found> Covering::search(const std::vector<std::size_t>& seeds, boo
     ClauseProver prover(service_, batch(std::move(arguments), recursive ? known_ : std::string()));
 
     SearchSettings s = settings_for(pos.size(), neg.size(), known.size(), open.size(), recursive);
+    // Each sample stands for its whole list: counts are weighed by the
+    // rates, in uncovered positives of the sample.
+    const double pos_rate = static_cast<double>(open.size()) / static_cast<double>(pos.size());
+    if (!neg.empty()) s.neg_weight = static_cast<double>(negatives.size()) / static_cast<double>(neg.size()) / pos_rate;
+    if (!known.empty()) s.known_weight = static_cast<double>(covered.size()) / static_cast<double>(known.size()) / pos_rate;
     ExampleValues values;
     if (in_.columns.has_numbers()) {
         for (std::size_t i : pos) values.add(in_.pos.clauses[i], in_.columns);

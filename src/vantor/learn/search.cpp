@@ -2,6 +2,7 @@
 
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <set>
 #include <tuple>
@@ -121,7 +122,8 @@ private:
     // with pruning, to possibly beat the best clause so far (more than
     // `most` when it cannot).
     std::size_t positives_needed(std::size_t length, std::size_t most, std::size_t known) const {
-        std::size_t p = s_.min_pos > known + 1 ? s_.min_pos - known : 1;
+        const double rest = static_cast<double>(s_.min_pos) - static_cast<double>(known) * s_.known_weight;
+        std::size_t p = rest > 1.0 ? static_cast<std::size_t>(std::ceil(rest)) : 1;
         if (!s_.prune || !result_.best) return p;
         while (p <= most && optimistic_score(s_.score, p, length) <= result_.score) ++p;
         return p;
@@ -138,12 +140,12 @@ private:
                                               static_cast<std::uint32_t>(s_.n_counted));
         node.neg = static_cast<std::size_t>(counted - node.covered.begin()) - node.pos;
         node.known = static_cast<std::size_t>(node.covered.end() - counted);
-        if (node.pos + node.known < s_.min_pos) return false;
+        const double positives = static_cast<double>(node.pos) + static_cast<double>(node.known) * s_.known_weight;
+        if (positives < static_cast<double>(s_.min_pos)) return false;
         const std::size_t length = node.clause.length();
         node.score = clause_score(s_.score, node.pos, node.neg, length);
         node.bound = optimistic_score(s_.score, node.pos, length);
-        const double positives = static_cast<double>(node.pos + node.known);
-        const double precision = positives / (positives + static_cast<double>(node.neg));
+        const double precision = positives / (positives + static_cast<double>(node.neg) * s_.neg_weight);
         const bool passes = (length > 0 || may_be_chosen) && node.neg <= s_.max_neg && precision >= s_.min_precision;
         if (passes && s_.runners_up > 0) {
             passing_.push_back({node.score, length, passing_.size(), node.clause, node.covered});

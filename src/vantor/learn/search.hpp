@@ -56,6 +56,9 @@ struct SearchSettings {
     std::size_t n_counted = 0;    // [n_pos, n_counted) negatives, the rest positives
                                   // covered already: they count towards a clause's
                                   // min_pos and precision, never its score
+    // What one negative and one covered positive of the lists stand for in
+    // uncovered positives of the lists (each list a sample at its own rate).
+    double neg_weight = 1.0, known_weight = 1.0;
     std::uint32_t seed = 0;       // the seed's index among the examples
     std::size_t min_pos = 1;
     std::size_t max_neg = 0;
