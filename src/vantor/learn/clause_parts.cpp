@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <numeric>
 #include <string_view>
-#include <unordered_map>
 
 namespace vantor::learn {
 
@@ -35,36 +34,43 @@ private:
 }  // namespace
 
 std::vector<std::vector<std::uint32_t>> independent_parts(const Literal& head, const std::vector<Literal>& body) {
+    // Bodies are a few literals long: linear scans beat hashing here.
     Parts parts(body.size());
-    std::unordered_map<std::string_view, std::uint32_t> first_holder;
+    std::vector<std::pair<std::string_view, std::uint32_t>> first_holder;
     bool structured = false;
     for (std::uint32_t i = 0; i < body.size(); ++i) {
         for (const std::string& arg : body[i].args) {
             structured = structured || has_structure(arg);
             if (!is_variable(arg) || arg == "_") continue;
             if (std::find(head.args.begin(), head.args.end(), arg) != head.args.end()) continue;
-            auto [at, fresh] = first_holder.try_emplace(arg, i);
-            if (!fresh) parts.join(i, at->second);
+            const auto at = std::find_if(first_holder.begin(), first_holder.end(),
+                                         [&](const auto& h) { return h.first == arg; });
+            if (at == first_holder.end()) first_holder.emplace_back(arg, i);
+            else parts.join(i, at->second);
         }
     }
     std::vector<std::vector<std::uint32_t>> out;
-    std::unordered_map<std::uint32_t, std::size_t> index_of;
+    std::vector<std::uint32_t> roots;  // out[k]'s root
     for (std::uint32_t i = 0; i < body.size(); ++i) {
         const std::uint32_t root = structured ? 0 : parts.root(i);
-        auto [at, fresh] = index_of.try_emplace(root, out.size());
-        if (fresh) out.emplace_back();
-        out[at->second].push_back(i);
+        const auto k = static_cast<std::size_t>(std::find(roots.begin(), roots.end(), root) - roots.begin());
+        if (k == roots.size()) {
+            roots.push_back(root);
+            out.emplace_back();
+        }
+        out[k].push_back(i);
     }
     return out;
 }
 
 std::string part_text(const Literal& head, const std::vector<Literal>& body,
                       const std::vector<std::uint32_t>& positions) {
-    std::unordered_map<std::string_view, std::string> names;
-    auto name_of = [&](const std::string& arg, char prefix) -> std::string {
+    // Variables in order of first appearance, with their new names.
+    std::vector<std::pair<std::string_view, std::string>> names;
+    auto name_of = [&](const std::string& arg, char prefix) -> const std::string& {
         if (!is_variable(arg) || arg == "_") return arg;
-        auto [at, fresh] = names.try_emplace(arg);
-        if (fresh) at->second = prefix + std::to_string(names.size() - 1);
+        auto at = std::find_if(names.begin(), names.end(), [&](const auto& n) { return n.first == arg; });
+        if (at == names.end()) at = names.insert(names.end(), {arg, prefix + std::to_string(names.size())});
         return at->second;
     };
     std::string out;
