@@ -93,7 +93,8 @@ std::string new_part(const Literal& head, const Clause& parent, const Clause& cl
 std::vector<std::vector<std::uint32_t>> ClauseProver::prove(const Literal& head, const std::vector<const Clause*>& clauses,
                                                             const std::vector<const std::vector<std::uint32_t>*>& examples,
                                                             const std::vector<std::vector<ProofGate>>* gates) {
-    ProofBatch batch = base_;
+    std::vector<ProofGoal> goals;
+    std::vector<std::vector<std::uint32_t>> example_lists;
     std::vector<const std::vector<std::uint32_t>*> lists;
     std::string head_args = head.text().substr(head.name.size());
     for (std::size_t i = 0; i < clauses.size(); ++i) {
@@ -109,17 +110,32 @@ std::vector<std::vector<std::uint32_t>> ClauseProver::prove(const Literal& head,
         while (list < lists.size() && lists[list] != examples[i]) ++list;
         if (list == lists.size()) {
             lists.push_back(examples[i]);
-            batch.example_lists.push_back(*examples[i]);
+            example_lists.push_back(*examples[i]);
         }
         goal.list = static_cast<std::uint32_t>(list);
         proofs_ += examples[i]->size();
         if (gates) goal.gates = (*gates)[i];
-        batch.goals.push_back(std::move(goal));
+        goals.push_back(std::move(goal));
     }
-    ProofAnswers answers = service_.prove(batch);
+    ProofAnswers answers = ask(std::move(goals), std::move(example_lists));
     over_limit_ += answers.over_limit;
     answers.proved.resize(clauses.size());
     return std::move(answers.proved);
+}
+
+ProofAnswers ClauseProver::ask(std::vector<ProofGoal> goals, std::vector<std::vector<std::uint32_t>> lists) {
+    // The batch's example texts stay in place: copying them per batch cost
+    // more than many a batch's proofs.
+    base_.goals = std::move(goals);
+    base_.example_lists = std::move(lists);
+    struct Restore {
+        ProofBatch& batch;
+        ~Restore() {
+            batch.goals.clear();
+            batch.example_lists.clear();
+        }
+    } restore{base_};
+    return service_.prove(base_);
 }
 
 ClauseProver::PartAnswers& ClauseProver::answers_of(const std::string& part) {
@@ -135,7 +151,8 @@ ClauseProver::PartAnswers& ClauseProver::answers_of(const std::string& part) {
 
 bool ClauseProver::ask_round(const std::vector<std::string>& parts, const std::vector<std::uint32_t>& examples,
                              const std::vector<std::vector<ProofGate>>& gates) {
-    ProofBatch batch = base_;
+    std::vector<ProofGoal> goals;
+    std::vector<std::vector<std::uint32_t>> lists;
     std::vector<std::pair<PartAnswers*, PartQuestion>> questions;
     std::unordered_set<std::string> in_batch;
     for (std::size_t i = 0; i < parts.size(); ++i) {
@@ -144,17 +161,17 @@ bool ClauseProver::ask_round(const std::vector<std::string>& parts, const std::v
         PartQuestion q = question_for(examples, gates[i], answers.tried, answers.proved);
         if (q.examples.empty()) continue;
         ProofGoal goal;
-        goal.name = "vantor_search_" + std::to_string(batch.goals.size());
+        goal.name = "vantor_search_" + std::to_string(goals.size());
         goal.clauses = goal.name + parts[i] + ".\n";
-        goal.list = static_cast<std::uint32_t>(batch.example_lists.size());
+        goal.list = static_cast<std::uint32_t>(lists.size());
         goal.gates = q.gates;
-        batch.example_lists.push_back(q.examples);
-        batch.goals.push_back(std::move(goal));
+        lists.push_back(q.examples);
+        goals.push_back(std::move(goal));
         proofs_ += q.examples.size();
         questions.emplace_back(&answers, std::move(q));
     }
     if (questions.empty()) return false;
-    ProofAnswers answers = service_.prove(batch);
+    ProofAnswers answers = ask(std::move(goals), std::move(lists));
     over_limit_ += answers.over_limit;
     answers.proved.resize(questions.size());
     for (std::size_t g = 0; g < questions.size(); ++g) {

@@ -48,6 +48,8 @@ private:
         std::vector<std::uint64_t> tried, proved;
     };
     PartAnswers& answers_of(const std::string& part);
+    // The base batch with these goals and example lists, proved.
+    ProofAnswers ask(std::vector<ProofGoal> goals, std::vector<std::vector<std::uint32_t>> lists);
     // One batch of the questions still open for `parts`; false when none is.
     bool ask_round(const std::vector<std::string>& parts, const std::vector<std::uint32_t>& examples,
                    const std::vector<std::vector<ProofGate>>& gates);

@@ -218,6 +218,13 @@ private:
     std::string known_, target_, target_name_;
     std::vector<bool> uncovered_, tried_, deferred_, repeats_term_;
     std::vector<bool> wrong_;  // negatives the theory covers
+    // The positives' numbers, read once for every covering step.
+    std::vector<std::optional<ExampleValues::Readings>> readings_;
+    const ExampleValues::Readings& readings_of(std::size_t i) {
+        if (readings_.empty()) readings_.resize(in_.pos.size());
+        if (!readings_[i]) readings_[i] = ExampleValues::read(in_.pos.clauses[i], in_.columns);
+        return *readings_[i];
+    }
     std::unordered_set<std::string> s_runners_;
     bool has_base_ = false, prune_ = true;
     std::size_t theory_neg_ = 0;
@@ -276,7 +283,7 @@ std::optional<Found> Covering::search(const std::vector<std::size_t>& seeds, boo
     if (!known.empty()) s.known_weight = static_cast<double>(covered.size()) / static_cast<double>(known.size()) / pos_rate;
     ExampleValues values;
     if (in_.columns.has_numbers()) {
-        for (std::size_t i : pos) values.add(in_.pos.clauses[i], in_.columns);
+        for (std::size_t i : pos) values.add(readings_of(i));
         s.values = &values;
     }
 

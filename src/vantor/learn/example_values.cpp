@@ -18,8 +18,8 @@ bool number_of(const std::string& term, double& value) {
 
 }  // namespace
 
-void ExampleValues::add(const std::vector<std::string>& bottom_clause, const ColumnTypes& columns) {
-    std::unordered_map<std::string, Range>& mine = values_.emplace_back();
+ExampleValues::Readings ExampleValues::read(const std::vector<std::string>& bottom_clause, const ColumnTypes& columns) {
+    Readings mine;
     for (const std::string& text : bottom_clause) {
         const Literal literal = parse_literal(text);
         for (std::size_t p = 0; p < literal.args.size(); ++p) {
@@ -35,6 +35,7 @@ void ExampleValues::add(const std::vector<std::string>& bottom_clause, const Col
             if (value > at->second.high) at->second.high = value, at->second.high_text = literal.args[p];
         }
     }
+    return mine;
 }
 
 std::vector<std::string> ExampleValues::cuts(const std::string& column_key, const std::vector<std::uint32_t>& examples,
@@ -42,8 +43,8 @@ std::vector<std::string> ExampleValues::cuts(const std::string& column_key, cons
     std::vector<std::pair<double, const std::string*>> seen;
     for (std::uint32_t e : examples) {
         if (e >= values_.size()) continue;
-        const auto at = values_[e].find(column_key);
-        if (at == values_[e].end()) continue;
+        const auto at = values_[e]->find(column_key);
+        if (at == values_[e]->end()) continue;
         const Range& r = at->second;
         seen.emplace_back(at_least ? r.high : r.low, at_least ? &r.high_text : &r.low_text);
     }

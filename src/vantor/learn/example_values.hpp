@@ -21,9 +21,17 @@ namespace vantor::learn {
 
 class ExampleValues {
 public:
-    // Records the numbers of `bottom_clause` in number columns for
-    // `example` (indexes grow from 0, one call per example).
-    void add(const std::vector<std::string>& bottom_clause, const ColumnTypes& columns);
+    struct Range {
+        double low = 0, high = 0;
+        std::string low_text, high_text;
+    };
+    // One example's numbers by number column: the lowest and the highest.
+    using Readings = std::unordered_map<std::string, Range>;
+    static Readings read(const std::vector<std::string>& bottom_clause, const ColumnTypes& columns);
+
+    // Records an example's readings (indexes grow from 0, one call per
+    // example); they are kept by reference and must outlive this object.
+    void add(const Readings& readings) { values_.push_back(&readings); }
 
     // Up to `count` cut points for the column "name/arity/position" over
     // `examples` (those beyond the recorded ones are ignored); none when
@@ -32,11 +40,7 @@ public:
                                   bool at_least, std::size_t count) const;
 
 private:
-    struct Range {
-        double low = 0, high = 0;
-        std::string low_text, high_text;
-    };
-    std::vector<std::unordered_map<std::string, Range>> values_;
+    std::vector<const Readings*> values_;
 };
 
 }  // namespace vantor::learn
