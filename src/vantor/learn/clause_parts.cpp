@@ -95,4 +95,18 @@ std::string part_text(const Literal& head, const std::vector<Literal>& body,
     return out;
 }
 
+std::string new_part(const Literal& head, const Clause& parent, const Clause& clause) {
+    const std::vector<Literal>& body = clause.body;
+    std::vector<std::uint32_t> positions;
+    for (const auto& part : independent_parts(head, body)) {
+        const bool changed = std::any_of(part.begin(), part.end(), [&](std::uint32_t k) {
+            return k >= parent.body.size() || body[k].name != parent.body[k].name || body[k].args != parent.body[k].args;
+        });
+        if (changed) positions.insert(positions.end(), part.begin(), part.end());
+    }
+    if (positions.empty()) return {};
+    std::sort(positions.begin(), positions.end());
+    return part_text(head, body, positions);
+}
+
 }  // namespace vantor::learn

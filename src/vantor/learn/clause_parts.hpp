@@ -27,4 +27,10 @@ std::vector<std::vector<std::uint32_t>> independent_parts(const Literal& head, c
 std::string part_text(const Literal& head, const std::vector<Literal>& body,
                       const std::vector<std::uint32_t>& positions);
 
+// The parts of `clause` holding a literal that `parent` (the clause it was
+// refined from) lacks, as the text of one goal ("" when there is none). Its
+// other parts are parts of the parent or subsets of them, so whatever the
+// parent proves they prove.
+std::string new_part(const Literal& head, const Clause& parent, const Clause& clause);
+
 }  // namespace vantor::learn

@@ -71,23 +71,6 @@ PartQuestion question_for(const std::vector<std::uint32_t>& examples, const std:
     return q;
 }
 
-// The parts of `clause` holding a literal that `parent` lacks, as the text
-// of one goal ("" when there is none). Its other parts are parts of the
-// parent or subsets of them, so whatever the parent proves they prove.
-std::string new_part(const Literal& head, const Clause& parent, const Clause& clause) {
-    const std::vector<Literal>& body = clause.body;
-    std::vector<std::uint32_t> positions;
-    for (const auto& part : independent_parts(head, body)) {
-        const bool changed = std::any_of(part.begin(), part.end(), [&](std::uint32_t k) {
-            return k >= parent.body.size() || body[k].name != parent.body[k].name || body[k].args != parent.body[k].args;
-        });
-        if (changed) positions.insert(positions.end(), part.begin(), part.end());
-    }
-    if (positions.empty()) return {};
-    std::sort(positions.begin(), positions.end());
-    return part_text(head, body, positions);
-}
-
 }  // namespace
 
 std::vector<std::vector<std::uint32_t>> ClauseProver::prove(const Literal& head, const std::vector<const Clause*>& clauses,
@@ -183,22 +166,25 @@ bool ClauseProver::ask_round(const std::vector<std::string>& parts, const std::v
     return true;
 }
 
-std::vector<std::vector<std::uint32_t>> ClauseProver::prove_refinements(const Literal& head, const Clause& parent,
-                                                                        const std::vector<Clause>& clauses,
+bool ClauseProver::fails(const std::string& part, std::uint32_t example) const {
+    if (part.empty()) return false;
+    const auto at = parts_.find(part);
+    return at != parts_.end() && bit(at->second.tried, example) && !bit(at->second.proved, example);
+}
+
+std::vector<std::vector<std::uint32_t>> ClauseProver::prove_refinements(const std::vector<std::string>& parts,
                                                                         const std::vector<std::uint32_t>& examples,
                                                                         const std::vector<std::vector<ProofGate>>& gates) {
     if (part_bytes_ > kMaxPartBytes) parts_.clear(), part_bytes_ = 0;
-    std::vector<std::string> parts;
-    for (const Clause& c : clauses) {
-        parts.push_back(new_part(head, parent, c));
-        if (!parts.back().empty()) answers_of(parts.back());
+    for (const std::string& part : parts) {
+        if (!part.empty()) answers_of(part);
     }
     // Two refinements with one new part but different gates may need a
     // second round for the looser one.
     while (ask_round(parts, examples, gates)) {
     }
     std::vector<std::vector<std::uint32_t>> out;
-    for (std::size_t i = 0; i < clauses.size(); ++i) {
+    for (std::size_t i = 0; i < parts.size(); ++i) {
         const PartAnswers* answers = parts[i].empty() ? nullptr : &parts_.at(parts[i]);
         out.push_back(gated(examples, gates[i], [&](std::uint32_t e) { return !answers || bit(answers->proved, e); }));
     }

@@ -28,15 +28,16 @@ public:
     std::vector<std::vector<std::uint32_t>> prove(const Literal& head, const std::vector<const Clause*>& clauses,
                                                   const std::vector<const std::vector<std::uint32_t>*>& examples,
                                                   const std::vector<std::vector<ProofGate>>* gates = nullptr);
-    // The refinements `clauses` of `parent`, each on `examples` (all of
-    // which the parent proves), as prove() answers them. Only the parts a
-    // refinement does not share with its parent are proved, and the answers
+    // Refinements of one clause, each given by its new part (new_part();
+    // "" for none), on `examples` (all of which the clause proves), as
+    // prove() answers them. Only the new parts are proved, and the answers
     // of every part are kept: a part met again in a sibling, another node
     // or another seed's search is proved once per example.
-    std::vector<std::vector<std::uint32_t>> prove_refinements(const Literal& head, const Clause& parent,
-                                                              const std::vector<Clause>& clauses,
+    std::vector<std::vector<std::uint32_t>> prove_refinements(const std::vector<std::string>& parts,
                                                               const std::vector<std::uint32_t>& examples,
                                                               const std::vector<std::vector<ProofGate>>& gates);
+    // Whether the part is known not to prove the example.
+    bool fails(const std::string& part, std::uint32_t example) const;
     std::size_t over_limit() const { return over_limit_; }
     // Example proofs asked for so far (a count of the work, not of time).
     std::size_t proofs() const { return proofs_; }

@@ -1,12 +1,13 @@
 #include "learn/search.hpp"
 
-
 #include <algorithm>
 #include <cmath>
 #include <optional>
 #include <set>
 #include <tuple>
 #include <unordered_set>
+
+#include "learn/clause_parts.hpp"
 
 namespace vantor::learn {
 
@@ -86,8 +87,14 @@ private:
             };
         }
         std::vector<Clause> fresh;
+        std::vector<std::string> parts;  // what each fresh refinement adds
         for (Clause& c : refinements(nodes_[at].clause, seed_, refine)) {
-            if (seen_.insert(c.key()).second) fresh.push_back(std::move(c));
+            std::string part = new_part(seed_.head, nodes_[at].clause, c);
+            // Most refinements lose the seed (a value or a cut it lacks):
+            // when that is known already, it is all there is to know.
+            if (prover_.fails(part, s_.seed) || !seen_.insert(c.key()).second) continue;
+            fresh.push_back(std::move(c));
+            parts.push_back(std::move(part));
         }
         if (fresh.empty()) return;
         std::vector<std::uint32_t> order{s_.seed};
@@ -106,7 +113,7 @@ private:
             gates.push_back({{1, 1}, {static_cast<std::uint32_t>(positives), static_cast<std::uint32_t>(needed.back())}});
         }
         std::vector<std::vector<std::uint32_t>> covered =
-            prover_.prove_refinements(seed_.head, nodes_[at].clause, fresh, order, gates);
+            prover_.prove_refinements(parts, order, gates);
         for (std::size_t i = 0; i < fresh.size(); ++i) {
             std::sort(covered[i].begin(), covered[i].end());
             const auto proved_pos = std::lower_bound(covered[i].begin(), covered[i].end(),
