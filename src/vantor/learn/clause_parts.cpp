@@ -97,15 +97,36 @@ std::string part_text(const Literal& head, const std::vector<Literal>& body,
 
 std::string new_part(const Literal& head, const Clause& parent, const Clause& clause) {
     const std::vector<Literal>& body = clause.body;
-    std::vector<std::uint32_t> positions;
-    for (const auto& part : independent_parts(head, body)) {
-        const bool changed = std::any_of(part.begin(), part.end(), [&](std::uint32_t k) {
-            return k >= parent.body.size() || body[k].name != parent.body[k].name || body[k].args != parent.body[k].args;
-        });
-        if (changed) positions.insert(positions.end(), part.begin(), part.end());
+    // The changed literals, then every literal linked to one already taken
+    // (a search runs this for every refinement: no allocation but the text).
+    std::vector<bool> taken(body.size(), false);
+    bool any = false, structured = false;
+    for (std::size_t k = 0; k < body.size(); ++k) {
+        taken[k] = k >= parent.body.size() || body[k].name != parent.body[k].name || body[k].args != parent.body[k].args;
+        any = any || taken[k];
+        for (const std::string& arg : body[k].args) structured = structured || has_structure(arg);
     }
-    if (positions.empty()) return {};
-    std::sort(positions.begin(), positions.end());
+    if (!any) return {};
+    auto links = [&](const Literal& a, const Literal& b) {
+        for (const std::string& x : a.args) {
+            if (!is_variable(x) || x == "_" || std::find(head.args.begin(), head.args.end(), x) != head.args.end()) continue;
+            if (std::find(b.args.begin(), b.args.end(), x) != b.args.end()) return true;
+        }
+        return false;
+    };
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (std::size_t j = 0; j < body.size(); ++j) {
+            if (taken[j]) continue;
+            for (std::size_t k = 0; k < body.size() && !taken[j]; ++k) {
+                if (taken[k] && (structured || links(body[k], body[j]))) taken[j] = grew = true;
+            }
+        }
+    }
+    std::vector<std::uint32_t> positions;
+    for (std::uint32_t k = 0; k < body.size(); ++k) {
+        if (taken[k]) positions.push_back(k);
+    }
     return part_text(head, body, positions);
 }
 
