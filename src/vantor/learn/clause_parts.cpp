@@ -1,7 +1,6 @@
 #include "learn/clause_parts.hpp"
 
 #include <algorithm>
-#include <numeric>
 #include <string_view>
 
 namespace vantor::learn {
@@ -18,47 +17,50 @@ bool has_structure(std::string_view term) {
     return term.find_first_of("([{|") != std::string_view::npos && term.front() != '\'' && term.front() != '"';
 }
 
-class Parts {
-public:
-    explicit Parts(std::size_t n) : parent_(n) { std::iota(parent_.begin(), parent_.end(), 0u); }
-    std::uint32_t root(std::uint32_t i) {
-        while (parent_[i] != i) i = parent_[i] = parent_[parent_[i]];
-        return i;
+// Whether two body literals share a variable the head does not bind.
+bool linked(const Literal& head, const Literal& a, const Literal& b) {
+    for (const std::string& x : a.args) {
+        if (!is_variable(x) || x == "_" || std::find(head.args.begin(), head.args.end(), x) != head.args.end()) continue;
+        if (std::find(b.args.begin(), b.args.end(), x) != b.args.end()) return true;
     }
-    void join(std::uint32_t a, std::uint32_t b) { parent_[root(a)] = root(b); }
+    return false;
+}
 
-private:
-    std::vector<std::uint32_t> parent_;
-};
+bool structured(const std::vector<Literal>& body) {
+    return std::any_of(body.begin(), body.end(), [](const Literal& l) {
+        return std::any_of(l.args.begin(), l.args.end(), [](const std::string& a) { return has_structure(a); });
+    });
+}
+
+// Adds to `taken` every literal linked to a taken one, until none is left:
+// the parts holding the literals first taken. Bodies are a few literals
+// long, and a search runs this for every refinement, so it scans.
+void grow(const Literal& head, const std::vector<Literal>& body, std::vector<bool>& taken) {
+    const bool whole = structured(body);
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (std::size_t j = 0; j < body.size(); ++j) {
+            for (std::size_t k = 0; k < body.size() && !taken[j]; ++k) {
+                if (taken[k] && (whole || linked(head, body[k], body[j]))) taken[j] = grew = true;
+            }
+        }
+    }
+}
 
 }  // namespace
 
 std::vector<std::vector<std::uint32_t>> independent_parts(const Literal& head, const std::vector<Literal>& body) {
-    // Bodies are a few literals long: linear scans beat hashing here.
-    Parts parts(body.size());
-    std::vector<std::pair<std::string_view, std::uint32_t>> first_holder;
-    bool structured = false;
-    for (std::uint32_t i = 0; i < body.size(); ++i) {
-        for (const std::string& arg : body[i].args) {
-            structured = structured || has_structure(arg);
-            if (!is_variable(arg) || arg == "_") continue;
-            if (std::find(head.args.begin(), head.args.end(), arg) != head.args.end()) continue;
-            const auto at = std::find_if(first_holder.begin(), first_holder.end(),
-                                         [&](const auto& h) { return h.first == arg; });
-            if (at == first_holder.end()) first_holder.emplace_back(arg, i);
-            else parts.join(i, at->second);
-        }
-    }
     std::vector<std::vector<std::uint32_t>> out;
-    std::vector<std::uint32_t> roots;  // out[k]'s root
-    for (std::uint32_t i = 0; i < body.size(); ++i) {
-        const std::uint32_t root = structured ? 0 : parts.root(i);
-        const auto k = static_cast<std::size_t>(std::find(roots.begin(), roots.end(), root) - roots.begin());
-        if (k == roots.size()) {
-            roots.push_back(root);
-            out.emplace_back();
+    std::vector<bool> placed(body.size(), false);
+    for (std::size_t first = 0; first < body.size(); ++first) {
+        if (placed[first]) continue;
+        std::vector<bool> taken(body.size(), false);
+        taken[first] = true;
+        grow(head, body, taken);
+        std::vector<std::uint32_t>& part = out.emplace_back();
+        for (std::uint32_t k = 0; k < body.size(); ++k) {
+            if (taken[k]) part.push_back(k), placed[k] = true;
         }
-        out[k].push_back(i);
     }
     return out;
 }
@@ -97,32 +99,14 @@ std::string part_text(const Literal& head, const std::vector<Literal>& body,
 
 std::string new_part(const Literal& head, const Clause& parent, const Clause& clause) {
     const std::vector<Literal>& body = clause.body;
-    // The changed literals, then every literal linked to one already taken
-    // (a search runs this for every refinement: no allocation but the text).
     std::vector<bool> taken(body.size(), false);
-    bool any = false, structured = false;
+    bool any = false;
     for (std::size_t k = 0; k < body.size(); ++k) {
         taken[k] = k >= parent.body.size() || body[k].name != parent.body[k].name || body[k].args != parent.body[k].args;
         any = any || taken[k];
-        for (const std::string& arg : body[k].args) structured = structured || has_structure(arg);
     }
     if (!any) return {};
-    auto links = [&](const Literal& a, const Literal& b) {
-        for (const std::string& x : a.args) {
-            if (!is_variable(x) || x == "_" || std::find(head.args.begin(), head.args.end(), x) != head.args.end()) continue;
-            if (std::find(b.args.begin(), b.args.end(), x) != b.args.end()) return true;
-        }
-        return false;
-    };
-    for (bool grew = true; grew;) {
-        grew = false;
-        for (std::size_t j = 0; j < body.size(); ++j) {
-            if (taken[j]) continue;
-            for (std::size_t k = 0; k < body.size() && !taken[j]; ++k) {
-                if (taken[k] && (structured || links(body[k], body[j]))) taken[j] = grew = true;
-            }
-        }
-    }
+    grow(head, body, taken);
     std::vector<std::uint32_t> positions;
     for (std::uint32_t k = 0; k < body.size(); ++k) {
         if (taken[k]) positions.push_back(k);
