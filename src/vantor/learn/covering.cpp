@@ -204,7 +204,7 @@ private:
     }
     bool accept(const Found& found);
     // Positives and negatives the theory proves alone (tabled, no help).
-    std::pair<std::vector<std::uint32_t>, std::size_t> theory_proofs(const std::vector<std::string>& theory);
+    std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>> theory_proofs(const std::vector<std::string>& theory);
     std::vector<std::uint32_t> prove_on_all(const Found& found);
 
     const CoveringInput& in_;
@@ -268,19 +268,19 @@ std::optional<Found> Covering::search(const std::vector<std::size_t>& seeds, boo
     const std::vector<std::size_t> neg = sample_of(negatives, o_.search.sample, salt ^ 0xABCDULL, {});
     // Covered positives too: a clause's precision and min_pos are judged on
     // every positive, as accepting it does.
-    const std::vector<std::size_t> known = sample_of(covered, o_.search.sample, salt ^ 0x7777ULL, {});
+    const std::vector<std::size_t> done = sample_of(covered, o_.search.sample, salt ^ 0x7777ULL, {});
     std::vector<std::string> arguments;
     for (std::size_t i : pos) arguments.push_back(arguments_[i]);
     for (std::size_t i : neg) arguments.push_back(arguments_[in_.pos.size() + i]);
-    for (std::size_t i : known) arguments.push_back(arguments_[i]);
+    for (std::size_t i : done) arguments.push_back(arguments_[i]);
     ClauseProver prover(service_, batch(std::move(arguments), recursive ? known_ : std::string()));
 
-    SearchSettings s = settings_for(pos.size(), neg.size(), known.size(), open.size(), recursive);
+    SearchSettings s = settings_for(pos.size(), neg.size(), done.size(), open.size(), recursive);
     // Each sample stands for its whole list: counts are weighed by the
     // rates, in uncovered positives of the sample.
     const double pos_rate = static_cast<double>(open.size()) / static_cast<double>(pos.size());
     if (!neg.empty()) s.neg_weight = static_cast<double>(negatives.size()) / static_cast<double>(neg.size()) / pos_rate;
-    if (!known.empty()) s.known_weight = static_cast<double>(covered.size()) / static_cast<double>(known.size()) / pos_rate;
+    if (!done.empty()) s.known_weight = static_cast<double>(covered.size()) / static_cast<double>(done.size()) / pos_rate;
     ExampleValues values;
     if (in_.columns.has_numbers()) {
         for (std::size_t i : pos) values.add(readings_of(i));
@@ -321,7 +321,8 @@ std::vector<std::uint32_t> Covering::prove_on_all(const Found& found) {
     return covered;
 }
 
-std::pair<std::vector<std::uint32_t>, std::size_t> Covering::theory_proofs(const std::vector<std::string>& theory) {
+std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>> Covering::theory_proofs(
+    const std::vector<std::string>& theory) {
     std::string common = ":- table " + target_ + ".\n";
     for (const std::string& rule : theory) common += program_line(rule);
     ProofBatch b = batch(arguments_, std::move(common));
@@ -333,11 +334,11 @@ std::pair<std::vector<std::uint32_t>, std::size_t> Covering::theory_proofs(const
     ProofAnswers answers = service_.prove(b);
     out_.over_limit += answers.over_limit;
     out_.proofs += arguments_.size();
-    std::vector<std::uint32_t> pos;
-    std::size_t neg = 0;
+    std::vector<std::uint32_t> pos;  // positives, and negatives by their own index
+    std::vector<std::uint32_t> neg;
     for (std::uint32_t e : answers.proved.front()) {
         if (e < in_.pos.size()) pos.push_back(e);
-        else ++neg;
+        else neg.push_back(e - static_cast<std::uint32_t>(in_.pos.size()));
     }
     return {pos, neg};
 }
@@ -365,7 +366,7 @@ bool Covering::accept(const Found& found) {
             if (uncovered_[e]) new_pos.push_back(e);
         }
         all_pos = new_pos.size();
-        added_neg = neg > theory_neg_ ? neg - theory_neg_ : 0;
+        added_neg = neg.size() > theory_neg_ ? neg.size() - theory_neg_ : 0;
     }
     // The filters judge the clause on every example, as a rule; it is added
     // only when it also raises the theory's training accuracy.
@@ -380,7 +381,8 @@ bool Covering::accept(const Found& found) {
     if (o_.selection.recursive) {
         auto [pos, neg] = theory_proofs(out_.theory);
         for (std::uint32_t e : pos) uncovered_[e] = false;
-        theory_neg_ = neg;
+        for (std::uint32_t e : neg) wrong_[e] = true;
+        theory_neg_ = neg.size();
     }
     for (std::uint32_t e : new_pos) uncovered_[e] = false;
     for (std::uint32_t e : new_neg) wrong_[e] = true;
