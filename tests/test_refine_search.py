@@ -127,6 +127,21 @@ def test_a_later_clause_is_judged_on_every_positive_and_must_raise_accuracy(tmp_
     assert record.hypothesis == learned
 
 
+@pytest.mark.parametrize("eval_fn, learned", [("m_estimate", 2), ("compression", 1)])
+def test_with_compression_a_later_clause_must_pay_for_its_literals(tmp_path, eval_fn, learned):
+    # has(X,Y),b(Y) adds positives 15-19 and four negatives: one more right
+    # than wrong, which does not pay for its second literal (has alone
+    # covers ten negatives).
+    facts = [f"a(p{i})" for i in range(15)]
+    facts += [f"has({x},h{x})" for x in [f"p{i}" for i in range(5, 20)] + [f"n{i}" for i in range(10)]]
+    facts += [f"b(h{x})" for x in [f"p{i}" for i in range(5, 20)] + [f"n{i}" for i in range(4)]]
+    facts += [f"c(n{i})" for i in range(20)]
+    pos, neg = [f"t(p{i})" for i in range(20)], [f"t(n{i})" for i in range(20)]
+    folder = write_task(str(tmp_path / "pay"), facts, pos, neg)
+    record = learn(folder, max_literals=2, min_pos=2, max_neg=10, min_precision=0.65, eval_fn=eval_fn)
+    assert record.hypothesis[0] == "t(A):-a(A)" and len(record.hypothesis) == learned
+
+
 def test_a_number_may_keep_the_seeds_value(tmp_path):
     # The positives share one charge; the negatives' charges lie on both
     # sides of it, so no single threshold separates them.

@@ -369,8 +369,11 @@ bool Covering::accept(const Found& found) {
         added_neg = neg.size() > theory_neg_ ? neg.size() - theory_neg_ : 0;
     }
     // The filters judge the clause on every example, as a rule; it is added
-    // only when it also raises the theory's training accuracy.
-    const std::size_t wrong_added = found.clause.calls_target ? added_neg : new_neg.size();
+    // only when what it adds to the theory scores above nothing, as the
+    // cover selection requires of a rule: its new positives outnumber its
+    // new negatives (by its literals after the first, with compression).
+    std::size_t wrong_added = found.clause.calls_target ? added_neg : new_neg.size();
+    if (score_.score == SearchScore::compression) wrong_added += found.clause.length() > 0 ? found.clause.length() - 1 : 0;
     const double precision = static_cast<double>(all_pos) / static_cast<double>(std::max<std::size_t>(1, all_pos + added_neg));
     if (new_pos.size() <= wrong_added || all_pos < filters_.min_pos || added_neg > filters_.max_neg ||
         precision < filters_.min_precision) {
