@@ -333,7 +333,9 @@ _DOCS = {
               "'compression', 'laplace' or 'm_estimate' with m=10), and keeps the best clause that "
               "passes min_pos, max_neg (fractions in (0, 1) are shares) and min_precision, judged on "
               "every example (positives covered already count towards min_pos and precision); a "
-              "clause joins the theory only when it raises training accuracy. Attribute "
+              "clause joins the theory only when its new positives outnumber the negatives it "
+              "newly covers (with eval_fn='compression', by more than its literals after the "
+              "first). Attribute "
               "arguments may be bound to a value of their column and numeric ones tested against "
               "thresholds (>=, =<) or kept at the seed's value; with recursive=True calls of the target are refinements too. The "
               "same inputs always give the same theory.",
