@@ -7,10 +7,6 @@ namespace vantor::learn {
 
 namespace {
 
-bool is_variable(std::string_view term) {
-    return !term.empty() && ((term.front() >= 'A' && term.front() <= 'Z') || term.front() == '_');
-}
-
 // Neither a variable nor an atom or number written plainly: a term with
 // structure, whose variables this split would not see.
 bool has_structure(std::string_view term) {
@@ -20,7 +16,7 @@ bool has_structure(std::string_view term) {
 // Whether two body literals share a variable the head does not bind.
 bool linked(const Literal& head, const Literal& a, const Literal& b) {
     for (const std::string& x : a.args) {
-        if (!is_variable(x) || x == "_" || std::find(head.args.begin(), head.args.end(), x) != head.args.end()) continue;
+        if (!written_as_variable(x) || x == "_" || std::find(head.args.begin(), head.args.end(), x) != head.args.end()) continue;
         if (std::find(b.args.begin(), b.args.end(), x) != b.args.end()) return true;
     }
     return false;
@@ -70,7 +66,7 @@ std::string part_text(const Literal& head, const std::vector<Literal>& body,
     // Variables in order of first appearance, with their new names.
     std::vector<std::pair<std::string_view, std::string>> names;
     auto name_of = [&](const std::string& arg, char prefix) -> const std::string& {
-        if (!is_variable(arg) || arg == "_") return arg;
+        if (!written_as_variable(arg) || arg == "_") return arg;
         auto at = std::find_if(names.begin(), names.end(), [&](const auto& n) { return n.first == arg; });
         if (at == names.end()) at = names.insert(names.end(), {arg, prefix + std::to_string(names.size())});
         return at->second;

@@ -13,10 +13,6 @@ namespace vantor::learn {
 
 namespace {
 
-bool is_variable(std::string_view term) {
-    return !term.empty() && ((term.front() >= 'A' && term.front() <= 'Z') || term.front() == '_');
-}
-
 bool contains(const std::vector<std::string>& items, const std::string& item) {
     return std::find(items.begin(), items.end(), item) != items.end();
 }
@@ -32,7 +28,7 @@ std::string alias_key(const Literal& literal, const std::vector<std::string>& kn
     std::vector<std::string> fresh;
     std::string key = literal.name + "(";
     for (const std::string& arg : literal.args) {
-        if (is_variable(arg) && !contains(known, arg)) {
+        if (written_as_variable(arg) && !contains(known, arg)) {
             auto at = std::find(fresh.begin(), fresh.end(), arg);
             if (at == fresh.end()) at = fresh.insert(fresh.end(), arg);
             key += "_" + std::to_string(at - fresh.begin());
@@ -244,6 +240,10 @@ private:
 
 }  // namespace
 
+bool written_as_variable(std::string_view term) {
+    return !term.empty() && ((term.front() >= 'A' && term.front() <= 'Z') || term.front() == '_');
+}
+
 std::string Literal::text() const {
     if (args.empty()) return name;
     std::size_t size = name.size() + args.size() + 1;
@@ -297,7 +297,7 @@ Seed make_seed(std::string_view example, const std::vector<std::string>& bottom_
         SeedLiteral typed{literal.name, {}};
         for (std::size_t p = 0; p < literal.args.size(); ++p) {
             const Column& column = columns.column(literal.name, literal.args.size(), p);
-            typed.args.push_back({literal.args[p], column.kind, is_variable(literal.args[p]), &column});
+            typed.args.push_back({literal.args[p], column.kind, written_as_variable(literal.args[p]), &column});
             if (column.kind == ColumnKind::object && typed.args.back().variable) {
                 std::vector<std::uint32_t>& mine = seed.literals_of[literal.args[p]];
                 const auto index = static_cast<std::uint32_t>(seed.bottom.size());
@@ -312,7 +312,7 @@ Seed make_seed(std::string_view example, const std::vector<std::string>& bottom_
 Clause root_clause(const Seed& seed) {
     Clause root;
     for (const std::string& arg : seed.head.args) {
-        if (is_variable(arg) && !contains(root.links, arg)) root.links.push_back(arg);
+        if (written_as_variable(arg) && !contains(root.links, arg)) root.links.push_back(arg);
     }
     return root;
 }
@@ -341,7 +341,7 @@ std::string rule_text(const Literal& head, const Clause& clause) {
     auto rename = [&](const Literal& l) {
         Literal out = l;
         for (std::string& arg : out.args) {
-            if (!is_variable(arg)) continue;
+            if (!written_as_variable(arg)) continue;
             auto [at, fresh] = names.try_emplace(arg, "");
             if (fresh) at->second = bottom::variable_name(static_cast<long long>(names.size() - 1));
             arg = at->second;

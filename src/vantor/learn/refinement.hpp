@@ -30,6 +30,10 @@ struct Literal {
     std::string text() const;  // name(a,b), or name for no arguments
 };
 
+// Whether a term of a bottom clause or a clause is a variable (an upper-case
+// letter or `_` first).
+bool written_as_variable(std::string_view term);
+
 // Parses "name(a,b)" (a final "." allowed); throws ValueError otherwise.
 Literal parse_literal(std::string_view text);
 
