@@ -4,6 +4,7 @@ proves under the caller's sandbox and time bound; data texts are read as
 exactly one term; and no evaluation changes how the next one reads or
 proves. Entries that could hang run in a child process under a timeout."""
 import os
+import re
 import subprocess
 import sys
 import textwrap
@@ -206,6 +207,32 @@ def test_a_hook_clause_is_refused_naming_file_and_line_and_leaves_the_engine_wor
         evaluate_theory_prolog(["t(X):-p(X)"], "untrusted.pl", ["t(a)"], [], True, sandbox=True)
     (workdir / "plain.pl").write_text("p(a).\n")
     assert evaluate_theory_prolog(["t(X):-p(X)"], "plain.pl", ["t(a)"], [], True) == expected(1, 0, 0, 0)
+
+
+# Probes of what a background of facts gave the engine: its clauses in order,
+# strings, a fact of no arguments, a library predicate's name, static clauses.
+PROBES = ["t(p(a))", 't(q("s"))', "t((findall(X,p(X),L),L=[a,b,f(_)]))", "t(r)", "t(member(x,y))",
+          "t(\\+ predicate_property(p(_),dynamic))", "t(\\+ catch(assertz(p(c)),_,fail))"]
+
+
+@pytest.mark.parametrize("facts", [
+    'p(a).\nq("s").\np(b).\nr.\np(f(_)).\nmember(x,y).\n',
+    "p(a).\np(b c).\np(b).\n",            # a syntax error
+    "atom(x).\np(a).\n",                   # a fact for a built-in predicate
+    "p(a).\nexception(undefined_predicate, _, fail).\n",
+])
+@pytest.mark.parametrize("sandbox", [False, True])
+def test_a_background_of_facts_loads_as_consulting_it_would(workdir, facts, sandbox):
+    # A final directive makes the engine consult the file; facts alone take
+    # the quick load. Both must give the same clauses, or the same errors.
+    def outcome(text):
+        (workdir / "BK.pl").write_text(text)
+        try:
+            return evaluate_theory_prolog(["t(G):-call(G)"], "BK.pl", PROBES, [], True, sandbox=sandbox)
+        except PrologError as e:  # alike up to working folders and variable numbers
+            return re.sub(r"vantor-\w+|_\d+", "", str(e))
+
+    assert outcome(facts) == outcome(facts + ":- true.\n")
 
 
 def test_a_refused_theory_rule_is_named_as_the_theory(workdir):

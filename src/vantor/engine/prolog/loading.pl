@@ -121,6 +121,64 @@ load_quietly(File) :-
                        load_files(user:File, [if(true)]),
                        style_check(+discontiguous)).
 
+% A file of plain facts is added clause by clause and then compiled to
+% static predicates: the clauses consulting it gives, in a fraction of the
+% time (the compiler keeps a source record of every clause and checks each
+% against earlier definitions), which counts for backgrounds of hundreds of
+% thousands of facts. Any other file, or one of facts for a predicate that
+% something already defines (the engine, a library, an earlier file, a
+% hook), is consulted, which loads or reports it as ever.
+load_text(File, facts) :-
+    facts_loaded(File), !.
+load_text(File, source) :-
+    load_quietly(File).
+
+facts_loaded(File) :-
+    retractall(fact_predicate(_)),
+    catch(setup_call_cleanup(open(File, read, S), read_facts(S), close(S)), E,
+          ( drop_facts, ( E = error(_, _) -> true ; throw(E) ) )),
+    var(E), !,                          % else a syntax or permission error: consult
+    findall(user:PI, fact_predicate(PI), PIs),
+    compile_predicates(PIs),
+    forall(retract(fact_predicate(PI)), assertz(defined_in(File, PI))).
+facts_loaded(_) :-
+    drop_facts,
+    fail.
+
+drop_facts :-
+    forall(retract(fact_predicate(PI)), abolish(user:PI)).
+
+read_facts(S) :-
+    repeat,
+    read_term(S, T, [module(user), syntax_errors(error)]),
+    (   T == end_of_file
+    ->  !
+    ;   plain_fact(T)
+    ->  assertz(user:T),
+        fail
+    ;   !,
+        fail
+    ).
+
+plain_fact(T) :-
+    callable(T),
+    \+ clause_form(T),
+    functor(T, Name, Arity),
+    (   fact_predicate(Name/Arity)
+    ->  true
+    ;   \+ engine_hook(Name, Arity),
+        functor(Head, Name, Arity),
+        \+ predicate_property(system:Head, defined),
+        \+ current_predicate(user:Name/Arity),
+        assertz(fact_predicate(Name/Arity))
+    ).
+
+clause_form((_ :- _)).
+clause_form((:- _)).
+clause_form((?- _)).
+clause_form((_ --> _)).
+clause_form(_:_).
+
 % Loads File into module user as the source of Role, replacing the file
 % that held that role before. Unloading first, even when the file name is
 % the same, makes the load fresh: reloading over a tabled predicate leaves
@@ -133,14 +191,17 @@ load(Role, File, Origin, Seconds, Sandbox, Result) :-
     retractall(load_stopped(_)),
     setup_call_cleanup(
         ( assertz(collecting), assertz(loading_bounded(File, Seconds)), sandbox_on(Sandbox, Origin) ),
-        catch(guarded(load_quietly(File)), E, print_message_text(E)),
+        catch(guarded(load_text(File, How)), E, print_message_text(E)),
         ( retractall(collecting), retractall(sandboxing(_)), retractall(loading_bounded(_, _)) )),
     (   retract(load_stopped(Why))
     ->  Outcome = stopped(Why)
     ;   Outcome = done
     ),
     assertz(loaded(Role, File)),
-    record_definitions(File),
+    (   How == facts
+    ->  true                            % recorded as they were added
+    ;   record_definitions(File)
+    ),
     (   Sandbox == true
     ->  refuse_defined_hooks(File, Origin)
     ;   true

@@ -3,6 +3,7 @@
 :- module(vantor_eval, []).
 :- thread_local collecting/0, collected/1, guarded/0, halt_refused/0.
 :- thread_local sandboxing/1, sandbox_checked/1, example_checked/2, loading_bounded/2, load_stopped/1.
+:- thread_local fact_predicate/1.  % a predicate a file of facts is adding
 :- dynamic loaded/2.            % loaded(Role, File): theory or background
 :- dynamic defined_in/2.        % defined_in(File, Name/Arity)
 :- dynamic baseline/1.          % predicates of user before any evaluation
