@@ -7,7 +7,7 @@ import warnings
 import pytest
 
 import vantor
-from vantor import _core
+from vantor import _core, _proving
 from vantor._options import learn_options
 
 
@@ -62,7 +62,7 @@ def test_shares_report_a_bad_example_as_the_serial_build_does(kinship):
         build(background, examples, 0)
 
 
-def test_a_background_the_engine_refuses_fails_the_search_with_any_n_jobs(tmp_path):
+def test_a_background_the_engine_refuses_fails_the_search_with_any_n_jobs(tmp_path, monkeypatch):
     # atom/1 is a built-in: facts of it read as facts here, but the engine
     # refuses the file, and the search must say so rather than answer.
     background = tmp_path / "BK.pl"
@@ -73,3 +73,8 @@ def test_a_background_the_engine_refuses_fails_the_search_with_any_n_jobs(tmp_pa
         options = learn_options(search="refine", verbose=True, n_jobs=n_jobs)
         with pytest.raises(_core.PrologError, match="atom"):
             _core._refine_learn(pos, neg, str(background), options)  # the search alone
+    # Workers answer from the facts without loading the file themselves:
+    # the load beside the search still refuses it.
+    monkeypatch.setattr(_proving, "_SMALLEST_SHARED_BATCH", 0)
+    with pytest.raises(_core.PrologError, match="atom"):
+        _core._refine_learn(pos, neg, str(background), options, _proving.proving_service(2))

@@ -54,9 +54,10 @@ nb::tuple refine_learn(nb::handle pos_dict, nb::handle neg_dict, const std::stri
 // Every answer of one batch proved in this process (the workers' entry).
 FullAnswers prove_batch_answers(const std::string& background, std::vector<std::string> arguments,
                                 std::string common, ProofLists lists, const ProofGoals& goals, double time_limit,
-                                bool sandbox, std::int64_t inference_limit, const std::string& prover) {
+                                bool sandbox, std::int64_t inference_limit, const std::string& prover,
+                                bool engine_verdict_pending) {
     const ProofBatch batch = batch_of(background, std::move(arguments), std::move(common), std::move(lists), goals,
-                                      time_limit, sandbox, inference_limit, prover);
+                                      time_limit, sandbox, inference_limit, prover, engine_verdict_pending);
     PyInterrupt interrupt;
     ProofAnswers answers;
     {
@@ -126,8 +127,11 @@ void bind_refine(nb::module_& m) {
           "inference limit.");
     m.def("_prove_batch_answers", &prove_batch_answers, "background"_a, "arguments"_a, "common"_a, "lists"_a,
           "goals"_a, "time_limit"_a, "sandbox"_a, "inference_limit"_a, "prover"_a = "facts",
+          "engine_verdict_pending"_a = false,
           "One batch proved in this process with every answer: (proved indexes per goal, goals over "
-          "the inference limit, goals past the time bound, examples cut short per goal).");
+          "the inference limit, goals past the time bound, examples cut short per goal). "
+          "`engine_verdict_pending`: the caller's search has the engine load the background and "
+          "uses no answer if that fails, so fact proving need not wait for the engine's verdict.");
     m.def("_prove_batch_with", &prove_with, "prover"_a, "background"_a, "arguments"_a, "common"_a, "lists"_a,
           "goals"_a, "time_limit"_a, "sandbox"_a,
           "One batch of search goals proved by the engine or by fact proving (None where fact "

@@ -14,12 +14,12 @@ _SMALLEST_SHARED_BATCH = 50000
 
 
 def _prove_share(background, arguments, common, lists, goals, time_limit, sandbox, inference_limit,
-                 prover):
+                 prover, verdict_pending):
     """One worker's goals (module level, so that process backends can send it)."""
     from . import _core
 
     return _core._prove_batch_answers(background, arguments, common, lists, goals, time_limit, sandbox,
-                                      inference_limit, prover)
+                                      inference_limit, prover, verdict_pending)
 
 
 def _shares(goals, sizes, count):
@@ -47,17 +47,17 @@ class _ParallelProving:
         self.workers = workers
 
     def __call__(self, background, arguments, common, lists, goals, time_limit, sandbox, inference_limit,
-                 prover):
+                 prover, verdict_pending):
         sizes = [len(examples) for examples in lists]
         work = sum(sizes[goal[2]] for goal in goals)
         if len(goals) < 2 or work < _SMALLEST_SHARED_BATCH:
             return _prove_share(background, arguments, common, lists, goals, time_limit, sandbox,
-                                inference_limit, prover)
+                                inference_limit, prover, verdict_pending)
         import joblib
 
         parts = joblib.Parallel(n_jobs=self.workers)(
             joblib.delayed(_prove_share)(background, arguments, common, lists, share, time_limit,
-                                         sandbox, inference_limit, prover)
+                                         sandbox, inference_limit, prover, verdict_pending)
             for share in _shares(goals, sizes, self.workers))
         return ([answer for part in parts for answer in part[0]], sum(part[1] for part in parts),
                 sum(part[2] for part in parts), [cut for part in parts for cut in part[3]])

@@ -109,6 +109,10 @@ struct ProofBatch {
     // Inferences per example proof; <= 0: the search's own limit.
     std::int64_t inference_limit = 0;
     BatchProver prover = BatchProver::facts;
+    // Set when the search this batch serves has the engine load the
+    // background beside it and uses no answer if that load fails: fact
+    // proving may then answer without the engine's verdict on the file.
+    bool engine_verdict_pending = false;
 };
 
 // Proves batches of clauses for the search. The core has an in-process

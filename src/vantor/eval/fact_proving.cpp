@@ -165,18 +165,18 @@ LoadKey key_of(const ProofBatch& batch, std::thread::id owner) {
     return LoadKey{batch.background, batch.time_limit, batch.sandbox, owner};
 }
 
-bool load_runs_beside(const ProofBatch& batch) {
-    std::lock_guard<std::mutex> lock(loads_mutex);
-    const LoadKey key = key_of(batch, std::this_thread::get_id());
-    return std::find(loads_beside.begin(), loads_beside.end(), key) != loads_beside.end();
-}
-
 void forget_load_beside(const LoadKey& key) {
     std::lock_guard<std::mutex> lock(loads_mutex);
     loads_beside.erase(std::find(loads_beside.begin(), loads_beside.end(), key));
 }
 
 }  // namespace
+
+bool load_runs_beside(const ProofBatch& batch) {
+    std::lock_guard<std::mutex> lock(loads_mutex);
+    const LoadKey key = key_of(batch, std::this_thread::get_id());
+    return std::find(loads_beside.begin(), loads_beside.end(), key) != loads_beside.end();
+}
 
 EngineLoadBeside::EngineLoadBeside(std::string background, double time_limit, bool sandbox)
     : check_(load_check(background, time_limit, sandbox)), owner_(std::this_thread::get_id()) {
@@ -219,7 +219,8 @@ std::optional<ProofAnswers> prove_with_facts(const ProofBatch& batch, Interrupt&
     if (!bg) return std::nullopt;
     std::lock_guard<std::mutex> lock(bg->busy);
     // A load running beside the search gives its verdict when the search ends.
-    if (!load_runs_beside(batch) && !engine_loads(*bg, batch, interrupt)) return std::nullopt;
+    const bool verdict_pending = batch.engine_verdict_pending || load_runs_beside(batch);
+    if (!verdict_pending && !engine_loads(*bg, batch, interrupt)) return std::nullopt;
     if (!set_common(*bg, batch.common)) return std::nullopt;
     const FactScope scope{&bg->facts, &*bg->common};
     if (!read_examples(batch, *bg)) return std::nullopt;

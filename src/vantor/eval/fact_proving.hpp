@@ -23,6 +23,10 @@ namespace vantor::eval {
 // goal over the inference limit (one that might be is left to the engine).
 std::optional<ProofAnswers> prove_with_facts(const ProofBatch& batch, Interrupt& interrupt);
 
+// Whether a load of the batch's background runs beside the search on this
+// thread (see EngineLoadBeside).
+bool load_runs_beside(const ProofBatch& batch);
+
 // The engine's first load of a background, run on a thread of its own while
 // the search proves over facts: for a large background that load is most of
 // the one-time cost, and the evaluation after the search needs it anyway.
