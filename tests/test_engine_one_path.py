@@ -235,6 +235,14 @@ def test_a_background_of_facts_loads_as_consulting_it_would(workdir, facts, sand
     assert outcome(facts) == outcome(facts + ":- true.\n")
 
 
+def test_a_syntax_error_in_the_background_names_its_own_line(workdir):
+    (workdir / "BK.pl").write_text("p(a).\np(b c).\np(b).\n")
+    for sandbox in (False, True):
+        with pytest.raises(PrologError, match=r"BK\.pl:2: Syntax error") as caught:
+            evaluate_theory_prolog(["t(X):-p(X)"], "BK.pl", ["t(a)"], [], True, sandbox=sandbox)
+        assert "vantor-" not in str(caught.value)  # never the private working file
+
+
 def test_a_refused_theory_rule_is_named_as_the_theory(workdir):
     (workdir / "BK.pl").write_text("p(a).\n")
     with pytest.raises(PrologError, match=r"the theory \(line 5 of its file\): the sandbox refuses portray"):

@@ -190,9 +190,11 @@ load(Role, File, Origin, Seconds, Sandbox, Result) :-
     retractall(collected(_)),
     retractall(load_stopped(_)),
     setup_call_cleanup(
-        ( assertz(collecting), assertz(loading_bounded(File, Seconds)), sandbox_on(Sandbox, Origin) ),
+        ( assertz(collecting), assertz(loading_bounded(File, Seconds)), assertz(load_origin(File, Origin)),
+          sandbox_on(Sandbox, Origin) ),
         catch(guarded(load_text(File, How)), E, print_message_text(E)),
-        ( retractall(collecting), retractall(sandboxing(_)), retractall(loading_bounded(_, _)) )),
+        ( retractall(collecting), retractall(sandboxing(_)), retractall(loading_bounded(_, _)),
+          retractall(load_origin(_, _)) )),
     (   retract(load_stopped(Why))
     ->  Outcome = stopped(Why)
     ;   Outcome = done

@@ -4,6 +4,7 @@
 :- thread_local collecting/0, collected/1, guarded/0, halt_refused/0.
 :- thread_local sandboxing/1, sandbox_checked/1, example_checked/2, loading_bounded/2, load_stopped/1.
 :- thread_local fact_predicate/1.  % a predicate a file of facts is adding
+:- thread_local load_origin/2.     % load_origin(File, Origin) while File loads
 :- dynamic loaded/2.            % loaded(Role, File): theory or background
 :- dynamic defined_in/2.        % defined_in(File, Name/Arity)
 :- dynamic baseline/1.          % predicates of user before any evaluation
@@ -37,9 +38,27 @@ guarded(Goal) :-
 refused_text("halt/0,1 was called while evaluating a theory; it is refused, since it would end the host process").
 
 collect(error, Lines) :- !,
-    lines_text(Lines, Text),
+    lines_text(Lines, Text0),
+    user_place(Text0, Text),
     assertz(collected(Text)).
 collect(warning, _).
+
+% An error the engine reports at "File:Line:Column:" of a file written from
+% the theory and the user's background names the line as the user knows it
+% (the working file is private and gone when they read the message).
+user_place(Text0, Text) :-
+    load_origin(File, Origin),
+    Origin = origin(_, _),
+    atom_string(File, Prefix),
+    string_concat(Prefix, Rest, Text0),
+    split_string(Rest, ":", "", ["", LineText, Column | Message]),
+    number_string(Line, LineText),
+    number_string(_, Column),
+    Message \== [], !,
+    atomic_list_concat(Message, ':', Said),
+    refusal_place(Origin, Line, Place),
+    format(string(Text), "~s:~w", [Place, Said]).
+user_place(Text, Text).
 
 lines_text(Lines, Text) :-
     with_output_to(string(Text0), print_message_lines(current_output, '', Lines)),
