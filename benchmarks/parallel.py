@@ -1,7 +1,8 @@
-"""Proving candidates in several engines: 5-fold cross-validation of a data
+"""Proving candidates in parallel: 5-fold cross-validation of a data
 set (default mutagenesis188) with the proved setting of quality.py, serial
-and with n_jobs workers (joblib's default process backend; the first
-parallel call starts the workers, later calls reuse them).
+and with n_jobs workers (threads over the indexed facts for these
+backgrounds of ground facts, joblib's worker processes otherwise: the first
+parallel call starts them, later calls reuse them).
 
 Usage: python benchmarks/parallel.py [--set NAME] [--jobs N]
 """

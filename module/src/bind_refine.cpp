@@ -8,6 +8,7 @@
 #include "py_proving.hpp"
 #include "eval/batch_proving.hpp"
 #include "eval/fact_proving.hpp"
+#include "eval/fact_store.hpp"
 #include "learn/clause_parts.hpp"
 #include "learn/search.hpp"
 #include "run/refine_learning.hpp"
@@ -132,6 +133,12 @@ void bind_refine(nb::module_& m) {
           "the inference limit, goals past the time bound, examples cut short per goal). "
           "`engine_verdict_pending`: the caller's search has the engine load the background and "
           "uses no answer if that fails, so fact proving need not wait for the engine's verdict.");
+    m.def("_proves_over_facts", [](const std::string& background) {
+              nb::gil_scoped_release release;
+              return eval::facts::background_facts(background) != nullptr;
+          }, "background"_a,
+          "Whether search goals over the background (an absolute name) are proved over its facts "
+          "in this process (ground facts of plain constants), rather than by the engine.");
     m.def("_prove_batch_with", &prove_with, "prover"_a, "background"_a, "arguments"_a, "common"_a, "lists"_a,
           "goals"_a, "time_limit"_a, "sandbox"_a,
           "One batch of search goals proved by the engine or by fact proving (None where fact "

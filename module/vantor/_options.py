@@ -360,8 +360,9 @@ _DOCS = {
                   "covered; they are proved on the "
                   "training examples with the clauses covering chose and the cover selection "
                   "chooses the theory from them together (as pool does). Default 0 (none).",
-    "n_jobs": "engines proving candidates at once with coverage='prolog' (joblib's "
-              "convention: 1 is serial, -1 all cores; a joblib backend such as Dask "
+    "n_jobs": "workers proving candidates at once with coverage='prolog' (joblib's "
+              "convention: 1 is serial, -1 all cores; threads over a background of ground "
+              "facts, engine processes otherwise; a joblib backend such as Dask "
               "runs them on a cluster); with search='refine' anything but 1 also lets the "
               "engine load the background on a thread of its own while the search proves "
               "over its facts, and the Learner and the command line build bottom clauses on "

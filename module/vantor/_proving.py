@@ -55,7 +55,13 @@ class _ParallelProving:
                                 inference_limit, prover, verdict_pending)
         import joblib
 
-        parts = joblib.Parallel(n_jobs=self.workers)(
+        from . import _core
+
+        # Over facts, threads prove at once in this process (each on its own
+        # copy of the facts, read once); the engine proves one goal at a time
+        # per process, so its goals go to worker processes.
+        threads = prover == "facts" and _core._proves_over_facts(background)
+        parts = joblib.Parallel(n_jobs=self.workers, prefer="threads" if threads else "processes")(
             joblib.delayed(_prove_share)(background, arguments, common, lists, share, time_limit,
                                          sandbox, inference_limit, prover, verdict_pending)
             for share in _shares(goals, sizes, self.workers))
@@ -64,7 +70,7 @@ class _ParallelProving:
 
 
 def proving_service(n_jobs):
-    """The service for ``n_jobs`` engines: None (this process) for one."""
+    """The service for ``n_jobs`` workers: None (this process) for one."""
     if n_jobs == 1:
         return None
     import joblib

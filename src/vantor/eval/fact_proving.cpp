@@ -215,9 +215,9 @@ void EngineLoadBeside::finish() {
 
 std::optional<ProofAnswers> prove_with_facts(const ProofBatch& batch, Interrupt& interrupt) {
     if (batch.prover == BatchProver::engine || !ends_cleanly(batch.common)) return std::nullopt;
-    const std::shared_ptr<Background> bg = background_facts(batch.background);
-    if (!bg) return std::nullopt;
-    std::lock_guard<std::mutex> lock(bg->busy);
+    const BackgroundLease lease = lease_background_facts(batch.background);
+    if (!lease.facts) return std::nullopt;
+    Background* const bg = lease.facts.get();
     // A load running beside the search gives its verdict when the search ends.
     const bool verdict_pending = batch.engine_verdict_pending || load_runs_beside(batch);
     if (!verdict_pending && !engine_loads(*bg, batch, interrupt)) return std::nullopt;

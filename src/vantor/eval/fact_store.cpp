@@ -1,6 +1,8 @@
 #include "eval/fact_store.hpp"
 
+#include <algorithm>
 #include <cstring>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -93,6 +95,7 @@ struct CacheEntry {
     std::string text;
     bool filled = false;
     std::shared_ptr<Background> facts;
+    std::vector<std::shared_ptr<Background>> spares;  // copies for threads proving at once
 };
 
 std::optional<std::string> read_text(const std::string& path) {
@@ -113,11 +116,12 @@ std::shared_ptr<Background> parse_background(const std::string& text) {
     return out;
 }
 
+std::mutex guard;
+CacheEntry cached;
+
 }  // namespace
 
 std::shared_ptr<Background> background_facts(const std::string& path) {
-    static std::mutex guard;
-    static CacheEntry cached;
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(path, error);
     if (error) return nullptr;
@@ -129,13 +133,46 @@ std::shared_ptr<Background> background_facts(const std::string& path) {
     if (!text) return nullptr;
     // A copy of the same text (a learner's private copy of its background)
     // keeps the facts read before and what the engine said of them.
-    if (!cached.filled || *text != cached.text) cached.facts = parse_background(*text);
+    if (!cached.filled || *text != cached.text) {
+        cached.facts = parse_background(*text);
+        cached.spares.clear();
+    }
     cached.filled = true;
     cached.path = path;
     cached.size = size;
     cached.modified = modified;
     cached.text = std::move(*text);
     return cached.facts;
+}
+
+BackgroundLease lease_background_facts(const std::string& path) {
+    std::shared_ptr<Background> kept = background_facts(path);
+    if (!kept) return {};
+    std::unique_lock<std::mutex> free(kept->busy, std::try_to_lock);
+    if (free) return {kept, std::move(free)};
+    std::string text;
+    {
+        std::lock_guard<std::mutex> lock(guard);
+        if (cached.facts == kept) {
+            for (const std::shared_ptr<Background>& spare : cached.spares) {
+                std::unique_lock<std::mutex> idle(spare->busy, std::try_to_lock);
+                if (idle) return {spare, std::move(idle)};
+            }
+            const std::size_t cores = std::max(2u, std::thread::hardware_concurrency());
+            if (cached.spares.size() + 1 < cores) text = cached.text;
+        }
+    }
+    if (text.empty()) return {kept, std::unique_lock<std::mutex>(kept->busy)};
+    // Read outside the guard: other threads keep proving meanwhile.
+    std::shared_ptr<Background> spare = parse_background(text);
+    if (!spare) return {kept, std::unique_lock<std::mutex>(kept->busy)};
+    spare->engine_loads = kept->engine_loads.load();
+    std::unique_lock<std::mutex> mine(spare->busy);
+    {
+        std::lock_guard<std::mutex> lock(guard);
+        if (cached.facts == kept) cached.spares.push_back(spare);
+    }
+    return {spare, std::move(mine)};
 }
 
 }  // namespace vantor::eval::facts

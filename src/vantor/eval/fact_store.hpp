@@ -2,6 +2,7 @@
 // argument position, for proving search clauses without the engine.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -84,13 +85,24 @@ struct Background {
     // proves many batches on one list).
     std::vector<std::string> example_texts;
     std::vector<std::vector<std::uint32_t>> examples;
-    bool engine_loads = false;  // the engine loaded the file once
-    std::mutex busy;  // one batch at a time: terms and the common facts grow
+    std::atomic<bool> engine_loads = false;  // the engine loaded the file once
+    std::mutex busy;  // one batch at a time: terms, indexes and the common facts grow
 };
 
 // The facts of the file at `path`, read once and kept while the file's size
 // and modification time stay the same; null when the file is not only
 // ground facts of plain constants (or cannot be read).
 std::shared_ptr<Background> background_facts(const std::string& path);
+
+// A background's facts held for one batch (`lock` on its `busy`): the kept
+// copy, or, while other threads prove over it, a spare copy read from the
+// same text, so that threads prove batches at once (at most one copy per
+// core; past that, a thread waits for one). Empty when
+// background_facts(path) is null.
+struct BackgroundLease {
+    std::shared_ptr<Background> facts;
+    std::unique_lock<std::mutex> lock;
+};
+BackgroundLease lease_background_facts(const std::string& path);
 
 }  // namespace vantor::eval::facts
