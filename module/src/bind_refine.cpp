@@ -52,6 +52,36 @@ nb::tuple refine_learn(nb::handle pos_dict, nb::handle neg_dict, const std::stri
                           result.proofs);
 }
 
+// A search run's theory (the cover selection's choice when the search
+// reports runners-up): (theory, the search's own theory, out of time, goals
+// over the inference limit, example proofs asked for).
+nb::tuple refine_theory(nb::handle pos_dict, nb::handle neg_dict, const std::string& background,
+                        learn::LearnOptions options, nb::handle prove) {
+    if (!PyDict_Check(pos_dict.ptr())) bottom_clause_set_from(pos_dict, "Training_pos");
+    if (!PyDict_Check(neg_dict.ptr())) bottom_clause_set_from(neg_dict, "Training_neg");
+    std::unique_ptr<eval::EngineLoadBeside> load = run::engine_load_beside(background, options);
+    data::BottomClauseSet pos, neg;
+    try {
+        pos = bottom_clause_set_from(pos_dict, "Training_pos");
+        neg = bottom_clause_set_from(neg_dict, "Training_neg");
+    } catch (...) {
+        nb::gil_scoped_release release;
+        load.reset();
+        throw;
+    }
+    std::optional<PyProving> service;
+    if (!prove.is_none()) service.emplace(prove);
+    PyLearningHost py_host(options.quiet);
+    run::RefinedRun run;
+    {
+        nb::gil_scoped_release release;
+        run = run::refined_run(pos, neg, background, options, service ? &*service : nullptr, py_host.host,
+                               load.get());
+    }
+    return nb::make_tuple(list_of(run.theory), list_of(run.search.theory), run.search.out_of_time,
+                          run.search.over_limit, run.search.proofs);
+}
+
 // Every answer of one batch proved in this process (the workers' entry).
 FullAnswers prove_batch_answers(const std::string& background, std::vector<std::string> arguments,
                                 std::string common, ProofLists lists, const ProofGoals& goals, double time_limit,
@@ -121,6 +151,11 @@ void bind_refine(nb::module_& m) {
           "prove"_a.none() = nb::none(),
           "Sequential covering with the refinement search: (theory, out of time, goals over the "
           "inference limit, seeds searched, clauses expanded, runners-up, example proofs asked for). `prove`, when given, proves every batch.");
+    m.def("_refine_theory", &refine_theory, "Training_pos"_a, "Training_neg"_a, "background"_a, "options"_a,
+          "prove"_a.none() = nb::none(),
+          "A search run's theory, chosen by the cover selection from the search's clauses and their "
+          "runners-up when it reports any: (theory, the search's own theory, out of time, goals over "
+          "the inference limit, example proofs asked for).");
     m.def("_prove_batch", &prove_batch, "background"_a, "arguments"_a, "common"_a, "lists"_a, "goals"_a, "time_limit"_a,
           "sandbox"_a, "prover"_a = "facts",
           "One batch of search goals (clauses, name, example list, gates) proved in this process by the "

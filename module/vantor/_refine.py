@@ -1,9 +1,11 @@
 """Learning with the refinement search (``search="refine"``).
 
-The search runs in the core and proves its clauses through the service of
-``_proving`` (this process's engine with ``n_jobs=1``, joblib workers
-otherwise). Proofs do not depend on where they run, so neither does the
-theory.
+The search runs in the core, and so does the cover selection over its
+clauses and runners-up; both prove through the service of ``_proving``
+(this process with ``n_jobs=1``, joblib workers otherwise). Proofs do not
+depend on where they run, so neither does the theory. With ``pool=True``
+the text stage's candidates join the selection, which is then composed
+here.
 """
 import contextvars
 import copy
@@ -36,31 +38,41 @@ class counting_proofs:
         _PROOF_COUNT.reset(self._token)
 
 
+def _count(proofs):
+    count = _PROOF_COUNT.get()
+    if count is not None:
+        count[0] += proofs
+
+
 def _run_search(pos, neg, background, options):
     """(theory, out of time, goals over the inference limit, runners-up)."""
     background = os.path.abspath(background)
     theory, late, over, _, _, runners, proofs = _core._refine_learn(
         pos, neg, background, options, proving_service(options.n_jobs))
-    count = _PROOF_COUNT.get()
-    if count is not None:
-        count[0] += proofs
+    _count(proofs)
     return theory, late, over, runners
 
 
 def _search(pos, neg, background, options):
     """(theory, runners-up) of the search, with its warnings."""
     theory, late, over, runners = _run_search(pos, neg, background, options)
+    _warn(theory, late, over, options, 5)
+    return theory, runners
+
+
+def _warn(theory, late, over, options, stacklevel):
+    """The search's warnings: goals cut short, out of time, no clause
+    (``stacklevel`` counted from here)."""
     if over:
         warnings.warn(f"{over} goal(s) ran out of inferences during the search; counted as not "
-                      "proved", RuntimeWarning, stacklevel=4)
+                      "proved", RuntimeWarning, stacklevel=stacklevel)
     if late:
         warnings.warn(f"time_budget ({options.time_budget} s) ran out: the search returns the "
-                      f"theory found so far ({len(theory)} rule(s))", RuntimeWarning, stacklevel=4)
+                      f"theory found so far ({len(theory)} rule(s))", RuntimeWarning, stacklevel=stacklevel)
     elif not theory:
         warnings.warn("the search found no clause that passes the filters (min_pos, max_neg, "
                       "min_precision): the theory is empty and predicts no example; loosen the "
-                      "filters, raise max_literals or max_nodes", RuntimeWarning, stacklevel=4)
-    return theory, runners
+                      "filters, raise max_literals or max_nodes", RuntimeWarning, stacklevel=stacklevel)
 
 
 def _internal_form(rule):
@@ -83,8 +95,8 @@ def _internal_form(rule):
 
 
 def _pooled(pos, neg, background, options, searched):
-    """The cover selection over the search's clauses (with the text stage's
-    candidates when ``pool`` asks), all proved on the training examples."""
+    """The cover selection over the search's clauses and the text stage's
+    candidates (``pool``), all proved on the training examples."""
     from . import _proved
 
     candidates = []
@@ -104,10 +116,15 @@ def _pooled(pos, neg, background, options, searched):
 
 
 def _learn_theory(pos, neg, background, options):
-    theory, runners = _search(pos, neg, background, options)
-    if options.pool or runners:
+    if options.pool:
+        theory, runners = _search(pos, neg, background, options)
         return _pooled(pos, neg, background, options, theory + runners)
-    return theory
+    # The core chooses among the search's clauses and runners-up itself.
+    chosen, theory, late, over, proofs = _core._refine_theory(
+        pos, neg, os.path.abspath(background), options, proving_service(options.n_jobs))
+    _count(proofs)
+    _warn(theory, late, over, options, 4)
+    return chosen
 
 
 def _announce(theory, options):

@@ -6,12 +6,14 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "data/bottom_clause_set.hpp"
 #include "eval/fact_proving.hpp"
 #include "host.hpp"
 #include "learn/covering.hpp"
 #include "learn/options.hpp"
+#include "run/learning_run.hpp"
 
 namespace vantor::run {
 
@@ -33,6 +35,21 @@ learn::CoveringResult refine_learning(const data::BottomClauseSet& pos, const da
                                       const std::string& background, const learn::LearnOptions& options,
                                       ProvingService* service, Interrupt& interrupt,
                                       eval::EngineLoadBeside* load = nullptr);
+
+// The theory of a search run: covering's own, or, when the search reports
+// runners-up, the cover selection's choice from its clauses and their
+// runners-up, each proved on every training example by `service` (the
+// engine of this process when null) under the options' time bound and
+// sandbox: a clause found for one seed may serve the theory better than the
+// one covering kept. The selection scores by the options' eval_fn where the
+// cover selection has it, else by compression.
+struct RefinedRun {
+    learn::CoveringResult search;
+    std::vector<std::string> theory;  // Prolog form
+};
+RefinedRun refined_run(const data::BottomClauseSet& pos, const data::BottomClauseSet& neg,
+                       const std::string& background, const learn::LearnOptions& options, ProvingService* service,
+                       const LearningHost& host, eval::EngineLoadBeside* load = nullptr);
 
 // The first seed's best clause, with branch and bound on or off.
 std::string refine_first_clause(const data::BottomClauseSet& pos, const data::BottomClauseSet& neg,
