@@ -13,6 +13,7 @@
 #include "py_proving.hpp"
 #include "run/cross_validation.hpp"
 #include "run/proved_cross_validation.hpp"
+#include "run/refine_learning.hpp"
 #include "learn/candidates.hpp"
 
 using namespace nb::literals;
@@ -172,6 +173,25 @@ nb::tuple proved_cross_validation_py(nb::list pos_folds, nb::list neg_folds, nb:
     return result_tuple(result, time_learn);
 }
 
+// The same with the refinement search; `prove`, when given, proves every batch.
+nb::tuple refined_cross_validation_py(nb::list pos_folds, nb::list neg_folds, nb::handle pos_dict,
+                                      nb::handle neg_dict, PathText<"file"> file, long long k_fold,
+                                      learn::LearnOptions learn_options, nb::handle prove) {
+    const auto tic = std::chrono::steady_clock::now();
+    run::FoldData folds = fold_data_from(pos_folds, neg_folds, pos_dict, neg_dict);
+    const run::CrossValidationOptions options{std::move(learn_options), file.value, false};
+    std::optional<PyProving> service;
+    if (!prove.is_none()) service.emplace(prove);
+    run::CrossValidationResult result =
+        run_cross_validation(folds, pos_dict, options.learn.quiet, [&](PyLearningHost& py_host) {
+            return run::refined_cross_validation(folds, k_fold, options, service ? &*service : nullptr,
+                                                 py_host.host);
+        });
+    const double time_learn =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - tic).count();
+    return result_tuple(result, time_learn);
+}
+
 }  // namespace
 
 void bind_folds(nb::module_& m) {
@@ -194,6 +214,10 @@ void bind_folds(nb::module_& m) {
     m.def("_cross_validation", &cross_validation_py, "pos_folds"_a, "neg_folds"_a, "pos_dict"_a,
           "neg_dict"_a, "file"_a, "k_fold"_a, "options"_a, "candidates_per_fold"_a = false,
           "k-fold cross-validation: (theory, five per-fold measure lists, seconds, work done).");
+    m.def("_refined_cross_validation", &refined_cross_validation_py, "pos_folds"_a, "neg_folds"_a, "pos_dict"_a,
+          "neg_dict"_a, "file"_a, "k_fold"_a, "options"_a, "prove"_a.none() = nb::none(),
+          "k-fold cross-validation with the refinement search, as _cross_validation; `prove`, when "
+          "given, proves every batch.");
     m.def("_proved_cross_validation", &proved_cross_validation_py, "pos_folds"_a, "neg_folds"_a, "pos_dict"_a,
           "neg_dict"_a, "file"_a, "k_fold"_a, "options"_a, "candidates_per_fold"_a, "compare_numbers"_a,
           "prove"_a.none() = nb::none(),

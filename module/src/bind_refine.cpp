@@ -151,6 +151,17 @@ void bind_refine(nb::module_& m) {
           "prove"_a.none() = nb::none(),
           "Sequential covering with the refinement search: (theory, out of time, goals over the "
           "inference limit, seeds searched, clauses expanded, runners-up, example proofs asked for). `prove`, when given, proves every batch.");
+    m.def("_search_warnings",
+          [](std::vector<std::string> theory, bool out_of_time, std::size_t over_limit,
+             const learn::LearnOptions& options) {
+              learn::CoveringResult search;
+              search.theory = std::move(theory);
+              search.out_of_time = out_of_time;
+              search.over_limit = over_limit;
+              return run::search_warnings(search, options);
+          },
+          "theory"_a, "out_of_time"_a, "over_limit"_a, "options"_a,
+          "The RuntimeWarning texts of a search that found `theory`.");
     m.def("_refine_theory", &refine_theory, "Training_pos"_a, "Training_neg"_a, "background"_a, "options"_a,
           "prove"_a.none() = nb::none(),
           "A search run's theory, chosen by the cover selection from the search's clauses and their "

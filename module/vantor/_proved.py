@@ -8,12 +8,11 @@ local processes. Proving is deterministic, so the result never depends on
 ``n_jobs`` or the backend.
 """
 import os
-import time
 import warnings
 
 from . import _core, _host
 from ._proving import proving_service
-from .evaluate import Vantor, evaluate_theory_prolog, evaluate_theory_prolog_training
+from .evaluate import Vantor
 
 __all__ = ["prove_covered", "learn_proved", "cross_validate_proved"]
 
@@ -98,22 +97,3 @@ def cross_validate_proved(kfolds, background, count, options, candidates_per_fol
     record = Vantor(hypothesis, *measures, time_learn)
     record.theories = stats.pop("theories")
     return record, {"candidates": stats["candidates"]}
-
-
-def score_fold(theory, background, train_pos, train_neg, kfolds, fold, options):
-    """A fold's theory scored on its own fold (after its training scores,
-    unless quiet), under the options' time bound and sandbox."""
-    if not options.quiet:
-        evaluate_theory_prolog_training(theory, background, list(train_pos), list(train_neg),
-                                        False, **_evaluation(options))
-    return evaluate_theory_prolog(theory, background, list(kfolds.pos_fold[fold]),
-                                  list(kfolds.neg_fold[fold]), options.quiet, **_evaluation(options))
-
-
-def fold_record(theories, results, tic):
-    """The cross-validation record: per-fold measures, every fold's theory."""
-    measures = [[getattr(r, name) for r in results]
-                for name in ("accuracy", "precision", "sensitivity", "specificity", "fscore")]
-    record = Vantor(theories[-1] if theories else [], *measures, time.time() - tic)
-    record.theories = theories
-    return record

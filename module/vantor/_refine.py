@@ -14,7 +14,7 @@ import time
 import warnings
 
 from . import _core
-from ._proved import _evaluation, _print_theory, fold_record, score_fold
+from ._proved import _evaluation, _print_theory
 from ._proving import proving_service
 from .evaluate import Vantor, evaluate_theory_prolog_training
 
@@ -63,16 +63,8 @@ def _search(pos, neg, background, options):
 def _warn(theory, late, over, options, stacklevel):
     """The search's warnings: goals cut short, out of time, no clause
     (``stacklevel`` counted from here)."""
-    if over:
-        warnings.warn(f"{over} goal(s) ran out of inferences during the search; counted as not "
-                      "proved", RuntimeWarning, stacklevel=stacklevel)
-    if late:
-        warnings.warn(f"time_budget ({options.time_budget} s) ran out: the search returns the "
-                      f"theory found so far ({len(theory)} rule(s))", RuntimeWarning, stacklevel=stacklevel)
-    elif not theory:
-        warnings.warn("the search found no clause that passes the filters (min_pos, max_neg, "
-                      "min_precision): the theory is empty and predicts no example; loosen the "
-                      "filters, raise max_literals or max_nodes", RuntimeWarning, stacklevel=stacklevel)
+    for text in _core._search_warnings(theory, late, over, options):
+        warnings.warn(text, RuntimeWarning, stacklevel=stacklevel)
 
 
 def _internal_form(rule):
@@ -120,10 +112,9 @@ def _learn_theory(pos, neg, background, options):
         theory, runners = _search(pos, neg, background, options)
         return _pooled(pos, neg, background, options, theory + runners)
     # The core chooses among the search's clauses and runners-up itself.
-    chosen, theory, late, over, proofs = _core._refine_theory(
+    chosen, _, _, _, proofs = _core._refine_theory(
         pos, neg, os.path.abspath(background), options, proving_service(options.n_jobs))
     _count(proofs)
-    _warn(theory, late, over, options, 4)
     return chosen
 
 
@@ -148,17 +139,11 @@ def learn_refined(pos, neg, background, options):
 
 
 def cross_validate_refined(kfolds, background, count, options):
-    """``vantor_cross_validation`` with the search: every fold learns from
-    its training folds and is scored on its own fold."""
-    tic = time.time()
-    theories, results = [], []
-    for fold in range(count):
-        train_pos = {e: kfolds.pos_dict[e] for j in range(count) if j != fold for e in kfolds.pos_fold[j]}
-        train_neg = {e: kfolds.neg_dict[e] for j in range(count) if j != fold for e in kfolds.neg_fold[j]}
-        if not train_pos:
-            raise IndexError("a fold has no training positive: the search needs a seed")
-        theory = _learn_theory(train_pos, train_neg, background, options)
-        _announce(theory, options)
-        results.append(score_fold(theory, background, train_pos, train_neg, kfolds, fold, options))
-        theories.append(theory)
-    return fold_record(theories, results, tic), {}
+    """``vantor_cross_validation`` with the search, run by the core: every
+    fold learns from its training folds and is scored on its own fold."""
+    hypothesis, measures, time_learn, stats = _core._refined_cross_validation(
+        [kfolds.pos_fold[i] for i in range(count)], [kfolds.neg_fold[i] for i in range(count)],
+        kfolds.pos_dict, kfolds.neg_dict, background, count, options, proving_service(options.n_jobs))
+    record = Vantor(hypothesis, *measures, time_learn)
+    record.theories = stats["theories"]
+    return record, {}

@@ -13,6 +13,7 @@
 #include "host.hpp"
 #include "learn/covering.hpp"
 #include "learn/options.hpp"
+#include "run/cross_validation.hpp"
 #include "run/learning_run.hpp"
 
 namespace vantor::run {
@@ -36,6 +37,10 @@ learn::CoveringResult refine_learning(const data::BottomClauseSet& pos, const da
                                       ProvingService* service, Interrupt& interrupt,
                                       eval::EngineLoadBeside* load = nullptr);
 
+// The search's warnings (goals cut short, out of time, no clause), each as
+// the RuntimeWarning text the host shows.
+std::vector<std::string> search_warnings(const learn::CoveringResult& search, const learn::LearnOptions& options);
+
 // The theory of a search run: covering's own, or, when the search reports
 // runners-up, the cover selection's choice from its clauses and their
 // runners-up, each proved on every training example by `service` (the
@@ -47,9 +52,21 @@ struct RefinedRun {
     learn::CoveringResult search;
     std::vector<std::string> theory;  // Prolog form
 };
+// The search's warnings go to host.on_limit.
 RefinedRun refined_run(const data::BottomClauseSet& pos, const data::BottomClauseSet& neg,
                        const std::string& background, const learn::LearnOptions& options, ProvingService* service,
                        const LearningHost& host, eval::EngineLoadBeside* load = nullptr);
+
+// k-fold cross-validation with the search: fold f learns from the other
+// folds' examples (in fold order, each once, with its bottom clause from
+// pos_dict or neg_dict), its theory chosen as refined_run chooses it,
+// announced unless quiet, scored on its training examples (unless quiet)
+// and then on fold f. Throws KeyError for a fold example missing from the
+// dictionaries, IndexError for a fold without training positives, and
+// whatever the search, the proving or the engine throws.
+CrossValidationResult refined_cross_validation(const FoldData& folds, long long k_fold,
+                                               const CrossValidationOptions& options, ProvingService* service,
+                                               const LearningHost& host);
 
 // The first seed's best clause, with branch and bound on or off.
 std::string refine_first_clause(const data::BottomClauseSet& pos, const data::BottomClauseSet& neg,
