@@ -1,6 +1,8 @@
 // The refinement search: a learning run, its proving service over Python
 // (for parallel proving with joblib), one batch proved for a worker, and one
 // batch proved by a chosen prover (to compare fact proving with the engine).
+#include <chrono>
+
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/tuple.h>
 
@@ -21,31 +23,42 @@ namespace {
 
 using Answers = std::tuple<std::vector<std::vector<std::uint32_t>>, std::size_t>;
 
-nb::tuple refine_learn(nb::handle pos_dict, nb::handle neg_dict, const std::string& background,
-                       learn::LearnOptions options, nb::handle prove) {
-    // Anything but two dictionaries is refused first, as ever; then the load
-    // starts before they are read, so that the engine loads the background
-    // while they are.
+// The search's inputs. Anything but two dictionaries is refused first, as
+// ever; then the engine's load of the background starts (when the options
+// allow one) before they are read, so that it runs while they are.
+struct RefineInputs {
+    std::unique_ptr<eval::EngineLoadBeside> load;
+    data::BottomClauseSet pos, neg;
+    std::optional<PyProving> service;
+};
+
+RefineInputs refine_inputs(nb::handle pos_dict, nb::handle neg_dict, const std::string& background,
+                           const learn::LearnOptions& options, nb::handle prove) {
     if (!PyDict_Check(pos_dict.ptr())) bottom_clause_set_from(pos_dict, "Training_pos");
     if (!PyDict_Check(neg_dict.ptr())) bottom_clause_set_from(neg_dict, "Training_neg");
-    std::unique_ptr<eval::EngineLoadBeside> load = run::engine_load_beside(background, options);
-    data::BottomClauseSet pos, neg;
+    RefineInputs in;
+    in.load = run::engine_load_beside(background, options);
     try {
-        pos = bottom_clause_set_from(pos_dict, "Training_pos");
-        neg = bottom_clause_set_from(neg_dict, "Training_neg");
+        in.pos = bottom_clause_set_from(pos_dict, "Training_pos");
+        in.neg = bottom_clause_set_from(neg_dict, "Training_neg");
     } catch (...) {
         nb::gil_scoped_release release;  // the load never needs the GIL; waiting for it must not hold it
-        load.reset();
+        in.load.reset();
         throw;
     }
-    std::optional<PyProving> service;
-    if (!prove.is_none()) service.emplace(prove);
+    if (!prove.is_none()) in.service.emplace(prove);
+    return in;
+}
+
+nb::tuple refine_learn(nb::handle pos_dict, nb::handle neg_dict, const std::string& background,
+                       learn::LearnOptions options, nb::handle prove) {
+    RefineInputs in = refine_inputs(pos_dict, neg_dict, background, options, prove);
     PyInterrupt interrupt;
     learn::CoveringResult result;
     {
         nb::gil_scoped_release release;
-        result = run::refine_learning(pos, neg, background, options, service ? &*service : nullptr, interrupt,
-                                      load.get());
+        result = run::refine_learning(in.pos, in.neg, background, options, in.service ? &*in.service : nullptr,
+                                      interrupt, in.load.get());
     }
     return nb::make_tuple(list_of(result.theory), result.out_of_time, result.over_limit, result.seeds,
                           result.expanded, list_of(result.runners_up),
@@ -57,29 +70,42 @@ nb::tuple refine_learn(nb::handle pos_dict, nb::handle neg_dict, const std::stri
 // over the inference limit, example proofs asked for).
 nb::tuple refine_theory(nb::handle pos_dict, nb::handle neg_dict, const std::string& background,
                         learn::LearnOptions options, nb::handle prove) {
-    if (!PyDict_Check(pos_dict.ptr())) bottom_clause_set_from(pos_dict, "Training_pos");
-    if (!PyDict_Check(neg_dict.ptr())) bottom_clause_set_from(neg_dict, "Training_neg");
-    std::unique_ptr<eval::EngineLoadBeside> load = run::engine_load_beside(background, options);
-    data::BottomClauseSet pos, neg;
-    try {
-        pos = bottom_clause_set_from(pos_dict, "Training_pos");
-        neg = bottom_clause_set_from(neg_dict, "Training_neg");
-    } catch (...) {
-        nb::gil_scoped_release release;
-        load.reset();
-        throw;
-    }
-    std::optional<PyProving> service;
-    if (!prove.is_none()) service.emplace(prove);
+    RefineInputs in = refine_inputs(pos_dict, neg_dict, background, options, prove);
     PyLearningHost py_host(options.quiet);
     run::RefinedRun run;
     {
         nb::gil_scoped_release release;
-        run = run::refined_run(pos, neg, background, options, service ? &*service : nullptr, py_host.host,
-                               load.get());
+        run = run::refined_run(in.pos, in.neg, background, options, in.service ? &*in.service : nullptr,
+                               py_host.host, in.load.get());
     }
     return nb::make_tuple(list_of(run.theory), list_of(run.search.theory), run.search.out_of_time,
                           run.search.over_limit, run.search.proofs);
+}
+
+// vantor_learn with the search: (theory, training measures, time_learn,
+// seconds per stage, example proofs asked for). The theory is announced
+// unless quiet, then scored on the training examples.
+nb::tuple learn_refined(nb::handle pos_dict, nb::handle neg_dict, const std::string& background,
+                        learn::LearnOptions options, nb::handle prove) {
+    RefineInputs in = refine_inputs(pos_dict, neg_dict, background, options, prove);
+    PyLearningHost py_host(options.quiet);
+    run::RefinedRun run;
+    eval::EvalResult training;
+    double time_learn = 0.0, seconds_prolog = 0.0;
+    {
+        nb::gil_scoped_release release;
+        const auto tic = std::chrono::steady_clock::now();
+        run = run::refined_run(in.pos, in.neg, background, options, in.service ? &*in.service : nullptr,
+                               py_host.host, in.load.get());
+        time_learn = std::chrono::duration<double>(std::chrono::steady_clock::now() - tic).count();
+        if (!options.quiet && py_host.host.announce) py_host.host.announce(run.theory);
+        training = run::training_evaluation(run.theory, background, in.pos, in.neg, options, py_host.host,
+                                            seconds_prolog);
+    }
+    nb::dict work;
+    work["search"] = time_learn;
+    work["prolog evaluation"] = seconds_prolog;
+    return nb::make_tuple(list_of(run.theory), measures_of(training), time_learn, work, run.search.proofs);
 }
 
 // Every answer of one batch proved in this process (the workers' entry).
@@ -162,6 +188,10 @@ void bind_refine(nb::module_& m) {
           },
           "theory"_a, "out_of_time"_a, "over_limit"_a, "options"_a,
           "The RuntimeWarning texts of a search that found `theory`.");
+    m.def("_learn_refined", &learn_refined, "Training_pos"_a, "Training_neg"_a, "background"_a, "options"_a,
+          "prove"_a.none() = nb::none(),
+          "vantor_learn with the search: (theory, training measures, time_learn, seconds per stage, "
+          "example proofs asked for).");
     m.def("_refine_theory", &refine_theory, "Training_pos"_a, "Training_neg"_a, "background"_a, "options"_a,
           "prove"_a.none() = nb::none(),
           "A search run's theory, chosen by the cover selection from the search's clauses and their "

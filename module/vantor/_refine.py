@@ -118,24 +118,24 @@ def _learn_theory(pos, neg, background, options):
     return chosen
 
 
-def _announce(theory, options):
-    if not options.quiet:
-        _print_theory(theory)
-
-
 def learn_refined(pos, neg, background, options):
     """``vantor_learn`` with the search: the ``Vantor`` record and the
     seconds of each stage."""
-    tic = time.time()
-    theory = _learn_theory(pos, neg, background, options)
-    learned = time.time()
-    _announce(theory, options)
-    test = evaluate_theory_prolog_training(theory, background, pos, neg, options.quiet,
-                                           **_evaluation(options))
-    work = {"search": learned - tic, "prolog evaluation": time.time() - learned}
-    record = Vantor(theory, test.accuracy, test.precision, test.sensitivity, test.specificity,
-                    test.fscore, learned - tic)
-    return record, work
+    if options.pool:
+        tic = time.time()
+        theory = _learn_theory(pos, neg, background, options)
+        learned = time.time()
+        if not options.quiet:
+            _print_theory(theory)
+        test = evaluate_theory_prolog_training(theory, background, pos, neg, options.quiet,
+                                               **_evaluation(options))
+        work = {"search": learned - tic, "prolog evaluation": time.time() - learned}
+        return Vantor(theory, test.accuracy, test.precision, test.sensitivity, test.specificity,
+                      test.fscore, learned - tic), work
+    theory, measures, time_learn, work, proofs = _core._learn_refined(
+        pos, neg, os.path.abspath(background), options, proving_service(options.n_jobs))
+    _count(proofs)
+    return Vantor(theory, *measures, time_learn), work
 
 
 def cross_validate_refined(kfolds, background, count, options):
