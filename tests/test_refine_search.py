@@ -262,4 +262,12 @@ def test_command_line_and_cross_validation_run_the_search(colours, capsys, monke
         warnings.simplefilter("ignore")
         record = vantor.vantor_cross_validation(folds, file="BK.pl", k_fold=3, verbose=True,
                                                 search="refine")
+        pooled = vantor.vantor_cross_validation(folds, file="BK.pl", k_fold=3, verbose=True,
+                                                search="refine", pool=True)
     assert len(record.theories) == 3 and min(record.accuracy) == 1.0
+    assert len(pooled.theories) == 3 and min(pooled.accuracy) == 1.0
+    # Each fold's theory is what learning on that fold's training examples gives.
+    train = [{e: pos[e] for j in (1, 2) for e in folds.pos_fold[j]},
+             {e: neg[e] for j in (1, 2) for e in folds.neg_fold[j]}]
+    alone = vantor.vantor_learn(*train, "BK.pl", verbose=True, search="refine").hypothesis
+    assert record.theories[0] == alone

@@ -1,11 +1,11 @@
 """Learning with the refinement search (``search="refine"``).
 
-The search runs in the core, and so does the cover selection over its
-clauses and runners-up; both prove through the service of ``_proving``
-(this process with ``n_jobs=1``, joblib workers otherwise). Proofs do not
-depend on where they run, so neither does the theory. With ``pool=True``
-the text stage's candidates join the selection, which is then composed
-here.
+The core runs the search, the cover selection over its clauses and
+runners-up, the training scores and the cross-validation; it proves through
+the service of ``_proving`` (this process with ``n_jobs=1``, joblib workers
+otherwise). Proofs do not depend on where they run, so neither does the
+theory. With ``pool=True`` the text stage's candidates join the selection,
+which is then composed here.
 """
 import contextvars
 import copy
@@ -16,7 +16,7 @@ import warnings
 from . import _core
 from ._proved import _evaluation, _print_theory
 from ._proving import proving_service
-from .evaluate import Vantor, evaluate_theory_prolog_training
+from .evaluate import Vantor, evaluate_theory_prolog, evaluate_theory_prolog_training
 
 __all__ = ["learn_refined", "cross_validate_refined", "counting_proofs"]
 
@@ -139,11 +139,38 @@ def learn_refined(pos, neg, background, options):
 
 
 def cross_validate_refined(kfolds, background, count, options):
-    """``vantor_cross_validation`` with the search, run by the core: every
-    fold learns from its training folds and is scored on its own fold."""
+    """``vantor_cross_validation`` with the search: every fold learns from
+    its training folds and is scored on its own fold (run by the core, but
+    with ``pool``, whose selection is composed here)."""
+    if options.pool:
+        return _cross_validate_pooled(kfolds, background, count, options)
     hypothesis, measures, time_learn, stats = _core._refined_cross_validation(
         [kfolds.pos_fold[i] for i in range(count)], [kfolds.neg_fold[i] for i in range(count)],
         kfolds.pos_dict, kfolds.neg_dict, background, count, options, proving_service(options.n_jobs))
     record = Vantor(hypothesis, *measures, time_learn)
     record.theories = stats["theories"]
+    return record, {}
+
+
+def _cross_validate_pooled(kfolds, background, count, options):
+    tic = time.time()
+    theories, results = [], []
+    for fold in range(count):
+        train_pos = {e: kfolds.pos_dict[e] for j in range(count) if j != fold for e in kfolds.pos_fold[j]}
+        train_neg = {e: kfolds.neg_dict[e] for j in range(count) if j != fold for e in kfolds.neg_fold[j]}
+        if not train_pos:
+            raise IndexError("a fold has no training positive: the search needs a seed")
+        theory = _learn_theory(train_pos, train_neg, background, options)
+        if not options.quiet:
+            _print_theory(theory)
+            evaluate_theory_prolog_training(theory, background, list(train_pos), list(train_neg), False,
+                                            **_evaluation(options))
+        results.append(evaluate_theory_prolog(theory, background, list(kfolds.pos_fold[fold]),
+                                              list(kfolds.neg_fold[fold]), options.quiet,
+                                              **_evaluation(options)))
+        theories.append(theory)
+    measures = [[getattr(r, name) for r in results]
+                for name in ("accuracy", "precision", "sensitivity", "specificity", "fscore")]
+    record = Vantor(theories[-1] if theories else [], *measures, time.time() - tic)
+    record.theories = theories
     return record, {}
