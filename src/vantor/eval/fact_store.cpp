@@ -96,6 +96,7 @@ struct CacheEntry {
     bool filled = false;
     std::shared_ptr<Background> facts;
     std::vector<std::shared_ptr<Background>> spares;  // copies for threads proving at once
+    std::size_t spares_being_read = 0;
 };
 
 std::optional<std::string> read_text(const std::string& path) {
@@ -136,6 +137,7 @@ std::shared_ptr<Background> background_facts(const std::string& path) {
     if (!cached.filled || *text != cached.text) {
         cached.facts = parse_background(*text);
         cached.spares.clear();
+        cached.spares_being_read = 0;
     }
     cached.filled = true;
     cached.path = path;
@@ -159,19 +161,28 @@ BackgroundLease lease_background_facts(const std::string& path) {
                 if (idle) return {spare, std::move(idle)};
             }
             const std::size_t cores = std::max(2u, std::thread::hardware_concurrency());
-            if (cached.spares.size() + 1 < cores) text = cached.text;
+            if (cached.spares.size() + cached.spares_being_read + 1 < cores) {
+                text = cached.text;
+                ++cached.spares_being_read;
+            }
         }
     }
     if (text.empty()) return {kept, std::unique_lock<std::mutex>(kept->busy)};
     // Read outside the guard: other threads keep proving meanwhile.
     std::shared_ptr<Background> spare = parse_background(text);
-    if (!spare) return {kept, std::unique_lock<std::mutex>(kept->busy)};
-    spare->engine_loads = kept->engine_loads.load();
-    std::unique_lock<std::mutex> mine(spare->busy);
+    std::unique_lock<std::mutex> mine;
+    if (spare) {
+        spare->engine_loads = kept->engine_loads.load();
+        mine = std::unique_lock<std::mutex>(spare->busy);
+    }
     {
         std::lock_guard<std::mutex> lock(guard);
-        if (cached.facts == kept) cached.spares.push_back(spare);
+        if (cached.facts == kept) {
+            --cached.spares_being_read;
+            if (spare) cached.spares.push_back(spare);
+        }
     }
+    if (!spare) return {kept, std::unique_lock<std::mutex>(kept->busy)};
     return {spare, std::move(mine)};
 }
 

@@ -3,8 +3,8 @@
 #include <charconv>
 #include <chrono>
 #include <memory>
-#include <unordered_map>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "data/files.hpp"
