@@ -65,23 +65,6 @@ nb::tuple refine_learn(nb::handle pos_dict, nb::handle neg_dict, const std::stri
                           result.proofs);
 }
 
-// A search run's theory (the cover selection's choice when the search
-// reports runners-up): (theory, the search's own theory, out of time, goals
-// over the inference limit, example proofs asked for).
-nb::tuple refine_theory(nb::handle pos_dict, nb::handle neg_dict, const std::string& background,
-                        learn::LearnOptions options, nb::handle prove) {
-    RefineInputs in = refine_inputs(pos_dict, neg_dict, background, options, prove);
-    PyLearningHost py_host(options.quiet);
-    run::RefinedRun run;
-    {
-        nb::gil_scoped_release release;
-        run = run::refined_run(in.pos, in.neg, background, options, in.service ? &*in.service : nullptr,
-                               py_host.host, in.load.get());
-    }
-    return nb::make_tuple(list_of(run.theory), list_of(run.search.theory), run.search.out_of_time,
-                          run.search.over_limit, run.search.proofs);
-}
-
 // vantor_learn with the search: (theory, training measures, time_learn,
 // seconds per stage, example proofs asked for). The theory is announced
 // unless quiet, then scored on the training examples.
@@ -192,11 +175,6 @@ void bind_refine(nb::module_& m) {
           "prove"_a.none() = nb::none(),
           "vantor_learn with the search: (theory, training measures, time_learn, seconds per stage, "
           "example proofs asked for).");
-    m.def("_refine_theory", &refine_theory, "Training_pos"_a, "Training_neg"_a, "background"_a, "options"_a,
-          "prove"_a.none() = nb::none(),
-          "A search run's theory, chosen by the cover selection from the search's clauses and their "
-          "runners-up when it reports any: (theory, the search's own theory, out of time, goals over "
-          "the inference limit, example proofs asked for).");
     m.def("_prove_batch", &prove_batch, "background"_a, "arguments"_a, "common"_a, "lists"_a, "goals"_a, "time_limit"_a,
           "sandbox"_a, "prover"_a = "facts",
           "One batch of search goals (clauses, name, example list, gates) proved in this process by the "

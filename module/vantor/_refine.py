@@ -86,19 +86,20 @@ def _internal_form(rule):
     return head + ":-" + "&".join(parts)
 
 
-def _pooled(pos, neg, background, options, searched):
-    """The cover selection over the search's clauses and the text stage's
-    candidates (``pool``), all proved on the training examples."""
+def _pooled_theory(pos, neg, background, options):
+    """The search's theory with ``pool``: the cover selection over the
+    search's clauses, their runners-up and the text stage's candidates, all
+    proved on the training examples under the run's time bound and sandbox."""
     from . import _proved
 
-    candidates = []
-    if options.pool:
-        candidates, _ = _core._formed_rules(pos, options)
-        candidates = _proved._with_variants(candidates, options, background)
+    theory, runners = _search(pos, neg, background, options)
+    candidates, _ = _core._formed_rules(pos, options)
+    candidates = _proved._with_variants(candidates, options, background)
     # The search's clauses first: the selection gives a tie to the earlier rule.
-    rules = list(dict.fromkeys(list(map(_internal_form, searched)) + candidates))
+    rules = list(dict.fromkeys(list(map(_internal_form, theory + runners)) + candidates))
     covered = _proved.prove_covered(rules, background, list(pos), list(neg), options.n_jobs,
-                                    list(pos) if options.recursive else (), prover=options.prover)
+                                    list(pos) if options.recursive else (), prover=options.prover,
+                                    **_evaluation(options))
     chosen = copy.copy(options)
     chosen.selection = "cover"
     if chosen.eval_fn not in ("accuracy", "coverage", "compression"):
@@ -107,23 +108,12 @@ def _pooled(pos, neg, background, options, searched):
     return theory
 
 
-def _learn_theory(pos, neg, background, options):
-    if options.pool:
-        theory, runners = _search(pos, neg, background, options)
-        return _pooled(pos, neg, background, options, theory + runners)
-    # The core chooses among the search's clauses and runners-up itself.
-    chosen, _, _, _, proofs = _core._refine_theory(
-        pos, neg, os.path.abspath(background), options, proving_service(options.n_jobs))
-    _count(proofs)
-    return chosen
-
-
 def learn_refined(pos, neg, background, options):
     """``vantor_learn`` with the search: the ``Vantor`` record and the
     seconds of each stage."""
     if options.pool:
         tic = time.time()
-        theory = _learn_theory(pos, neg, background, options)
+        theory = _pooled_theory(pos, neg, background, options)
         learned = time.time()
         if not options.quiet:
             _print_theory(theory)
@@ -160,7 +150,7 @@ def _cross_validate_pooled(kfolds, background, count, options):
         train_neg = {e: kfolds.neg_dict[e] for j in range(count) if j != fold for e in kfolds.neg_fold[j]}
         if not train_pos:
             raise IndexError("a fold has no training positive: the search needs a seed")
-        theory = _learn_theory(train_pos, train_neg, background, options)
+        theory = _pooled_theory(train_pos, train_neg, background, options)
         if not options.quiet:
             _print_theory(theory)
             evaluate_theory_prolog_training(theory, background, list(train_pos), list(train_neg), False,
