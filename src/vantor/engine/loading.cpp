@@ -29,22 +29,23 @@ bool put_origin(term_t t, const std::optional<Origin>& origin) {
 }  // namespace
 
 LoadResult load_source(Role role, const std::string& absolute_path, const EvalSettings& settings,
-                       const std::optional<Origin>& origin) {
+                       const std::optional<Origin>& origin, bool may_be_facts) {
     LoadResult result;
     bool interrupted = false;
     fid_t frame = PL_open_foreign_frame();
-    term_t a = PL_new_term_refs(6);
+    term_t a = PL_new_term_refs(7);
     if (!PL_put_atom_chars(a, role_name(role)) || !put_text(a + 1, PL_ATOM, absolute_path) ||
         !put_origin(a + 2, origin) || !PL_put_float(a + 3, settings.time_limit) ||
-        !put_bool(a + 4, settings.sandbox) || !PL_call_predicate(nullptr, kCallFlags, helpers.load, a)) {
+        !put_bool(a + 4, settings.sandbox) || !put_bool(a + 5, may_be_facts) ||
+        !PL_call_predicate(nullptr, kCallFlags, helpers.load, a)) {
         result.errors.push_back(take_exception_text());
     } else {
         atom_t stopped;
-        if (PL_get_atom(a + 5, &stopped)) {
+        if (PL_get_atom(a + 6, &stopped)) {
             result.timed_out = stopped == helpers.a_time;
             interrupted = stopped == helpers.a_interrupt;
         } else {
-            term_t list = PL_copy_term_ref(a + 5);
+            term_t list = PL_copy_term_ref(a + 6);
             term_t head = PL_new_term_ref();
             while (PL_get_list(list, head, list)) result.errors.push_back(text_of(head));
         }

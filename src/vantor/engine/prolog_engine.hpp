@@ -48,9 +48,10 @@ struct LoadResult {
 };
 
 // Loads (or reloads) a source file into module user for `role`, bounded by
-// `settings`. Throws Interrupted.
+// `settings`. `may_be_facts`: the file's text has no ":-", "?-" or "-->",
+// so it is first tried as plain facts (see loading.pl). Throws Interrupted.
 LoadResult load_source(Role role, const std::string& absolute_path, const EvalSettings& settings,
-                       const std::optional<Origin>& origin = std::nullopt);
+                       const std::optional<Origin>& origin = std::nullopt, bool may_be_facts = false);
 
 // Removes the clauses of the file that plays `role`, if any.
 void unload_source(Role role);

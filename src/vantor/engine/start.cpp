@@ -159,7 +159,7 @@ void initialise_engine() {
 
 void look_up_helpers() {
     Helpers& h = helpers;
-    h.load = PL_predicate("load", 6, "vantor_eval");
+    h.load = PL_predicate("load", 7, "vantor_eval");
     h.unload = PL_predicate("unload", 1, "vantor_eval");
     h.restore_state = PL_predicate("restore_state", 0, "vantor_eval");
     h.set_args = PL_predicate("set_args", 3, "vantor_eval");

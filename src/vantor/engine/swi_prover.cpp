@@ -62,6 +62,13 @@ bool may_load_alone(const std::string& path, const std::string& bytes) {
     return engine::free_of_directives(path);
 }
 
+// Text without ":-", "?-" or "-->" may be facts alone, which the engine
+// then tries to add without its compiler.
+bool may_be_facts(const std::string& bytes) {
+    return bytes.find(":-") == std::string::npos && bytes.find("?-") == std::string::npos &&
+           bytes.find("-->") == std::string::npos;
+}
+
 struct BackgroundVersion {
     std::string path;
     FileStamp stamp;
@@ -92,7 +99,8 @@ public:
             combined_only_ = current_;
             return;
         }
-        engine::LoadResult load = load_or_unload(engine::Role::background, path, settings);
+        engine::LoadResult load = load_or_unload(engine::Role::background, path, settings, std::nullopt,
+                                                 may_be_facts(bytes));
         if (load.timed_out) throw_timed_out(settings);
         bool clean = load.errors.empty() && engine::plain_background();
         // An edit during the load would leave a mixture under the old stamp.
@@ -163,9 +171,10 @@ private:
     // A load the host interrupted leaves nothing of the file behind.
     static engine::LoadResult load_or_unload(engine::Role role, const std::string& path,
                                              const EvalSettings& settings,
-                                             const std::optional<engine::Origin>& origin = std::nullopt) {
+                                             const std::optional<engine::Origin>& origin = std::nullopt,
+                                             bool may_be_facts = false) {
         try {
-            engine::LoadResult load = engine::load_source(role, path, settings, origin);
+            engine::LoadResult load = engine::load_source(role, path, settings, origin, may_be_facts);
             if (load.timed_out) engine::unload_source(role);
             return load;
         } catch (const Interrupted&) {

@@ -121,16 +121,18 @@ load_quietly(File) :-
                        load_files(user:File, [if(true)]),
                        style_check(+discontiguous)).
 
-% A file of plain facts is added clause by clause and then compiled to
-% static predicates: the clauses consulting it gives, in a fraction of the
-% time (the compiler keeps a source record of every clause and checks each
-% against earlier definitions), which counts for backgrounds of hundreds of
-% thousands of facts. Any other file, or one of facts for a predicate that
-% something already defines (the engine, a library, an earlier file, a
-% hook), is consulted, which loads or reports it as ever.
-load_text(File, facts) :-
+% A file that may hold facts alone (Quick: its text has no ":-", "?-" or
+% "-->") is tried as plain facts: added clause by clause, then compiled to
+% static predicates. That gives the clauses consulting it gives, in a
+% fraction of the time (the compiler keeps a source record of every clause
+% and checks each against earlier definitions), which counts for
+% backgrounds of hundreds of thousands of facts. Any other file, or one of
+% facts for a predicate that something already defines (the engine, a
+% library, an earlier file, a hook), is consulted, which loads or reports
+% it as ever.
+load_text(File, true, facts) :-
     facts_loaded(File), !.
-load_text(File, source) :-
+load_text(File, _, source) :-
     load_quietly(File).
 
 facts_loaded(File) :-
@@ -185,14 +187,14 @@ clause_form(_:_).
 % the old table wrapper in a state where the new clauses run untabled.
 % Origin is origin(Name, Skip) when the file's text after its first Skip
 % lines is the user's file Name (named in sandbox refusals), or none.
-load(Role, File, Origin, Seconds, Sandbox, Result) :-
+load(Role, File, Origin, Seconds, Sandbox, Quick, Result) :-
     unload(Role),
     retractall(collected(_)),
     retractall(load_stopped(_)),
     setup_call_cleanup(
         ( assertz(collecting), assertz(loading_bounded(File, Seconds)), assertz(load_origin(File, Origin)),
           sandbox_on(Sandbox, Origin) ),
-        catch(guarded(load_text(File, How)), E, print_message_text(E)),
+        catch(guarded(load_text(File, Quick, How)), E, print_message_text(E)),
         ( retractall(collecting), retractall(sandboxing(_)), retractall(loading_bounded(_, _)),
           retractall(load_origin(_, _)) )),
     (   retract(load_stopped(Why))
