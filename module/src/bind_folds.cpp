@@ -135,21 +135,32 @@ nb::tuple result_tuple(const run::CrossValidationResult& result, double time_lea
                           time_learn, stats);
 }
 
-// (theory of the last fold, five per-fold measure lists, seconds, work done).
-nb::tuple cross_validation_py(nb::list pos_folds, nb::list neg_folds, nb::handle pos_dict,
-                              nb::handle neg_dict, PathText<"file"> file, long long k_fold,
-                              learn::LearnOptions learn_options, bool candidates_per_fold) {
+// One cross-validation driver run on the host's folds: (theory of the last
+// fold, five per-fold measure lists, seconds of the whole call with its
+// conversions, work done). `drive(folds, options, py_host)` runs it.
+template <class Drive>
+nb::tuple driven_cross_validation(nb::list pos_folds, nb::list neg_folds, nb::handle pos_dict, nb::handle neg_dict,
+                                  PathText<"file"> file, learn::LearnOptions learn_options, bool candidates_per_fold,
+                                  Drive&& drive) {
     const auto tic = std::chrono::steady_clock::now();
     run::FoldData folds = fold_data_from(pos_folds, neg_folds, pos_dict, neg_dict);
     const run::CrossValidationOptions options{std::move(learn_options), file.value, candidates_per_fold};
     run::CrossValidationResult result =
-        run_cross_validation(folds, pos_dict, options.learn.quiet, [&](PyLearningHost& py_host) {
-            return run::cross_validation(folds, k_fold, options, py_host.host);
-        });
-    // The whole call, conversions included.
+        run_cross_validation(folds, pos_dict, options.learn.quiet,
+                             [&](PyLearningHost& py_host) { return drive(folds, options, py_host); });
     const double time_learn =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - tic).count();
     return result_tuple(result, time_learn);
+}
+
+nb::tuple cross_validation_py(nb::list pos_folds, nb::list neg_folds, nb::handle pos_dict,
+                              nb::handle neg_dict, PathText<"file"> file, long long k_fold,
+                              learn::LearnOptions learn_options, bool candidates_per_fold) {
+    return driven_cross_validation(
+        pos_folds, neg_folds, pos_dict, neg_dict, file, std::move(learn_options), candidates_per_fold,
+        [&](run::FoldData& folds, const run::CrossValidationOptions& options, PyLearningHost& py_host) {
+            return run::cross_validation(folds, k_fold, options, py_host.host);
+        });
 }
 
 // The same with proved coverage; `prove`, when given, proves every batch.
@@ -157,39 +168,29 @@ nb::tuple proved_cross_validation_py(nb::list pos_folds, nb::list neg_folds, nb:
                                      nb::handle neg_dict, PathText<"file"> file, long long k_fold,
                                      learn::LearnOptions learn_options, bool candidates_per_fold,
                                      bool compare_numbers, nb::handle prove) {
-    const auto tic = std::chrono::steady_clock::now();
-    run::FoldData folds = fold_data_from(pos_folds, neg_folds, pos_dict, neg_dict);
-    const run::CrossValidationOptions options{std::move(learn_options), file.value, candidates_per_fold};
     std::optional<PyProving> service;
     if (!prove.is_none()) service.emplace(prove);
-    run::CrossValidationResult result =
-        run_cross_validation(folds, pos_dict, options.learn.quiet, [&](PyLearningHost& py_host) {
+    return driven_cross_validation(
+        pos_folds, neg_folds, pos_dict, neg_dict, file, std::move(learn_options), candidates_per_fold,
+        [&](run::FoldData& folds, const run::CrossValidationOptions& options, PyLearningHost& py_host) {
             eval::FactProving local(py_host.interrupt);
             ProvingService& proving = service ? static_cast<ProvingService&>(*service) : local;
             return run::proved_cross_validation(folds, k_fold, options, compare_numbers, proving, py_host.host);
         });
-    const double time_learn =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - tic).count();
-    return result_tuple(result, time_learn);
 }
 
 // The same with the refinement search; `prove`, when given, proves every batch.
 nb::tuple refined_cross_validation_py(nb::list pos_folds, nb::list neg_folds, nb::handle pos_dict,
                                       nb::handle neg_dict, PathText<"file"> file, long long k_fold,
                                       learn::LearnOptions learn_options, nb::handle prove) {
-    const auto tic = std::chrono::steady_clock::now();
-    run::FoldData folds = fold_data_from(pos_folds, neg_folds, pos_dict, neg_dict);
-    const run::CrossValidationOptions options{std::move(learn_options), file.value, false};
     std::optional<PyProving> service;
     if (!prove.is_none()) service.emplace(prove);
-    run::CrossValidationResult result =
-        run_cross_validation(folds, pos_dict, options.learn.quiet, [&](PyLearningHost& py_host) {
+    return driven_cross_validation(
+        pos_folds, neg_folds, pos_dict, neg_dict, file, std::move(learn_options), false,
+        [&](run::FoldData& folds, const run::CrossValidationOptions& options, PyLearningHost& py_host) {
             return run::refined_cross_validation(folds, k_fold, options, service ? &*service : nullptr,
                                                  py_host.host);
         });
-    const double time_learn =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - tic).count();
-    return result_tuple(result, time_learn);
 }
 
 }  // namespace
