@@ -93,6 +93,32 @@ def test_runners_up_are_other_passing_clauses_and_join_the_selection(tmp_path):
     assert record.hypothesis == ["t(A):-has(A,B),colour(B,red)"] and record.accuracy == 1.0
 
 
+def test_the_selection_replaces_coverings_theory_only_when_more_accurate(tmp_path):
+    # a(X) holds for positives 0-3, b(X) for 4-7, r(X) for 2-7 and one
+    # negative. Covering takes a, then b (r adds three positives and a
+    # negative); the selection, greedy by gain, takes r first and then needs
+    # a and b as well: one negative more for the same positives.
+    facts = [f"a(p{i})" for i in range(4)] + [f"b(p{i})" for i in range(4, 8)]
+    facts += [f"r(p{i})" for i in range(2, 8)] + ["r(n0)"] + [f"c(n{i})" for i in range(6)]
+    pos, neg = [f"t(p{i})" for i in range(8)], [f"t(n{i})" for i in range(6)]
+    folder = write_task(str(tmp_path / "greedy"), facts, pos, neg)
+    record = learn(folder, max_literals=1, min_pos=2, max_neg=2, min_precision=0.5, runners_up=3)
+    assert record.hypothesis == ["t(A):-a(A)", "t(A):-b(A)"] and record.accuracy == 1.0
+
+
+@pytest.mark.parametrize("eval_fn", ["coverage", "compression"])
+def test_of_equally_scored_clauses_the_one_with_fewer_negatives_is_kept(tmp_path, eval_fn):
+    # With compression has(A,B) (two negatives), has,a (one) and has,a,b
+    # (none) score alike on the four positives; with coverage has,a,b
+    # scores highest. Either way the clause without negatives is kept.
+    facts = []
+    for i, x in enumerate(["p0", "p1", "p2", "p3", "n0", "n1"]):
+        facts += [f"has({x},c{i})"] + ([f"a(c{i})"] if x != "n1" else []) + ([f"b(c{i})"] if x != "n0" else [])
+    folder = write_task(str(tmp_path / "ties"), facts, [f"t(p{i})" for i in range(4)], ["t(n0)", "t(n1)"])
+    record = learn(folder, max_literals=3, max_neg=2, min_precision=0.5, eval_fn=eval_fn)
+    assert record.hypothesis == ["t(A):-has(A,B),a(B),b(B)"]
+
+
 def test_numbers_get_threshold_tests(tmp_path):
     # Sizes 1..40; positives from 22 up, a cut the background's values offer.
     facts = [f"size(o{i},{i})" for i in range(1, 41)]

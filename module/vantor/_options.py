@@ -330,7 +330,8 @@ _DOCS = {
               "linked literal at a time, proves each on the examples its parent covers, through the "
               "literals it does not share with its parent (coverage='prolog' is implied), expands the best first within max_literals and "
               "max_nodes, prunes by branch and bound on the eval_fn score ('accuracy'/'coverage', "
-              "'compression', 'laplace' or 'm_estimate' with m=10), and keeps the best clause that "
+              "'compression', 'laplace' or 'm_estimate' with m=10; of equal scores, fewer "
+              "negatives, then more positives, then fewer literals), and keeps the best clause that "
               "passes min_pos, max_neg (fractions in (0, 1) are shares) and min_precision, judged on "
               "every example (positives covered already count towards min_pos and precision); a "
               "clause joins the theory only when its new positives outnumber the negatives it "
@@ -358,8 +359,10 @@ _DOCS = {
     "runners_up": "with search='refine': each seed's search also reports up to this many "
                   "other clauses that pass the filters on its sample, one per set of examples "
                   "covered; they are proved on the "
-                  "training examples with the clauses covering chose and the cover selection "
-                  "chooses the theory from them together (as pool does). Default 0 (none).",
+                  "training examples with the clauses covering chose, the cover selection "
+                  "chooses a theory from them together (as pool does), and that theory replaces "
+                  "covering's when it is more accurate on the training examples (always when "
+                  "recursive). Default 0 (none).",
     "n_jobs": "workers proving candidates at once with coverage='prolog' (joblib's "
               "convention: 1 is serial, -1 all cores; threads over a background of ground "
               "facts, engine processes otherwise; a joblib backend such as Dask "

@@ -62,7 +62,7 @@ public:
             interrupt_.check();
             const std::size_t at = *open_.begin();
             open_.erase(open_.begin());
-            if (s_.prune && result_.best && nodes_[at].bound <= result_.score) continue;
+            if (s_.prune && !may_beat_best(nodes_[at].bound, nodes_[at].pos, nodes_[at].clause.length() + 1)) continue;
             expand(at);
         }
         keep_runners_up();
@@ -132,8 +132,22 @@ private:
         const double rest = static_cast<double>(s_.min_pos) - static_cast<double>(known) * s_.known_weight;
         std::size_t p = rest > 1.0 ? static_cast<std::size_t>(std::ceil(rest)) : 1;
         if (!s_.prune || !result_.best) return p;
-        while (p <= most && optimistic_score(s_.score, p, length) <= result_.score) ++p;
+        while (p <= most && !may_beat_best(optimistic_score(s_.score, p, length), p, length)) ++p;
         return p;
+    }
+
+    // Whether a clause with this score, these new positives and these
+    // negatives would replace the best one: a higher score, or an equal one
+    // (a score such as compression has already paid for the length) with
+    // fewer errors, or as few that covers more, or shorter. A bound holds
+    // for refinements that may lose every negative, at their shortest.
+    bool beats_best(double score, std::size_t pos, std::size_t neg, std::size_t length) const {
+        if (!result_.best || score != result_.score) return !result_.best || score > result_.score;
+        return std::make_tuple(neg, -static_cast<std::ptrdiff_t>(pos), length) <
+               std::make_tuple(result_.neg, -static_cast<std::ptrdiff_t>(result_.pos), result_.best->length());
+    }
+    bool may_beat_best(double bound, std::size_t pos, std::size_t length) const {
+        return beats_best(bound, pos, 0, length);
     }
 
     // Scores a proved node, keeps it as the best when it is, and queues it
@@ -157,8 +171,7 @@ private:
         if (passes && s_.runners_up > 0) {
             passing_.push_back({node.score, length, passing_.size(), node.clause, node.covered});
         }
-        if (passes && (!result_.best || node.score > result_.score ||
-                       (node.score == result_.score && length < result_.best->length()))) {
+        if (passes && beats_best(node.score, node.pos, node.neg, length)) {
             result_.best = node.clause;
             result_.pos = node.pos;
             result_.neg = node.neg;
@@ -166,7 +179,7 @@ private:
         }
         // A clause without negatives is expanded only when pruning is off:
         // its refinements keep no more positives and cannot score higher.
-        const bool promising = !s_.prune || !result_.best || node.bound > result_.score;
+        const bool promising = !s_.prune || may_beat_best(node.bound, node.pos, length + 1);
         if (length < s_.refine.max_literals && promising && (node.neg > 0 || !s_.prune)) {
             nodes_.push_back(std::move(node));
             open_.insert(nodes_.size() - 1);
