@@ -93,19 +93,6 @@ def test_runners_up_are_other_passing_clauses_and_join_the_selection(tmp_path):
     assert record.hypothesis == ["t(A):-has(A,B),colour(B,red)"] and record.accuracy == 1.0
 
 
-def test_the_selection_replaces_coverings_theory_only_when_more_accurate(tmp_path):
-    # a(X) holds for positives 0-3, b(X) for 4-7, r(X) for 2-7 and one
-    # negative. Covering takes a, then b (r adds three positives and a
-    # negative); the selection, greedy by gain, takes r first and then needs
-    # a and b as well: one negative more for the same positives.
-    facts = [f"a(p{i})" for i in range(4)] + [f"b(p{i})" for i in range(4, 8)]
-    facts += [f"r(p{i})" for i in range(2, 8)] + ["r(n0)"] + [f"c(n{i})" for i in range(6)]
-    pos, neg = [f"t(p{i})" for i in range(8)], [f"t(n{i})" for i in range(6)]
-    folder = write_task(str(tmp_path / "greedy"), facts, pos, neg)
-    record = learn(folder, max_literals=1, min_pos=2, max_neg=2, min_precision=0.5, runners_up=3)
-    assert record.hypothesis == ["t(A):-a(A)", "t(A):-b(A)"] and record.accuracy == 1.0
-
-
 @pytest.mark.parametrize("eval_fn", ["coverage", "compression"])
 def test_of_equally_scored_clauses_the_one_with_fewer_negatives_is_kept(tmp_path, eval_fn):
     # With compression has(A,B) (two negatives), has,a (one) and has,a,b
@@ -117,6 +104,19 @@ def test_of_equally_scored_clauses_the_one_with_fewer_negatives_is_kept(tmp_path
     folder = write_task(str(tmp_path / "ties"), facts, [f"t(p{i})" for i in range(4)], ["t(n0)", "t(n1)"])
     record = learn(folder, max_literals=3, max_neg=2, min_precision=0.5, eval_fn=eval_fn)
     assert record.hypothesis == ["t(A):-has(A,B),a(B),b(B)"]
+
+
+@pytest.mark.parametrize("max_failed_seeds, learned", [(None, ["t(A):-a(A)"]), (3, [])])
+def test_covering_goes_on_past_failed_seeds_while_a_clause_may_be_left(tmp_path, max_failed_seeds, learned):
+    # The first four positives share b with the negatives, so no clause
+    # holds for them; the sixteen after them share a.
+    facts = [f"b(q{i})" for i in range(4)] + [f"b(n{i})" for i in range(10)] + [f"a(p{i})" for i in range(16)]
+    pos = [f"t(q{i})" for i in range(4)] + [f"t(p{i})" for i in range(16)]
+    folder = write_task(str(tmp_path / "failed"), facts, pos, [f"t(n{i})" for i in range(10)])
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", RuntimeWarning)  # no clause, with max_failed_seeds=3
+        record = learn(folder, max_literals=1, min_pos=2, max_failed_seeds=max_failed_seeds)
+    assert record.hypothesis == learned
 
 
 def test_numbers_get_threshold_tests(tmp_path):

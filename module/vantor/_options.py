@@ -180,6 +180,14 @@ def _search_sample(name, value):
     return _at_least(0)(name, value)
 
 
+def _failed_seeds(name, value):
+    """None (0 in the record) for the search's own stopping rule, else a
+    positive count."""
+    if value is None:
+        return 0
+    return _at_least(1)(name, value)
+
+
 def _n_jobs(name, value):
     """The joblib convention: a positive count, or -1 for every core (-2 all
     but one, ...); 0 is refused."""
@@ -242,7 +250,7 @@ _OPTIONS = (
     _Option("time_budget", None, Optional[float], _seconds),
     _Option("max_nodes", 100, int, _at_least(1)),
     _Option("seeds", 1, int, _at_least(1)),
-    _Option("max_failed_seeds", 3, int, _at_least(1)),
+    _Option("max_failed_seeds", None, Optional[int], _failed_seeds),
     _Option("search_sample", 300, Optional[int], _search_sample),
     _Option("pool", False, bool, _flag),
     _Option("runners_up", 0, int, _at_least(0)),
@@ -346,8 +354,10 @@ _DOCS = {
                  "Default 100; an int of at least 1.",
     "seeds": "positives searched per covering step with search='refine' (the best clause of "
              "them is kept). Default 1; an int of at least 1.",
-    "max_failed_seeds": "search='refine' stops after this many seeds in a row gave no clause. "
-                        "Default 3; an int of at least 1.",
+    "max_failed_seeds": "search='refine' stops after this many covering steps in a row gave no "
+                        "clause. Default None: it stops once the seeds tried in a row make it "
+                        "unlikely (under 5%) that min_pos of the uncovered positives, and at least one "
+                        "in twenty of them, share a clause it would find; else an int of at least 1.",
     "search_sample": "search='refine' scores clauses on at most this many uncovered positives "
                      "(the seeds among them) and as many negatives, with the covered positives at "
                      "the uncovered ones' rate, then proves the chosen clause on every example. "
@@ -359,10 +369,8 @@ _DOCS = {
     "runners_up": "with search='refine': each seed's search also reports up to this many "
                   "other clauses that pass the filters on its sample, one per set of examples "
                   "covered; they are proved on the "
-                  "training examples with the clauses covering chose, the cover selection "
-                  "chooses a theory from them together (as pool does), and that theory replaces "
-                  "covering's when it is more accurate on the training examples (always when "
-                  "recursive). Default 0 (none).",
+                  "training examples with the clauses covering chose and the cover selection "
+                  "chooses the theory from them together (as pool does). Default 0 (none).",
     "n_jobs": "workers proving candidates at once with coverage='prolog' (joblib's "
               "convention: 1 is serial, -1 all cores; threads over a background of ground "
               "facts, engine processes otherwise; a joblib backend such as Dask "

@@ -48,6 +48,19 @@ Filters filters_of(const SelectionOptions& o, std::size_t n_pos, std::size_t n_n
     return f;
 }
 
+// Whether `failed` seeds in a row without a clause, taken from `open`
+// uncovered positives, are enough to stop: a clause worth finding covers at
+// least `min_pos` of them and one in twenty, and a group that large would
+// have held one of the seeds with a chance above 95% (the examples' order
+// taken as arbitrary). At scale, with min_pos a share, one failure is
+// enough; on a small set many seeds get their turn.
+bool seeds_enough(std::size_t failed, std::size_t open, std::size_t min_pos) {
+    const double group = std::max({static_cast<double>(min_pos), std::ceil(0.05 * static_cast<double>(open)), 1.0});
+    if (group >= static_cast<double>(open)) return true;
+    const double missed = std::pow(1.0 - group / static_cast<double>(open), static_cast<double>(failed));
+    return missed < 0.05;
+}
+
 // Deterministic draws (splitmix64), the same on every platform.
 std::uint64_t next_random(std::uint64_t& state) {
     std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
@@ -117,7 +130,7 @@ public:
     }
 
     CoveringResult run() {
-        std::size_t failures = 0;
+        std::size_t failures = 0, failed_seeds = 0, open_then = 0;
         while (o_.selection.max_rules < 0 || static_cast<long long>(out_.theory.size()) < o_.selection.max_rules) {
             std::vector<std::size_t> seeds = next_seeds(false);
             // Every seed left wants a recursive clause and there is no base
@@ -131,15 +144,22 @@ public:
             const Outcome outcome = step(seeds, recursive);
             if (out_.out_of_time) break;
             if (outcome == Outcome::added) {
-                failures = 0;
+                failures = failed_seeds = 0;
                 continue;
             }
             if (outcome == Outcome::deferred) {
                 for (std::size_t s : seeds) deferred_[s] = true;
                 continue;
             }
+            if (failures == 0) open_then = open_positives();
             for (std::size_t s : seeds) tried_[s] = true;
-            if (++failures >= static_cast<std::size_t>(std::max(1LL, o_.search.max_failed_seeds))) break;
+            ++failures;
+            failed_seeds += seeds.size();
+            const long long most = o_.search.max_failed_seeds;
+            if (most > 0 ? failures >= static_cast<std::size_t>(most)
+                         : seeds_enough(failed_seeds, open_then, filters_.min_pos)) {
+                break;
+            }
         }
         return std::move(out_);
     }
@@ -171,6 +191,13 @@ private:
             }
         }
         return out;
+    }
+
+    // Uncovered positives not tried as seeds yet.
+    std::size_t open_positives() const {
+        std::size_t n = 0;
+        for (std::size_t i = 0; i < uncovered_.size(); ++i) n += uncovered_[i] && !tried_[i];
+        return n;
     }
 
     // A recursive clause needs a base clause beside it: without one, the

@@ -5,7 +5,8 @@
 // negatives, proves the best clause found on every training example and
 // keeps it when it passes min_pos, max_neg and min_precision there; its
 // positives are then covered. Learning stops when no positive is left,
-// max_rules is reached, max_failed_seeds seeds in a row gave nothing, or
+// max_rules is reached, the seeds in a row that gave nothing make a clause
+// left to find unlikely (or reach max_failed_seeds, when given), or
 // time_budget runs out (the theory so far is returned, flagged).
 //
 // With recursion, the target's calls are answered by the training positives

@@ -59,8 +59,9 @@ struct SearchOptions {
     long long max_nodes = 100;
     // Seeds searched per covering step; the best clause of them is kept.
     long long seeds = 1;
-    // Covering stops after this many seeds in a row gave no clause.
-    long long max_failed_seeds = 3;
+    // Covering stops after this many steps in a row gave no clause; zero or
+    // less: once the failed seeds make a clause left to find unlikely.
+    long long max_failed_seeds = 0;
     // The search scores clauses on at most this many positives and as many
     // negatives (the seed always among them); the chosen clause is then
     // proved on every example. Zero or less: every example.

@@ -41,21 +41,6 @@ std::string selection_form(std::string_view rule) {
     return out;
 }
 
-// Positives less negatives that the union of `theory`'s rules covers in
-// `table` (whose rules are in the selection's form): how two theories of
-// the same training examples rank by accuracy on them.
-long long covered_margin(const std::vector<std::string>& theory, const learn::CoverageTable& table) {
-    std::unordered_map<std::string_view, std::size_t> row;
-    for (std::size_t i = 0; i < table.rules.size(); ++i) row.emplace(table.rules[i], i);
-    std::unordered_set<std::int64_t> pos, neg;
-    for (const std::string& rule : theory) {
-        const learn::ProvedRule& covered = table.covered.at(row.at(selection_form(rule)));
-        pos.insert(covered.pos.begin(), covered.pos.end());
-        neg.insert(covered.neg.begin(), covered.neg.end());
-    }
-    return static_cast<long long>(pos.size()) - static_cast<long long>(neg.size());
-}
-
 // A number as Python writes a float (2.0, 0.5, 1e-09).
 std::string python_float(double value) {
     char text[32];
@@ -160,16 +145,8 @@ RefinedRun refined_run(const data::BottomClauseSet& pos, const data::BottomClaus
     chosen.mode = "cover";
     if (chosen.eval_fn != "accuracy" && chosen.eval_fn != "coverage") chosen.eval_fn = "compression";
     learn::Selection selection = select_proved(table, pos.size(), neg.size(), chosen);
-    // The selection ranks clauses greedily by their gain alone, so its theory
-    // can be less accurate on the training examples than covering's, which
-    // judged each clause beside the ones before it: it replaces covering's
-    // only when it is more accurate. A recursive theory covers more than its
-    // clauses do one by one, so there the selection's theory stands.
-    if (options.selection.recursive ||
-        covered_margin(selection.theory, table) > covered_margin(run.search.theory, table)) {
-        run.theory = std::move(selection.theory);
-    }
-    if (run.theory.empty()) warn_empty_theory(host);
+    if (selection.theory.empty()) warn_empty_theory(host);
+    run.theory = std::move(selection.theory);
     return run;
 }
 

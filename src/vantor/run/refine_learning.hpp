@@ -47,8 +47,7 @@ std::vector<std::string> search_warnings(const learn::CoveringResult& search, co
 // engine of this process when null) under the options' time bound and
 // sandbox: a clause found for one seed may serve the theory better than the
 // one covering kept. The selection scores by the options' eval_fn where the
-// cover selection has it, else by compression; its theory replaces
-// covering's when it is recursive or more accurate on the training examples.
+// cover selection has it, else by compression.
 struct RefinedRun {
     learn::CoveringResult search;
     std::vector<std::string> theory;  // Prolog form
