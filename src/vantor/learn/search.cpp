@@ -169,7 +169,7 @@ private:
         const double precision = positives / (positives + static_cast<double>(node.neg) * s_.neg_weight);
         const bool passes = (length > 0 || may_be_chosen) && node.neg <= s_.max_neg && precision >= s_.min_precision;
         if (passes && s_.runners_up > 0) {
-            passing_.push_back({node.score, length, passing_.size(), node.clause, node.covered});
+            passing_.push_back({node.score, node.neg, node.pos, length, passing_.size(), node.clause, node.covered});
         }
         if (passes && beats_best(node.score, node.pos, node.neg, length)) {
             result_.best = node.clause;
@@ -187,14 +187,15 @@ private:
         return true;
     }
 
-    // The best passing clauses other than the best one, best first (higher
-    // score, then shorter, then found earlier), one per set of covered
+    // The best passing clauses other than the best one, best first in the
+    // order that chose the best (then found earlier), one per set of covered
     // examples: the selection cannot tell apart two clauses that cover the
     // same examples, and a literal that changes nothing would otherwise
     // fill the list with copies of one clause.
     void keep_runners_up() {
         std::sort(passing_.begin(), passing_.end(), [](const Passing& a, const Passing& b) {
-            return std::make_tuple(-a.score, a.length, a.order) < std::make_tuple(-b.score, b.length, b.order);
+            return std::make_tuple(-a.score, a.neg, -static_cast<std::ptrdiff_t>(a.pos), a.length, a.order) <
+                   std::make_tuple(-b.score, b.neg, -static_cast<std::ptrdiff_t>(b.pos), b.length, b.order);
         });
         std::set<std::vector<std::uint32_t>> covered;
         for (Passing& p : passing_) {
@@ -210,7 +211,7 @@ private:
 
     struct Passing {
         double score;
-        std::size_t length, order;
+        std::size_t neg, pos, length, order;
         Clause clause;
         std::vector<std::uint32_t> covered;
     };
