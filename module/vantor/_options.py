@@ -173,19 +173,12 @@ def _at_least(least):
     return check
 
 
-def _search_sample(name, value):
-    """None (or 0) for every example, else a positive count."""
-    if value is None:
-        return 0
-    return _at_least(0)(name, value)
-
-
-def _failed_seeds(name, value):
-    """None (0 in the record) for the search's own stopping rule, else a
-    positive count."""
-    if value is None:
-        return 0
-    return _at_least(1)(name, value)
+def _none_or_at_least(least):
+    """None (0 in the record: every example, or the search's own rule), else
+    a count of at least ``least``."""
+    def check(name, value):
+        return 0 if value is None else _at_least(least)(name, value)
+    return check
 
 
 def _n_jobs(name, value):
@@ -250,8 +243,8 @@ _OPTIONS = (
     _Option("time_budget", None, Optional[float], _seconds),
     _Option("max_nodes", 100, int, _at_least(1)),
     _Option("seeds", 1, int, _at_least(1)),
-    _Option("max_failed_seeds", None, Optional[int], _failed_seeds),
-    _Option("search_sample", 300, Optional[int], _search_sample),
+    _Option("max_failed_seeds", None, Optional[int], _none_or_at_least(1)),
+    _Option("search_sample", 300, Optional[int], _none_or_at_least(0)),
     _Option("pool", False, bool, _flag),
     _Option("runners_up", 0, int, _at_least(0)),
     _Option("prover", "facts", str, _one_of("facts", "engine")),

@@ -22,6 +22,14 @@ struct Node {
     double score = 0.0, bound = 0.0;
 };
 
+// How clauses rank, best first: a higher score, then (a score such as
+// compression has already paid for the length) fewer negatives, more
+// positives, fewer literals.
+std::tuple<double, std::size_t, std::ptrdiff_t, std::size_t> clause_rank(double score, std::size_t neg,
+                                                                         std::size_t pos, std::size_t length) {
+    return {-score, neg, -static_cast<std::ptrdiff_t>(pos), length};
+}
+
 // Best first: higher score, then shorter, then created earlier.
 struct Order {
     const std::vector<Node>* nodes;
@@ -137,14 +145,11 @@ private:
     }
 
     // Whether a clause with this score, these new positives and these
-    // negatives would replace the best one: a higher score, or an equal one
-    // (a score such as compression has already paid for the length) with
-    // fewer errors, or as few that covers more, or shorter. A bound holds
-    // for refinements that may lose every negative, at their shortest.
+    // negatives would replace the best one (clause_rank). A bound holds for
+    // refinements that may lose every negative, at their shortest.
     bool beats_best(double score, std::size_t pos, std::size_t neg, std::size_t length) const {
-        if (!result_.best || score != result_.score) return !result_.best || score > result_.score;
-        return std::make_tuple(neg, -static_cast<std::ptrdiff_t>(pos), length) <
-               std::make_tuple(result_.neg, -static_cast<std::ptrdiff_t>(result_.pos), result_.best->length());
+        return !result_.best || clause_rank(score, neg, pos, length) <
+                                    clause_rank(result_.score, result_.neg, result_.pos, result_.best->length());
     }
     bool may_beat_best(double bound, std::size_t pos, std::size_t length) const {
         return beats_best(bound, pos, 0, length);
@@ -194,8 +199,8 @@ private:
     // fill the list with copies of one clause.
     void keep_runners_up() {
         std::sort(passing_.begin(), passing_.end(), [](const Passing& a, const Passing& b) {
-            return std::make_tuple(-a.score, a.neg, -static_cast<std::ptrdiff_t>(a.pos), a.length, a.order) <
-                   std::make_tuple(-b.score, b.neg, -static_cast<std::ptrdiff_t>(b.pos), b.length, b.order);
+            return std::make_pair(clause_rank(a.score, a.neg, a.pos, a.length), a.order) <
+                   std::make_pair(clause_rank(b.score, b.neg, b.pos, b.length), b.order);
         });
         std::set<std::vector<std::uint32_t>> covered;
         for (Passing& p : passing_) {
